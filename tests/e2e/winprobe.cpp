@@ -1,0 +1,132 @@
+// winprobe: looks at the windows of a Wine session from inside it, for the
+// end-to-end tests (X tools see neither dialog texts nor client rectangles).
+//   winprobe boxes                    one line per visible dialog box: title<TAB>text
+//   winprobe press <title> [id]       clicks button id (default IDOK) of the first box titled <title>
+//   winprobe window <class> [title]   outer and client rectangle of a top-level window
+//   winprobe children <class> [title] class and client-relative rectangle of each child window
+//   winprobe post <class> <msg> <wparam> <lparam>   posts a message to a top-level window
+// Output is UTF-8. Exit code 0 when something was found, 1 otherwise.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string utf8(const wchar_t* s)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return std::string();
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, s, -1, &out[0], n, nullptr, nullptr);
+    out.resize(static_cast<size_t>(n - 1));
+    return out;
+}
+
+std::wstring text(HWND h)
+{
+    wchar_t buf[4096] = {};
+    GetWindowTextW(h, buf, 4096);
+    return buf;
+}
+
+std::wstring className(HWND h)
+{
+    wchar_t buf[256] = {};
+    GetClassNameW(h, buf, 256);
+    return buf;
+}
+
+std::vector<HWND> topLevel()
+{
+    std::vector<HWND> all;
+    EnumWindows([](HWND h, LPARAM p) -> BOOL {
+        reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
+        return TRUE;
+    }, reinterpret_cast<LPARAM>(&all));
+    return all;
+}
+
+// Escapes line ends so that one box stays one line.
+std::string oneLine(const std::wstring& s)
+{
+    std::string out;
+    for (char c : utf8(s.c_str())) {
+        if (c == '\r') out += "\\r";
+        else if (c == '\n') out += "\\n";
+        else out += c;
+    }
+    return out;
+}
+
+HWND findTop(const wchar_t* cls, const wchar_t* title)
+{
+    for (HWND h : topLevel()) {
+        if (className(h) != cls) continue;
+        if (title && text(h) != title) continue;
+        return h;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 2) return 2;
+    std::wstring cmd = argv[1];
+    if (cmd == L"boxes") {
+        int found = 0;
+        for (HWND h : topLevel()) {
+            if (className(h) != L"#32770" || !IsWindowVisible(h)) continue;
+            HWND st = GetDlgItem(h, 0xFFFF);
+            std::printf("%s\t%s\n", oneLine(text(h)).c_str(), st ? oneLine(text(st)).c_str() : "");
+            ++found;
+        }
+        return found ? 0 : 1;
+    }
+    if (cmd == L"press" && argc >= 3) {
+        int id = argc >= 4 ? _wtoi(argv[3]) : IDOK;
+        for (HWND h : topLevel()) {
+            if (className(h) != L"#32770" || text(h) != argv[2]) continue;
+            PostMessageW(h, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(h, id)));
+            return 0;
+        }
+        return 1;
+    }
+    if (cmd == L"window" && argc >= 3) {
+        HWND h = findTop(argv[2], argc >= 4 ? argv[3] : nullptr);
+        if (!h) return 1;
+        RECT w, c;
+        GetWindowRect(h, &w);
+        GetClientRect(h, &c);
+        std::printf("window %ld %ld %ld %ld client %ld %ld visible %d\n", w.left, w.top, w.right - w.left,
+                    w.bottom - w.top, c.right, c.bottom, IsWindowVisible(h) ? 1 : 0);
+        return 0;
+    }
+    if (cmd == L"children" && argc >= 3) {
+        HWND h = findTop(argv[2], argc >= 4 ? argv[3] : nullptr);
+        if (!h) return 1;
+        EnumChildWindows(h, [](HWND c, LPARAM p) -> BOOL {
+            HWND parent = reinterpret_cast<HWND>(p);
+            if (GetParent(c) != parent) return TRUE;
+            RECT r;
+            GetWindowRect(c, &r);
+            MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+            std::printf("%s %ld %ld %ld %ld\n", utf8(className(c).c_str()).c_str(), r.left, r.top,
+                        r.right - r.left, r.bottom - r.top);
+            return TRUE;
+        }, reinterpret_cast<LPARAM>(h));
+        return 0;
+    }
+    if (cmd == L"post" && argc >= 6) {
+        HWND h = findTop(argv[2], nullptr);
+        if (!h) return 1;
+        PostMessageW(h, static_cast<UINT>(wcstoul(argv[3], nullptr, 0)), static_cast<WPARAM>(wcstoull(argv[4], nullptr, 0)),
+                     static_cast<LPARAM>(wcstoll(argv[5], nullptr, 0)));
+        return 0;
+    }
+    return 2;
+}

@@ -1,0 +1,348 @@
+"""End-to-end test helpers: run Windows programs under Wine on their own Xvfb display.
+
+Each Session gets its own copy of the test prefix (so its Documents folder, registry
+entries and audio configuration are its own), its own wineserver and its own X
+display, and reaps all of them when it ends, whatever happened.
+"""
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+SOURCE_DIR = os.environ.get("POMARO_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
+BIN_DIR = os.environ.get("POMARO_BIN_DIR", "")
+WINE_DIR = os.environ.get("POMARO_WINE_DIR", "")
+TOOLS = os.path.join(SOURCE_DIR, "tools")
+
+
+def _find(cmd, fallback):
+    return shutil.which(cmd) or fallback
+
+
+WINE64 = _find("wine64", "/usr/lib/wine/wine64")
+WINESERVER = _find("wineserver", "/usr/lib/wine/wineserver")
+
+
+class TestFailure(AssertionError):
+    pass
+
+
+def check(cond, message):
+    if not cond:
+        raise TestFailure(message)
+
+
+def wait_for(predicate, timeout, interval=0.05, what="condition"):
+    """Polls predicate until it returns a true value; returns that value."""
+    end = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > end:
+            raise TestFailure("timed out after %.1f s waiting for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+def template_prefix():
+    """The shared, pristine test prefix (created by the ctest fixture or on demand)."""
+    base = WINE_DIR or os.path.join(SOURCE_DIR, "build", "wine")
+    prefix = os.path.join(base, "prefix")
+    if not os.path.exists(os.path.join(prefix, ".pomaro-ready")):
+        subprocess.run([os.path.join(TOOLS, "wine-env.sh"), "prefix", base], check=True)
+    return prefix
+
+
+def clone_prefix(src, dst):
+    """Copies a prefix; the large system folders are hard-linked (Wine only reads them)."""
+    os.makedirs(dst, exist_ok=True)
+    shared = {os.path.join("drive_c", "windows", "system32"), os.path.join("drive_c", "windows", "syswow64")}
+    for dirpath, dirnames, filenames in os.walk(src):
+        rel = os.path.relpath(dirpath, src)
+        target = os.path.join(dst, rel) if rel != "." else dst
+        if rel in shared:
+            subprocess.run(["cp", "-al", dirpath, os.path.dirname(target) + "/"], check=True)
+            dirnames[:] = []
+            continue
+        os.makedirs(target, exist_ok=True)
+        for d in list(dirnames):
+            p = os.path.join(dirpath, d)
+            if os.path.islink(p):
+                os.symlink(os.readlink(p), os.path.join(target, d))
+                dirnames.remove(d)
+        for f in filenames:
+            p = os.path.join(dirpath, f)
+            q = os.path.join(target, f)
+            if os.path.islink(p):
+                os.symlink(os.readlink(p), q)
+            else:
+                shutil.copy2(p, q)
+
+
+class Session:
+    """One isolated Wine session: prefix copy, wineserver, Xvfb display."""
+
+    def __init__(self, name, alsa_config=None, lang=None, keep=False):
+        root = os.path.join(WINE_DIR or tempfile.gettempdir(), "e2e")
+        os.makedirs(root, exist_ok=True)
+        self.dir = os.path.join(root, name)
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(self.dir)
+        self.prefix = os.path.join(self.dir, "prefix")
+        self.keep = keep
+        self.procs = []
+        self.xvfb = None
+        self.display = None
+        clone_prefix(template_prefix(), self.prefix)
+        self.env = dict(os.environ)
+        for k in ("WINEPREFIX", "DISPLAY", "WINEDEBUG", "ALSA_CONFIG_PATH"):
+            self.env.pop(k, None)
+        self.env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+                        HOME=self.dir)
+        if lang:
+            self.env.update(LANG=lang, LC_ALL=lang)
+        if alsa_config is not None:
+            path = os.path.join(self.dir, "asound.conf")
+            with open(path, "w") as f:
+                f.write(alsa_config)
+            self.env["ALSA_CONFIG_PATH"] = path
+        self._start_xvfb()
+        subprocess.Popen([WINESERVER, "-p"], env=self.env, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True).wait()
+        user = [u for u in os.listdir(os.path.join(self.prefix, "drive_c", "users")) if u != "Public"][0]
+        self.user_dir = os.path.join(self.prefix, "drive_c", "users", user)
+        self.documents = os.path.join(self.user_dir, "Documents")
+
+    # -- lifetime -----------------------------------------------------------
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def close(self):
+        for p in self.procs:
+            if p.poll() is None:
+                p.kill()
+        subprocess.run([WINESERVER, "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            subprocess.run([WINESERVER, "-w"], env=self.env, timeout=20)
+        except subprocess.TimeoutExpired:
+            pass
+        if self.xvfb and self.xvfb.poll() is None:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(5)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+        if not self.keep:
+            shutil.rmtree(self.prefix, ignore_errors=True)
+
+    def _start_xvfb(self):
+        n = 100 + (os.getpid() % 300)
+        while True:
+            if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
+                self.xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                             stderr=subprocess.DEVNULL, start_new_session=True)
+                try:
+                    wait_for(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n) or self.xvfb.poll() is not None, 10,
+                             what="Xvfb")
+                except TestFailure:
+                    pass
+                if self.xvfb.poll() is None and os.path.exists("/tmp/.X11-unix/X%d" % n):
+                    break
+            n += 1
+        self.display = ":%d" % n
+        self.env["DISPLAY"] = self.display
+
+    # -- running programs ----------------------------------------------------
+    def wine(self, args, cwd=None, env=None, timeout=None, capture=True):
+        """Runs a Windows program to completion; returns CompletedProcess."""
+        e = dict(self.env)
+        e.update(env or {})
+        return subprocess.run([WINE64] + list(args), cwd=cwd, env=e, timeout=timeout,
+                              stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE if capture else None,
+                              stderr=subprocess.PIPE if capture else None)
+
+    def start(self, exe, args=(), cwd=None, env=None):
+        """Starts a Windows program and returns its Popen (exit code = the program's)."""
+        e = dict(self.env)
+        e.update(env or {})
+        p = subprocess.Popen([WINE64, exe] + list(args), cwd=cwd or os.path.dirname(exe), env=e,
+                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.procs.append(p)
+        return p
+
+    def reg_add(self, key, name=None, data=None, kind="REG_SZ"):
+        args = ["reg", "add", key]
+        args += ["/v", name] if name is not None else ["/ve"]
+        if data is not None:
+            args += ["/t", kind, "/d", str(data)]
+        args += ["/f"]
+        r = self.wine(args)
+        check(r.returncode == 0, "reg add %s failed: %s" % (key, r.stderr))
+
+    def win_path(self, unix_path):
+        r = self.wine(["winepath", "-w", unix_path])
+        return r.stdout.decode("utf-8", "replace").strip()
+
+    # -- X side ----------------------------------------------------------------
+    def xdotool(self, *args, check_rc=True):
+        r = subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE)
+        if check_rc and r.returncode != 0:
+            raise TestFailure("xdotool %s failed: %s" % (" ".join(map(str, args)), r.stderr.decode()))
+        return r.stdout.decode().split()
+
+    def find_windows(self, title_regex):
+        r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", title_regex], env=self.env,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        return r.stdout.decode().split()
+
+    def wait_window(self, title_regex, timeout=30, proc=None):
+        """Waits for a visible window and returns its X id once the same id is seen twice
+        0.3 s apart (Wine may replace a window's X window right after mapping it)."""
+        seen = [None]
+
+        def probe():
+            if proc is not None and proc.poll() is not None:
+                raise TestFailure("program ended (code %s) before window %r appeared" % (proc.returncode, title_regex))
+            w = self.find_windows(title_regex)
+            w = w[0] if w else None
+            if w and w == seen[0]:
+                return w
+            seen[0] = w
+            return None
+        return wait_for(probe, timeout, 0.3, "window %r" % title_regex)
+
+    def focus(self, window):
+        self.xdotool("windowfocus", "--sync", window, check_rc=False)
+
+    def key(self, window, *keys):
+        """Types keys (xdotool names, e.g. "c", "alt+F4") into the focused window with XTEST."""
+        self.focus(window)
+        self.xdotool("key", *keys)
+
+    def keydown(self, window, key):
+        self.focus(window)
+        self.xdotool("keydown", key)
+
+    def keyup(self, window, key):
+        self.xdotool("keyup", key)
+
+    def click(self, window, x, y, button=1):
+        self.xdotool("mousemove", "--window", window, x, y, "click", button)
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return path
+
+    # -- Windows side (through winprobe.exe) -------------------------------
+    def probe(self, *args):
+        exe = os.path.join(BIN_DIR, "winprobe.exe")
+        r = self.wine([exe] + list(args), timeout=60)
+        return r.returncode, r.stdout.decode("utf-8", "replace")
+
+    def boxes(self):
+        rc, out = self.probe("boxes")
+        result = []
+        for line in out.splitlines():
+            title, _, text = line.partition("\t")
+            result.append((title, text.replace("\\r", "\r").replace("\\n", "\n")))
+        return result
+
+    def wait_box(self, timeout=30, proc=None):
+        def probe():
+            b = self.boxes()
+            if b:
+                return b
+            if proc is not None and proc.poll() is not None:
+                raise TestFailure("program ended (code %s) without showing a box" % proc.returncode)
+            return None
+        return wait_for(probe, timeout, 0.2, "a message box")
+
+    def press_box(self, title, button_id=1):
+        rc, _ = self.probe("press", title, str(button_id))
+        check(rc == 0, "no box titled %r to press" % title)
+
+    def window_info(self, cls, title=None):
+        rc, out = self.probe("window", cls, *([title] if title else []))
+        if rc != 0:
+            return None
+        v = out.split()
+        return {"x": int(v[1]), "y": int(v[2]), "width": int(v[3]), "height": int(v[4]),
+                "client_width": int(v[6]), "client_height": int(v[7]), "visible": v[9] == "1"}
+
+    def children(self, cls, title=None):
+        rc, out = self.probe("children", cls, *([title] if title else []))
+        result = []
+        for line in out.splitlines():
+            v = line.split()
+            if len(v) == 5:
+                result.append((v[0], int(v[1]), int(v[2]), int(v[3]), int(v[4])))
+        return result
+
+    def post(self, cls, msg, wparam=0, lparam=0):
+        rc, _ = self.probe("post", cls, str(msg), str(wparam), str(lparam))
+        check(rc == 0, "no window of class %r" % cls)
+
+    # -- files ---------------------------------------------------------------------
+    def log_path(self, name="PomaroApp.log"):
+        return os.path.join(self.documents, "Pomaro", name)
+
+    def log_bytes(self, name="PomaroApp.log"):
+        try:
+            with open(self.log_path(name), "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return b""
+
+    def log_text(self, encoding="cp932", name="PomaroApp.log"):
+        return self.log_bytes(name).decode(encoding, "replace")
+
+    def wait_log(self, pattern, timeout=30, encoding="cp932", proc=None):
+        rx = re.compile(pattern)
+
+        def probe():
+            m = rx.search(self.log_text(encoding))
+            if m:
+                return m
+            if proc is not None and proc.poll() is not None:
+                m = rx.search(self.log_text(encoding))
+                if m:
+                    return m
+                raise TestFailure("program ended (code %s) before the log showed %r:\n%s"
+                                  % (proc.returncode, pattern, self.log_text(encoding)))
+            return None
+        return wait_for(probe, timeout, 0.1, "log line %r" % pattern)
+
+
+def install_program(dest, plugin=None):
+    """Copies Pomaro.exe (and a plug-in as VST3\\Pomaro.vst3) into dest; returns the exe path."""
+    os.makedirs(dest, exist_ok=True)
+    exe = os.path.join(dest, "Pomaro.exe")
+    shutil.copy2(os.path.join(BIN_DIR, "Pomaro.exe"), exe)
+    if plugin:
+        os.makedirs(os.path.join(dest, "VST3"), exist_ok=True)
+        shutil.copy2(plugin, os.path.join(dest, "VST3", "Pomaro.vst3"))
+    return exe
+
+
+def run_test(fn):
+    """Runs one test function and turns its outcome into an exit code for ctest."""
+    import sys
+    import traceback
+    try:
+        fn()
+    except Exception:
+        traceback.print_exc()
+        sys.exit(1)
+    print("PASS")
+    sys.exit(0)
