@@ -56,6 +56,10 @@ case $cmd in
     # A persistent server saves every test program Wine's start-up of it; its
     # output is detached so ctest never waits on it.
     WINEPREFIX=$dir/prefix setsid "$WINESERVER" -p >/dev/null 2>&1 </dev/null
+    # The prefix's system processes (services.exe and its kin) are started by the first
+    # program and outlive it; started here with detached output, they never hold a test's
+    # output pipe open (ctest would otherwise wait for it until the timeout).
+    WINEPREFIX=$dir/prefix DISPLAY=$(cat "$dir/display") setsid "$WINE64" wineboot >/dev/null 2>&1 </dev/null || true
     echo "wine prefix $dir/prefix, display $(cat "$dir/display")" ;;
   cleanup)
     WINEPREFIX=$dir/prefix "$WINESERVER" -k 2>/dev/null || true
