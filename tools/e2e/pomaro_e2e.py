@@ -112,6 +112,11 @@ class Session:
         self._start_xvfb()
         subprocess.Popen([WINESERVER, "-p"], env=self.env, stdin=subprocess.DEVNULL,
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True).wait()
+        # Wine's system processes (services, devices, desktop) start with the first
+        # program and outlive it; start them here with no pipes attached, so that a
+        # later captured run never waits on them.
+        subprocess.run([WINE64, "wineboot"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         user = [u for u in os.listdir(os.path.join(self.prefix, "drive_c", "users")) if u != "Public"][0]
         self.user_dir = os.path.join(self.prefix, "drive_c", "users", user)
         self.documents = os.path.join(self.user_dir, "Documents")
