@@ -1,0 +1,262 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "DiagTestSupport.h"
+#include "diag/CrashReport.h"
+#include "diag/DebugLog.h"
+#include "diag/DebugLogTesting.h"
+#include "diag/SehGuard.h"
+
+namespace {
+
+const std::wstring kLead = L"Sorry, this application encountered fatal error.\n\n";
+
+class CrashReportTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        DebugLogTesting::Reset();
+        lastExceptionRecord = EXCEPTION_RECORD{};
+    }
+    void TearDown() override { DebugLogTesting::Reset(); }
+
+    void OpenLog() { ASSERT_TRUE(DebugLog::Open(folder.Path().c_str())); }
+    std::vector<std::string> LogLines() const { return ReadLines(folder.File(L"PomaroApp.log")); }
+
+    // The report text of the one box shown, without the lead sentence.
+    std::wstring OnlyReport() const
+    {
+        const std::vector<RecordedBox>& shown = BoxRecorder::Boxes();
+        EXPECT_EQ(shown.size(), 1u);
+        if (shown.size() != 1)
+            return L"";
+        EXPECT_EQ(shown[0].text.compare(0, kLead.size(), kLead), 0);
+        EXPECT_TRUE(shown[0].ownerNull);
+        EXPECT_EQ(shown[0].style, static_cast<unsigned>(MB_OK | MB_ICONERROR));
+        return shown[0].text.substr(kLead.size());
+    }
+
+    // The address as the Microsoft runtime prints %p.
+    static std::wstring AsPercentP(const void* address)
+    {
+        wchar_t text[32];
+        swprintf_s(text, 32, L"%p", address);
+        return text;
+    }
+
+    BoxRecorder boxes;
+    TempFolder folder;
+};
+
+int g_sink = 0;
+bool g_catchAllRan = false;
+bool g_runtimeCaught = false;
+bool g_intCaught = false;
+bool g_innerGuardResult = true;
+
+__attribute__((noinline)) void ReadAddress0x10()
+{
+    int* volatile address = reinterpret_cast<int*>(0x10);
+    g_sink = *address;
+}
+
+void FaultBehindCatchAll()
+{
+    // A catch of anything takes thrown objects only, never a hardware fault.
+    try {
+        ReadAddress0x10();
+    } catch (...) {
+        g_catchAllRan = true;
+    }
+}
+
+void RaiseUnknownCode()
+{
+    RaiseException(0xE0ABCDEFu, 0, 0, nullptr);
+}
+
+void RaiseWithParameters()
+{
+    const ULONG_PTR parameters[3] = {1, 0xFFFFFFFFu, static_cast<ULONG_PTR>(0x1234567890ABCDEFull)};
+    RaiseException(0xC0000094u, EXCEPTION_NONCONTINUABLE, 3, parameters);
+}
+
+void DivideByZero()
+{
+    volatile int dividend = 7;
+    volatile int zero = 0;
+    g_sink = dividend / zero;
+}
+
+void ThrowAndCatchInside()
+{
+    try {
+        throw std::runtime_error("inner");
+    } catch (const std::runtime_error& error) {
+        g_runtimeCaught = std::string(error.what()) == "inner";
+    }
+    try {
+        throw 7;
+    } catch (int value) {
+        g_intCaught = value == 7;
+    }
+}
+
+void ThrowOut()
+{
+    throw std::runtime_error("escapes");
+}
+
+void FaultsTakenInside()
+{
+    // The system's own handlers take these before they could reach the guard.
+    g_sink = IsBadReadPtr(reinterpret_cast<void*>(0x10), 4) ? 1 : 0;
+    OutputDebugStringW(L"guard test\n");
+    g_innerGuardResult = RunGuarded(&ReadAddress0x10);
+}
+
+} // namespace
+
+TEST_F(CrashReportTest, AccessViolationIsReportedOnce)
+{
+    OpenLog();
+    g_catchAllRan = false;
+    EXPECT_FALSE(RunGuarded(&FaultBehindCatchAll));
+    EXPECT_FALSE(g_catchAllRan);
+
+    const std::wstring report = OnlyReport();
+    EXPECT_EQ(report, L"Access Violation : code=C0000005, flag=0, adr=" + AsPercentP(lastExceptionRecord.ExceptionAddress)
+                          + L", param= 00000000 00000010");
+    // The address is the faulting instruction, inside the function that read.
+    const auto address = reinterpret_cast<std::uintptr_t>(lastExceptionRecord.ExceptionAddress);
+    const auto function = reinterpret_cast<std::uintptr_t>(&ReadAddress0x10);
+    EXPECT_GE(address, function);
+    EXPECT_LT(address, function + 64);
+
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(HasStamp(lines[0]));
+    EXPECT_EQ(Body(lines[0]), Narrow(report));
+}
+
+TEST_F(CrashReportTest, UnknownCodeWithoutParameters)
+{
+    EXPECT_FALSE(RunGuarded(&RaiseUnknownCode));
+    const std::wstring report = OnlyReport();
+    EXPECT_EQ(report, L"Unknown Exception : code=E0ABCDEF, flag=0, adr=" + AsPercentP(lastExceptionRecord.ExceptionAddress));
+    EXPECT_EQ(report.find(L"param"), std::wstring::npos);
+}
+
+TEST_F(CrashReportTest, FlagsAndParametersArePrinted)
+{
+    EXPECT_FALSE(RunGuarded(&RaiseWithParameters));
+    EXPECT_EQ(OnlyReport(), L"Divide by Zero (Integer) : code=C0000094, flag=1, adr="
+                                + AsPercentP(lastExceptionRecord.ExceptionAddress)
+                                + L", param= 00000001 FFFFFFFF 90ABCDEF");
+}
+
+TEST_F(CrashReportTest, IntegerDivisionByZero)
+{
+    EXPECT_FALSE(RunGuarded(&DivideByZero));
+    const std::wstring report = OnlyReport();
+    EXPECT_EQ(report.compare(0, 42, L"Divide by Zero (Integer) : code=C0000094, "), 0) << report;
+}
+
+TEST_F(CrashReportTest, ThrownExceptionsReachTheirOwnCatch)
+{
+    g_runtimeCaught = g_intCaught = false;
+    EXPECT_TRUE(RunGuarded(&ThrowAndCatchInside));
+    EXPECT_TRUE(g_runtimeCaught);
+    EXPECT_TRUE(g_intCaught);
+    EXPECT_TRUE(BoxRecorder::Boxes().empty());
+    EXPECT_EQ(lastExceptionRecord.ExceptionCode, 0u);
+}
+
+TEST_F(CrashReportTest, ThrownExceptionPassesThroughTheGuard)
+{
+    bool caughtOutside = false;
+    try {
+        RunGuarded(&ThrowOut);
+    } catch (const std::runtime_error& error) {
+        caughtOutside = std::string(error.what()) == "escapes";
+    }
+    EXPECT_TRUE(caughtOutside);
+    EXPECT_TRUE(BoxRecorder::Boxes().empty());
+    EXPECT_EQ(lastExceptionRecord.ExceptionCode, 0u);
+}
+
+TEST_F(CrashReportTest, FaultsHandledInsideNeverReachTheOuterGuard)
+{
+    g_innerGuardResult = true;
+    EXPECT_TRUE(RunGuarded(&FaultsTakenInside));
+    EXPECT_EQ(g_sink, 1);                 // IsBadReadPtr saw the bad address
+    EXPECT_FALSE(g_innerGuardResult);     // the inner guard took the fault...
+    EXPECT_EQ(BoxRecorder::Boxes().size(), 1u);   // ...and reported it, once
+}
+
+TEST_F(CrashReportTest, GuardIsReusableAfterAReport)
+{
+    EXPECT_FALSE(RunGuarded(&ReadAddress0x10));
+    EXPECT_FALSE(RunGuarded(&RaiseUnknownCode));
+    EXPECT_TRUE(RunGuarded(&ThrowAndCatchInside));
+    ASSERT_EQ(BoxRecorder::Boxes().size(), 2u);
+    EXPECT_EQ(lastExceptionRecord.ExceptionCode, 0xE0ABCDEFu);
+}
+
+TEST_F(CrashReportTest, ThrownExceptionReports)
+{
+    OpenLog();
+    try {
+        throw std::runtime_error("disk full");
+    } catch (const std::exception& error) {
+        reportFatalException(error);
+    } catch (...) {
+        reportUnknownException();
+    }
+    try {
+        throw 42;
+    } catch (const std::exception& error) {
+        reportFatalException(error);
+    } catch (...) {
+        reportUnknownException();
+    }
+
+    const std::vector<RecordedBox>& shown = BoxRecorder::Boxes();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text, kLead + L"disk full");
+    EXPECT_EQ(shown[1].text, kLead + L"Unknown exception");
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(Body(lines[0]), "disk full");
+    EXPECT_EQ(Body(lines[1]), "Unknown exception");
+}
+
+TEST_F(CrashReportTest, ReportWithoutLogStillShowsTheBox)
+{
+    reportFatalError(L"no log");
+    ASSERT_EQ(BoxRecorder::Boxes().size(), 1u);
+    EXPECT_EQ(BoxRecorder::Boxes()[0].text, kLead + L"no log");
+    EXPECT_TRUE(BoxRecorder::Boxes()[0].captionNull);
+    EXPECT_TRUE(folder.FileNames().empty());
+}
+
+TEST_F(CrashReportTest, FilterKeepsTheWholeRecord)
+{
+    EXCEPTION_RECORD record{};
+    record.ExceptionCode = 0xC0000005u;
+    record.ExceptionFlags = 1;
+    record.NumberParameters = 2;
+    record.ExceptionInformation[1] = 0x10;
+    EXCEPTION_POINTERS pointers{&record, nullptr};
+    EXPECT_EQ(crashExceptionFilter(&pointers), EXCEPTION_EXECUTE_HANDLER);
+    EXPECT_EQ(lastExceptionRecord.ExceptionCode, 0xC0000005u);
+    EXPECT_EQ(lastExceptionRecord.ExceptionFlags, 1u);
+    EXPECT_EQ(lastExceptionRecord.ExceptionInformation[1], 0x10u);
+}

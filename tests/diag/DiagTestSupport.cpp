@@ -1,0 +1,128 @@
+#include "DiagTestSupport.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <regex>
+
+#include "diag/DebugLog.h"
+
+namespace {
+std::atomic<int> g_folderCounter{0};
+std::vector<RecordedBox> g_boxes;
+BoxRecorder::Hook g_hook = nullptr;
+DebugLog::MessageBoxFunction g_previous = nullptr;
+
+int RecordBox(void* owner, const wchar_t* text, const wchar_t* caption, unsigned style)
+{
+    g_boxes.push_back({owner == nullptr, text ? text : L"", caption == nullptr, caption ? caption : L"", style});
+    if (g_hook)
+        g_hook();
+    return IDOK;
+}
+}
+
+TempFolder::TempFolder()
+{
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    path_ = std::wstring(base) + L"pomaro-diag-" + std::to_wstring(GetCurrentProcessId()) + L"-"
+            + std::to_wstring(++g_folderCounter) + L"\\";
+    CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempFolder::~TempFolder()
+{
+    for (const std::wstring& name : FileNames())
+        DeleteFileW(File(name).c_str());
+    RemoveDirectoryW(path_.c_str());
+}
+
+std::vector<std::wstring> TempFolder::FileNames() const
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((path_ + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+bool FileExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadBytes(const std::wstring& path)
+{
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::string bytes;
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        bytes.append(chunk, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+std::vector<std::string> ReadLines(const std::wstring& path)
+{
+    const std::string bytes = ReadBytes(path);
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = bytes.find("\r\n", start);
+        if (end == std::string::npos)
+            break;
+        lines.push_back(bytes.substr(start, end - start));
+        start = end + 2;
+    }
+    if (start < bytes.size())
+        lines.push_back("<unterminated>" + bytes.substr(start));
+    return lines;
+}
+
+std::string Body(const std::string& line)
+{
+    return line.size() >= 13 ? line.substr(13) : std::string("<no stamp>");
+}
+
+bool HasStamp(const std::string& line)
+{
+    static const std::regex stamp(R"(^([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\.[0-9]{3} )");
+    return std::regex_search(line, stamp);
+}
+
+std::string Narrow(const std::wstring& ascii)
+{
+    std::string out;
+    for (wchar_t c : ascii)
+        out.push_back(static_cast<char>(c));
+    return out;
+}
+
+BoxRecorder::BoxRecorder(Hook whileShown)
+{
+    g_boxes.clear();
+    g_hook = whileShown;
+    g_previous = DebugLog::SetMessageBoxFunction(&RecordBox);
+}
+
+BoxRecorder::~BoxRecorder()
+{
+    DebugLog::SetMessageBoxFunction(g_previous);
+    g_hook = nullptr;
+}
+
+std::vector<RecordedBox>& BoxRecorder::Boxes()
+{
+    return g_boxes;
+}
