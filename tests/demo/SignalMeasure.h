@@ -7,6 +7,8 @@
 
 namespace PomaroDemoTest {
 
+constexpr double kPi = 3.14159265358979323846;
+
 inline double rms(const std::vector<float>& x, size_t from = 0, size_t to = 0) {
     if (to == 0 || to > x.size()) to = x.size();
     double sum = 0.0;
@@ -16,12 +18,12 @@ inline double rms(const std::vector<float>& x, size_t from = 0, size_t to = 0) {
 
 // Magnitude of one frequency in a Hann-windowed signal (Goertzel).
 inline double magnitudeAt(const std::vector<float>& x, double hz, double rate) {
-    const double w = 2.0 * M_PI * hz / rate;
+    const double w = 2.0 * kPi * hz / rate;
     const double c = 2.0 * std::cos(w);
     double s1 = 0.0, s2 = 0.0;
     const size_t n = x.size();
     for (size_t i = 0; i < n; ++i) {
-        const double win = 0.5 - 0.5 * std::cos(2.0 * M_PI * double(i) / double(n - 1));
+        const double win = 0.5 - 0.5 * std::cos(2.0 * kPi * double(i) / double(n - 1));
         const double s0 = x[i] * win + c * s1 - s2;
         s2 = s1;
         s1 = s0;
