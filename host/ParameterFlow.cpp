@@ -28,7 +28,7 @@ void ParameterFlow::onTimer (IEditController* controller)
 	ParamID id;
 	ParamValue value;
 	int32 sampleOffset;
-	// Bounded: the audio thread adds at most one block's reports meanwhile.
+	// Only what waited at the tick: reports arriving meanwhile wait for the next one.
 	for (int32 n = paramsFromProcessor.count (); n > 0 && paramsFromProcessor.getNextChange (id, value, sampleOffset); --n)
 		paramCache.set (id, value, true);
 	if (controller)

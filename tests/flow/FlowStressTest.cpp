@@ -195,4 +195,70 @@ TEST (FlowStress, ParameterTransferTwoProducersOneConsumer)
 	EXPECT_GT (dropped.load (), 0u) << "the consumer's pauses should have filled the queue";
 }
 
+TEST (FlowStress, AudioWriterNeverWaitsForTheOtherWriter)
+{
+	// The processor's reports (transferChangesFrom, the audio thread) and a
+	// user-interface writer on one queue: the audio side gives a change up
+	// rather than wait, and nothing that does get through is torn or reordered.
+	ParameterChangeTransfer2 transfer;
+	constexpr uint32_t kBlocks = 4000, kPointsPerBlock = 32;
+	std::atomic<int> running {2};
+
+	std::thread ui ([&] {
+		for (uint32_t seq = 0; seq < kBlocks * kPointsPerBlock; ++seq)
+			while (!transfer.addChange (0, double (seq), int32 (seq)))
+				std::this_thread::yield ();
+		running.fetch_sub (1, std::memory_order_release);
+	});
+	// The audio side keeps delivering blocks, one per pass, until the other
+	// writer is done and the reader has seen at least one of its changes.
+	std::atomic<bool> audioSeen {false};
+	std::thread audio ([&] {
+		FakeQueue reports (1);
+		FakeChanges block;
+		block.queues = {&reports};
+		uint32_t seq = 0;
+		while ((running.load (std::memory_order_acquire) == 2 || !audioSeen.load (std::memory_order_acquire)) &&
+		       seq + kPointsPerBlock < kPerProducer)
+		{
+			reports.points.clear ();
+			for (uint32_t i = 0; i < kPointsPerBlock; ++i, ++seq)
+				reports.points.emplace_back (int32 (seq), double (seq));
+			transfer.transferChangesFrom (&block);
+			std::this_thread::yield ();
+		}
+		running.fetch_sub (1, std::memory_order_release);
+	});
+
+	Tally tally;
+	uint64_t fromAudio = 0;
+	for (;;)
+	{
+		const bool finished = running.load (std::memory_order_acquire) == 0;
+		ParamID id;
+		ParamValue value;
+		int32 offset;
+		while (transfer.getNextChange (id, value, offset))
+		{
+			if (double (offset) != value)
+				++tally.faults;
+			if (id == 1)
+			{
+				++fromAudio;
+				audioSeen.store (true, std::memory_order_release);
+			}
+			tally.take (id, uint32_t (offset));
+		}
+		if (finished && transfer.count () == 0)
+			break;
+		std::this_thread::yield ();
+	}
+	ui.join ();
+	audio.join ();
+
+	EXPECT_EQ (tally.faults, 0u);
+	EXPECT_EQ (tally.consumed - fromAudio, uint64_t (kBlocks * kPointsPerBlock)); // the waiting writer lost nothing
+	EXPECT_GT (fromAudio, 0u);
+}
+
 } // namespace
