@@ -95,6 +95,18 @@ void DivideByZero()
     g_sink = dividend / zero;
 }
 
+__attribute__((noinline)) int Recurse(int depth)
+{
+    volatile char page[4096];
+    page[0] = static_cast<char>(depth);
+    return depth > 1000000 ? page[0] : Recurse(depth + 1) + page[0];
+}
+
+void OverflowTheStack()
+{
+    g_sink = Recurse(0);
+}
+
 void ThrowAndCatchInside()
 {
     try {
@@ -167,6 +179,15 @@ TEST_F(CrashReportTest, IntegerDivisionByZero)
     EXPECT_FALSE(RunGuarded(&DivideByZero));
     const std::wstring report = OnlyReport();
     EXPECT_EQ(report.compare(0, 42, L"Divide by Zero (Integer) : code=C0000094, "), 0) << report;
+}
+
+TEST_F(CrashReportTest, StackOverflow)
+{
+    OpenLog();
+    EXPECT_FALSE(RunGuarded(&OverflowTheStack));
+    const std::wstring report = OnlyReport();
+    EXPECT_EQ(report.compare(0, 32, L"Stack Overflow : code=C00000FD, "), 0) << report;
+    EXPECT_EQ(LogLines().size(), 1u);
 }
 
 TEST_F(CrashReportTest, ThrownExceptionsReachTheirOwnCatch)
