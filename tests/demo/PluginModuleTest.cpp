@@ -193,13 +193,27 @@ TEST_F(DemoPlugin, PlaysANoteAndReportsItsLevel) {
     block.clear();
     EXPECT_GT(run(block, 20), 0.01);
 
-    // Note off, then the release (default 0.28 s) runs out to exact silence.
+    // Note off, then the release (default 0.15 s) runs out to exact silence.
     block.note(false, 60, 0.0f);
     run(block, int(0.4 * 48000 / kBlock));
     plugin.processor->process(block.data);
     EXPECT_EQ(block.peak(), 0.0);
     EXPECT_EQ(block.data.outputs[0].silenceFlags, 3u);
     ASSERT_TRUE(block.reported(kParamOutputLevel, level));  // reported every block, also in silence
+    stopProcessing();
+}
+
+TEST_F(DemoPlugin, NotesStartOnTheirOwnSample) {
+    startProcessing();
+    Block block;
+    block.clear();
+    block.note(true, 60, 0.8f, 100);
+    plugin.processor->process(block.data);
+    const float* left = block.data.outputs[0].channelBuffers32[0];
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(left[i], 0.0f) << i;
+    float after = 0.0f;
+    for (int i = 100; i < kBlock; ++i) after = std::max(after, std::fabs(left[i]));
+    EXPECT_GT(after, 0.01f);
     stopProcessing();
 }
 
