@@ -1,0 +1,3 @@
+#include "app/AppGlobals.h"
+
+HINSTANCE g_hInstance = nullptr;

@@ -1,0 +1,43 @@
+// The host as the audio device's data provider.
+
+#include "app/Host.h"
+#include "diag/DebugLog.h"
+
+#include <cwchar>
+
+namespace PomaroApp {
+
+bool CHost::onPrepare(Kelvane::SampleFormat format, Kelvane::SampleRate rate, int32_t bufferFrames,
+                      bool isInterleaved)
+{
+    sampleFormat = format;
+    const int32_t hz = Kelvane::sampleRateToHz(rate);
+    blockSize = bufferFrames;
+    interleaved = isInterleaved;
+    sampleRate = static_cast<double>(hz);
+
+    wchar_t line[256];
+    swprintf_s(line, 256, L"サンプルレート : %1.1fkHz", sampleRate * 0.001);
+    DebugLog::WriteLine(line);
+    swprintf_s(line, 256, L"バッファ長 : %d (%1.3fmsec)", blockSize, blockSize * 1000.0 / sampleRate);
+    DebugLog::WriteLine(line);
+    swprintf_s(line, 256, L"フォーマット：%ls", Kelvane::sampleFormatName(sampleFormat));
+    DebugLog::WriteLine(line);
+    return true;
+}
+
+bool CHost::onRender(void*, void*)
+{
+    // Not processing: the device keeps its buffers as they are. The render core that
+    // runs the plug-in joins here.
+    return false;
+}
+
+void CHost::onResetRequest()
+{
+    // Driver thread: only schedule the restart; the frame runs it on the UI thread.
+    if (HWND frame = hwndFrame)
+        PostMessageW(frame, WM_HOST_RESTART_AUDIO, 0, 0);
+}
+
+} // namespace PomaroApp

@@ -1,0 +1,57 @@
+#pragma once
+// The on-screen keyboard strip under the editor.
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+struct ID2D1Factory;
+struct ID2D1HwndRenderTarget;
+struct ID2D1BitmapRenderTarget;
+struct ID2D1Bitmap;
+struct IWICImagingFactory;
+
+namespace PomaroApp {
+
+class CHost;
+
+constexpr UINT WM_KEYBOARD_SHOWNOTE = WM_USER;       // wParam note, lParam 1 pressed / 0 released
+constexpr UINT WM_KEYBOARD_RELEASEALL = WM_USER + 1;
+
+class CKeyboardWindow
+{
+public:
+    // Registers the window class "KeyboardWindow".
+    CKeyboardWindow();
+    ~CKeyboardWindow() { destroy(); }
+    CKeyboardWindow(const CKeyboardWindow&) = delete;
+    CKeyboardWindow& operator=(const CKeyboardWindow&) = delete;
+
+    // Creates the strip as a child of parent (591 x 30 at 0, 0).
+    HRESULT create(HWND parent);
+    // Releases the factories and unregisters the class; the window dies with its parent.
+    // Runs with the host's destruction; a second call does nothing more.
+    void destroy();
+    // Callable from any thread: records the key and tells the window by a posted message.
+    void showNote(int32_t note, bool pressed);
+
+    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+    CHost* owner = nullptr;
+    WNDCLASSW windowClass{};
+    HWND hwnd = nullptr;
+    ID2D1Factory* d2dFactory = nullptr;
+    IWICImagingFactory* wicFactory = nullptr;
+    ID2D1HwndRenderTarget* renderTarget = nullptr;
+    ID2D1BitmapRenderTarget* offscreenTarget = nullptr;
+    ID2D1Bitmap* offscreenBitmap = nullptr;
+    ID2D1Bitmap* keysBitmap = nullptr;
+    ID2D1Bitmap* labelsBitmap = nullptr;
+    std::atomic<int32_t> keyShown[128];
+    int32_t octave = 5;
+    bool mouseDown = false;
+    int32_t mouseNote = -1;
+};
+
+} // namespace PomaroApp

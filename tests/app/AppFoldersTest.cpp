@@ -1,0 +1,88 @@
+// The application folders: created with their parents, found when present, refused
+// when a file stands in the way.
+
+#include "app/AppFolders.h"
+
+#include <knownfolders.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace PomaroApp;
+
+namespace {
+
+class Folders : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        wchar_t temp[MAX_PATH];
+        ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+        root = std::wstring(temp) + L"pomaro-folders-" + std::to_wstring(GetCurrentProcessId());
+        ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    }
+    void TearDown() override
+    {
+        std::wstring from = root;
+        from.push_back(L'\0'); // double-terminated list
+        SHFILEOPSTRUCTW op{};
+        op.wFunc = FO_DELETE;
+        op.pFrom = from.c_str();
+        op.fFlags = FOF_NO_UI;
+        SHFileOperationW(&op);
+    }
+    std::wstring root;
+};
+
+} // namespace
+
+TEST_F(Folders, MissingParentsAreCreatedAndAPresentFolderIsAccepted)
+{
+    const std::wstring deep = root + L"\\a\\b\\c\\";
+    ASSERT_TRUE(CreateDirectoryTree(deep.c_str()));
+    EXPECT_TRUE(PathIsDirectoryW((root + L"\\a\\b\\c").c_str()));
+    EXPECT_TRUE(CreateDirectoryTree(deep.c_str()));           // present
+    EXPECT_TRUE(CreateDirectoryTree((root + L"\\a").c_str())); // present, no backslash
+}
+
+TEST_F(Folders, AFileInTheWayFails)
+{
+    const std::wstring file = root + L"\\blocked";
+    HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    EXPECT_FALSE(CreateDirectoryTree(file.c_str()));
+    EXPECT_FALSE(CreateDirectoryTree((file + L"\\below\\").c_str()));
+    EXPECT_FALSE(PathIsDirectoryW(file.c_str()));
+}
+
+TEST_F(Folders, KnownSubFolderEndsWithABackslashAndExists)
+{
+    wchar_t destination[MAX_PATH] = {};
+    EXPECT_FALSE(GetKnownSubFolder(nullptr, FOLDERID_Documents, L"x", nullptr));
+    EXPECT_FALSE(GetKnownSubFolder(destination, FOLDERID_Documents, nullptr, nullptr));
+
+    const std::wstring sub = L"pomaro-known-" + std::to_wstring(GetCurrentProcessId());
+    ASSERT_TRUE(GetKnownSubFolder(destination, FOLDERID_LocalAppData, sub.c_str(), L"Leaf"));
+    const std::wstring made(destination);
+    ASSERT_GE(made.size(), sub.size() + 6);
+    EXPECT_EQ(made.substr(made.size() - sub.size() - 6), sub + L"\\Leaf\\");
+    EXPECT_TRUE(PathIsDirectoryW(destination));
+    RemoveDirectoryW(destination);
+    RemoveDirectoryW(made.substr(0, made.size() - 6).c_str());
+}
+
+TEST_F(Folders, PrepareMakesBothApplicationFolders)
+{
+    ASSERT_TRUE(PrepareAppFolders());
+    EXPECT_TRUE(foldersReady);
+    const std::wstring documents(documentsFolder), tuning(tuningFolder);
+    EXPECT_EQ(documents.substr(documents.size() - 8), L"\\Pomaro\\");
+    EXPECT_EQ(tuning.substr(tuning.size() - 23), L"\\Kelvane\\Pomaro\\Tuning\\");
+    EXPECT_TRUE(PathIsDirectoryW(documentsFolder));
+    EXPECT_TRUE(PathIsDirectoryW(tuningFolder));
+}

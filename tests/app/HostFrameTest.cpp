@@ -1,0 +1,237 @@
+// The frame window around the editor: resizeView, the sizing drag, the layout of the
+// editor and the keyboard strip, and the end of the frame.
+
+#include "TestHost.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace PomaroTest;
+using namespace Steinberg;
+
+namespace {
+
+// An editor view that accepts sizes between 200 x 100 and 800 x 600.
+class FakeView : public IPlugView
+{
+public:
+    tresult PLUGIN_API queryInterface(const TUID, void** obj) override
+    {
+        *obj = nullptr;
+        return kNoInterface;
+    }
+    uint32 PLUGIN_API addRef() override { return 1; } // owned by the test
+    uint32 PLUGIN_API release() override { return 1; }
+    tresult PLUGIN_API isPlatformTypeSupported(FIDString) override { return kResultTrue; }
+    tresult PLUGIN_API attached(void*, FIDString) override { return kResultOk; }
+    tresult PLUGIN_API removed() override
+    {
+        ++removedCalls;
+        return kResultOk;
+    }
+    tresult PLUGIN_API onWheel(float) override { return kResultFalse; }
+    tresult PLUGIN_API onKeyDown(char16, int16, int16) override { return kResultFalse; }
+    tresult PLUGIN_API onKeyUp(char16, int16, int16) override { return kResultFalse; }
+    tresult PLUGIN_API getSize(ViewRect*) override { return kResultFalse; }
+    tresult PLUGIN_API onSize(ViewRect* newSize) override
+    {
+        lastSize = *newSize;
+        ++sizeCalls;
+        return kResultOk;
+    }
+    tresult PLUGIN_API onFocus(TBool) override { return kResultOk; }
+    tresult PLUGIN_API setFrame(IPlugFrame*) override { return kResultOk; }
+    tresult PLUGIN_API canResize() override { return kResultTrue; }
+    tresult PLUGIN_API checkSizeConstraint(ViewRect* rect) override
+    {
+        if (!constrain)
+            return kResultFalse;
+        rect->right = rect->left + std::clamp(rect->getWidth(), 200, 800);
+        rect->bottom = rect->top + std::clamp(rect->getHeight(), 100, 600);
+        return kResultTrue;
+    }
+
+    bool constrain = true;
+    ViewRect lastSize;
+    int sizeCalls = 0;
+    int removedCalls = 0;
+};
+
+// Counts every attempt to move or size the frame, even one that changes nothing.
+WNDPROC hostProc = nullptr;
+int positionChanges = 0;
+LRESULT CALLBACK countingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_WINDOWPOSCHANGING)
+        ++positionChanges;
+    return CallWindowProcW(hostProc, hwnd, message, wParam, lParam);
+}
+
+RECT clientOf(HWND hwnd)
+{
+    RECT r{};
+    GetClientRect(hwnd, &r);
+    return r;
+}
+
+class Frame : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        useTestModule();
+        drainThreadQueue();
+        host = new RecordingHost();
+        ASSERT_TRUE(host->createFrameWindow());
+    }
+
+    void TearDown() override
+    {
+        if (host) {
+            host->pView = nullptr; // the fake is not the host's to release
+            host->release();
+        }
+        drainThreadQueue();
+    }
+
+    // The editor's child window, made as the loader makes it.
+    void attachView()
+    {
+        host->pView = &view;
+        host->hwndVst = CreateWindowExW(0, L"VstWindow", nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0,
+                                        10, 10, host->hwndFrame, nullptr, GetModuleHandleW(nullptr), host);
+        ASSERT_NE(host->hwndVst, nullptr);
+        ASSERT_EQ(host->keyboard.create(host->hwndFrame), S_OK);
+    }
+
+    void nonClient(int& width, int& height)
+    {
+        RECT window{}, client{};
+        GetWindowRect(host->hwndFrame, &window);
+        GetClientRect(host->hwndFrame, &client);
+        width = (window.right - window.left) - client.right;
+        height = (window.bottom - window.top) - client.bottom;
+    }
+
+    RecordingHost* host = nullptr;
+    FakeView view;
+};
+
+} // namespace
+
+TEST_F(Frame, StartsHiddenAtFiftyByFiftyWithItsTimer)
+{
+    RECT window{};
+    GetWindowRect(host->hwndFrame, &window);
+    // Asked for 50 x 50; the system keeps a captioned window at its minimum tracking size.
+    EXPECT_EQ(window.right - window.left, std::max(50, GetSystemMetrics(SM_CXMINTRACK)));
+    EXPECT_EQ(window.bottom - window.top, std::max(50, GetSystemMetrics(SM_CYMINTRACK)));
+    EXPECT_FALSE(IsWindowVisible(host->hwndFrame));
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongPtrW(host->hwndFrame, GWL_STYLE)) & 0x02CA0000u, 0x02CA0000u);
+    EXPECT_EQ(host->timerId, PomaroApp::kFrameTimerId);
+    EXPECT_NE(GetMenu(host->hwndFrame), nullptr); // the class brings menu 103
+    HWND first = host->hwndFrame;
+    EXPECT_TRUE(host->createFrameWindow());
+    EXPECT_EQ(host->hwndFrame, first);
+}
+
+TEST_F(Frame, ResizeViewRefusesWhatIsNotItsOwn)
+{
+    ViewRect size(0, 0, 400, 200);
+    EXPECT_EQ(host->resizeView(nullptr, &size), kInvalidArgument);
+    EXPECT_EQ(host->resizeView(&view, nullptr), kInvalidArgument);
+    EXPECT_EQ(host->resizeView(&view, &size), kResultFalse); // not the host's view
+
+    RecordingHost frameless;
+    frameless.pView = &view;
+    EXPECT_EQ(frameless.resizeView(&view, &size), kResultFalse);
+    frameless.pView = nullptr;
+}
+
+TEST_F(Frame, ResizeViewGivesTheEditorItsSizeAboveTheStrip)
+{
+    attachView();
+    ViewRect size(0, 0, 400, 200);
+    ASSERT_EQ(host->resizeView(&view, &size), kResultOk);
+
+    const RECT client = clientOf(host->hwndFrame);
+    EXPECT_EQ(client.right, 400);
+    EXPECT_EQ(client.bottom, 230);
+    // The view hears of its size through the editor window, not from resizeView.
+    EXPECT_EQ(view.lastSize.getWidth(), 400);
+    EXPECT_EQ(view.lastSize.getHeight(), 200);
+    // The strip is centred below the editor and cut on both sides.
+    RECT strip{};
+    GetWindowRect(host->keyboard.hwnd, &strip);
+    MapWindowPoints(HWND_DESKTOP, host->hwndFrame, reinterpret_cast<POINT*>(&strip), 2);
+    EXPECT_EQ(strip.left, (400 - 591) / 2);
+    EXPECT_EQ(strip.top, 200);
+    EXPECT_EQ(strip.right - strip.left, 591);
+    EXPECT_EQ(strip.bottom - strip.top, 30);
+
+    // The same size again leaves the frame alone.
+    hostProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(host->hwndFrame, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&countingProc)));
+    positionChanges = 0;
+    EXPECT_EQ(host->resizeView(&view, &size), kResultOk);
+    EXPECT_EQ(positionChanges, 0);
+    ViewRect larger(0, 0, 500, 250);
+    EXPECT_EQ(host->resizeView(&view, &larger), kResultOk);
+    EXPECT_GT(positionChanges, 0);
+    EXPECT_EQ(clientOf(host->hwndFrame).bottom, 280);
+    SetWindowLongPtrW(host->hwndFrame, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(hostProc));
+}
+
+TEST_F(Frame, SizingDragIsFittedToWhatTheViewAccepts)
+{
+    int ncWidth = 0, ncHeight = 0;
+    nonClient(ncWidth, ncHeight);
+    RECT drag{100, 100, 100 + ncWidth + 50, 100 + ncHeight + 30 + 20};
+    const RECT asDragged = drag;
+
+    // Without a view the drag stays as the user made it, and the procedure still says so.
+    EXPECT_EQ(SendMessageW(host->hwndFrame, WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&drag)), TRUE);
+    EXPECT_TRUE(EqualRect(&drag, &asDragged));
+
+    host->pView = &view;
+    EXPECT_EQ(SendMessageW(host->hwndFrame, WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&drag)), TRUE);
+    EXPECT_EQ(drag.left, 100);
+    EXPECT_EQ(drag.top, 100);
+    EXPECT_EQ(drag.right, 100 + 200 + ncWidth);
+    EXPECT_EQ(drag.bottom, 100 + 100 + ncHeight + 30);
+
+    RECT tooLarge{0, 0, ncWidth + 2000, ncHeight + 30 + 300};
+    host->onFrameSizing(&tooLarge);
+    EXPECT_EQ(tooLarge.right, 800 + ncWidth);
+    EXPECT_EQ(tooLarge.bottom, 300 + ncHeight + 30);
+
+    view.constrain = false; // a view that does not answer kResultTrue changes nothing
+    RECT free = asDragged;
+    host->onFrameSizing(&free);
+    EXPECT_TRUE(EqualRect(&free, &asDragged));
+}
+
+TEST_F(Frame, MinimisingDoesNotResizeTheEditor)
+{
+    attachView();
+    const int before = view.sizeCalls;
+    SendMessageW(host->hwndFrame, WM_SIZE, SIZE_MINIMIZED, MAKELPARAM(0, 0));
+    EXPECT_EQ(view.sizeCalls, before);
+    SendMessageW(host->hwndFrame, WM_SIZE, SIZE_RESTORED, MAKELPARAM(300, 130));
+    EXPECT_EQ(view.lastSize.getWidth(), 300);
+    EXPECT_EQ(view.lastSize.getHeight(), 100);
+}
+
+TEST_F(Frame, ClosingTheFrameEndsTheLoopAndTellsTheViewItWasRemoved)
+{
+    attachView();
+    host->pluginReady = true;
+    PostMessageW(host->hwndFrame, WM_COMMAND, MAKEWPARAM(40001, 0), 0); // File > Exit
+    host->runMessageLoop();
+    EXPECT_EQ(host->hwndFrame, nullptr);
+    EXPECT_EQ(host->hwndVst, nullptr);
+    EXPECT_EQ(host->timerId, 0u);
+    EXPECT_EQ(view.removedCalls, 1);
+    EXPECT_EQ(host->keyboard.hwnd, nullptr); // the strip died with its parent
+}
