@@ -235,3 +235,16 @@ TEST_F(Frame, ClosingTheFrameEndsTheLoopAndTellsTheViewItWasRemoved)
     EXPECT_EQ(view.removedCalls, 1);
     EXPECT_EQ(host->keyboard.hwnd, nullptr); // the strip died with its parent
 }
+
+TEST_F(Frame, DriverResetRequestIsPostedAndRunOnTheFrameThread)
+{
+    host->onResetRequest(); // as from a driver thread: only a posted message
+    EXPECT_EQ(host->pWasapiList, nullptr);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, host->hwndFrame, WM_USER, WM_USER, PM_REMOVE));
+    DispatchMessageW(&msg);
+    // The restart went through the device choice, which builds both lists once.
+    EXPECT_NE(host->pWasapiList, nullptr);
+    EXPECT_NE(host->pAsioList, nullptr);
+    EXPECT_EQ(host->pDevice, nullptr);
+}
