@@ -267,17 +267,3 @@ TEST_F(CrashReportTest, ReportWithoutLogStillShowsTheBox)
     EXPECT_TRUE(BoxRecorder::Boxes()[0].captionNull);
     EXPECT_TRUE(folder.FileNames().empty());
 }
-
-TEST_F(CrashReportTest, FilterKeepsTheWholeRecord)
-{
-    EXCEPTION_RECORD record{};
-    record.ExceptionCode = 0xC0000005u;
-    record.ExceptionFlags = 1;
-    record.NumberParameters = 2;
-    record.ExceptionInformation[1] = 0x10;
-    EXCEPTION_POINTERS pointers{&record, nullptr};
-    EXPECT_EQ(crashExceptionFilter(&pointers), EXCEPTION_EXECUTE_HANDLER);
-    EXPECT_EQ(lastExceptionRecord.ExceptionCode, 0xC0000005u);
-    EXPECT_EQ(lastExceptionRecord.ExceptionFlags, 1u);
-    EXPECT_EQ(lastExceptionRecord.ExceptionInformation[1], 0x10u);
-}

@@ -24,17 +24,6 @@ std::wstring PointerDigits(std::uintptr_t value)
 }
 }
 
-TEST(CrashText, NamesFollowTheCode)
-{
-    EXPECT_STREQ(CrashText::ExceptionName(0xC0000005u), L"Access Violation");
-    EXPECT_STREQ(CrashText::ExceptionName(0x80000001u), L"Guard Page");
-    EXPECT_STREQ(CrashText::ExceptionName(0xC000008Eu), L"Divide by Zero (floating-point)");
-    EXPECT_STREQ(CrashText::ExceptionName(0xC0000094u), L"Divide by Zero (Integer)");
-    EXPECT_STREQ(CrashText::ExceptionName(0xC00000FDu), L"Stack Overflow");
-    EXPECT_STREQ(CrashText::ExceptionName(0xE06D7363u), L"Unknown Exception");
-    EXPECT_STREQ(CrashText::ExceptionName(0u), L"Unknown Exception");
-}
-
 TEST(CrashText, AccessViolationReport)
 {
     const std::uintptr_t params[] = {0, 0x10};

@@ -95,10 +95,3 @@ TEST_F(ModuleInfoTest, TenLinesWithAlignedLabels)
              t.wHour, t.wMinute, t.wSecond);
     EXPECT_EQ(body[2], expected);
 }
-
-TEST_F(ModuleInfoTest, EachLineChecksTheLogOnItsOwn)
-{
-    DebugLog::WriteModuleInfo();
-    ASSERT_TRUE(DebugLog::Open(folder.Path().c_str()));
-    EXPECT_TRUE(ReadLines(folder.File(L"PomaroApp.log")).empty());
-}

@@ -159,16 +159,3 @@ TEST(TextBufferText, AssignReallocatesExactlyOnlyWhenTooSmall)
     ASSERT_TRUE(empty.Assign(nullptr));
     EXPECT_EQ(empty.Text(), nullptr);
 }
-
-TEST(TextBufferText, FreeReturnsToNothing)
-{
-    BasicTextBuffer<char> bytes(10);
-    ASSERT_TRUE(bytes.Assign("abc"));
-    bytes.Free();
-    EXPECT_EQ(bytes.Text(), nullptr);
-    EXPECT_EQ(bytes.Capacity(), 0u);
-    EXPECT_EQ(bytes.Length(), 0u);
-    bytes.Clear();
-    ASSERT_TRUE(bytes.Append("x"));
-    EXPECT_STREQ(bytes.Text(), "x");
-}
