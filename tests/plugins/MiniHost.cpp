@@ -114,7 +114,7 @@ public:
 
 	bool load (IPluginFactory* factory, FUnknown* hostContext, Frame& frame, Plugin& p);
 	bool busesFit (Plugin& p);
-	void process (Plugin& p, RunDetails& details);
+	void process (Plugin& p, RunDetails& details, const std::function<void ()>& whileProcessing);
 
 private:
 	Outcome& out;
@@ -211,7 +211,7 @@ bool Runner::busesFit (Plugin& p)
 	return outputs == 1 && events >= 1 && r == kResultOk && info.channelCount == 2;
 }
 
-void Runner::process (Plugin& p, RunDetails& details)
+void Runner::process (Plugin& p, RunDetails& details, const std::function<void ()>& whileProcessing)
 {
 	constexpr int32 kBlock = 256;
 	ProcessSetup setup {kRealtime, kSample32, kBlock, 48000.0};
@@ -273,6 +273,8 @@ void Runner::process (Plugin& p, RunDetails& details)
 		audio.join ();
 		set ("noteBlock", details.noteBlockPeak > 0.45f ? "sound" : "silent");
 		set ("afterNoteOff", afterOff == 0.f ? "silent" : "sound");
+		if (whileProcessing)
+			whileProcessing ();
 		p.processor->setProcessing (false);
 	}
 	p.component->setActive (false);
@@ -303,7 +305,7 @@ void unload (Plugin& p)
 
 } // namespace
 
-Outcome runMiniHost (const std::wstring& variant, RunDetails* details, const WhileLoaded& whileLoaded)
+Outcome runMiniHost (const std::wstring& variant, RunDetails* details, const Hooks& hooks)
 {
 	Outcome out;
 	Runner run (out);
@@ -338,9 +340,9 @@ Outcome runMiniHost (const std::wstring& variant, RunDetails* details, const Whi
 		const bool loaded = run.load (factory, hostContext, frame, p);
 		factory->release ();
 		if (loaded && run.busesFit (p))
-			run.process (p, d);
-		if (loaded && whileLoaded)
-			whileLoaded (p.parent ? GetWindow (p.parent, GW_CHILD) : nullptr);
+			run.process (p, d, hooks.whileProcessing);
+		if (loaded && hooks.whileLoaded)
+			hooks.whileLoaded (p.parent ? GetWindow (p.parent, GW_CHILD) : nullptr);
 	}
 	unload (p);
 	d.performEdits = frame.edits;

@@ -28,13 +28,18 @@ struct RunDetails
 	std::vector<int> restartFlags;
 };
 
-// While the plug-in is loaded (before unloading): the editor's child window, if any.
-using WhileLoaded = std::function<void (void* editorWindow)>;
+struct Hooks
+{
+	// After the processing run, before unloading: the editor's child window, if any.
+	std::function<void (void* editorWindow)> whileLoaded;
+	// After the processing run's blocks, while processing is still on.
+	std::function<void ()> whileProcessing;
+};
 
 std::wstring pluginPath (const std::wstring& variant);
 std::wstring logPathFor (const std::wstring& variant); // POMARO_RECORDER_LOG is set to this
 std::string resultName (long r);
 
-Outcome runMiniHost (const std::wstring& variant, RunDetails* details = nullptr, const WhileLoaded& whileLoaded = {});
+Outcome runMiniHost (const std::wstring& variant, RunDetails* details = nullptr, const Hooks& hooks = {});
 
 } // namespace TestPlugins

@@ -134,13 +134,24 @@ void expectCleanLifecycle (const std::string& name, const std::vector<LogLine>& 
 TEST (Recorder, LoadsPlaysAndUnloadsLikeAnInstrument)
 {
 	RunDetails details;
-	std::vector<std::pair<unsigned, double>> clicks;
-	const Outcome got = runMiniHost (L"recorder", &details, [&] (void* editor) {
+	Hooks hooks;
+	size_t processLinesWhilePlaying = 0;
+	hooks.whileProcessing = [&] {
+		// The flusher writes process records while the host keeps processing.
+		for (int i = 0; i < 50 && processLinesWhilePlaying < 2; ++i)
+		{
+			Sleep (10);
+			processLinesWhilePlaying = select (readLog (logPathFor (L"recorder")), "component.process").size ();
+		}
+	};
+	hooks.whileLoaded = [&] (void* editor) {
 		ASSERT_NE (editor, nullptr);
 		// A click at three quarters of the width sets the level through the host's handler.
 		SendMessageW (static_cast<HWND> (editor), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM (300, 20));
 		SendMessageW (static_cast<HWND> (editor), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM (10, 10));
-	});
+	};
+	const Outcome got = runMiniHost (L"recorder", &details, hooks);
+	EXPECT_EQ (processLinesWhilePlaying, 2u);
 	EXPECT_EQ (got, kRecorder);
 	EXPECT_NEAR (details.noteBlockPeak, 0.5f, 0.01f) << "velocity 1 x level 0.5";
 	ASSERT_EQ (details.performEdits.size (), 1u);

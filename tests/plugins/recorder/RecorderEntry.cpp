@@ -120,7 +120,10 @@ BOOL WINAPI DllMain (HINSTANCE instance, DWORD reason, LPVOID reserved)
 	{
 		Call call ("module", "detach");
 		call.w ().kvInt ("live", liveObjects ().load ()).kv ("reason", reserved ? "processExit" : "FreeLibrary");
-		call.doneText ("void");
+		if (reserved)
+			call.doneTextIfFree ("void");
+		else
+			call.doneText ("void");
 	}
 	return TRUE;
 }

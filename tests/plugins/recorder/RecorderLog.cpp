@@ -161,6 +161,12 @@ void Call::doneText (const char* result)
 	finish ();
 }
 
+void Call::doneTextIfFree (const char* result)
+{
+	line.text (" -> ").text (result);
+	writeLineIfFree (line.data (), line.size ());
+}
+
 void Call::doneInt (int64_t result)
 {
 	line.text (" -> ").integer (result);
@@ -180,6 +186,17 @@ void writeLine (const char* text, size_t length)
 	batchLine (text, length);
 	flushBatch ();
 	ReleaseSRWLockExclusive (&gFileLock);
+}
+
+bool writeLineIfFree (const char* text, size_t length)
+{
+	if (!TryAcquireSRWLockExclusive (&gFileLock))
+		return false;
+	drainLocked ();
+	batchLine (text, length);
+	flushBatch ();
+	ReleaseSRWLockExclusive (&gFileLock);
+	return true;
 }
 
 void drainProcessRecords ()

@@ -30,6 +30,9 @@ public:
 	void doneText (const char* result);              // " -> <result>", written
 	void doneInt (int64_t result);
 	void doneNum (double result);
+	// For the process-exit notice: threads that were killed may have left the log's lock
+	// taken, so this gives the line up rather than wait.
+	void doneTextIfFree (const char* result);
 
 private:
 	void finish ();
@@ -39,6 +42,7 @@ private:
 
 // Writes one finished line (a newline is added). Waiting process records go first.
 void writeLine (const char* text, size_t length);
+bool writeLineIfFree (const char* text, size_t length);
 
 // Process records: formatted by the audio thread into a preallocated slot; written out
 // by drainProcessRecords, which every other record, the flusher thread, setProcessing,
