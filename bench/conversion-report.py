@@ -21,7 +21,9 @@ VARIANTS = ("routine", "plain", "cached", "stream")
 
 def run(binary, extra):
     cmd = [binary, "--benchmark_format=json", "--benchmark_repetitions=5",
-           "--benchmark_report_aggregates_only=true", "--benchmark_min_time=0.1"] + extra
+           "--benchmark_report_aggregates_only=true", "--benchmark_min_time=0.1",
+           # interleaved repetitions spread outside disturbances over all variants alike
+           "--benchmark_enable_random_interleaving=true"] + extra
     out = subprocess.run(cmd, check=True, stdout=subprocess.PIPE, text=True).stdout
     return json.loads(out)
 
