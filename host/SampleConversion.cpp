@@ -21,14 +21,17 @@ template <class F>
 void oneChannel(const float* in, void* out, std::int32_t frames, const Limits& k) {
   auto* o = static_cast<unsigned char*>(out);
   if (aligned16(in) && aligned16(out))
-    F::template channel<StreamingAccess>(in, o, frames, k);
+    channel<F, StreamingAccess>(in, o, frames, k);
   else
-    F::template channel<UnalignedAccess>(in, o, frames, k);
+    channel<F, UnalignedAccess>(in, o, frames, k);
 }
 
-// Each channel picks its own path: the two buffers of a device need not share alignment.
+// Both channels go group by group on the fast path; otherwise each channel picks its
+// own, since the two buffers of a device need not share alignment.
 template <class F>
 void perChannel(const float* l, const float* r, void* outL, void* outR, std::int32_t frames, float gain) {
+  if (aligned16(l) && aligned16(r) && aligned16(outL) && aligned16(outR))
+    return convertPerChannel<F, StreamingAccess>(l, r, outL, outR, frames, gain);
   if (frames <= 0)
     return;
   const Limits k = F::limits(gain);

@@ -66,9 +66,9 @@ inline Limits makeLimits(float scale, float limit) {
 template <class T>
 inline void storeScalar(unsigned char* p, T v) { std::memcpy(p, &v, sizeof v); }
 
-// Each format: a channel kernel (groups of 16 frames, then single frames) and an
-// interleaved kernel (groups of 8 frames as two runs of 4, then single frames,
-// left before right).
+// Each format: one group of 16 frames of one channel (group16), one frame of one
+// channel (single), and the interleaved kernel (groups of 8 frames as two runs of
+// 4, then single frames, left before right).
 
 struct Int16Format {
   static Limits limits(float gain) { return makeLimits(gain * 32767.0f, 32767.0f); }
@@ -76,21 +76,19 @@ struct Int16Format {
     return static_cast<std::int16_t>(_mm_cvttss_si32(clamp1(x, k)));
   }
   // The clamp leaves every value inside int16, so the saturating pack is exact.
+  static constexpr int kBytes = 2;
   template <class A>
-  static void channel(const float* in, unsigned char* out, std::int32_t frames, const Limits& k) {
-    const std::int32_t grouped = frames & ~15;
-    for (std::int32_t i = 0; i < grouped; i += 16, out += 32) {
-      prefetchAhead(in + i);
-      const __m128i a = _mm_cvttps_epi32(clamp4(A::load(in + i), k));
-      const __m128i b = _mm_cvttps_epi32(clamp4(A::load(in + i + 4), k));
-      const __m128i c = _mm_cvttps_epi32(clamp4(A::load(in + i + 8), k));
-      const __m128i d = _mm_cvttps_epi32(clamp4(A::load(in + i + 12), k));
-      A::store(out, _mm_packs_epi32(a, b));
-      A::store(out + 16, _mm_packs_epi32(c, d));
-    }
-    for (std::int32_t i = grouped; i < frames; ++i, out += 2)
-      storeScalar(out, one(in[i], k));
+  static void group16(const float* in, unsigned char* out, const Limits& k) {
+    prefetchAhead(in);
+    const __m128i a = _mm_cvttps_epi32(clamp4(A::load(in), k));
+    const __m128i b = _mm_cvttps_epi32(clamp4(A::load(in + 4), k));
+    const __m128i c = _mm_cvttps_epi32(clamp4(A::load(in + 8), k));
+    const __m128i d = _mm_cvttps_epi32(clamp4(A::load(in + 12), k));
+    A::store(out, _mm_packs_epi32(a, b));
+    A::store(out + 16, _mm_packs_epi32(c, d));
   }
+  template <class A>
+  static void single(const float* in, unsigned char* out, const Limits& k) { storeScalar(out, one(*in, k)); }
   template <class A>
   static void interleaved(const float* l, const float* r, unsigned char* out, std::int32_t frames,
                           const Limits& k) {
@@ -117,17 +115,15 @@ struct Int32Format {
   // 2147483520 is the largest float below 2^31, so the truncation never overflows.
   static Limits limits(float gain) { return makeLimits(gain * 2147483520.0f, 2147483520.0f); }
   static std::int32_t one(float x, const Limits& k) { return _mm_cvttss_si32(clamp1(x, k)); }
+  static constexpr int kBytes = 4;
   template <class A>
-  static void channel(const float* in, unsigned char* out, std::int32_t frames, const Limits& k) {
-    const std::int32_t grouped = frames & ~15;
-    for (std::int32_t i = 0; i < grouped; i += 16, out += 64) {
-      prefetchAhead(in + i);
-      for (int v = 0; v < 4; ++v)
-        A::store(out + 16 * v, _mm_cvttps_epi32(clamp4(A::load(in + i + 4 * v), k)));
-    }
-    for (std::int32_t i = grouped; i < frames; ++i, out += 4)
-      A::storeTail(out, one(in[i], k));
+  static void group16(const float* in, unsigned char* out, const Limits& k) {
+    prefetchAhead(in);
+    for (int v = 0; v < 4; ++v)
+      A::store(out + 16 * v, _mm_cvttps_epi32(clamp4(A::load(in + 4 * v), k)));
   }
+  template <class A>
+  static void single(const float* in, unsigned char* out, const Limits& k) { A::storeTail(out, one(*in, k)); }
   template <class A>
   static void interleaved(const float* l, const float* r, unsigned char* out, std::int32_t frames,
                           const Limits& k) {
@@ -152,17 +148,15 @@ struct Int32Format {
 struct Float32Format {
   static Limits limits(float gain) { return makeLimits(gain, 1.0f); }
   static float one(float x, const Limits& k) { return _mm_cvtss_f32(clamp1(x, k)); }
+  static constexpr int kBytes = 4;
   template <class A>
-  static void channel(const float* in, unsigned char* out, std::int32_t frames, const Limits& k) {
-    const std::int32_t grouped = frames & ~15;
-    for (std::int32_t i = 0; i < grouped; i += 16, out += 64) {
-      prefetchAhead(in + i);
-      for (int v = 0; v < 4; ++v)
-        A::store(out + 16 * v, clamp4(A::load(in + i + 4 * v), k));
-    }
-    for (std::int32_t i = grouped; i < frames; ++i, out += 4)
-      storeScalar(out, one(in[i], k));
+  static void group16(const float* in, unsigned char* out, const Limits& k) {
+    prefetchAhead(in);
+    for (int v = 0; v < 4; ++v)
+      A::store(out + 16 * v, clamp4(A::load(in + 4 * v), k));
   }
+  template <class A>
+  static void single(const float* in, unsigned char* out, const Limits& k) { storeScalar(out, one(*in, k)); }
   template <class A>
   static void interleaved(const float* l, const float* r, unsigned char* out, std::int32_t frames,
                           const Limits& k) {
@@ -193,14 +187,38 @@ void convertInterleaved(const float* l, const float* r, void* out, std::int32_t 
   _mm_sfence();
 }
 
+// One channel: groups of 16 frames, then single frames.
+template <class F, class A>
+void channel(const float* in, unsigned char* out, std::int32_t frames, const Limits& k) {
+  const std::int32_t grouped = frames & ~15;
+  for (std::int32_t i = 0; i < grouped; i += 16, out += 16 * F::kBytes)
+    F::template group16<A>(in + i, out, k);
+  for (std::int32_t i = grouped; i < frames; ++i, out += F::kBytes)
+    F::template single<A>(in + i, out, k);
+}
+
+// Both channels group by group: twice the independent work in flight per step.
+template <class F, class A>
+void channelPair(const float* l, const float* r, unsigned char* outL, unsigned char* outR, std::int32_t frames,
+                 const Limits& k) {
+  const std::int32_t grouped = frames & ~15;
+  for (std::int32_t i = 0; i < grouped; i += 16, outL += 16 * F::kBytes, outR += 16 * F::kBytes) {
+    F::template group16<A>(l + i, outL, k);
+    F::template group16<A>(r + i, outR, k);
+  }
+  for (std::int32_t i = grouped; i < frames; ++i, outL += F::kBytes, outR += F::kBytes) {
+    F::template single<A>(l + i, outL, k);
+    F::template single<A>(r + i, outR, k);
+  }
+}
+
 template <class F, class A>
 void convertPerChannel(const float* l, const float* r, void* outL, void* outR, std::int32_t frames,
                        float gain) {
   if (frames <= 0)
     return;
-  const Limits k = F::limits(gain);
-  F::template channel<A>(l, static_cast<unsigned char*>(outL), frames, k);
-  F::template channel<A>(r, static_cast<unsigned char*>(outR), frames, k);
+  channelPair<F, A>(l, r, static_cast<unsigned char*>(outL), static_cast<unsigned char*>(outR), frames,
+                    F::limits(gain));
   _mm_sfence();
 }
 
