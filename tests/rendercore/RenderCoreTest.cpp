@@ -1,0 +1,214 @@
+// One block on the audio thread: queues into the process data, the process call,
+// reports back, conversion into the device buffer.
+
+#include "audio/AudioTypes.h"
+#include "host/RenderCore.h"
+#include "host/SampleConversion.h"
+#include "tests/rendercore/FakeProcessor.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace RenderCoreTest {
+namespace {
+
+using namespace PomaroApp;
+
+struct Rig {
+    explicit Rig(int32_t frames = 64)
+    {
+        initMidiRing(midiRing);
+        pd.buffers.allocate(1, frames);
+        pd.data.outputs = pd.buffers.buses;
+        pd.data.numSamples = frames;
+        format = DeviceFormat{Kelvane::SampleFormatInt16, true, frames};
+        device.assign(static_cast<size_t>(frames) * 2 * 4 + 64, 0xEE);
+    }
+    void render(IAudioProcessor* p, void* b0, void* b1 = nullptr)
+    {
+        renderBlock(pd, RenderQueues{midiRing, toProcessor, fromProcessor}, p, format, b0, b1);
+    }
+    void render() { render(&processor, aligned(0)); }
+    // A 16-byte aligned spot in the device buffer, moved by offset bytes.
+    unsigned char* aligned(size_t offset)
+    {
+        auto p = reinterpret_cast<std::uintptr_t>(device.data());
+        return device.data() + ((16 - p % 16) % 16) + offset;
+    }
+
+    CProcessData pd;
+    MidiMessageRing midiRing;
+    ParameterChangeTransfer2 toProcessor;
+    ParameterChangeTransfer2 fromProcessor;
+    FakeProcessor processor;
+    DeviceFormat format{};
+    std::vector<unsigned char> device;
+};
+
+TEST(RenderCore, NoteEventsKeepRingOrderAndControllersMakeNone)
+{
+    Rig rig;
+    const uint32_t messages[] = {midi(0x90, 60, 100), midi(0xB0, 7, 127), midi(0x93, 64, 90),
+                                 midi(0xE0, 0, 64),   midi(0x80, 60, 0),  midi(0x90, 62, 0)};
+    for (uint32_t m : messages)
+        ASSERT_TRUE(rig.midiRing.push(m));
+    rig.render();
+    ASSERT_EQ(rig.processor.lastEventCount, 4);
+    const auto& ev = rig.processor.events;
+    EXPECT_EQ(ev[0].type, Event::kNoteOnEvent);
+    EXPECT_EQ(ev[0].noteOn.pitch, 60);
+    EXPECT_EQ(ev[1].type, Event::kNoteOnEvent);
+    EXPECT_EQ(ev[1].noteOn.channel, 3);
+    EXPECT_EQ(ev[1].noteOn.pitch, 64);
+    EXPECT_EQ(ev[2].type, Event::kNoteOffEvent);
+    EXPECT_EQ(ev[2].noteOff.pitch, 60);
+    EXPECT_EQ(ev[3].type, Event::kNoteOffEvent);
+    EXPECT_EQ(ev[3].noteOff.pitch, 62);
+    EXPECT_EQ(rig.midiRing.count(), 0);
+
+    // The list is emptied for every block.
+    rig.render();
+    EXPECT_EQ(rig.processor.lastEventCount, 0);
+}
+
+TEST(RenderCore, NotesBeyondAFullEventListWaitForTheNextBlock)
+{
+    Rig rig;
+    // 300 note-ons then 300 note-offs, with controllers between: nothing may be lost.
+    std::vector<uint32_t> notes;
+    for (int i = 0; i < 300; ++i) {
+        notes.push_back(midi(0x90 | (i % 16), i % 128, 1 + i % 127));
+        ASSERT_TRUE(rig.midiRing.push(notes.back()));
+        ASSERT_TRUE(rig.midiRing.push(midi(0xB0, 1, 5)));
+    }
+    for (int i = 0; i < 300; ++i) {
+        notes.push_back(midi(0x80 | (i % 16), i % 128, 0));
+        ASSERT_TRUE(rig.midiRing.push(notes.back()));
+    }
+    std::vector<int32_t> perBlock;
+    size_t next = 0;
+    for (int block = 0; block < 4; ++block) {
+        rig.render();
+        perBlock.push_back(rig.processor.lastEventCount);
+        for (int32_t i = 0; i < rig.processor.lastEventCount; ++i, ++next) {
+            const Event& e = rig.processor.events[static_cast<size_t>(i)];
+            const uint32_t m = notes[next];
+            const bool on = (m & 0xF0u) == 0x90u;
+            ASSERT_EQ(e.type, on ? Event::kNoteOnEvent : Event::kNoteOffEvent) << next;
+            ASSERT_EQ(on ? e.noteOn.pitch : e.noteOff.pitch, static_cast<int16>((m >> 8) & 0x7F)) << next;
+            ASSERT_EQ(on ? e.noteOn.channel : e.noteOff.channel, static_cast<int16>(m & 0x0F)) << next;
+        }
+    }
+    EXPECT_EQ(next, notes.size());
+    EXPECT_EQ(perBlock, (std::vector<int32_t>{256, 256, 88, 0}));
+    EXPECT_EQ(rig.midiRing.count(), 0);
+}
+
+TEST(RenderCore, ParameterChangesReachTheProcessorAndItsReportsComeBack)
+{
+    Rig rig;
+    rig.toProcessor.addChange(3, 0.25, 0);
+    rig.toProcessor.addChange(7, 0.5, 0);
+    rig.toProcessor.addChange(3, 0.75, 0); // same block: the last value stands
+    rig.render();
+    ASSERT_EQ(rig.processor.lastParamCount, 2);
+    EXPECT_EQ(rig.processor.points[0].id, 3u);
+    EXPECT_EQ(rig.processor.points[0].value, 0.75);
+    EXPECT_EQ(rig.processor.points[1].id, 7u);
+    EXPECT_EQ(rig.processor.points[1].value, 0.5);
+
+    ParamID id = 0;
+    ParamValue value = 0;
+    int32 offset = -1;
+    ASSERT_TRUE(rig.fromProcessor.getNextChange(id, value, offset));
+    EXPECT_EQ(id, 3u + kEchoOffset);
+    EXPECT_EQ(value, 0.75);
+    ASSERT_TRUE(rig.fromProcessor.getNextChange(id, value, offset));
+    EXPECT_EQ(id, 7u + kEchoOffset);
+    EXPECT_FALSE(rig.fromProcessor.getNextChange(id, value, offset));
+
+    // Lists start empty each block: no stale change is handed over twice.
+    rig.render();
+    EXPECT_EQ(rig.processor.lastParamCount, 0);
+    EXPECT_EQ(rig.fromProcessor.count(), 0);
+}
+
+TEST(RenderCore, EachFormatGoesToItsRoutineAndUnknownWritesNothing)
+{
+    constexpr int32_t kFrames = 37; // 32 grouped + 5 single frames
+    std::vector<float> l(kFrames), r(kFrames);
+    for (int32_t i = 0; i < kFrames; ++i) {
+        l[static_cast<size_t>(i)] = rampSample(i);
+        r[static_cast<size_t>(i)] = -rampSample(i);
+    }
+    struct Expect {
+        int32_t format;
+        bool interleaved;
+        size_t bytes;
+    };
+    const Expect cases[] = {{Kelvane::SampleFormatInt16, true, 2},   {Kelvane::SampleFormatInt32, true, 4},
+                            {Kelvane::SampleFormatFloat32, true, 4}, {Kelvane::SampleFormatInt16, false, 2},
+                            {Kelvane::SampleFormatInt32, false, 4},  {Kelvane::SampleFormatFloat32, false, 4}};
+    for (const Expect& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.format << (c.interleaved ? " interleaved" : " per channel"));
+        // The expected bytes come straight from the routine that should have been picked.
+        std::vector<unsigned char> want(kFrames * 2 * c.bytes), got(want.size(), 0xEE);
+        void* w1 = want.data() + kFrames * c.bytes;
+        void* g1 = got.data() + kFrames * c.bytes;
+        if (c.interleaved) {
+            if (c.format == Kelvane::SampleFormatInt16) storeInt16Interleaved(l.data(), r.data(), want.data(), kFrames, 1.f);
+            if (c.format == Kelvane::SampleFormatInt32) storeInt32Interleaved(l.data(), r.data(), want.data(), kFrames, 1.f);
+            if (c.format == Kelvane::SampleFormatFloat32) storeFloat32Interleaved(l.data(), r.data(), want.data(), kFrames, 1.f);
+        } else {
+            if (c.format == Kelvane::SampleFormatInt16) storeInt16PerChannel(l.data(), r.data(), want.data(), w1, kFrames, 1.f);
+            if (c.format == Kelvane::SampleFormatInt32) storeInt32PerChannel(l.data(), r.data(), want.data(), w1, kFrames, 1.f);
+            if (c.format == Kelvane::SampleFormatFloat32) storeFloat32PerChannel(l.data(), r.data(), want.data(), w1, kFrames, 1.f);
+        }
+        ASSERT_TRUE(storeDeviceBuffers(l.data(), r.data(), DeviceFormat{c.format, c.interleaved, kFrames}, got.data(),
+                                       c.interleaved ? nullptr : g1));
+        EXPECT_EQ(got, want);
+    }
+    for (int32_t unknown : {0, 3, 8, -1}) {
+        for (bool il : {true, false}) {
+            std::vector<unsigned char> untouched(kFrames * 8, 0xEE), buf = untouched;
+            EXPECT_FALSE(storeDeviceBuffers(l.data(), r.data(), DeviceFormat{unknown, il, kFrames}, buf.data(),
+                                            buf.data() + kFrames * 4));
+            EXPECT_EQ(buf, untouched);
+        }
+    }
+}
+
+TEST(RenderCore, UnalignedDeviceBuffersReceiveTheSameSamples)
+{
+    Rig rig(37);
+    rig.format = DeviceFormat{Kelvane::SampleFormatInt32, true, 37};
+    rig.render(&rig.processor, rig.aligned(0));
+    std::vector<unsigned char> alignedBytes(rig.aligned(0), rig.aligned(0) + 37 * 8);
+    for (size_t offset : {4u, 8u, 12u}) {
+        std::fill(rig.device.begin(), rig.device.end(), 0xEE);
+        rig.render(&rig.processor, rig.aligned(offset));
+        EXPECT_EQ(std::vector<unsigned char>(rig.aligned(offset), rig.aligned(offset) + 37 * 8), alignedBytes) << offset;
+        EXPECT_EQ(*(rig.aligned(offset) + 37 * 8), 0xEE) << "wrote past the buffer";
+    }
+    int32_t first = 0;
+    std::memcpy(&first, alignedBytes.data(), 4);
+    EXPECT_EQ(first, -2147483520); // rampSample(0) = -1.5 clips to the lower limit
+}
+
+TEST(RenderCore, WithoutAProcessorTheQueuesAreTakenButNothingIsWritten)
+{
+    Rig rig;
+    rig.midiRing.push(midi(0x90, 60, 100));
+    rig.toProcessor.addChange(1, 0.5, 0);
+    std::vector<unsigned char> before = rig.device;
+    rig.render(nullptr, rig.aligned(0));
+    EXPECT_EQ(rig.device, before);
+    EXPECT_EQ(rig.midiRing.count(), 0);
+    EXPECT_EQ(rig.toProcessor.count(), 0);
+    EXPECT_EQ(rig.processor.calls, 0);
+}
+
+} // namespace
+} // namespace RenderCoreTest
