@@ -1,0 +1,224 @@
+"""Test audio drivers for end-to-end tests: registers the test WASAPI endpoint
+(PomaroTestEndpoint.dll) in a session's prefix in place of the system's device
+enumerator, and reads back what programs rendered through it.
+
+    ep = register_test_endpoint(session, dll, os.path.join(session.dir, "out.wav"),
+                                name="Test Speakers", rates=[44100, 48000])
+    ... run the program ...
+    rec = ep.recording()          # WAV as plain Python lists
+    ep.stats()["late_periods"]
+"""
+import math
+import os
+import shutil
+import struct
+import subprocess
+import wave
+
+from pomaro_e2e import BIN_DIR, WINE64, TestFailure, check, wait_for
+
+ENUMERATOR_CLSID = "{BCDE0395-E52F-467C-8E3D-C4579291692E}"
+CONFIG_KEY = r"HKCU\Software\PomaroTest\Endpoint"
+
+_ENDPOINT_KEYS = ("name", "id", "state", "flow", "rates", "period", "min_period", "align",
+                  "not_aligned", "extra_frames", "mix_rate", "fail")
+
+
+def win_path(unix_path):
+    """The path under Wine's Z: drive, which maps the whole Unix tree."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def _value(key, v):
+    if key == "rates":
+        return ", ".join(str(int(r)) for r in v)
+    if key == "not_aligned":
+        return "%d:%d" % tuple(v)
+    if key == "fail" and not isinstance(v, str):
+        return ", ".join(v)
+    return str(v)
+
+
+def endpoint_config_text(wav_path=None, endpoints=None, fail_enumerator=None, **single):
+    """The configuration file's text. Either endpoints=[{name:..., rates:[...]}, ...] or the
+    keys of one endpoint directly (name, rates, period, min_period, align, not_aligned,
+    extra_frames, mix_rate, state, flow, id, fail). An endpoint dict without "name" has no
+    readable friendly name."""
+    if endpoints is None:
+        endpoints = [dict(single)] if single else [{"name": "Pomaro Test Endpoint"}]
+    elif single:
+        raise TypeError("give endpoints=[...] or one endpoint's keys, not both")
+    lines = []
+    if wav_path:
+        lines.append("wav = " + win_path(wav_path))
+    if fail_enumerator:
+        lines.append("fail = " + _value("fail", fail_enumerator))
+    for e in endpoints:
+        unknown = set(e) - set(_ENDPOINT_KEYS)
+        if unknown:
+            raise TypeError("unknown endpoint keys: %s" % ", ".join(sorted(unknown)))
+        lines.append("[endpoint]")
+        for k in _ENDPOINT_KEYS:
+            if k in e and e[k] is not None:
+                lines.append("%s = %s" % (k, _value(k, e[k])))
+    return "\n".join(lines) + "\n"
+
+
+class Recording:
+    """A 16-bit stereo WAV as lists of ints."""
+
+    def __init__(self, path):
+        with wave.open(path, "rb") as w:
+            check(w.getnchannels() == 2 and w.getsampwidth() == 2, "%s is not 16-bit stereo" % path)
+            self.rate = w.getframerate()
+            self.frames = w.getnframes()
+            raw = w.readframes(self.frames)
+        samples = struct.unpack("<%dh" % (len(raw) // 2), raw)
+        self.left = list(samples[0::2])
+        self.right = list(samples[1::2])
+
+    def seconds(self):
+        return self.frames / float(self.rate) if self.rate else 0.0
+
+    def channel(self, which):
+        return self.left if which in (0, "left") else self.right
+
+    def peak(self, which=0, start=0, end=None):
+        s = self.channel(which)[start:end]
+        return max((abs(v) for v in s), default=0)
+
+    def rms(self, which=0, start=0, end=None):
+        s = self.channel(which)[start:end]
+        return math.sqrt(sum(v * v for v in s) / len(s)) if s else 0.0
+
+    def zero_crossing_frequency(self, which=0, start=0, end=None):
+        """Frequency from rising zero crossings: good for one clear tone."""
+        s = self.channel(which)[start:end]
+        rising = [i for i in range(1, len(s)) if s[i - 1] < 0 <= s[i]]
+        if len(rising) < 2:
+            return 0.0
+        return (len(rising) - 1) * self.rate / float(rising[-1] - rising[0])
+
+    def tone_level(self, freq, which=0, start=0, end=None):
+        """Amplitude of one frequency (Goertzel), in sample units: a sine of amplitude A gives about A."""
+        s = self.channel(which)[start:end]
+        n = len(s)
+        if n == 0:
+            return 0.0
+        k = 2 * math.cos(2 * math.pi * freq / self.rate)
+        s1 = s2 = 0.0
+        for v in s:
+            s1, s2 = v + k * s1 - s2, s1
+        power = s1 * s1 + s2 * s2 - k * s1 * s2
+        return 2 * math.sqrt(max(power, 0.0)) / n
+
+    def dominant_frequency(self, lo=20.0, hi=5000.0, step=5.0, which=0, start=0, end=None):
+        """The strongest frequency on a grid (a small DFT); slow for long spans, so keep spans short."""
+        best, best_level = 0.0, -1.0
+        f = lo
+        while f <= hi:
+            level = self.tone_level(f, which, start, end)
+            if level > best_level:
+                best, best_level = f, level
+            f += step
+        return best
+
+
+def read_stats(path):
+    stats = {}
+    with open(path) as f:
+        for line in f:
+            k, _, v = line.strip().partition("=")
+            if k:
+                stats[k] = int(v)
+    return stats
+
+
+class TestEndpoint:
+    """A registered test endpoint: its files and what was rendered through it."""
+
+    def __init__(self, session, wav_path, config_path, config_text):
+        self.session = session
+        self.wav_path = wav_path
+        self.stats_path = wav_path + ".stats.txt" if wav_path else None
+        self.config_path = config_path
+        self.config_text = config_text
+
+    def recording(self, path=None):
+        return Recording(path or self.wav_path)
+
+    def wait_recording(self, frames, timeout=30):
+        """Waits until the WAV's header announces at least this many frames."""
+        def probe():
+            try:
+                with wave.open(self.wav_path, "rb") as w:
+                    return w.getnframes() >= frames
+            except (FileNotFoundError, EOFError, wave.Error):
+                return False
+        wait_for(probe, timeout, 0.1, "%d frames in %s" % (frames, self.wav_path))
+
+    def stats(self):
+        """The statistics the last stopped stream wrote (periods, late_periods, frames, ...)."""
+        check(self.stats_path and os.path.exists(self.stats_path), "no statistics file: the stream never stopped")
+        return read_stats(self.stats_path)
+
+    def run_bare_client(self, seconds=1.0, rate=48000, frames=None, record=False, timeout=60):
+        """Renders silence with the bare event loop in the same prefix; returns its report
+        (periods, late_periods, endpoint_late_periods, frames, buffer_frames, ...).
+        Unless record is set it uses a copy of the configuration without recording,
+        so the program's WAV and statistics stay untouched."""
+        env = {}
+        if not record:
+            alt = os.path.join(os.path.dirname(self.config_path), "endpoint-bare.ini")
+            with open(alt, "w", encoding="utf-8") as f:
+                f.write("\n".join(l for l in self.config_text.splitlines() if not l.startswith("wav =")) + "\n")
+            env["POMARO_TEST_ENDPOINT_CONFIG"] = win_path(alt)
+        args = [client_exe(), "bare", "%g" % seconds, str(rate)] + ([str(frames)] if frames else [])
+        r = self.session.wine(args, env=env, timeout=timeout)
+        report = parse_report(r.stdout)
+        if r.returncode != 0:
+            raise TestFailure("bare client failed (%s): %s" % (r.returncode, report.get("error", r.stderr)))
+        return report
+
+
+def client_exe():
+    return os.path.join(BIN_DIR, "endpoint_client.exe")
+
+
+def parse_report(stdout):
+    out = {}
+    for line in stdout.decode("utf-8", "replace").splitlines():
+        k, _, v = line.partition("=")
+        if k in ("error", "server"):
+            out[k] = v.strip()
+        elif k == "endpoint":
+            out.setdefault("endpoints", []).append(tuple(v.rstrip("\r").split("\t")[1:]))
+        elif k:
+            try:
+                out[k] = int(v)
+            except ValueError:
+                out[k] = v.strip()
+    return out
+
+
+def register_test_endpoint(session, dll_path=None, wav_path=None, **config):
+    """Puts the test endpoint in place of the system's device enumerator in the session's
+    prefix and configures it (see endpoint_config_text for the keys). The DLL is copied
+    into the session folder so that a rebuild during the test cannot touch it."""
+    dll_path = dll_path or os.path.join(BIN_DIR, "PomaroTestEndpoint.dll")
+    # The prefix's first program starts Wine's services, which keep its output pipes open
+    # for their whole life: start them here without pipes, or the first captured run
+    # (reg add) waits for them until its time-out.
+    subprocess.run([WINE64, "wineboot"], env=session.env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    local = os.path.join(session.dir, "PomaroTestEndpoint.dll")
+    shutil.copy2(dll_path, local)
+    text = endpoint_config_text(wav_path=wav_path, **config)
+    config_path = os.path.join(session.dir, "endpoint.ini")
+    with open(config_path, "w", encoding="utf-8") as f:
+        f.write(text)
+    key = "HKCR\\CLSID\\%s\\InprocServer32" % ENUMERATOR_CLSID
+    session.reg_add(key, None, win_path(local))
+    session.reg_add(key, "ThreadingModel", "Both")
+    session.reg_add(CONFIG_KEY, "Config", win_path(config_path))
+    return TestEndpoint(session, wav_path, config_path, text)
