@@ -1,22 +1,43 @@
 #include "audio/AsioAudioDeviceList.h"
 
+#include "audio/AsioAudioDevice.h"
+#include "audio/AsioDriverRegistry.h"
+
+#include <new>
+
 namespace Kelvane {
 
-// Enumeration is not built yet: the list is empty, as when enumerating fails.
+CAsioAudioDeviceList::CAsioAudioDeviceList() : pRegistry(new (std::nothrow) AsioDriverRegistry())
+{
+    if (pRegistry)
+        pRegistry->load();
+}
+
+CAsioAudioDeviceList::CAsioAudioDeviceList(AsioDriverRegistry* registry) : pRegistry(registry)
+{
+}
+
+CAsioAudioDeviceList::~CAsioAudioDeviceList()
+{
+    delete pRegistry; // releases drivers still held by its entries
+}
 
 int32_t CAsioAudioDeviceList::getCount()
 {
-    return 0;
+    return pRegistry ? pRegistry->count : 0;
 }
 
-const wchar_t* CAsioAudioDeviceList::getName(int32_t)
+const wchar_t* CAsioAudioDeviceList::getName(int32_t index)
 {
-    return nullptr;
+    const AsioDriverEntry* entry = pRegistry ? pRegistry->find(index) : nullptr;
+    return entry ? entry->name : nullptr;
 }
 
-CAudioDevice* CAsioAudioDeviceList::createDevice(int32_t)
+CAudioDevice* CAsioAudioDeviceList::createDevice(int32_t index)
 {
-    return nullptr;
+    if (!pRegistry)
+        return nullptr;
+    return new (std::nothrow) CAsioAudioDevice(pRegistry, index);
 }
 
 } // namespace Kelvane

@@ -1,0 +1,50 @@
+#pragma once
+// What every driver object of the DLL shares: the configuration source, the
+// counters and the log of calls that the test hooks expose.
+
+#include "testdrivers/asio/AsioTestConfig.h"
+#include "testdrivers/asio/ChannelWavWriter.h"
+#include "testdrivers/asio/TestAsioApi.h"
+
+#include <atomic>
+#include <string>
+
+namespace PomaroTestAsio {
+
+struct SharedCounters {
+    std::atomic<long> instances{0};
+    std::atomic<long> liveInstances{0};
+    std::atomic<long> callbacks{0};
+    std::atomic<long> timeInfoCallbacks{0};
+    std::atomic<long> lateCallbacks{0};
+    std::atomic<long> maxLateMicros{0};
+    std::atomic<long> sampleRate{0};
+    std::atomic<long> bufferFrames{0};
+    std::atomic<long> resetAnswer{-1};
+    std::atomic<long> sizeChangeAnswer{-1};
+    std::atomic<long> messagesSent{0};
+};
+
+SharedCounters& counters();
+PomaroTestAsioStats snapshotStats();
+void resetState();
+
+// Records one driver call by name for the call log.
+void logCall(const char* name);
+std::string callLog();
+
+// The configuration for a new driver object: the text a test set, else the file
+// named by the environment, else the file named in the class key, else defaults.
+// False with a message when a named source cannot be used.
+bool loadConfig(AsioTestConfig& out, std::string& error);
+void setConfigText(const char* text);
+
+// The process's one recording: driver objects made one after the other (a host's
+// restart) go on appending to it while the path, the rate and the format stay; any
+// change starts the file again. Called by start, never while a clock runs.
+ChannelWavWriter& openRecording(const std::wstring& path, WavSampleKind kind, uint32_t rate, uint32_t maxFrames);
+
+// Writes the counters as key=value lines to a UTF-8 path.
+void writeStatsFile(const std::string& path);
+
+} // namespace PomaroTestAsio
