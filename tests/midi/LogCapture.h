@@ -1,0 +1,22 @@
+#pragma once
+// The debug log's lines while the object lives: the program's own log in a fresh
+// folder under Wine, an in-memory stand-in for it in the native build.
+
+#include <string>
+#include <vector>
+
+namespace MidiTest {
+
+class LogCapture
+{
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    // Line bodies so far, without time stamps, oldest first.
+    std::vector<std::wstring> lines() const;
+};
+
+} // namespace MidiTest
