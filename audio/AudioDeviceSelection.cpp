@@ -2,22 +2,110 @@
 
 #include "app/Host.h"
 #include "audio/AsioAudioDeviceList.h"
+#include "audio/DeviceChoice.h"
 #include "audio/WasapiAudioDeviceList.h"
 #include "diag/DebugLog.h"
 
+#include <cwchar>
 #include <string>
 
 namespace PomaroApp {
 
-bool CHost::openAudioDevice(Kelvane::DriverType, const wchar_t*)
+namespace {
+
+// The first entry of list named exactly name that gives a device; null when none does.
+Kelvane::CAudioDevice* deviceByName(Kelvane::CAudioDeviceList* list, const wchar_t* name)
+{
+    const int32_t count = list->getCount();
+    for (int32_t i = 0; i < count; ++i) {
+        const wchar_t* entry = list->getName(i);
+        if (entry && std::wcscmp(entry, name) == 0)
+            if (Kelvane::CAudioDevice* device = list->createDevice(i))
+                return device;
+    }
+    return nullptr;
+}
+
+// Logs, opens, scores and closes every entry of one family; the best so far stays in
+// the host's selection members.
+void probeAudioDevices(CHost& host, Kelvane::CAudioDeviceList* list, Kelvane::DriverType family)
+{
+    const int32_t base =
+        Kelvane::familyBaseScore(static_cast<Kelvane::DriverType>(host.requestedDriverType), family);
+    const int32_t count = list->getCount();
+    for (int32_t i = 0; i < count; ++i) {
+        const wchar_t* name = list->getName(i);
+        DebugLog::Write(Kelvane::driverTypeName(family), name ? name : L"", false);
+        Kelvane::CAudioDevice* device = list->createDevice(i);
+        if (!device)
+            continue;
+        if (device->open(host.hwndFrame)) {
+            const int32_t score = Kelvane::deviceScore(device->getSupportedSampleRates(), base);
+            if (score > host.bestDeviceScore) {
+                host.bestDeviceIndex = i;
+                host.bestDriverType = family;
+                host.bestDeviceScore = score;
+            }
+            device->close();
+        }
+        delete device;
+    }
+}
+
+} // namespace
+
+bool CHost::openAudioDevice(Kelvane::DriverType type, const wchar_t* name)
 {
     closeAudioDevice();
     if (!pWasapiList)
         pWasapiList = new Kelvane::CWasapiAudioDeviceList();
     if (!pAsioList)
         pAsioList = new Kelvane::CAsioAudioDeviceList();
-    // Choosing among the devices is not built yet: this ends as when none is usable.
-    DebugLog::WriteLine(L"オーディオドライバを列挙します。");
+
+    if (name && type == Kelvane::DriverWasapi)
+        pDevice = deviceByName(pWasapiList, name);
+    else if (name && type == Kelvane::DriverAsio)
+        pDevice = deviceByName(pAsioList, name);
+
+    if (!pDevice) {
+        DebugLog::WriteLine(L"オーディオドライバを列挙します。");
+        requestedDriverType = type;
+        bestDeviceScore = -1;
+        probeAudioDevices(*this, pWasapiList, Kelvane::DriverWasapi);
+        probeAudioDevices(*this, pAsioList, Kelvane::DriverAsio);
+        if (bestDeviceScore > 0) {
+            Kelvane::CAudioDeviceList* list =
+                bestDriverType == Kelvane::DriverAsio ? static_cast<Kelvane::CAudioDeviceList*>(pAsioList)
+                                                      : static_cast<Kelvane::CAudioDeviceList*>(pWasapiList);
+            pDevice = list->createDevice(bestDeviceIndex);
+        }
+    }
+
+    if (pDevice) {
+        const wchar_t* deviceName = pDevice->getName();
+        DebugLog::Write(L"オーディオドライバをロードします", deviceName ? deviceName : L"", false);
+        if (!pDevice->open(hwndFrame)) {
+            DebugLog::WriteLine(L"ロード失敗。");
+        } else {
+            const Kelvane::SampleRate rate = Kelvane::preferredSampleRate(pDevice->getSupportedSampleRates());
+            int32_t minFrames = 0, maxFrames = 0, preferredFrames = 0, granularity = 0;
+            if (rate == Kelvane::RateNone) {
+                DebugLog::WriteLine(L"サンプルレートが不明です。");
+            } else if (!pDevice->getBufferSizeRange(rate, &minFrames, &maxFrames, &preferredFrames, &granularity)) {
+                DebugLog::WriteLine(L"バッファ長が不明です。");
+            } else {
+                const int32_t frames =
+                    Kelvane::hostBufferSize(requestedBufferSize, preferredFrames, Kelvane::sampleRateToHz(rate),
+                                            minFrames, maxFrames, granularity);
+                if (pDevice->prepare(rate, frames, this)) {
+                    DebugLog::WriteLine(L"オーディオ出力を開始しました。");
+                    return true;
+                }
+                DebugLog::WriteLine(L"オーディオ出力を開始できませんでした。");
+            }
+        }
+        closeAudioDevice();
+    }
     DebugLog::WriteLine(L"オーディオドライバが使用できません。", true);
     return false;
 }

@@ -1,0 +1,90 @@
+// Sizing and scoring rules of the device choice, with the worked examples.
+#include "audio/DeviceChoice.h"
+
+#include <gtest/gtest.h>
+
+using namespace Kelvane;
+
+TEST(WasapiBufferRange, PeriodsBecomeFramesInSteps)
+{
+    // 3 ms minimum and 10 ms default period at 48 kHz.
+    const BufferSizeRange r = wasapiBufferSizeRange(100000, 30000, 48000);
+    EXPECT_EQ(r.minFrames, 144);
+    EXPECT_EQ(r.maxFrames, 960);
+    EXPECT_EQ(r.preferredFrames, 144);
+    EXPECT_EQ(r.granularity, 16);
+    // 3 ms at 44.1 kHz is 132.3 frames: rounded to 132, cut to 128.
+    EXPECT_EQ(periodToFrames(30000, 44100), 128);
+    // 10 ms at 44.1 kHz is 441: cut to 432, so the largest size is 864.
+    EXPECT_EQ(wasapiBufferSizeRange(100000, 30000, 44100).maxFrames, 864);
+    // Rounding happens before the cut: 15.5 frames round up to 16.
+    EXPECT_EQ(periodToFrames(3230, 48000), 16);
+    EXPECT_EQ(periodToFrames(3120, 48000), 0);
+}
+
+TEST(WasapiBufferRange, DurationOfFrames)
+{
+    EXPECT_EQ(bufferDuration(48000, 480), 100000);
+    EXPECT_EQ(bufferDuration(48000, 144), 30000);
+    // 10^7/44100 * 441 = 100000 exactly up to rounding.
+    EXPECT_EQ(bufferDuration(44100, 441), 100000);
+    // 512 frames at 44.1 kHz: 116099.77 units, rounded.
+    EXPECT_EQ(bufferDuration(44100, 512), 116100);
+    EXPECT_EQ(bufferDuration(0, 512), 0);
+}
+
+TEST(HostBufferSize, WorkedExamples)
+{
+    // No dialog choice: the preferred 144 is under 10 ms and becomes 480.
+    EXPECT_EQ(hostBufferSize(0, 144, 48000, 144, 960, 16), 480);
+    EXPECT_EQ(hostBufferSize(64, 144, 48000, 144, 960, 16), 480);
+    EXPECT_EQ(hostBufferSize(5000, 144, 48000, 144, 960, 16), 960);
+    EXPECT_EQ(hostBufferSize(500, 144, 48000, 144, 960, 16), 496);
+}
+
+TEST(HostBufferSize, TenMillisecondFloorPerRate)
+{
+    EXPECT_EQ(hostBufferSize(1, 0, 22050, 0, 100000, 0), 220);
+    EXPECT_EQ(hostBufferSize(1, 0, 44100, 0, 100000, 0), 441);
+    EXPECT_EQ(hostBufferSize(1, 0, 48000, 0, 100000, 0), 480);
+    EXPECT_EQ(hostBufferSize(1, 0, 96000, 0, 100000, 0), 960);
+}
+
+TEST(HostBufferSize, GranularityAndLimits)
+{
+    // An ASIO driver's granularity of -1 leaves the size alone.
+    EXPECT_EQ(hostBufferSize(500, 0, 48000, 64, 2048, -1), 500);
+    EXPECT_EQ(hostBufferSize(500, 0, 48000, 64, 2048, 0), 500);
+    // The floor and the cut may land under the minimum, which then wins.
+    EXPECT_EQ(hostBufferSize(0, 100, 44100, 448, 960, 16), 448);
+    // The preferred size is used only when no size was asked for.
+    EXPECT_EQ(hostBufferSize(0, 720, 48000, 144, 960, 16), 720);
+    EXPECT_EQ(hostBufferSize(-5, 720, 48000, 144, 960, 16), 720);
+}
+
+TEST(DeviceScore, RatesAndBases)
+{
+    EXPECT_EQ(deviceScore(Rate48000 | Rate44100, 100), 120);
+    EXPECT_EQ(deviceScore(Rate44100 | Rate96000, 100), 110);
+    EXPECT_EQ(deviceScore(Rate96000, 100), 100);
+    EXPECT_EQ(deviceScore(Rate22050, 0), 0); // not above 0: never chosen
+    EXPECT_EQ(deviceScore(0, 100), -10);
+    EXPECT_EQ(deviceScore(Rate48000, 0), 20);
+
+    EXPECT_EQ(familyBaseScore(DriverAuto, DriverWasapi), 100);
+    EXPECT_EQ(familyBaseScore(DriverWasapi, DriverWasapi), 100);
+    EXPECT_EQ(familyBaseScore(DriverAsio, DriverWasapi), 0);
+    EXPECT_EQ(familyBaseScore(DriverAuto, DriverAsio), 0);
+    EXPECT_EQ(familyBaseScore(DriverWasapi, DriverAsio), 0);
+    EXPECT_EQ(familyBaseScore(DriverAsio, DriverAsio), 100);
+}
+
+TEST(PreferredSampleRate, Order)
+{
+    EXPECT_EQ(preferredSampleRate(Rate22050 | Rate44100 | Rate48000 | Rate96000), Rate48000);
+    EXPECT_EQ(preferredSampleRate(Rate22050 | Rate44100 | Rate96000), Rate44100);
+    EXPECT_EQ(preferredSampleRate(Rate22050 | Rate96000), Rate96000);
+    EXPECT_EQ(preferredSampleRate(Rate22050), Rate22050);
+    EXPECT_EQ(preferredSampleRate(0), RateNone);
+    EXPECT_EQ(preferredSampleRate(16), RateNone);
+}
