@@ -18,6 +18,7 @@
 #include "input/MidiDataListener.h"
 #include "input/MidiInPort.h"
 
+#include "pluginterfaces/base/ipluginbase.h"
 #include "pluginterfaces/gui/iplugview.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstcomponent.h"
@@ -104,6 +105,7 @@ public:
     void unloadVstPlugin();
     bool checkBusConfiguration();
     void setupMidiMapping();
+    bool createPluginObjects(Steinberg::IPluginFactory* factory);
 
     // Processing state.
     void prepareProcessing();
@@ -145,6 +147,8 @@ public:
     Steinberg::Vst::IAudioProcessor* pProcessor = nullptr;
     Steinberg::Vst::IEditController* pController = nullptr;
     Steinberg::IPlugView* pView = nullptr;
+    // The view was attached to hwndVst: only such a view is told it was removed.
+    bool viewAttached = false;
     CProcessData processData;
     ParameterChangeTransfer2 paramsToProcessor;
     ParameterChangeTransfer2 paramsFromProcessor;

@@ -116,8 +116,10 @@ LRESULT CALLBACK VstWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
         return 0;
     case WM_DESTROY:
         if (CHost* host = hostOf(hwnd)) {
-            if (host->pView)
+            // A view whose attached failed was never in the window: nothing to remove.
+            if (host->pView && host->viewAttached)
                 host->pView->removed();
+            host->viewAttached = false;
             host->hwndVst = nullptr;
         }
         return 0;

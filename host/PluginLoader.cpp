@@ -1,22 +1,194 @@
 // Loading and unloading the instrument plug-in.
 
+#include "app/AppGlobals.h"
 #include "app/Host.h"
 #include "diag/DebugLog.h"
+#include "host/PluginPath.h"
+
+#include "base/source/fobject.h"
+#include "pluginterfaces/base/funknown.h"
+#include "pluginterfaces/base/ipluginbase.h"
+#include "pluginterfaces/vst/ivstmessage.h"
+#include "pluginterfaces/vst/ivstmidicontrollers.h"
+#include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "public.sdk/source/common/memorystream.h"
 
 namespace PomaroApp {
 
 using namespace Steinberg;
 
 namespace {
-constexpr wchar_t kPluginPath[] = L"VST3\\Pomaro.vst3";
+
+constexpr wchar_t kSection[] = L"CHost::loadVstPlugin()";
+
+template <typename Fn>
+Fn moduleProc(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
+
+// A reference obtained through queryInterface, released when it goes out of scope.
+template <typename I>
+class QueriedPtr
+{
+public:
+    QueriedPtr(FUnknown* from, const TUID iid)
+    {
+        void* obj = nullptr;
+        if (from && from->queryInterface(iid, &obj) == kResultOk)
+            p = static_cast<I*>(obj);
+    }
+    ~QueriedPtr()
+    {
+        if (p)
+            p->release();
+    }
+    QueriedPtr(const QueriedPtr&) = delete;
+    QueriedPtr& operator=(const QueriedPtr&) = delete;
+    I* get() const { return p; }
+    I* operator->() const { return p; }
+    explicit operator bool() const { return p != nullptr; }
+
+private:
+    I* p = nullptr;
+};
+
+} // namespace
 
 bool CHost::loadVstPlugin()
 {
     unloadVstPlugin();
-    // The module is not loaded yet: this ends as every failed load does.
-    DebugLog::Write(L"VSTiプラグインを読み込めませんでした", kPluginPath, true);
-    return false;
+    bool loaded = false;
+    IPluginFactory* factory = nullptr;
+
+    // The module is taken from the program's own folder by absolute path; the altered
+    // search path lets it find DLLs of its own beside it.
+    const std::wstring modulePath = pluginModulePath();
+    hModule = modulePath.empty() ? nullptr
+                                 : LoadLibraryExW(modulePath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!hModule) {
+        DebugLog::WriteErrorDetail(kSection, L"LoadLibrary()", kPluginRelativePath, GetLastError());
+    } else {
+        if (auto initDll = moduleProc<bool (*)()>(hModule, "InitDll"))
+            initDll();
+        else
+            DebugLog::WriteErrorDetail(kSection, kPluginRelativePath, L"InitDll()", GetLastError());
+
+        auto getFactory = moduleProc<IPluginFactory* (*)()>(hModule, "GetPluginFactory");
+        if (!getFactory) {
+            DebugLog::WriteErrorDetail(kSection, kPluginRelativePath, L"GetPluginFactory()", GetLastError());
+        } else {
+            factory = getFactory();
+            if (!factory)
+                DebugLog::Write(kSection, L"getFactory() = 0", false);
+            else
+                loaded = createPluginObjects(factory);
+        }
+    }
+    if (factory)
+        factory->release();
+
+    if (!loaded) {
+        unloadVstPlugin();
+        DebugLog::Write(L"VSTiプラグインを読み込めませんでした", kPluginRelativePath, true);
+        return false;
+    }
+
+    DebugLog::Write(L"VSTiプラグインを読み込みました", kPluginRelativePath, false);
+    pController->setComponentHandler(static_cast<Vst::IComponentHandler*>(this));
+    {
+        QueriedPtr<Vst::IConnectionPoint> controllerPoint(pController, Vst::IConnectionPoint::iid);
+        QueriedPtr<Vst::IConnectionPoint> componentPoint(pComponent, Vst::IConnectionPoint::iid);
+        if (controllerPoint && componentPoint) {
+            controllerPoint->connect(componentPoint.get());
+            componentPoint->connect(controllerPoint.get());
+        }
+        IPtr<MemoryStream> stream = owned(new MemoryStream());
+        if (pComponent->getState(stream) == kResultOk) {
+            stream->seek(0, IBStream::kIBSeekSet, nullptr);
+            pController->setComponentState(stream);
+        }
+        setupMidiMapping();
+    }
+    return true;
+}
+
+// Steps from the factory's first class to the attached editor; false at the first
+// failure (the caller undoes everything).
+bool CHost::createPluginObjects(IPluginFactory* factory)
+{
+    PClassInfo info{};
+    tresult r = factory->getClassInfo(0, &info);
+    const wchar_t* failedStep = L"getClassInfo()";
+    if (r == kResultOk) {
+        failedStep = L"createInstance(IComponent)";
+        r = factory->createInstance(info.cid, Vst::IComponent::iid, reinterpret_cast<void**>(&pComponent));
+        if (r == kResultOk && !pComponent)
+            r = kResultFalse;
+    }
+    if (r == kResultOk) {
+        failedStep = L"queryInterface(IAudioProcessor)";
+        r = pComponent->queryInterface(Vst::IAudioProcessor::iid, reinterpret_cast<void**>(&pProcessor));
+        if (r == kResultOk && pProcessor)
+            processState.store(ProcessState::Created, std::memory_order_release);
+        else if (r == kResultOk)
+            r = kNoInterface;
+    }
+    if (r == kResultOk) {
+        failedStep = L"pComponent->initialize()";
+        r = pComponent->initialize(static_cast<Vst::HostApplication*>(this));
+    }
+    if (r != kResultOk) {
+        DebugLog::WriteError(kSection, failedStep, static_cast<uint32_t>(r), false);
+        return false;
+    }
+    processState.store(ProcessState::Initialized, std::memory_order_release);
+
+    TUID cid = {};
+    r = pComponent->getControllerClassId(cid);
+    if (r != kResultOk) {
+        DebugLog::WriteError(kSection, L"getControllerClassId()", static_cast<uint32_t>(r), false);
+        return false;
+    }
+    r = factory->createInstance(cid, Vst::IEditController::iid, reinterpret_cast<void**>(&pController));
+    if (r != kResultOk || !pController) {
+        pController = nullptr;
+        DebugLog::WriteError(kSection, L"createInstace(IEditController)", static_cast<uint32_t>(r), false);
+        return false;
+    }
+    r = pController->initialize(static_cast<Vst::HostApplication*>(this));
+    if (r != kResultOk) {
+        DebugLog::WriteError(kSection, L"pController->initialize()", static_cast<uint32_t>(r), false);
+        return false;
+    }
+    pView = pController->createView(Vst::ViewType::kEditor);
+    if (!pView) {
+        DebugLog::Write(kSection, L"createView() = 0", false);
+        return false;
+    }
+    if (!hwndFrame)
+        return false;
+
+    frameStyle = WS_CLIPCHILDREN;
+    frameExStyle = 0;
+    frameStyle |= pView->canResize() == kResultTrue ? (WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX)
+                                                     : (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX);
+    SetWindowLongPtrW(hwndFrame, GWL_STYLE, static_cast<LONG_PTR>(frameStyle));
+    SetWindowLongPtrW(hwndFrame, GWL_EXSTYLE, static_cast<LONG_PTR>(frameExStyle));
+
+    hwndVst = CreateWindowExW(0, L"VstWindow", nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 10, 10,
+                              hwndFrame, nullptr, g_hInstance, this);
+    const HRESULT keyboardResult = keyboard.create(hwndFrame);
+    if (!hwndVst || FAILED(keyboardResult))
+        return false;
+
+    pView->setFrame(static_cast<IPlugFrame*>(this));
+    ShowWindow(hwndFrame, SW_SHOW);
+    if (pView->attached(reinterpret_cast<void*>(hwndVst), kPlatformTypeHWND) != kResultOk)
+        return false;
+    viewAttached = true;
+    pluginReady = true;
+    return true;
 }
 
 void CHost::unloadVstPlugin()
@@ -84,7 +256,25 @@ bool CHost::checkBusConfiguration()
 
 void CHost::setupMidiMapping()
 {
-    // Filled when the loader is built; until then no controller drives a parameter.
+    if (!pController)
+        return;
+    QueriedPtr<Vst::IMidiMapping> mapping(pController, Vst::IMidiMapping::iid);
+    if (!mapping)
+        return;
+    for (auto& entry : midiCtrlMap) {
+        entry.paramId = Vst::kNoParamId;
+        entry.value14 = 0;
+    }
+    // 32..63 are the low halves of 0..31 and act on their high half's parameter.
+    auto ask = [&](int32_t number) {
+        Vst::ParamID id = Vst::kNoParamId;
+        if (mapping->getMidiControllerAssignment(0, 0, static_cast<Vst::CtrlNumber>(number), id) == kResultOk)
+            midiCtrlMap[static_cast<size_t>(number)].paramId = id;
+    };
+    for (int32_t n = 0; n <= 31; ++n)
+        ask(n);
+    for (int32_t n = 64; n <= 129; ++n)
+        ask(n);
 }
 
 } // namespace PomaroApp

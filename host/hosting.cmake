@@ -3,6 +3,7 @@
 if(WIN32)
   add_library(pomaro_host_obj OBJECT
     ${CMAKE_CURRENT_LIST_DIR}/PluginLoader.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PluginPath.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Processing.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HostAudioProvider.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HostParameterFlow.cpp)

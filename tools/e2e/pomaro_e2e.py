@@ -167,13 +167,26 @@ class Session:
 
     # -- running programs ----------------------------------------------------
     def wine(self, args, cwd=None, env=None, timeout=None, capture=True):
-        """Runs a Windows program to completion; returns CompletedProcess."""
+        """Runs a Windows program to completion; returns CompletedProcess.
+
+        Output goes through files, not pipes: a Wine system process started on demand
+        inherits the program's handles and would keep a pipe open long after it ended."""
         e = dict(self.env)
         e.update(env or {})
-        return subprocess.run([WINE64] + list(args), cwd=cwd, env=e, timeout=timeout,
-                              stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE if capture else None,
-                              stderr=subprocess.PIPE if capture else None)
+        if not capture:
+            return subprocess.run([WINE64] + list(args), cwd=cwd, env=e, timeout=timeout, stdin=subprocess.DEVNULL)
+        with tempfile.TemporaryFile(dir=self.dir) as out, tempfile.TemporaryFile(dir=self.dir) as err:
+            p = subprocess.Popen([WINE64] + list(args), cwd=cwd, env=e, stdin=subprocess.DEVNULL, stdout=out,
+                                 stderr=err)
+            try:
+                rc = p.wait(timeout)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+                raise
+            out.seek(0)
+            err.seek(0)
+            return subprocess.CompletedProcess(p.args, rc, out.read(), err.read())
 
     def start(self, exe, args=(), cwd=None, env=None):
         """Starts a Windows program and returns its Popen (exit code = the program's)."""

@@ -1,0 +1,20 @@
+#pragma once
+// Where the instrument's module is loaded from: "VST3\Pomaro.vst3" in the program's
+// own folder, as an absolute path, so neither the current directory nor PATH can
+// substitute another module.
+
+#include <string>
+
+namespace PomaroApp {
+
+// The path as the log shows it.
+constexpr wchar_t kPluginRelativePath[] = L"VST3\\Pomaro.vst3";
+
+// The folder the relative path is resolved against; empty means the folder of the
+// program's executable. Tests point it at a folder of their own.
+extern std::wstring g_pluginBaseFolder;
+
+// The absolute module path; empty when the program's own path cannot be read.
+std::wstring pluginModulePath();
+
+} // namespace PomaroApp
