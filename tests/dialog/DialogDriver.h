@@ -1,0 +1,37 @@
+#pragma once
+// Drives the real dialog resource 104 with the messages its controls send when used:
+// button clicks, a drag of the trackbar's thumb, keys in the combo box.
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace PomaroTest {
+
+std::wstring windowText(HWND hwnd);
+void click(HWND button);
+// Presses the thumb, moves it pixel by pixel until the trackbar shows position, lets go.
+// False when no point of the channel gives that position.
+bool dragThumbTo(HWND trackbar, int position);
+// Moves the thumb to the channel's far right end and lets go there.
+void dragThumbPastEnd(HWND trackbar);
+void pressKey(HWND control, UINT vk);
+int trackbarPos(HWND trackbar);
+int trackbarMax(HWND trackbar);
+
+// Runs script inside the modal loop of the next dialog this thread shows; the script
+// closes it. Returns once the script ran.
+class ModalScript
+{
+public:
+    explicit ModalScript(std::function<void(HWND dialog)> script);
+    ~ModalScript();
+    bool ran() const;
+
+private:
+    static void CALLBACK onTimer(HWND, UINT, UINT_PTR id, DWORD);
+    UINT_PTR timer = 0;
+};
+
+} // namespace PomaroTest
