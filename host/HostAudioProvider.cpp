@@ -2,6 +2,7 @@
 
 #include "app/Host.h"
 #include "diag/DebugLog.h"
+#include "host/RenderCore.h"
 
 #include <cwchar>
 
@@ -26,11 +27,15 @@ bool CHost::onPrepare(Kelvane::SampleFormat format, Kelvane::SampleRate rate, in
     return true;
 }
 
-bool CHost::onRender(void*, void*)
+bool CHost::onRender(void* buffer0, void* buffer1)
 {
-    // Not processing: the device keeps its buffers as they are. The render core that
-    // runs the plug-in joins here.
-    return false;
+    // Acquire pairs with the release that published Processing: the process data,
+    // processor and device format written before it are visible here.
+    if (processState.load(std::memory_order_acquire) != ProcessState::Processing)
+        return false;
+    renderBlock(processData, RenderQueues{midiRing, paramsToProcessor, paramsFromProcessor}, pProcessor,
+                DeviceFormat{sampleFormat, interleaved, blockSize}, buffer0, buffer1);
+    return true;
 }
 
 void CHost::onResetRequest()

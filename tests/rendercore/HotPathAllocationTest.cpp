@@ -1,0 +1,48 @@
+// The per-block path allocates nothing once the host has prepared it.
+
+#include "tests/rendercore/AllocationCounter.h"
+#include "tests/rendercore/HotPathRig.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace RenderCoreTest {
+namespace {
+
+TEST(HotPathAllocation, TheCounterSeesAllocations)
+{
+    startCountingAllocations();
+    auto p = std::make_unique<int>(5);
+    std::vector<int> v(100);
+    const std::uint64_t counted = stopCountingAllocations();
+    EXPECT_GE(counted, 2u);
+    EXPECT_EQ(*p + v[0], 5);
+}
+
+TEST(HotPathAllocation, TenThousandBlocksWithNotesAndParameterChangesAllocateNothing)
+{
+    HotPathRig rig;
+    std::uint64_t allocations = 0;
+    int64_t events = 0, points = 0, reports = 0;
+    for (int32_t block = 0; block < 10000; ++block) {
+        rig.feed(block);
+        startCountingAllocations();
+        rig.render(block);
+        allocations += stopCountingAllocations();
+        events += rig.processor.lastEventCount;
+        points += rig.processor.lastParamCount;
+        reports += rig.fromProcessor.count();
+        rig.drainReports();
+    }
+    EXPECT_EQ(allocations, 0u) << (countsMalloc() ? "operator new and malloc" : "operator new");
+    // The work really flowed: every note, every parameter and every report.
+    EXPECT_EQ(events, 16 * 10000);
+    EXPECT_EQ(points, 16 * 10000);
+    EXPECT_EQ(reports, 16 * 10000);
+    EXPECT_EQ(rig.processor.calls, 10000);
+}
+
+} // namespace
+} // namespace RenderCoreTest
