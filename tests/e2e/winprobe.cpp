@@ -102,8 +102,9 @@ int wmain(int argc, wchar_t** argv)
         RECT w, c;
         GetWindowRect(h, &w);
         GetClientRect(h, &c);
-        std::printf("window %ld %ld %ld %ld client %ld %ld visible %d\n", w.left, w.top, w.right - w.left,
-                    w.bottom - w.top, c.right, c.bottom, IsWindowVisible(h) ? 1 : 0);
+        std::printf("window %ld %ld %ld %ld client %ld %ld visible %d style %08lx\n", w.left, w.top, w.right - w.left,
+                    w.bottom - w.top, c.right, c.bottom, IsWindowVisible(h) ? 1 : 0,
+                    static_cast<unsigned long>(GetWindowLongPtrW(h, GWL_STYLE)));
         return 0;
     }
     if (cmd == L"children" && argc >= 3) {

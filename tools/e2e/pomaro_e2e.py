@@ -296,7 +296,8 @@ class Session:
             return None
         v = out.split()
         return {"x": int(v[1]), "y": int(v[2]), "width": int(v[3]), "height": int(v[4]),
-                "client_width": int(v[6]), "client_height": int(v[7]), "visible": v[9] == "1"}
+                "client_width": int(v[6]), "client_height": int(v[7]), "visible": v[9] == "1",
+                "style": int(v[11], 16)}
 
     def children(self, cls, title=None):
         rc, out = self.probe("children", cls, *([title] if title else []))
