@@ -1,0 +1,114 @@
+"""The program chooses the test WASAPI endpoint on its own and the computer key C plays
+middle C into it; the tone decays after release; a restart through the frame reopens
+the same endpoint by name and the sound comes back; over ten seconds of playing the
+endpoint counts no more late periods than a bare client in the same session, plus 2.
+
+Not registered with ctest yet (ctest takes tests/e2e/test_*.py): it needs the host's
+render path, and its late-period bound does not hold yet (see the commit message).
+Rename it to test_wasapi_sound.py to run it."""
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from drivers import register_test_endpoint  # noqa: E402
+from pomaro_e2e import BIN_DIR, Session, check, install_program, run_test, wait_for  # noqa: E402
+
+MIDDLE_C = 261.63
+NAME = "Pomaro Test Speakers"
+
+
+def tone_frequency(rec, start, length):
+    coarse = rec.dominant_frequency(100.0, 1000.0, 2.0, start=start, end=start + length)
+    return rec.dominant_frequency(coarse - 2.0, coarse + 2.0, 0.1, start=start, end=start + length)
+
+
+def onsets(rec, threshold, gap):
+    """Frames where sound starts after at least gap silent frames."""
+    found, quiet = [], gap
+    for i, v in enumerate(rec.left):
+        if abs(v) > threshold:
+            if quiet >= gap:
+                found.append(i)
+            quiet = 0
+        else:
+            quiet += 1
+    return found
+
+
+def press_c(s, w, hold):
+    s.keydown(w, "c")
+    time.sleep(hold)
+    s.keyup(w, "c")
+
+
+def main():
+    plugin = os.path.join(BIN_DIR, "VST3", "Pomaro.vst3")
+    with Session("wasapi_sound", lang="ja_JP.UTF-8") as s:
+        wav = os.path.join(s.dir, "render.wav")
+        ep = register_test_endpoint(s, wav_path=wav, endpoints=[
+            # The bare client takes the first endpoint.
+            {"name": NAME, "rates": [44100, 48000], "period": 100000, "min_period": 30000},
+            {"name": "Quiet Corner", "rates": [96000]},
+        ])
+        exe = install_program(os.path.join(s.dir, "Pomaro"), plugin)
+        p = s.start(exe)
+        s.wait_log("オーディオ出力を開始しました。", 60, proc=p)
+        log = s.log_text()
+        expected = ["オーディオドライバを列挙します。", "Windowsドライバ : " + NAME, "Windowsドライバ : Quiet Corner",
+                    "オーディオドライバをロードします : " + NAME, "サンプルレート : 48.0kHz",
+                    "バッファ長 : 480 (10.000msec)", "フォーマット：Int 16bit", "オーディオ出力を開始しました。"]
+        at = 0
+        for line in expected:
+            found = log.find(line, at)
+            check(found >= 0, "missing or out of order: %r\n%s" % (line, log))
+            at = found + len(line)
+
+        w = s.wait_window("^Pomaro$", 60, proc=p)
+        time.sleep(1.0)
+        press_c(s, w, 0.7)
+        time.sleep(1.5)
+
+        # A driver's restart request: the same endpoint again, by name, without probing.
+        s.post("HostWindow", 0x400)
+        wait_for(lambda: s.log_text().count("オーディオ出力を開始しました。") >= 2, 30, what="the restart")
+        after = s.log_text().split("オーディオドライバを再起動します。", 1)[1]
+        check("オーディオドライバを列挙します。" not in after, "the restart probed again:\n" + after)
+        check("オーディオドライバをロードします : " + NAME in after, "the restart chose another device:\n" + after)
+
+        # Ten seconds of playing on the restarted stream.
+        time.sleep(1.0)
+        started = time.time()
+        press_c(s, w, 0.7)
+        while time.time() - started < 10.0:
+            time.sleep(1.5)
+            press_c(s, w, 0.3)
+        s.key(w, "alt+F4")
+        wait_for(lambda: p.poll() is not None, 30, what="the program to end")
+        stats = ep.stats()
+        bare = ep.run_bare_client(seconds=10.0, rate=48000, frames=480)
+
+        rec = ep.recording()
+        check(rec.rate == 48000, "recorded at %d Hz" % rec.rate)
+        threshold = 300
+        starts = onsets(rec, threshold, rec.rate // 5)
+        check(len(starts) >= 2, "expected a tone before and after the restart, found onsets %r" % starts)
+        for n, onset in enumerate(starts[:2]):
+            start, length = onset + rec.rate // 20, rec.rate // 4
+            f = tone_frequency(rec, start, length)
+            check(abs(f - MIDDLE_C) <= MIDDLE_C * 0.01, "tone %d plays %.2f Hz" % (n, f))
+            held = rec.rms(0, start, start + length)
+            # 0.7 s held, then released: half a second after the release it has decayed.
+            late = rec.rms(0, onset + int(rec.rate * 1.2), onset + int(rec.rate * 1.45))
+            check(late < held * 0.5, "tone %d does not decay: rms %.1f held, %.1f after release" % (n, held, late))
+            print("tone %d: %.2f Hz, rms %.1f held, %.1f after release" % (n, f, held, late))
+        print("late periods: program %d of %d, bare client %d of %d"
+              % (stats["late_periods"], stats["periods"], bare["late_periods"], bare["periods"]))
+        check(stats["periods"] >= 900, "the restarted stream ran %d periods" % stats["periods"])
+        check(stats["late_periods"] <= bare["late_periods"] + 2,
+              "program late in %d periods, bare client in %d" % (stats["late_periods"], bare["late_periods"]))
+
+
+if __name__ == "__main__":
+    run_test(main)
