@@ -94,6 +94,8 @@ void resetState()
     c.resetAnswer = -1;
     c.sizeChangeAnswer = -1;
     c.messagesSent = 0;
+    c.resetSent = false;
+    c.sizeChangeSent = false;
     std::lock_guard<std::mutex> hold(g_lock);
     g_calls.clear();
 }

@@ -23,6 +23,8 @@ struct SharedCounters {
     std::atomic<long> resetAnswer{-1};
     std::atomic<long> sizeChangeAnswer{-1};
     std::atomic<long> messagesSent{0};
+    std::atomic<bool> resetSent{false};
+    std::atomic<bool> sizeChangeSent{false};
 };
 
 SharedCounters& counters();

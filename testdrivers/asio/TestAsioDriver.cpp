@@ -321,14 +321,20 @@ void TestAsioDriver::sendMessages(long completed)
 {
     if (!callbacks_.asioMessage)
         return;
-    if (config_.resetAfter > 0 && completed == config_.resetAfter) {
-        counters().messagesSent.fetch_add(1);
-        counters().resetAnswer.store(callbacks_.asioMessage(kAsioResetRequest, 0, nullptr, nullptr));
+    // Each message goes out once per process (until the hooks reset it), so the
+    // host's restart does not bring it back with the next driver object.
+    SharedCounters& c = counters();
+    bool due = false;
+    if (config_.resetAfter > 0 && completed >= config_.resetAfter && c.resetSent.compare_exchange_strong(due, true)) {
+        c.messagesSent.fetch_add(1);
+        c.resetAnswer.store(callbacks_.asioMessage(kAsioResetRequest, 0, nullptr, nullptr));
     }
-    if (config_.sizeChangeAfter > 0 && completed == config_.sizeChangeAfter) {
+    due = false;
+    if (config_.sizeChangeAfter > 0 && completed >= config_.sizeChangeAfter &&
+        c.sizeChangeSent.compare_exchange_strong(due, true)) {
         const long size = config_.sizeChangeTo > 0 ? config_.sizeChangeTo : frames_;
-        counters().messagesSent.fetch_add(1);
-        counters().sizeChangeAnswer.store(callbacks_.asioMessage(kAsioBufferSizeChange, size, nullptr, nullptr));
+        c.messagesSent.fetch_add(1);
+        c.sizeChangeAnswer.store(callbacks_.asioMessage(kAsioBufferSizeChange, size, nullptr, nullptr));
     }
 }
 

@@ -222,3 +222,128 @@ def register_test_endpoint(session, dll_path=None, wav_path=None, **config):
     session.reg_add(key, "ThreadingModel", "Both")
     session.reg_add(CONFIG_KEY, "Config", win_path(config_path))
     return TestEndpoint(session, wav_path, config_path, text)
+
+
+# -- the test ASIO driver (PomaroTestAsio.dll) ------------------------------------
+
+ASIO_CLSID = "{6F0D3C5E-8B2A-4E61-9C47-3A1B5D2E7F90}"
+ASIO_SAMPLE_TYPES = {"int16": 16, "int32": 18, "float32": 19}
+_ASIO_KEYS = ("type", "rates", "min", "max", "preferred", "granularity", "outputs", "inputs", "init_error",
+              "fail", "panel", "reset_after", "size_change_after", "size_change_to", "callback")
+
+
+def asio_config_text(wav_path=None, stats_path=None, **config):
+    """The test ASIO driver's configuration text. Keys: type (16, 18, 19, any other, or
+    "int16"/"int32"/"float32"), rates [Hz...], min, max, preferred, granularity (-1: powers
+    of two), outputs, inputs, init_error (text: init fails), fail [calls], panel (bool),
+    reset_after / size_change_after (buffer switches), size_change_to (frames), callback."""
+    unknown = set(config) - set(_ASIO_KEYS)
+    if unknown:
+        raise TypeError("unknown ASIO driver keys: %s" % ", ".join(sorted(unknown)))
+    lines = []
+    for k in _ASIO_KEYS:
+        v = config.get(k)
+        if v is None:
+            continue
+        if k == "type":
+            v = ASIO_SAMPLE_TYPES.get(v, v)
+        elif k == "rates":
+            v = ", ".join(str(int(r)) for r in v)
+        elif k == "fail" and not isinstance(v, str):
+            v = ", ".join(v)
+        elif k == "panel":
+            v = "yes" if v else "no"
+        lines.append("%s = %s" % (k, v))
+    if wav_path:
+        lines.append("wav = " + win_path(wav_path))
+    if stats_path:
+        lines.append("stats = " + win_path(stats_path))
+    return "\n".join(lines) + "\n"
+
+
+class AsioRecording(Recording):
+    """What the host rendered through the test ASIO driver: stereo WAV of 16- or 32-bit
+    integers or 32-bit floats, channel 0 left and 1 right, in the driver's own units."""
+
+    def __init__(self, path):
+        with open(path, "rb") as f:
+            data = f.read()
+        check(data[:4] == b"RIFF" and data[8:16] == b"WAVEfmt ", "%s is not a WAV file" % path)
+        fmt, channels, rate = struct.unpack_from("<HHI", data, 20)
+        bits = struct.unpack_from("<H", data, 34)[0]
+        size = struct.unpack_from("<I", data, 40)[0]
+        check(channels == 2, "%s has %d channels" % (path, channels))
+        code = {(1, 16): "h", (1, 32): "i", (3, 32): "f"}.get((fmt, bits))
+        check(code is not None, "%s: format %d with %d bits" % (path, fmt, bits))
+        width = bits // 8
+        size = min(size, len(data) - 44) // (2 * width) * (2 * width)
+        samples = struct.unpack_from("<%d%s" % (size // width, code), data, 44)
+        self.format = {"h": "int16", "i": "int32", "f": "float32"}[code]
+        self.full_scale = {"h": 32768.0, "i": 2147483648.0, "f": 1.0}[code]
+        self.rate = rate
+        self.frames = size // (2 * width)
+        self.left = list(samples[0::2])
+        self.right = list(samples[1::2])
+
+
+class TestAsioDriver:
+    """A registered test ASIO driver: its name, files and what was rendered through it."""
+
+    def __init__(self, session, name, wav_path, stats_path, config_path):
+        self.session = session
+        self.name = name
+        self.wav_path = wav_path
+        self.stats_path = stats_path
+        self.config_path = config_path
+
+    def recording(self):
+        return AsioRecording(self.wav_path)
+
+    def wait_recording(self, frames, timeout=30):
+        """Waits until the WAV's header announces at least this many frames."""
+        def probe():
+            try:
+                with open(self.wav_path, "rb") as f:
+                    head = f.read(44)
+                if len(head) < 44:
+                    return False
+                channels, = struct.unpack_from("<H", head, 22)
+                bits, = struct.unpack_from("<H", head, 34)
+                return struct.unpack_from("<I", head, 40)[0] // (channels * bits // 8) >= frames
+            except FileNotFoundError:
+                return False
+        wait_for(probe, timeout, 0.1, "%d frames in %s" % (frames, self.wav_path))
+
+    def stats(self):
+        """Counters written when a stream stopped or the driver was released (instances,
+        callbacks, late_callbacks, sample_rate, buffer_frames, reset_answer, ...)."""
+        check(os.path.exists(self.stats_path), "no statistics file: the driver never stopped")
+        return read_stats(self.stats_path)
+
+
+def register_test_asio(session, dll_path=None, wav_path=None, **config):
+    """Registers the test ASIO driver in the session's prefix (HKLM\\Software\\ASIO\\<name>
+    with "clsid" and "description"; the class's InprocServer32, apartment-threaded) and
+    configures it (see asio_config_text; also name= and description=). The DLL is copied
+    into the session folder so that a rebuild during the test cannot touch it."""
+    dll_path = dll_path or os.path.join(BIN_DIR, "PomaroTestAsio.dll")
+    name = config.pop("name", "Pomaro Test ASIO")
+    description = config.pop("description", name)
+    subprocess.run([WINE64, "wineboot"], env=session.env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    local = os.path.join(session.dir, "PomaroTestAsio.dll")
+    shutil.copy2(dll_path, local)
+    stats_path = (wav_path or os.path.join(session.dir, "asio.wav")) + ".stats.txt"
+    text = asio_config_text(wav_path=wav_path, stats_path=stats_path, **config)
+    config_path = os.path.join(session.dir, "asio.ini")
+    with open(config_path, "w", encoding="utf-8") as f:
+        f.write(text)
+    driver_key = "HKLM\\Software\\ASIO\\%s" % name
+    session.reg_add(driver_key, "clsid", ASIO_CLSID)
+    if description is not None:
+        session.reg_add(driver_key, "description", description)
+    class_key = "HKCR\\CLSID\\%s" % ASIO_CLSID
+    session.reg_add(class_key + "\\InprocServer32", None, win_path(local))
+    session.reg_add(class_key + "\\InprocServer32", "ThreadingModel", "Apartment")
+    session.reg_add(class_key, "PomaroConfig", win_path(config_path))
+    return TestAsioDriver(session, name, wav_path, stats_path, config_path)
