@@ -1,4 +1,5 @@
 #include "audio/DeviceChoice.h"
+#include "audio/AsioRules.h"
 
 #include <algorithm>
 
@@ -64,6 +65,9 @@ int32_t hostBufferSize(int32_t requested, int32_t preferred, int32_t hz, int32_t
     // Periods under 10 ms cost more in wake-ups than they give in latency.
     if (hz > 0 && static_cast<double>(size) / hz < 0.01)
         size = static_cast<int32_t>(hz * 0.01);
+    // A driver with granularity -1 takes powers of two only.
+    if (granularity < 0)
+        return asioPowerOfTwoFrames(size, minFrames, maxFrames);
     if (granularity > 0)
         size -= size % granularity;
     if (size < minFrames)

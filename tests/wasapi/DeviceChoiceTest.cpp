@@ -52,8 +52,13 @@ TEST(HostBufferSize, TenMillisecondFloorPerRate)
 
 TEST(HostBufferSize, GranularityAndLimits)
 {
-    // An ASIO driver's granularity of -1 leaves the size alone.
-    EXPECT_EQ(hostBufferSize(500, 0, 48000, 64, 2048, -1), 500);
+    // An ASIO driver's granularity of -1 takes powers of two only: the next one up,
+    // within the driver's limits (a 480-frame request refused by createBuffers left
+    // such a driver silent).
+    EXPECT_EQ(hostBufferSize(500, 0, 48000, 64, 2048, -1), 512);
+    EXPECT_EQ(hostBufferSize(0, 256, 48000, 64, 2048, -1), 512);
+    EXPECT_EQ(hostBufferSize(256, 0, 22050, 64, 2048, -1), 256);
+    EXPECT_EQ(hostBufferSize(5000, 0, 48000, 64, 2048, -1), 2048);
     EXPECT_EQ(hostBufferSize(500, 0, 48000, 64, 2048, 0), 500);
     // The floor and the cut may land under the minimum, which then wins.
     EXPECT_EQ(hostBufferSize(0, 100, 44100, 448, 960, 16), 448);
