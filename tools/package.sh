@@ -42,6 +42,9 @@ crlf() { sed -e 's/\r$//' -e 's/$/\r/' "$1" > "$2"; }
 
 d=$stage/$name
 mkdir -p "$d/VST3" "$d/licenses"
+# One time for everything time-stamped (the PE headers strip rewrites, the zip entries):
+# the commit's, so that packaging the same build twice gives the same bytes.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 1767225600)}
 # Symbols and debug sections are for developers; the crash report prints addresses only.
 strip=$(command -v x86_64-w64-mingw32-strip || true)
 [ -n "$strip" ] || die "x86_64-w64-mingw32-strip is missing (binutils-mingw-w64-x86-64)"
@@ -60,8 +63,7 @@ done
 crlf "$gpl" "$d/licenses/GPL-3.0.txt"
 crlf "$root/packaging/THIRD-PARTY-NOTICES.txt" "$d/licenses/THIRD-PARTY-NOTICES.txt"
 
-# Fixed times and order make two packagings of the same build byte-identical.
-find "$d" -exec touch -h -d '2026-01-01 00:00:00 UTC' {} +
+find "$d" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 rm -f "$out/$name.zip"
 (cd "$stage" && find "$name" -print | LC_ALL=C sort | zip -q -X -D -@ "$out/$name.zip")
 
