@@ -85,8 +85,11 @@ def clone_prefix(src, dst):
 class Session:
     """One isolated Wine session: prefix copy, wineserver, Xvfb display."""
 
-    def __init__(self, name, alsa_config=None, lang=None, keep=False):
-        root = os.path.join(WINE_DIR or tempfile.gettempdir(), "e2e")
+    def __init__(self, name, alsa_config=None, lang=None, keep=False, fresh_prefix=False, root=None):
+        """fresh_prefix: a new prefix made by wineboot, as a user's first start of Wine
+        leaves it, instead of a copy of the shared test prefix. root: the folder that
+        holds the session's folder (default: the shared wine folder's e2e/)."""
+        root = root or os.path.join(WINE_DIR or tempfile.gettempdir(), "e2e")
         os.makedirs(root, exist_ok=True)
         self.dir = os.path.join(root, name)
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -96,7 +99,8 @@ class Session:
         self.procs = []
         self.xvfb = None
         self.display = None
-        clone_prefix(template_prefix(), self.prefix)
+        if not fresh_prefix:
+            clone_prefix(template_prefix(), self.prefix)
         self.env = dict(os.environ)
         for k in ("WINEPREFIX", "DISPLAY", "WINEDEBUG", "ALSA_CONFIG_PATH"):
             self.env.pop(k, None)
@@ -110,6 +114,11 @@ class Session:
                 f.write(alsa_config)
             self.env["ALSA_CONFIG_PATH"] = path
         self._start_xvfb()
+        if fresh_prefix:
+            subprocess.run([WINE64, "wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True,
+                           timeout=300)
+            check(os.path.isdir(os.path.join(self.prefix, "drive_c", "users")), "wineboot made no prefix")
         subprocess.Popen([WINESERVER, "-p"], env=self.env, stdin=subprocess.DEVNULL,
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True).wait()
         # Wine's system processes (services, devices, desktop) start with the first
