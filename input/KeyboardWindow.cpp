@@ -1,13 +1,42 @@
 #include "input/KeyboardWindow.h"
 
 #include "app/AppGlobals.h"
+#include "app/Host.h"
+#include "res/resource.h"
+
+#include <d2d1.h>
+#include <wincodec.h>
 
 namespace PomaroApp {
 
+namespace KG = KeyboardGeometry;
+
 namespace {
 constexpr wchar_t kClassName[] = L"KeyboardWindow";
-constexpr int kWidth = 591;
-constexpr int kHeight = 30;
+constexpr wchar_t kPngType[] = L"PNG";
+// D2DERR_RECREATE_TARGET; one of the SDK headers defines it without the HRESULT type.
+constexpr HRESULT kRecreateTarget = static_cast<HRESULT>(0x8899000CUL);
+
+template <class T>
+void releaseCom(T*& p)
+{
+    if (p) {
+        p->Release();
+        p = nullptr;
+    }
+}
+
+D2D1_RECT_F toRectF(const KG::Rect& r)
+{
+    return D2D1_RECT_F{static_cast<FLOAT>(r.left), static_cast<FLOAT>(r.top), static_cast<FLOAT>(r.right),
+                       static_cast<FLOAT>(r.bottom)};
+}
+
+HRESULT lastErrorOrFail()
+{
+    const DWORD error = GetLastError();
+    return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
+}
 } // namespace
 
 CKeyboardWindow::CKeyboardWindow()
@@ -25,19 +54,30 @@ CKeyboardWindow::CKeyboardWindow()
 
 HRESULT CKeyboardWindow::create(HWND parent)
 {
-    if (hwnd)
-        return S_OK;
-    hwnd = CreateWindowExW(0, kClassName, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, kWidth,
-                           kHeight, parent, nullptr, g_hInstance, nullptr);
-    if (!hwnd)
+    HRESULT hr = S_OK;
+    if (!d2dFactory)
+        hr = D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
+                               reinterpret_cast<void**>(&d2dFactory));
+    if (SUCCEEDED(hr) && !wicFactory)
+        hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                              reinterpret_cast<void**>(&wicFactory));
+    if (FAILED(hr) || hwnd.load(std::memory_order_relaxed))
+        return hr;
+    HWND window = CreateWindowExW(0, kClassName, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0,
+                                  KG::kStripWidth, KG::kStripHeight, parent, nullptr, g_hInstance, nullptr);
+    if (!window)
         return HRESULT_FROM_WIN32(GetLastError());
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    // Published after the window can find this object, so a posted note is never lost
+    // to a window that does not know its owner yet.
+    hwnd.store(window, std::memory_order_release);
     return S_OK;
 }
 
 void CKeyboardWindow::destroy()
 {
-    // Drawing resources are not created yet, so only the class remains to go.
+    releaseCom(d2dFactory);
+    releaseCom(wicFactory);
     UnregisterClassW(kClassName, g_hInstance);
 }
 
@@ -45,24 +85,255 @@ void CKeyboardWindow::showNote(int32_t note, bool pressed)
 {
     if (note < 0 || note > 127)
         return;
-    keyShown[note].store(pressed ? 1 : 0, std::memory_order_relaxed);
-    if (HWND window = hwnd)
+    keyShown[note].store(pressed ? 1 : 0, std::memory_order_release);
+    if (HWND window = hwnd.load(std::memory_order_acquire))
         PostMessageW(window, WM_KEYBOARD_SHOWNOTE, static_cast<WPARAM>(note), pressed ? 1 : 0);
+}
+
+int32_t CKeyboardWindow::hitTest(int32_t x, int32_t y)
+{
+    return KG::hitTest(x, y);
+}
+
+HRESULT CKeyboardWindow::createDeviceResources(HWND window)
+{
+    HRESULT hr = S_OK;
+    if (!renderTarget) {
+        if (!d2dFactory)
+            return E_FAIL;
+        RECT client{};
+        GetClientRect(window, &client);
+        const D2D1_RENDER_TARGET_PROPERTIES props{D2D1_RENDER_TARGET_TYPE_DEFAULT,
+                                                  {DXGI_FORMAT_UNKNOWN, D2D1_ALPHA_MODE_UNKNOWN},
+                                                  0.0f,
+                                                  0.0f,
+                                                  D2D1_RENDER_TARGET_USAGE_NONE,
+                                                  D2D1_FEATURE_LEVEL_DEFAULT};
+        const D2D1_HWND_RENDER_TARGET_PROPERTIES hwndProps{
+            window,
+            {static_cast<UINT32>(client.right - client.left), static_cast<UINT32>(client.bottom - client.top)},
+            D2D1_PRESENT_OPTIONS_NONE};
+        hr = d2dFactory->CreateHwndRenderTarget(&props, &hwndProps, &renderTarget);
+        if (FAILED(hr))
+            return hr;
+    }
+    if (!offscreenTarget) {
+        hr = renderTarget->CreateCompatibleRenderTarget(nullptr, nullptr, nullptr,
+                                                        D2D1_COMPATIBLE_RENDER_TARGET_OPTIONS_NONE, &offscreenTarget);
+        if (FAILED(hr))
+            return hr;
+    }
+    if (!keysBitmap) {
+        hr = loadPngResource(IDR_PNG_KEYS, &keysBitmap);
+        if (FAILED(hr))
+            return hr;
+    }
+    if (!labelsBitmap) {
+        hr = loadPngResource(IDR_PNG_KEY_LABELS, &labelsBitmap);
+        if (FAILED(hr))
+            return hr;
+    }
+    if (!offscreenBitmap) {
+        hr = offscreenTarget->GetBitmap(&offscreenBitmap);
+        if (FAILED(hr))
+            return hr;
+        // A fresh picture: eight whole octaves and the first 31 pixels of the ninth.
+        offscreenTarget->BeginDraw();
+        const D2D1_RECT_F octaveSource{0.0f, 0.0f, static_cast<FLOAT>(KG::kOctaveWidth),
+                                       static_cast<FLOAT>(KG::kStripHeight)};
+        for (int32_t o = 0; o < KG::kWholeOctaves; ++o) {
+            const FLOAT left = static_cast<FLOAT>(KG::kOctaveWidth * o);
+            const D2D1_RECT_F destination{left, 0.0f, left + KG::kOctaveWidth, static_cast<FLOAT>(KG::kStripHeight)};
+            offscreenTarget->DrawBitmap(keysBitmap, &destination, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
+                                        &octaveSource);
+        }
+        const FLOAT ninth = static_cast<FLOAT>(KG::kOctaveWidth * KG::kWholeOctaves);
+        const D2D1_RECT_F lastDestination{ninth, 0.0f, static_cast<FLOAT>(KG::kStripWidth),
+                                          static_cast<FLOAT>(KG::kStripHeight)};
+        const D2D1_RECT_F lastSource{0.0f, 0.0f, static_cast<FLOAT>(KG::kPartialOctaveWidth),
+                                     static_cast<FLOAT>(KG::kStripHeight)};
+        offscreenTarget->DrawBitmap(keysBitmap, &lastDestination, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
+                                    &lastSource);
+        hr = offscreenTarget->EndDraw();
+    }
+    return hr;
+}
+
+void CKeyboardWindow::releaseDeviceResources()
+{
+    releaseCom(offscreenBitmap);
+    releaseCom(keysBitmap);
+    releaseCom(labelsBitmap);
+    releaseCom(offscreenTarget);
+    releaseCom(renderTarget);
+}
+
+HRESULT CKeyboardWindow::loadPngResource(int id, ID2D1Bitmap** out)
+{
+    if (!out)
+        return E_POINTER;
+    if (!renderTarget || !wicFactory)
+        return E_FAIL;
+
+    HRSRC found = FindResourceW(g_hInstance, MAKEINTRESOURCEW(id), kPngType);
+    if (!found)
+        return lastErrorOrFail();
+    HGLOBAL loaded = LoadResource(g_hInstance, found);
+    if (!loaded)
+        return lastErrorOrFail();
+    void* bytes = LockResource(loaded);
+    if (!bytes)
+        return lastErrorOrFail();
+    const DWORD size = SizeofResource(g_hInstance, found);
+    if (!size)
+        return lastErrorOrFail();
+
+    IWICStream* stream = nullptr;
+    IWICBitmapDecoder* decoder = nullptr;
+    IWICBitmapFrameDecode* frame = nullptr;
+    IWICFormatConverter* converter = nullptr;
+    HRESULT hr = wicFactory->CreateStream(&stream);
+    if (SUCCEEDED(hr))
+        hr = stream->InitializeFromMemory(static_cast<BYTE*>(bytes), size);
+    if (SUCCEEDED(hr))
+        hr = wicFactory->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnLoad, &decoder);
+    if (SUCCEEDED(hr))
+        hr = decoder->GetFrame(0, &frame);
+    if (SUCCEEDED(hr))
+        hr = wicFactory->CreateFormatConverter(&converter);
+    if (SUCCEEDED(hr))
+        hr = converter->Initialize(frame, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                   WICBitmapPaletteTypeCustom);
+    if (SUCCEEDED(hr))
+        hr = renderTarget->CreateBitmapFromWicBitmap(converter, nullptr, out);
+    releaseCom(converter);
+    releaseCom(frame);
+    releaseCom(decoder);
+    releaseCom(stream);
+    return hr;
+}
+
+HRESULT CKeyboardWindow::onPaint(HWND window)
+{
+    HRESULT hr = createDeviceResources(window);
+    if (SUCCEEDED(hr)) {
+        renderTarget->BeginDraw();
+        const D2D1_RECT_F strip{0.0f, 0.0f, static_cast<FLOAT>(KG::kStripWidth), static_cast<FLOAT>(KG::kStripHeight)};
+        renderTarget->DrawBitmap(offscreenBitmap, &strip, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
+                                 nullptr);
+        // The labels follow the computer-keyboard octave; the strip clips what lies outside.
+        const FLOAT x = static_cast<FLOAT>(KG::labelsX(octave));
+        const D2D1_SIZE_F size = labelsBitmap->GetSize();
+        const D2D1_RECT_F labels{x, 0.0f, x + size.width, size.height};
+        renderTarget->DrawBitmap(labelsBitmap, &labels, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
+                                 nullptr);
+        hr = renderTarget->EndDraw();
+    }
+    if (hr == kRecreateTarget) {
+        // The device is gone: everything is rebuilt on the next paint, all keys up.
+        releaseDeviceResources();
+        hr = S_OK;
+    }
+    return hr;
+}
+
+void CKeyboardWindow::drawKey(int32_t note, bool pressed)
+{
+    KG::KeySprite sprite{};
+    if (!offscreenTarget || !keysBitmap || !KG::keySprite(note, pressed, sprite))
+        return;
+    const D2D1_RECT_F destination = toRectF(sprite.destination);
+    const D2D1_RECT_F source = toRectF(sprite.source);
+    offscreenTarget->BeginDraw();
+    offscreenTarget->DrawBitmap(keysBitmap, &destination, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
+                                &source);
+    offscreenTarget->EndDraw();
+    const RECT dirty{sprite.destination.left, sprite.destination.top, sprite.destination.right,
+                     sprite.destination.bottom};
+    InvalidateRect(hwnd.load(std::memory_order_relaxed), &dirty, FALSE);
+}
+
+void CKeyboardWindow::releaseAllKeys()
+{
+    for (int32_t note = 0; note < 128; ++note) {
+        if (keyShown[note].load(std::memory_order_acquire) == 1) {
+            drawKey(note, false);
+            keyShown[note].store(0, std::memory_order_release);
+        }
+    }
+}
+
+void CKeyboardWindow::sendNotes(const KG::MouseNotes& notes)
+{
+    if (!owner)
+        return;
+    Kelvane::IMidiDataListener* listener = owner;
+    for (int32_t i = 0; i < notes.count; ++i)
+        listener->onMidiData(notes.messages[i]);
+}
+
+void CKeyboardWindow::onMouseDown(int32_t x, int32_t y)
+{
+    sendNotes(KG::mouseButtonDown(mouseDown, mouseNote, x, y));
+}
+
+void CKeyboardWindow::onMouseMove(int32_t x, int32_t y)
+{
+    sendNotes(KG::mouseMove(mouseDown, mouseNote, x, y));
+}
+
+void CKeyboardWindow::onMouseUp()
+{
+    sendNotes(KG::mouseButtonUp(mouseDown, mouseNote));
 }
 
 LRESULT CALLBACK CKeyboardWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto* self = reinterpret_cast<CKeyboardWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    // Points arrive as two unsigned words: left of or above the strip is a large value.
+    const int32_t x = static_cast<int32_t>(LOWORD(lParam));
+    const int32_t y = static_cast<int32_t>(HIWORD(lParam));
     switch (message) {
     case WM_KEYBOARD_SHOWNOTE:
+        if (self)
+            self->drawKey(static_cast<int32_t>(wParam), lParam != 0);
+        return 0;
     case WM_KEYBOARD_RELEASEALL:
+        if (self)
+            self->releaseAllKeys();
         return 0;
     case WM_PAINT:
+        if (self)
+            self->onPaint(window);
         ValidateRect(window, nullptr);
         return 0;
-    case WM_DESTROY:
+    case WM_SIZE:
+        if (self && self->renderTarget) {
+            const D2D1_SIZE_U size{static_cast<UINT32>(x), static_cast<UINT32>(y)};
+            self->renderTarget->Resize(&size);
+        }
+        return 0;
+    case WM_LBUTTONDOWN:
+        if (self) {
+            SetCapture(window);
+            self->onMouseDown(x, y);
+        }
+        return 0;
+    case WM_MOUSEMOVE:
         if (self)
-            self->hwnd = nullptr;
+            self->onMouseMove(x, y);
+        return 0;
+    case WM_LBUTTONUP:
+        if (self) {
+            ReleaseCapture();
+            self->onMouseUp();
+        }
+        return 0;
+    case WM_DESTROY:
+        if (self) {
+            self->releaseDeviceResources();
+            self->hwnd.store(nullptr, std::memory_order_release);
+        }
         return 0;
     default:
         return DefWindowProcW(window, message, wParam, lParam);

@@ -1,5 +1,8 @@
 #pragma once
-// The on-screen keyboard strip under the editor.
+// The on-screen keyboard strip under the editor: plays notes with the mouse and shows
+// every note the host receives. Drawn with Direct2D from two PNG resources.
+
+#include "input/KeyboardGeometry.h"
 
 #include <windows.h>
 
@@ -28,7 +31,7 @@ public:
     CKeyboardWindow(const CKeyboardWindow&) = delete;
     CKeyboardWindow& operator=(const CKeyboardWindow&) = delete;
 
-    // Creates the strip as a child of parent (591 x 30 at 0, 0).
+    // Makes the factories, then the strip as a child of parent (591 x 30 at 0, 0).
     HRESULT create(HWND parent);
     // Releases the factories and unregisters the class; the window dies with its parent.
     // Runs with the host's destruction; a second call does nothing more.
@@ -36,11 +39,24 @@ public:
     // Callable from any thread: records the key and tells the window by a posted message.
     void showNote(int32_t note, bool pressed);
 
+    // Window thread only.
+    static int32_t hitTest(int32_t x, int32_t y);
+    HRESULT createDeviceResources(HWND window);
+    void releaseDeviceResources();
+    HRESULT loadPngResource(int id, ID2D1Bitmap** out);
+    HRESULT onPaint(HWND window);
+    void drawKey(int32_t note, bool pressed);
+    void releaseAllKeys();
+    void onMouseDown(int32_t x, int32_t y);
+    void onMouseMove(int32_t x, int32_t y);
+    void onMouseUp();
+
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     CHost* owner = nullptr;
     WNDCLASSW windowClass{};
-    HWND hwnd = nullptr;
+    // Read by other threads before they post to the window.
+    std::atomic<HWND> hwnd{nullptr};
     ID2D1Factory* d2dFactory = nullptr;
     IWICImagingFactory* wicFactory = nullptr;
     ID2D1HwndRenderTarget* renderTarget = nullptr;
@@ -52,6 +68,9 @@ public:
     int32_t octave = 5;
     bool mouseDown = false;
     int32_t mouseNote = -1;
+
+private:
+    void sendNotes(const KeyboardGeometry::MouseNotes& notes);
 };
 
 } // namespace PomaroApp
