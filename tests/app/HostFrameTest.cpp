@@ -4,6 +4,7 @@
 #include "TestHost.h"
 
 #include <gtest/gtest.h>
+#include <objbase.h>
 
 #include <algorithm>
 
@@ -80,6 +81,8 @@ class Frame : public ::testing::Test
 protected:
     void SetUp() override
     {
+        // The keyboard strip makes its imaging factory through COM, as in the program.
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         useTestModule();
         drainThreadQueue();
         host = new RecordingHost();
@@ -93,6 +96,7 @@ protected:
             host->release();
         }
         drainThreadQueue();
+        CoUninitialize();
     }
 
     // The editor's child window, made as the loader makes it.
