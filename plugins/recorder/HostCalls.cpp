@@ -1,8 +1,8 @@
-#include "tests/plugins/recorder/HostCalls.h"
+#include "plugins/recorder/HostCalls.h"
 
 #include "pluginterfaces/vst/ivsthostapplication.h"
-#include "tests/plugins/recorder/RecorderLog.h"
-#include "tests/plugins/recorder/RefCounted.h"
+#include "plugins/recorder/RecorderLog.h"
+#include "plugins/recorder/RefCounted.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "tests/plugins/recorder/LineWriter.h"
+#include "plugins/recorder/LineWriter.h"
 
 #include <cmath>
 

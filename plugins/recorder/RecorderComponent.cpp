@@ -1,13 +1,13 @@
-#include "tests/plugins/recorder/RecorderComponent.h"
+#include "plugins/recorder/RecorderComponent.h"
 
 #include "pluginterfaces/base/ibstream.h"
 #include "pluginterfaces/vst/ivstevents.h"
 #include "pluginterfaces/vst/ivsthostapplication.h"
 #include "pluginterfaces/vst/ivstparameterchanges.h"
-#include "tests/plugins/recorder/HostCalls.h"
-#include "tests/plugins/recorder/RecorderLog.h"
-#include "tests/plugins/recorder/StateIo.h"
-#include "tests/plugins/recorder/Variant.h"
+#include "plugins/recorder/HostCalls.h"
+#include "plugins/recorder/RecorderLog.h"
+#include "plugins/recorder/StateIo.h"
+#include "plugins/recorder/Variant.h"
 
 #include <cmath>
 #include <cstring>

@@ -6,9 +6,9 @@
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstcomponent.h"
 #include "pluginterfaces/vst/ivstmessage.h"
-#include "tests/plugins/recorder/Ids.h"
-#include "tests/plugins/recorder/RefCounted.h"
-#include "tests/plugins/recorder/SineVoice.h"
+#include "plugins/recorder/Ids.h"
+#include "plugins/recorder/RefCounted.h"
+#include "plugins/recorder/SineVoice.h"
 
 #include <atomic>
 

@@ -1,11 +1,11 @@
-#include "tests/plugins/recorder/RecorderController.h"
+#include "plugins/recorder/RecorderController.h"
 
 #include "pluginterfaces/vst/ivstmidicontrollers.h"
-#include "tests/plugins/recorder/HostCalls.h"
-#include "tests/plugins/recorder/RecorderLog.h"
-#include "tests/plugins/recorder/RecorderView.h"
-#include "tests/plugins/recorder/StateIo.h"
-#include "tests/plugins/recorder/Variant.h"
+#include "plugins/recorder/HostCalls.h"
+#include "plugins/recorder/RecorderLog.h"
+#include "plugins/recorder/RecorderView.h"
+#include "plugins/recorder/StateIo.h"
+#include "plugins/recorder/Variant.h"
 
 #include <cstdlib>
 #include <cstring>

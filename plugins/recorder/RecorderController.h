@@ -4,8 +4,8 @@
 
 #include "pluginterfaces/vst/ivsteditcontroller.h"
 #include "pluginterfaces/vst/ivstmessage.h"
-#include "tests/plugins/recorder/Ids.h"
-#include "tests/plugins/recorder/RefCounted.h"
+#include "plugins/recorder/Ids.h"
+#include "plugins/recorder/RefCounted.h"
 
 namespace Recorder {
 

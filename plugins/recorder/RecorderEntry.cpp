@@ -79,9 +79,9 @@
 // block of each note-on). The component state is "PRS1" and parameters 0..3 as doubles.
 
 #include "pluginterfaces/base/ipluginbase.h"
-#include "tests/plugins/recorder/RecorderFactory.h"
-#include "tests/plugins/recorder/RecorderLog.h"
-#include "tests/plugins/recorder/Variant.h"
+#include "plugins/recorder/RecorderFactory.h"
+#include "plugins/recorder/RecorderLog.h"
+#include "plugins/recorder/Variant.h"
 
 #include <windows.h>
 

@@ -1,12 +1,12 @@
-#include "tests/plugins/recorder/RecorderFactory.h"
+#include "plugins/recorder/RecorderFactory.h"
 
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstcomponent.h"
-#include "tests/plugins/recorder/Ids.h"
-#include "tests/plugins/recorder/RecorderComponent.h"
-#include "tests/plugins/recorder/RecorderController.h"
-#include "tests/plugins/recorder/RecorderLog.h"
-#include "tests/plugins/recorder/Variant.h"
+#include "plugins/recorder/Ids.h"
+#include "plugins/recorder/RecorderComponent.h"
+#include "plugins/recorder/RecorderController.h"
+#include "plugins/recorder/RecorderLog.h"
+#include "plugins/recorder/Variant.h"
 
 #include <cstring>
 #include <mutex>

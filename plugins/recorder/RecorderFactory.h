@@ -3,7 +3,7 @@
 #pragma once
 
 #include "pluginterfaces/base/ipluginbase.h"
-#include "tests/plugins/recorder/RefCounted.h"
+#include "plugins/recorder/RefCounted.h"
 
 namespace Recorder {
 

@@ -1,4 +1,4 @@
-#include "tests/plugins/recorder/RecorderLog.h"
+#include "plugins/recorder/RecorderLog.h"
 
 #include "pluginterfaces/base/ipluginbase.h"
 #include "pluginterfaces/gui/iplugview.h"

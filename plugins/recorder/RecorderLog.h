@@ -4,8 +4,8 @@
 #pragma once
 
 #include "pluginterfaces/base/funknown.h"
-#include "tests/plugins/recorder/LineWriter.h"
-#include "tests/plugins/recorder/SlotRing.h"
+#include "plugins/recorder/LineWriter.h"
+#include "plugins/recorder/SlotRing.h"
 
 #include <atomic>
 #include <cstdint>

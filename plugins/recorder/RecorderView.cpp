@@ -1,10 +1,11 @@
-#include "tests/plugins/recorder/RecorderView.h"
+#include <cstdint>
+#include "plugins/recorder/RecorderView.h"
 
 #include "pluginterfaces/vst/ivsteditcontroller.h"
-#include "tests/plugins/recorder/Ids.h"
-#include "tests/plugins/recorder/RecorderController.h"
-#include "tests/plugins/recorder/RecorderLog.h"
-#include "tests/plugins/recorder/Variant.h"
+#include "plugins/recorder/Ids.h"
+#include "plugins/recorder/RecorderController.h"
+#include "plugins/recorder/RecorderLog.h"
+#include "plugins/recorder/Variant.h"
 
 #include <windows.h>
 
@@ -127,6 +128,16 @@ tresult PLUGIN_API RecorderView::attached (void* parent, FIDString type)
 	call.w ().kv ("parent", parent ? "ptr" : "null").kv ("type", type ? type : "null");
 	if (faultIs (Fault::AttachFails))
 		return call.done (kResultFalse);
+	if (faultIs (Fault::CrashInAttached))
+	{
+		volatile uintptr_t address = 0x10; // opaque to the compiler: a real read at run time
+		return call.done (static_cast<tresult> (*reinterpret_cast<volatile int*> (address)));
+	}
+	if (faultIs (Fault::RaiseInAttached))
+	{
+		RaiseException (0xE0501234, 0, 0, nullptr);
+		return call.done (kInternalError);
+	}
 	if (hwnd || !parent || !type || std::strcmp (type, kPlatformTypeHWND) != 0)
 		return call.done (kInvalidArgument);
 	if (!registerClass ())

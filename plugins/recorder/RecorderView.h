@@ -4,7 +4,7 @@
 #pragma once
 
 #include "pluginterfaces/gui/iplugview.h"
-#include "tests/plugins/recorder/RefCounted.h"
+#include "plugins/recorder/RefCounted.h"
 
 namespace Recorder {
 

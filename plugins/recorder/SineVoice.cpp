@@ -1,4 +1,4 @@
-#include "tests/plugins/recorder/SineVoice.h"
+#include "plugins/recorder/SineVoice.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "tests/plugins/recorder/StateIo.h"
+#include "plugins/recorder/StateIo.h"
 
 #include <cstring>
 

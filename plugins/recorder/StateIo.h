@@ -2,7 +2,7 @@
 #pragma once
 
 #include "pluginterfaces/base/ibstream.h"
-#include "tests/plugins/recorder/Ids.h"
+#include "plugins/recorder/Ids.h"
 
 namespace Recorder {
 

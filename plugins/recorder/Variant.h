@@ -29,6 +29,9 @@ enum class Fault
 	SetupRefused,          // setupProcessing always kResultFalse
 	SetupRefusedSecond,    // setupProcessing accepted once, refused afterwards
 	SetActiveRefused,      // setActive(true) returns kResultFalse
+	// Faults that take the whole program down, for the crash report's tests:
+	CrashInAttached,       // attached reads address 0x10 (an access violation)
+	RaiseInAttached,       // attached raises a structured exception of a code nobody knows
 };
 
 Fault fault ();

@@ -107,6 +107,7 @@ protected:
                                         10, 10, host->hwndFrame, nullptr, GetModuleHandleW(nullptr), host);
         ASSERT_NE(host->hwndVst, nullptr);
         ASSERT_EQ(host->keyboard.create(host->hwndFrame), S_OK);
+        host->viewAttached = true; // as after a successful attached()
     }
 
     void nonClient(int& width, int& height)
@@ -238,6 +239,15 @@ TEST_F(Frame, ClosingTheFrameEndsTheLoopAndTellsTheViewItWasRemoved)
     EXPECT_EQ(host->timerId, 0u);
     EXPECT_EQ(view.removedCalls, 1);
     EXPECT_EQ(host->keyboard.hwnd, nullptr); // the strip died with its parent
+}
+
+TEST_F(Frame, AViewThatWasNeverAttachedIsNotToldItWasRemoved)
+{
+    attachView();
+    host->viewAttached = false; // attached() failed
+    DestroyWindow(host->hwndFrame);
+    EXPECT_EQ(host->hwndVst, nullptr);
+    EXPECT_EQ(view.removedCalls, 0);
 }
 
 TEST_F(Frame, DriverResetRequestIsPostedAndRunOnTheFrameThread)

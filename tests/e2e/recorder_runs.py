@@ -66,9 +66,7 @@ def run_variant(s, variant, timeout=90):
     state = {"closed": False, "frame": None}
 
     def step():
-        for title, text in s.boxes():
-            boxes.append(text)
-            s.press_box(title)
+        boxes.extend(s.dismiss_boxes())
         if p.poll() is not None:
             return True
         lines = body_lines(s.log_text())

@@ -1,8 +1,8 @@
 // The recorder's platform-free pieces: the allocation-free line formatter, the
 // lock-free record ring and the sine voice.
-#include "tests/plugins/recorder/LineWriter.h"
-#include "tests/plugins/recorder/SineVoice.h"
-#include "tests/plugins/recorder/SlotRing.h"
+#include "plugins/recorder/LineWriter.h"
+#include "plugins/recorder/SineVoice.h"
+#include "plugins/recorder/SlotRing.h"
 
 #include <gtest/gtest.h>
 

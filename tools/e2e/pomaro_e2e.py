@@ -295,6 +295,19 @@ class Session:
             return None
         return wait_for(probe, timeout, 0.2, "a message box")
 
+    def dismiss_boxes(self):
+        """Presses OK on every box on screen, each once, waiting until it is gone;
+        returns their texts in the order they were found."""
+        texts = []
+        for box in self.boxes():
+            texts.append(box[1])
+            self.probe("press", box[0], "1")
+            try:
+                wait_for(lambda: box not in self.boxes(), 15, 0.1, "box %r to close" % (box,))
+            except TestFailure:
+                pass
+        return texts
+
     def press_box(self, title, button_id=1):
         rc, _ = self.probe("press", title, str(button_id))
         check(rc == 0, "no box titled %r to press" % title)
