@@ -113,21 +113,10 @@ bool CHost::openAudioDevice(Kelvane::DriverType type, const wchar_t* name)
 void CHost::closeAudioDevice()
 {
     const int32_t entered = processState.load(std::memory_order_relaxed);
-    if (entered == ProcessState::Processing) {
-        processState.store(ProcessState::Active, std::memory_order_release);
-        if (pDevice)
-            pDevice->stop();
-        if (pProcessor)
-            pProcessor->setProcessing(false);
-    }
-    if (entered == ProcessState::Active || entered == ProcessState::Processing) {
-        if (processState.load(std::memory_order_relaxed) == ProcessState::Active && pComponent) {
-            pComponent->setActive(false);
-            processState.store(ProcessState::SetUp, std::memory_order_release);
-        }
-        // The next start sets processing up again for the new device.
+    stopProcessing();
+    // The next start sets processing up again for the new device.
+    if (entered == ProcessState::Active || entered == ProcessState::Processing)
         processState.store(ProcessState::Initialized, std::memory_order_release);
-    }
     if (pDevice) {
         delete pDevice; // stops, unprepares and closes it
         pDevice = nullptr;

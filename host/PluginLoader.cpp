@@ -193,19 +193,9 @@ bool CHost::createPluginObjects(IPluginFactory* factory)
 
 void CHost::unloadVstPlugin()
 {
-    const int32_t entered = processState.load(std::memory_order_relaxed);
-    if (entered == ProcessState::Processing) {
-        // Leave Processing before the device stops, so no render call runs the plug-in.
-        processState.store(ProcessState::Active, std::memory_order_release);
-        if (pDevice)
-            pDevice->stop();
-        if (pProcessor)
-            pProcessor->setProcessing(false);
-    }
-    if ((entered == ProcessState::Active || entered == ProcessState::Processing) && pComponent) {
-        pComponent->setActive(false);
-        processState.store(ProcessState::SetUp, std::memory_order_release);
-    }
+    // Processing off and the component deactivated, device stopped first, so no
+    // render call runs the plug-in while it is taken apart.
+    stopProcessing();
     if (hwndVst) {
         DestroyWindow(hwndVst); // its WM_DESTROY tells the view it was removed
         hwndVst = nullptr;
