@@ -70,10 +70,14 @@ def run_variant(s, variant, timeout=90):
         if p.poll() is not None:
             return True
         lines = body_lines(s.log_text())
-        if not state["closed"] and LOADED in lines and lines.count(SEP) >= 2:
-            state["frame"] = s.window_info("HostWindow")
-            s.post("HostWindow", WM_CLOSE)
-            state["closed"] = True
+        if not state["closed"] and LOADED in lines:
+            # The run reaches the message loop when a separator follows the load line
+            # with no unload in between (a bus check that fails unloads first).
+            after = lines[lines.index(LOADED):]
+            if SEP in after and UNLOADED not in after[:after.index(SEP)]:
+                state["frame"] = s.window_info("HostWindow") or state["frame"]
+                rc, _ = s.probe("post", "HostWindow", str(WM_CLOSE), "0", "0")
+                state["closed"] = rc == 0
         return False
 
     wait_for(step, timeout, 0.2, "variant %s to end" % variant)
