@@ -13,7 +13,7 @@ def main(out):
     os.makedirs(out)
     plugin = os.path.join(BIN_DIR, "VST3", "Pomaro.vst3")
     exe = install_program(os.path.join(out, "Pomaro"), plugin if os.path.exists(plugin) else None)
-    with Session("demo") as s:
+    with Session("demo", lang="ja_JP.UTF-8") as s:
         audio = setup_audio(s, out)
         p = s.start(exe)
         try:

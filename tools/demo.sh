@@ -9,5 +9,6 @@ cd "$root"
 tools/setup.sh
 tools/configure.sh win build/win >build/win.configure.log 2>&1 || { cat build/win.configure.log; exit 1; }
 cmake --build build/win -j "$(nproc)"
-POMARO_BIN_DIR=$root/build/win/bin POMARO_WINE_DIR=$root/build/win/wine PYTHONPATH=$root/tools/e2e \
+POMARO_BIN_DIR=$root/build/win/bin POMARO_WINE_DIR=$root/build/win/wine POMARO_SOURCE_DIR=$root \
+  PYTHONPATH=$root/tools/e2e:$root/tests/e2e \
   python3 tools/demo.py "$root/out/demo"
