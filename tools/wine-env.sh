@@ -55,7 +55,8 @@ case $cmd in
     start_xvfb
     # A persistent server saves every test program Wine's start-up of it; its
     # output is detached so ctest never waits on it.
-    WINEPREFIX=$dir/prefix setsid "$WINESERVER" -p >/dev/null 2>&1 </dev/null
+    # (a server left running by an interrupted run is simply reused)
+    WINEPREFIX=$dir/prefix setsid "$WINESERVER" -p >/dev/null 2>&1 </dev/null || true
     # The prefix's system processes (services.exe and its kin) are started by the first
     # program and outlive it; started here with detached output, they never hold a test's
     # output pipe open (ctest would otherwise wait for it until the timeout).

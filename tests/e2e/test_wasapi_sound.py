@@ -3,9 +3,8 @@ middle C into it; the tone decays after release; a restart through the frame reo
 the same endpoint by name and the sound comes back; over ten seconds of playing the
 endpoint counts no more late periods than a bare client in the same session, plus 2.
 
-Not registered with ctest yet (ctest takes tests/e2e/test_*.py): it needs the host's
-render path, and its late-period bound does not hold yet (see the commit message).
-Rename it to test_wasapi_sound.py to run it."""
+It runs alone (RUN_SERIAL): another test on the same two cores would make either
+stream late and the comparison meaningless."""
 import os
 import sys
 import time
