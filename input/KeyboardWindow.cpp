@@ -95,25 +95,25 @@ int32_t CKeyboardWindow::hitTest(int32_t x, int32_t y)
     return KG::hitTest(x, y);
 }
 
-HRESULT CKeyboardWindow::createDeviceResources(HWND window)
+HRESULT CKeyboardWindow::createDeviceResources(HWND)
 {
     HRESULT hr = S_OK;
     if (!renderTarget) {
-        if (!d2dFactory)
+        if (!d2dFactory || !wicFactory)
             return E_FAIL;
-        RECT client{};
-        GetClientRect(window, &client);
+        if (!presentBitmap) {
+            hr = wicFactory->CreateBitmap(static_cast<UINT>(KG::kStripWidth), static_cast<UINT>(KG::kStripHeight),
+                                          GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, &presentBitmap);
+            if (FAILED(hr))
+                return hr;
+        }
         const D2D1_RENDER_TARGET_PROPERTIES props{D2D1_RENDER_TARGET_TYPE_DEFAULT,
-                                                  {DXGI_FORMAT_UNKNOWN, D2D1_ALPHA_MODE_UNKNOWN},
+                                                  {DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED},
                                                   0.0f,
                                                   0.0f,
                                                   D2D1_RENDER_TARGET_USAGE_NONE,
                                                   D2D1_FEATURE_LEVEL_DEFAULT};
-        const D2D1_HWND_RENDER_TARGET_PROPERTIES hwndProps{
-            window,
-            {static_cast<UINT32>(client.right - client.left), static_cast<UINT32>(client.bottom - client.top)},
-            D2D1_PRESENT_OPTIONS_NONE};
-        hr = d2dFactory->CreateHwndRenderTarget(&props, &hwndProps, &renderTarget);
+        hr = d2dFactory->CreateWicBitmapRenderTarget(presentBitmap, &props, &renderTarget);
         if (FAILED(hr))
             return hr;
     }
@@ -166,6 +166,7 @@ void CKeyboardWindow::releaseDeviceResources()
     releaseCom(labelsBitmap);
     releaseCom(offscreenTarget);
     releaseCom(renderTarget);
+    releaseCom(presentBitmap);
 }
 
 HRESULT CKeyboardWindow::loadPngResource(int id, ID2D1Bitmap** out)
@@ -229,11 +230,42 @@ HRESULT CKeyboardWindow::onPaint(HWND window)
                                  nullptr);
         hr = renderTarget->EndDraw();
     }
+    if (SUCCEEDED(hr))
+        hr = present(window);
     if (hr == kRecreateTarget) {
         // The device is gone: everything is rebuilt on the next paint, all keys up.
         releaseDeviceResources();
         hr = S_OK;
     }
+    return hr;
+}
+
+// Copies the composed strip to the window with GDI.
+HRESULT CKeyboardWindow::present(HWND window)
+{
+    const WICRect all{0, 0, KG::kStripWidth, KG::kStripHeight};
+    IWICBitmapLock* lock = nullptr;
+    HRESULT hr = presentBitmap->Lock(&all, WICBitmapLockRead, &lock);
+    if (FAILED(hr))
+        return hr;
+    UINT bytes = 0;
+    BYTE* pixels = nullptr;
+    hr = lock->GetDataPointer(&bytes, &pixels);
+    if (SUCCEEDED(hr)) {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = KG::kStripWidth;
+        info.bmiHeader.biHeight = -KG::kStripHeight; // top-down, as the bitmap's rows are
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        if (HDC dc = GetDC(window)) {
+            SetDIBitsToDevice(dc, 0, 0, KG::kStripWidth, KG::kStripHeight, 0, 0, 0, KG::kStripHeight, pixels, &info,
+                              DIB_RGB_COLORS);
+            ReleaseDC(window, dc);
+        }
+    }
+    lock->Release();
     return hr;
 }
 
@@ -308,11 +340,7 @@ LRESULT CALLBACK CKeyboardWindow::windowProc(HWND window, UINT message, WPARAM w
         ValidateRect(window, nullptr);
         return 0;
     case WM_SIZE:
-        if (self && self->renderTarget) {
-            const D2D1_SIZE_U size{static_cast<UINT32>(x), static_cast<UINT32>(y)};
-            self->renderTarget->Resize(&size);
-        }
-        return 0;
+        return 0; // the strip keeps its size; its picture is composed at that size
     case WM_LBUTTONDOWN:
         if (self) {
             SetCapture(window);

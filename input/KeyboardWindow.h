@@ -10,10 +10,11 @@
 #include <cstdint>
 
 struct ID2D1Factory;
-struct ID2D1HwndRenderTarget;
+struct ID2D1RenderTarget;
 struct ID2D1BitmapRenderTarget;
 struct ID2D1Bitmap;
 struct IWICImagingFactory;
+struct IWICBitmap;
 
 namespace PomaroApp {
 
@@ -45,6 +46,7 @@ public:
     void releaseDeviceResources();
     HRESULT loadPngResource(int id, ID2D1Bitmap** out);
     HRESULT onPaint(HWND window);
+    HRESULT present(HWND window);
     void drawKey(int32_t note, bool pressed);
     void releaseAllKeys();
     void onMouseDown(int32_t x, int32_t y);
@@ -59,7 +61,11 @@ public:
     std::atomic<HWND> hwnd{nullptr};
     ID2D1Factory* d2dFactory = nullptr;
     IWICImagingFactory* wicFactory = nullptr;
-    ID2D1HwndRenderTarget* renderTarget = nullptr;
+    // The strip is composed by Direct2D into a bitmap in memory and shown with GDI:
+    // a window render target's output does not reach the screen from a child window
+    // on every system (Wine's OpenGL presentation among them).
+    IWICBitmap* presentBitmap = nullptr;
+    ID2D1RenderTarget* renderTarget = nullptr;
     ID2D1BitmapRenderTarget* offscreenTarget = nullptr;
     ID2D1Bitmap* offscreenBitmap = nullptr;
     ID2D1Bitmap* keysBitmap = nullptr;
