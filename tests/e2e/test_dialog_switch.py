@@ -71,7 +71,7 @@ def run(s):
         register_test_endpoint(s, wav_path=os.path.join(s.dir, "endpoint.wav"), name=ENDPOINT_NAME,
                                rates=[48000])
         asio = register_test_asio(s, wav_path=os.path.join(s.dir, "asio.wav"), name=ASIO_NAME, type="int32",
-                                  rates=[44100, 48000], min=64, max=2048, preferred=256, granularity=32)
+                                  rates=[44100, 48000], min=64, max=2048, preferred=256, granularity=-1)
         exe = install_program(os.path.join(s.dir, "Pomaro"), plugin)
         p = s.start(exe)
         s.wait_log(r"オーディオドライバをロードします : %s" % ENDPOINT_NAME, 60, proc=p)
@@ -107,8 +107,10 @@ def run(s):
         check(d[1005]["text"] == "ASIOドライバ：%s" % ASIO_NAME, "current driver %r" % d[1005]["text"])
         check(d[1002]["checked"], "the ASIO type is not checked")
         check(not d[1010]["enabled"] and not d[1]["enabled"], "Apply did not disable itself")
-        check(d["thumb"]["last"] == 62, "64..2048 in steps of 32 is 63 positions, not %d" % (d["thumb"]["last"] + 1))
-        check(d[1007]["text"] == "480" and d["thumb"]["pos"] == 13, "size %r at %d" % (d[1007]["text"], d["thumb"]["pos"]))
+        # A driver of powers of two: 64, 128, 256, 512, 1024, 2048; the 10 ms floor (480)
+        # rounds up to 512.
+        check(d["thumb"]["last"] == 5, "64..2048 in powers of two is 6 positions, not %d" % (d["thumb"]["last"] + 1))
+        check(d[1007]["text"] == "512" and d["thumb"]["pos"] == 3, "size %r at %d" % (d[1007]["text"], d["thumb"]["pos"]))
         print("after Apply: size %s, thumb %d of %d" % (d[1007]["text"], d["thumb"]["pos"], d["thumb"]["last"]))
         click(s, d[2])
         wait_for(lambda: read_dialog(s) is None, 10, 0.3, "the dialog to close")
