@@ -82,16 +82,8 @@ tresult PLUGIN_API RecorderComponent::queryInterface (const TUID iid, void** obj
 
 void RecorderComponent::releaseHostObjects ()
 {
-	if (peer)
-	{
-		peer->release ();
-		peer = nullptr;
-	}
-	if (hostContext)
-	{
-		hostContext->release ();
-		hostContext = nullptr;
-	}
+	releaseHeld (peer);
+	releaseHeld (hostContext);
 }
 
 //------------------------------------------------------------------------------ IPluginBase

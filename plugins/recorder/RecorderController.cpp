@@ -85,21 +85,9 @@ tresult PLUGIN_API RecorderController::queryInterface (const TUID iid, void** ob
 
 void RecorderController::releaseHostObjects ()
 {
-	if (handler)
-	{
-		handler->release ();
-		handler = nullptr;
-	}
-	if (peer)
-	{
-		peer->release ();
-		peer = nullptr;
-	}
-	if (hostContext)
-	{
-		hostContext->release ();
-		hostContext = nullptr;
-	}
+	releaseHeld (handler);
+	releaseHeld (peer);
+	releaseHeld (hostContext);
 }
 
 tresult PLUGIN_API RecorderController::initialize (FUnknown* context)

@@ -19,6 +19,17 @@ private:
 	std::atomic<Steinberg::uint32> refs {1};
 };
 
+// Gives back a reference the object holds, once.
+template <typename T>
+void releaseHeld (T*& held)
+{
+	if (held)
+	{
+		held->release ();
+		held = nullptr;
+	}
+}
+
 // Writes "<object>.queryInterface iid=<name> -> <result>" and returns the result.
 Steinberg::tresult logQuery (const char* object, const Steinberg::TUID iid, Steinberg::tresult result);
 
