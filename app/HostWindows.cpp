@@ -62,7 +62,7 @@ LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
             if (host->timerId != 0)
                 KillTimer(hwnd, host->timerId);
             host->timerId = 0;
-            host->hwndFrame = nullptr;
+            host->hwndFrame.store(nullptr, std::memory_order_release);
         }
         PostQuitMessage(0);
         return 0;
@@ -101,7 +101,7 @@ LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         return 0;
     case WM_HOST_RESTART_AUDIO:
         if (CHost* host = hostOf(hwnd))
-            host->restartAudioDevice();
+            host->onRestartMessage();
         return 0;
     default:
         return DefWindowProcW(hwnd, message, wParam, lParam);

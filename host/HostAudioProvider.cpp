@@ -29,9 +29,12 @@ bool CHost::onPrepare(Kelvane::SampleFormat format, Kelvane::SampleRate rate, in
 
 bool CHost::onRender(void* buffer0, void* buffer1)
 {
-    // Acquire pairs with the release that published Processing: the process data,
+    // Counted before the state is read: stopProcessing leaves Processing first and looks
+    // at the count after, so either it sees this call or this call sees the stop.
+    RenderCallCount counted(renderCalls);
+    // The load also pairs with the release that published Processing: the process data,
     // processor and device format written before it are visible here.
-    if (processState.load(std::memory_order_acquire) != ProcessState::Processing)
+    if (processState.load(std::memory_order_seq_cst) != ProcessState::Processing)
         return false;
     renderBlock(processData, RenderQueues{midiRing, paramsToProcessor, paramsFromProcessor}, pProcessor,
                 DeviceFormat{sampleFormat, interleaved, blockSize}, buffer0, buffer1);
@@ -40,9 +43,11 @@ bool CHost::onRender(void* buffer0, void* buffer1)
 
 void CHost::onResetRequest()
 {
-    // Driver thread: only schedule the restart; the frame runs it on the UI thread.
-    if (HWND frame = hwndFrame)
-        PostMessageW(frame, WM_HOST_RESTART_AUDIO, 0, 0);
+    // Driver thread: only schedule the restart; the frame runs it on the UI thread. One
+    // message stands for any number of requests.
+    if (restartRequests.ask())
+        if (HWND frame = hwndFrame.load(std::memory_order_acquire))
+            PostMessageW(frame, WM_HOST_RESTART_AUDIO, 0, 0);
 }
 
 } // namespace PomaroApp
