@@ -44,6 +44,7 @@ enum : int32_t { None = 0, Created = 1, Initialized = 2, SetUp = 3, Active = 4, 
 }
 
 constexpr UINT WM_HOST_RESTART_AUDIO = WM_USER; // to the frame: rebuild the audio stream
+constexpr UINT WM_HOST_AUDIO_FAULT = WM_APP;     // to the frame: the render call faulted, report it
 constexpr UINT_PTR kFrameTimerId = 1;
 constexpr UINT kFrameTimerMs = 50;
 

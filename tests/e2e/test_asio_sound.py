@@ -1,6 +1,10 @@
 """With no WASAPI endpoint, the automatic choice takes the test ASIO driver, and the
 computer key C plays middle C (261.63 Hz) into both output channels, for each of the
-three sample types the device understands."""
+three sample types the device understands.
+
+A third-party instrument, the SDK's electric-piano sample, writes nothing into its outputs
+while no voice sounds: the driver records exact silence until a key is played, then the
+note."""
 import os
 import sys
 import time
@@ -19,34 +23,52 @@ def tone_frequency(rec, channel, start, length):
     return rec.dominant_frequency(coarse - 2.0, coarse + 2.0, 0.1, which=channel, start=start, end=start + length)
 
 
-def play_middle_c(s, exe, driver):
+def play_c(s, exe, driver, silence=48000):
+    """Starts the program, lets the driver record `silence` frames (the instrument's
+    parameters settle meanwhile), then holds C until the note has sounded for a quarter
+    of a second in the recording (pressing it again while nothing is heard: a key may go
+    astray on a busy machine), and closes the program with Alt+F4. Returns the number of
+    frames recorded before the key."""
     p = s.start(exe)
-    s.wait_log(r"ASIOドライバ : %s" % driver.name, 60, proc=p)
-    s.wait_log(r"オーディオドライバをロードします : %s" % driver.name, 30, proc=p)
-    s.wait_log(r"オーディオ出力を開始しました。", 30, proc=p)
+    s.wait_log(r"オーディオ出力を開始しました。", 60, proc=p)
     w = s.wait_window("^Pomaro$", 60, proc=p)
-    time.sleep(1.0)
-    s.keydown(w, "c")
-    time.sleep(1.0)
+    driver.wait_recording(silence, 60)
+    before = driver.recording().frames
+    pressed = [None]
+
+    def held_long_enough():
+        check(p.poll() is None, "the program ended (code %s)" % p.returncode)
+        rec = driver.recording()
+        threshold = 0.01 * rec.full_scale
+        onset = next((i for i in range(before, rec.frames) if abs(rec.left[i]) > threshold), None)
+        if onset is not None:
+            return rec.frames >= onset + rec.rate // 4
+        # Nothing heard two seconds after the press: it went astray.
+        if pressed[0] is None or time.monotonic() - pressed[0] > 2.0:
+            s.keyup(w, "c")
+            s.keydown(w, "c")
+            pressed[0] = time.monotonic()
+        return False
+    wait_for(held_long_enough, 60, 0.2, "the note of the key C")
     s.keyup(w, "c")
-    time.sleep(0.5)
     s.key(w, "alt+F4")
     wait_for(lambda: p.poll() is not None, 30, what="the program to end")
+    check(p.returncode == 0, "exit code %r" % p.returncode)
+    return before
+
+
+def check_log(s, driver):
     log = s.log_text()
     check(log.index("ASIOドライバ : %s" % driver.name) < log.index("オーディオドライバをロードします : %s" % driver.name),
           "the driver was not probed before it was loaded:\n" + log)
     check("Windowsドライバ" not in log, "a WASAPI endpoint was listed:\n" + log)
 
 
-def check_recording(driver, kind):
-    rec = driver.recording()
-    check(rec.format == kind, "recorded %s, expected %s" % (rec.format, kind))
-    check(rec.frames > rec.rate, "only %d frames recorded" % rec.frames)
+def check_recording(rec, kind):
     threshold = 0.01 * rec.full_scale
     onset = next((i for i, v in enumerate(rec.left) if abs(v) > threshold), None)
     check(onset is not None, "%s: the left channel stayed silent" % kind)
-    # A short span right after the attack: the envelope decays and the key may be
-    # released early on a loaded machine.
+    # A short span right after the attack: the envelope decays.
     start, length = onset + rec.rate // 100, rec.rate // 10
     check(start + length <= rec.frames, "%s: the tone was cut short" % kind)
     for channel, name in ((0, "left"), (1, "right")):
@@ -55,6 +77,7 @@ def check_recording(driver, kind):
         f = tone_frequency(rec, channel, start, length)
         check(abs(f - MIDDLE_C) <= MIDDLE_C * 0.01, "%s: %s channel plays %.2f Hz" % (kind, name, f))
         print("%s %s: %.2f Hz, rms %.4f of full scale" % (kind, name, f, level / rec.full_scale))
+    return onset
 
 
 def main():
@@ -67,8 +90,23 @@ def main():
             driver = register_test_asio(s, os.path.join(BIN_DIR, "PomaroTestAsio.dll"),
                                         os.path.join(s.dir, "asio-%s.wav" % kind), type=kind,
                                         rates=[44100, 48000], min=64, max=2048, preferred=512, granularity=1)
-            play_middle_c(s, exe, driver)
-            check_recording(driver, kind)
+            play_c(s, exe, driver)
+            check_log(s, driver)
+            rec = driver.recording()
+            check(rec.format == kind, "recorded %s, expected %s" % (rec.format, kind))
+            check_recording(rec, kind)
+
+        sdk = install_program(os.path.join(s.dir, "sdk"), os.path.join(BIN_DIR, "sdkplugins", "epiano.vst3"))
+        driver = register_test_asio(s, wav_path=os.path.join(s.dir, "asio-sdk.wav"), type="int16", rates=[48000],
+                                    min=64, max=2048, preferred=512, granularity=1)
+        before = play_c(s, sdk, driver)
+        rec = driver.recording()
+        noise = [i for i in range(before) if rec.left[i] or rec.right[i]]
+        check(not noise, "%d of the %d frames before any key are not silence, the first at %d"
+              % (len(noise), before, noise[0] if noise else -1))
+        onset = check_recording(rec, "SDK instrument")
+        check(onset >= before, "the SDK instrument sounded before the key")
+        print("SDK instrument: %d frames of exact silence before the key" % before)
 
 
 if __name__ == "__main__":
