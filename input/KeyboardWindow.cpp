@@ -16,6 +16,9 @@ constexpr wchar_t kClassName[] = L"KeyboardWindow";
 constexpr wchar_t kPngType[] = L"PNG";
 // D2DERR_RECREATE_TARGET; one of the SDK headers defines it without the HRESULT type.
 constexpr HRESULT kRecreateTarget = static_cast<HRESULT>(0x8899000CUL);
+// About 60 frames a second: a flood of notes costs one drawing per frame, not one per note.
+constexpr ULONGLONG kStripFrameMs = 16;
+constexpr UINT_PTR kStripFrameTimerId = 1;
 
 template <class T>
 void releaseCom(T*& p)
@@ -86,8 +89,15 @@ void CKeyboardWindow::showNote(int32_t note, bool pressed)
     if (note < 0 || note > 127)
         return;
     keyShown[note].store(pressed ? 1 : 0, std::memory_order_release);
-    if (HWND window = hwnd.load(std::memory_order_acquire))
-        PostMessageW(window, WM_KEYBOARD_SHOWNOTE, static_cast<WPARAM>(note), pressed ? 1 : 0);
+    HWND window = hwnd.load(std::memory_order_acquire);
+    if (!window)
+        return;
+    // The frame clears the flag before it reads keyShown, so a change made while the
+    // flag is set is still seen by that frame or announces itself to the next one.
+    if (framePending.exchange(true, std::memory_order_acq_rel))
+        return;
+    if (!PostMessageW(window, WM_KEYBOARD_SHOWNOTE, static_cast<WPARAM>(note), pressed ? 1 : 0))
+        framePending.store(false, std::memory_order_release);
 }
 
 int32_t CKeyboardWindow::hitTest(int32_t x, int32_t y)
@@ -155,6 +165,9 @@ HRESULT CKeyboardWindow::createDeviceResources(HWND)
         offscreenTarget->DrawBitmap(keysBitmap, &lastDestination, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
                                     &lastSource);
         hr = offscreenTarget->EndDraw();
+        // Every key is up in the new picture; the next frame draws the pressed ones again.
+        for (int32_t& drawn : keyDrawn)
+            drawn = 0;
     }
     return hr;
 }
@@ -216,8 +229,13 @@ HRESULT CKeyboardWindow::loadPngResource(int id, ID2D1Bitmap** out)
 
 HRESULT CKeyboardWindow::onPaint(HWND window)
 {
+    // Cleared before keyShown is read, by an exchange that sees the poster's change:
+    // a change from now on posts again.
+    framePending.exchange(false, std::memory_order_acq_rel);
+    lastFrameTick = GetTickCount64();
     HRESULT hr = createDeviceResources(window);
     if (SUCCEEDED(hr)) {
+        drawChangedKeys();
         renderTarget->BeginDraw();
         const D2D1_RECT_F strip{0.0f, 0.0f, static_cast<FLOAT>(KG::kStripWidth), static_cast<FLOAT>(KG::kStripHeight)};
         renderTarget->DrawBitmap(offscreenBitmap, &strip, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
@@ -249,19 +267,32 @@ HRESULT CKeyboardWindow::present(HWND window)
     if (FAILED(hr))
         return hr;
     UINT bytes = 0;
+    UINT stride = 0;
     BYTE* pixels = nullptr;
-    hr = lock->GetDataPointer(&bytes, &pixels);
+    hr = lock->GetStride(&stride);
+    if (SUCCEEDED(hr))
+        hr = lock->GetDataPointer(&bytes, &pixels);
+    constexpr UINT kRowBytes = 4u * KG::kStripWidth;
+    constexpr UINT kLastRow = KG::kStripHeight - 1;
+    if (SUCCEEDED(hr) && (stride % 4 != 0 || stride < kRowBytes || bytes < stride * kLastRow + kRowBytes))
+        hr = WINCODEC_ERR_BADIMAGE;
     if (SUCCEEDED(hr)) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = KG::kStripWidth;
-        info.bmiHeader.biHeight = -KG::kStripHeight; // top-down, as the bitmap's rows are
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
         if (HDC dc = GetDC(window)) {
-            SetDIBitsToDevice(dc, 0, 0, KG::kStripWidth, KG::kStripHeight, 0, 0, 0, KG::kStripHeight, pixels, &info,
-                              DIB_RGB_COLORS);
+            // Rows may be padded past the strip's width, the last one need not be: all
+            // rows but the last go as a DIB as wide as a row, the last one on its own.
+            BITMAPINFO info{};
+            info.bmiHeader.biSize = sizeof(info.bmiHeader);
+            info.bmiHeader.biPlanes = 1;
+            info.bmiHeader.biBitCount = 32;
+            info.bmiHeader.biCompression = BI_RGB;
+            const auto blit = [&](int32_t top, int32_t rows, UINT rowBytes, const BYTE* bits) {
+                info.bmiHeader.biWidth = static_cast<LONG>(rowBytes / 4);
+                info.bmiHeader.biHeight = -rows; // top-down, as the bitmap's rows are
+                SetDIBitsToDevice(dc, 0, top, KG::kStripWidth, static_cast<DWORD>(rows), 0, 0, 0,
+                                  static_cast<UINT>(rows), bits, &info, DIB_RGB_COLORS);
+            };
+            blit(0, KG::kStripHeight - 1, stride, pixels);
+            blit(KG::kStripHeight - 1, 1, kRowBytes, pixels + stride * kLastRow);
             ReleaseDC(window, dc);
         }
     }
@@ -269,6 +300,7 @@ HRESULT CKeyboardWindow::present(HWND window)
     return hr;
 }
 
+// Into the offscreen picture only: the frame that calls it presents the strip.
 void CKeyboardWindow::drawKey(int32_t note, bool pressed)
 {
     KG::KeySprite sprite{};
@@ -280,19 +312,44 @@ void CKeyboardWindow::drawKey(int32_t note, bool pressed)
     offscreenTarget->DrawBitmap(keysBitmap, &destination, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
                                 &source);
     offscreenTarget->EndDraw();
-    const RECT dirty{sprite.destination.left, sprite.destination.top, sprite.destination.right,
-                     sprite.destination.bottom};
-    InvalidateRect(hwnd.load(std::memory_order_relaxed), &dirty, FALSE);
+}
+
+void CKeyboardWindow::drawChangedKeys()
+{
+    for (int32_t note = KG::kLowestNote; note <= KG::kHighestDrawnNote; ++note) {
+        const int32_t shown = keyShown[note].load(std::memory_order_acquire);
+        if (shown != keyDrawn[note]) {
+            drawKey(note, shown != 0);
+            keyDrawn[note] = shown;
+        }
+    }
 }
 
 void CKeyboardWindow::releaseAllKeys()
 {
     for (int32_t note = 0; note < 128; ++note) {
-        if (keyShown[note].load(std::memory_order_acquire) == 1) {
-            drawKey(note, false);
+        if (keyShown[note].load(std::memory_order_acquire) == 1)
             keyShown[note].store(0, std::memory_order_release);
-        }
     }
+    requestFrame();
+}
+
+// A frame comes at once when the last one is at least a frame old, else when the
+// frame timer fires; either way through WM_PAINT, which the window gets as soon as no
+// posted message waits.
+void CKeyboardWindow::requestFrame()
+{
+    HWND window = hwnd.load(std::memory_order_relaxed);
+    if (!window || frameTimerArmed)
+        return;
+    const ULONGLONG since = GetTickCount64() - lastFrameTick;
+    if (since >= kStripFrameMs) {
+        InvalidateRect(window, nullptr, FALSE);
+        return;
+    }
+    frameTimerArmed = SetTimer(window, kStripFrameTimerId, static_cast<UINT>(kStripFrameMs - since), nullptr) != 0;
+    if (!frameTimerArmed)
+        InvalidateRect(window, nullptr, FALSE);
 }
 
 void CKeyboardWindow::sendNotes(const KG::MouseNotes& notes)
@@ -328,7 +385,14 @@ LRESULT CALLBACK CKeyboardWindow::windowProc(HWND window, UINT message, WPARAM w
     switch (message) {
     case WM_KEYBOARD_SHOWNOTE:
         if (self)
-            self->drawKey(static_cast<int32_t>(wParam), lParam != 0);
+            self->requestFrame();
+        return 0;
+    case WM_TIMER:
+        if (self && wParam == kStripFrameTimerId) {
+            KillTimer(window, kStripFrameTimerId);
+            self->frameTimerArmed = false;
+            InvalidateRect(window, nullptr, FALSE);
+        }
         return 0;
     case WM_KEYBOARD_RELEASEALL:
         if (self)
@@ -361,6 +425,8 @@ LRESULT CALLBACK CKeyboardWindow::windowProc(HWND window, UINT message, WPARAM w
         if (self) {
             self->releaseDeviceResources();
             self->hwnd.store(nullptr, std::memory_order_release);
+            self->frameTimerArmed = false; // the timer went with the window
+            self->framePending.store(false, std::memory_order_release);
         }
         return 0;
     default:

@@ -20,7 +20,9 @@ namespace PomaroApp {
 
 class CHost;
 
-constexpr UINT WM_KEYBOARD_SHOWNOTE = WM_USER;       // wParam note, lParam 1 pressed / 0 released
+// A key changed: wParam the note, lParam 1 pressed / 0 released. One message stands for
+// every change until the next frame; keyShown holds what each key is to show.
+constexpr UINT WM_KEYBOARD_SHOWNOTE = WM_USER;
 constexpr UINT WM_KEYBOARD_RELEASEALL = WM_USER + 1;
 
 class CKeyboardWindow
@@ -37,7 +39,8 @@ public:
     // Releases the factories and unregisters the class; the window dies with its parent.
     // Runs with the host's destruction; a second call does nothing more.
     void destroy();
-    // Callable from any thread: records the key and tells the window by a posted message.
+    // Callable from any thread, and never waits: records the key and, unless a frame is
+    // already due, tells the window by a posted message.
     void showNote(int32_t note, bool pressed);
 
     // Window thread only.
@@ -49,6 +52,9 @@ public:
     HRESULT present(HWND window);
     void drawKey(int32_t note, bool pressed);
     void releaseAllKeys();
+    // Key changes are drawn and presented at most once per frame, or on WM_PAINT.
+    void requestFrame();
+    void drawChangedKeys();
     void onMouseDown(int32_t x, int32_t y);
     void onMouseMove(int32_t x, int32_t y);
     void onMouseUp();
@@ -71,6 +77,13 @@ public:
     ID2D1Bitmap* keysBitmap = nullptr;
     ID2D1Bitmap* labelsBitmap = nullptr;
     std::atomic<int32_t> keyShown[128];
+    // Set by whoever posts WM_KEYBOARD_SHOWNOTE, cleared by the frame before it reads
+    // keyShown: while it is set, a change needs no message of its own.
+    std::atomic<bool> framePending{false};
+    // Window thread only: what the offscreen picture shows of each key, and the frame pacing.
+    int32_t keyDrawn[128] = {};
+    bool frameTimerArmed = false;
+    ULONGLONG lastFrameTick = 0;
     int32_t octave = 5;
     bool mouseDown = false;
     int32_t mouseNote = -1;

@@ -351,3 +351,67 @@ def register_test_asio(session, dll_path=None, wav_path=None, **config):
     session.reg_add(class_key + "\\InprocServer32", "ThreadingModel", "Apartment")
     session.reg_add(class_key, "PomaroConfig", win_path(config_path))
     return TestAsioDriver(session, name, wav_path, stats_path, config_path)
+
+
+# -- the test MIDI input driver (winepomaromidi.drv) -------------------------------
+
+MIDI_DRIVER_NAME = "pomaromidi"  # Wine's mmdevapi and winmm load wine<name>.drv from system32
+
+
+class TestMidiDriver:
+    """The registered test MIDI driver of a session: hands it commands (see
+    testdrivers/midi/MidiTestDriver.h) and reads its report, one dict per command."""
+
+    def __init__(self, session, commands_path, report_path):
+        self.session = session
+        self.commands_path = commands_path
+        self.report_path = report_path
+
+    def reports(self):
+        try:
+            with open(self.report_path, encoding="utf-8") as f:
+                lines = f.read().splitlines()
+        except FileNotFoundError:
+            return []
+        out = []
+        for line in lines:
+            kind, *pairs = line.split()
+            out.append(dict([("kind", kind)] + [tuple(p.split("=", 1)) for p in pairs]))
+        return out
+
+    def start(self, *commands):
+        """Hands the commands over and returns the number of reports before them."""
+        wait_for(lambda: not os.path.exists(self.commands_path), 30, 0.02, "the driver to take its last commands")
+        before = len(self.reports())
+        tmp = self.commands_path + ".new"
+        with open(tmp, "w", encoding="utf-8") as f:
+            f.write("\n".join(commands) + "\n")
+        os.replace(tmp, self.commands_path)
+        return before
+
+    def run(self, *commands, timeout=60):
+        """Runs the commands and returns their reports."""
+        before = self.start(*commands)
+        wait_for(lambda: len(self.reports()) >= before + len(commands), timeout, 0.02,
+                 "the MIDI driver's reports of %r" % (commands,))
+        return self.reports()[before:before + len(commands)]
+
+
+def register_test_midi(session, ports=("Pomaro Test MIDI",), dll_path=None):
+    """Makes the test MIDI driver the prefix's audio driver module (so winmm lists its
+    ports; WASAPI then lists no endpoint, ASIO drivers still work) with these port names."""
+    dll_path = dll_path or os.path.join(BIN_DIR, "winepomaromidi.drv")
+    target = os.path.join(session.prefix, "drive_c", "windows", "system32", "wine%s.drv" % MIDI_DRIVER_NAME)
+    if os.path.exists(target):
+        os.remove(target)  # the prefix's system files are links shared with the template
+    shutil.copy2(dll_path, target)
+    commands = os.path.join(session.dir, "midi-commands.txt")
+    report = os.path.join(session.dir, "midi-report.txt")
+    config = os.path.join(session.dir, "midi.ini")
+    with open(config, "w", encoding="utf-8") as f:
+        f.write("commands = %s\nreport = %s\n" % (win_path(commands), win_path(report)))
+        for name in ports:
+            f.write("[port]\nname = %s\n" % name)
+    session.reg_add(r"HKCU\Software\Wine\Drivers", "Audio", MIDI_DRIVER_NAME)
+    session.reg_add(r"HKCU\Software\PomaroTest\Midi", "Config", win_path(config))
+    return TestMidiDriver(session, commands, report)

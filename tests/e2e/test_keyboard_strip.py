@@ -1,17 +1,23 @@
-"""The keyboard strip of the program with its demo instrument, as the screen shows it:
+"""The keyboard strip of the program with its demo instrument, as the screen shows it,
+and the program's real winmm path, fed by the test MIDI driver's two ports:
 at start the eight octaves and the ninth's first keys with the labels of octave 5;
-a held computer key C lights note 60 in the pressed colour and its release restores
-it; Page Up moves the labels one octave; a mouse press lights the key under it (the
-host reports the note back), dragging moves the light from C to D, releasing the
-button puts it out; a release-all message to the strip puts out every lit key while
-the computer keys are still held.
+notes from both MIDI ports light their keys and sound at their pitch (through the test
+ASIO driver); a held computer key C lights note 60 in the pressed colour and its release
+restores it; Page Up moves the labels one octave; a mouse press lights the key under it
+(the host reports the note back), dragging moves the light from C to D, releasing the
+button puts it out; a release-all message to the strip puts out every lit key while the
+computer keys are still held; through a flood of one key's notes a key held on the other
+port stays lit and the flooded one ends up; the program closes cleanly while a port floods.
 """
 import os
+import re
 import subprocess
 import sys
 import time
 
-from pomaro_e2e import BIN_DIR, SOURCE_DIR, Session, TestFailure, check, install_program, run_test, wait_for
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from drivers import register_test_asio, register_test_midi  # noqa: E402
+from pomaro_e2e import BIN_DIR, SOURCE_DIR, Session, TestFailure, check, install_program, run_test, wait_for  # noqa: E402
 
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tools", "images"))
 import make_key_images as images  # noqa: E402
@@ -20,6 +26,33 @@ WIDTH, HEIGHT = 591, 30
 SHEET = images.draw_sheet()
 LABELS = images.draw_labels()
 WM_KEYBOARD_RELEASEALL = 0x401
+WM_CLOSE = 0x0010
+# The second name fills the 32 characters of the driver's name field without a terminator.
+PORTS = ("Pomaro Test MIDI 1", "Pomaro Test MIDI 2 (Port of Some Long Name)")
+PORT_NAMES = tuple(n[:32] for n in PORTS)  # as the log writes them
+A3, E4 = 220.0, 329.63  # notes 57 and 64
+
+
+def note_on(port, note):
+    return "send %d %06x" % (port, 0x90 | note << 8 | 100 << 16)
+
+
+def note_off(port, note):
+    return "send %d %06x" % (port, 0x80 | note << 8)
+
+
+def check_pitches(rec):
+    """The first sound of the run is A3 from one port with E4 from the other: each is far
+    stronger than its semitone neighbours."""
+    threshold = 0.01 * rec.full_scale
+    onset = next((i for i, v in enumerate(rec.left) if abs(v) > threshold), None)
+    check(onset is not None, "the MIDI notes made no sound")
+    start, end = onset + rec.rate // 50, onset + rec.rate // 50 + rec.rate // 5
+    level = lambda f: rec.tone_level(f, 0, start, end)  # noqa: E731
+    for f in (A3, E4):
+        neighbours = max(level(f * 2 ** (-1 / 12.0)), level(f * 2 ** (1 / 12.0)))
+        check(level(f) > 4 * neighbours, "%.2f Hz at %.0f against %.0f a semitone off" % (f, level(f), neighbours))
+        print("%.2f Hz: level %.0f, semitone neighbours up to %.0f" % (f, level(f), neighbours))
 
 
 def expected_strip(octave, pressed=()):
@@ -104,6 +137,8 @@ def expect(screen, origin, picture, what, timeout=10):
 def main():
     plugin = os.path.join(BIN_DIR, "VST3", "Pomaro.vst3")
     with Session("keyboard_strip", lang="ja_JP.UTF-8") as s:
+        midi = register_test_midi(s, ports=PORTS)
+        asio = register_test_asio(s, wav_path=os.path.join(s.dir, "asio.wav"), rates=[48000], preferred=480)
         exe = install_program(os.path.join(s.dir, "app"), plugin)
         p = s.start(exe)
 
@@ -124,6 +159,16 @@ def main():
         screen = Screen(s)
         origin = wait_for(lambda: locate(screen), 30, 0.5, "the keyboard strip on the screen")
         expect(screen, origin, expected_strip(5), "strip at start")
+        for name in PORT_NAMES:
+            s.wait_log("MIDI入力を開始しました：%s\r\n" % re.escape(name), 10, proc=p)
+
+        # Sounding now, A3 and E4 are the first notes of the recording.
+        s.wait_log("オーディオ出力を開始しました。", 30, proc=p)
+        reports = midi.run(note_on(0, 57), note_on(1, 64))
+        check(all(r["delivered"] == "1" for r in reports), "a port was not started: %r" % reports)
+        expect(screen, origin, expected_strip(5, [57, 64]), "notes from both MIDI ports")
+        midi.run(note_off(0, 57), note_off(1, 64))
+        expect(screen, origin, expected_strip(5), "MIDI notes released")
 
         s.keydown(w, "c")  # C plays 12 * 5 - 4 + 4 = 60
         expect(screen, origin, expected_strip(5, [60]), "computer key C held")
@@ -155,7 +200,20 @@ def main():
         s.keyup(w, "v")
         s.keyup(w, "c")
         expect(screen, origin, expected_strip(5), "after the keys came up")
-        check(p.poll() is None, "the program is still running")
+
+        # Drawing is coalesced, never stale: the held key stays lit, the flooded one ends up.
+        midi.run(note_on(1, 57), "flood 0 62 4000 10000")
+        expect(screen, origin, expected_strip(5, [57]), "a held key through a flood of another")
+
+        midi.start("flood 0 62 200000 10000")
+        wait_for(lambda: not os.path.exists(midi.commands_path), 10, 0.01, "the flood to begin")
+        rc, _ = s.probe("post", "HostWindow", str(WM_CLOSE), "0", "0")
+        check(rc == 0, "no frame to close")
+        wait_for(lambda: p.poll() is not None, 60, 0.1, "the program to end while a port floods")
+        check(p.returncode == 0, "the program ended with code %s" % p.returncode)
+        for name in PORT_NAMES:
+            check("MIDI入力を終了しました：%s\r\n" % name in s.log_text(), "port %s was not closed:\n%s" % (name, s.log_text()))
+        check_pitches(asio.recording())
 
 
 run_test(main)

@@ -1,6 +1,5 @@
 #pragma once
-// The debug log's lines while the object lives: the program's own log in a fresh
-// folder under Wine, an in-memory stand-in for it in the native build.
+// The debug log's lines while the object lives, from an in-memory stand-in for the log.
 
 #include <string>
 #include <vector>
