@@ -4,8 +4,10 @@ in a session of its own with the recorder plug-in as the instrument.
 For a driver's fault the program survives it, a key pressed after it still sounds in the
 driver's recording (unless the row leaves no device to sound through), Alt+F4 ends the
 program with exit code 0, and the recorder saw no process call that began after
-setProcessing(false) or was still running when it came. A plug-in that faults in
-process gets the crash report (its box shows the log's last line) and exit code 2.
+setProcessing(false) or was still running when it came. A plug-in that writes nothing
+plays exact silence. One stuck in process for 5 s when Alt+F4 comes still ends with code
+0, says so in the log, and nothing is switched off or freed under the call. One that
+faults in process gets the crash report (its box shows the log's last line) and code 2.
 
     test_fault_matrix.py [row ...]     only the rows named
 """
@@ -34,6 +36,7 @@ SETTINGS = "オーディオドライバ設定"
 WM_COMMAND = 0x111
 MENU_AUDIO_DRIVER = 40002
 PANEL_BUTTON = 1009
+SKIPPED_EXIT_CODE = 77
 
 
 class Row:
@@ -196,7 +199,15 @@ def press_key(s, w, heard, tries=3):
 
 
 def close_and_wait(s, p, w, timeout=30):
-    s.key(w, "alt+F4")
+    """Alt+F4, again while the frame is still there (a key lost to a focus that a closed
+    box took along), then the program's end."""
+    for _ in range(3):
+        s.key(w, "alt+F4")
+        try:
+            wait_for(lambda: p.poll() is not None or not s.find_windows("^Pomaro$"), 5, 0.2, "the frame to close")
+            break
+        except TestFailure:
+            pass
     wait_for(lambda: p.poll() is not None, timeout, 0.2, "the program to end")
     return p.returncode
 
@@ -343,9 +354,11 @@ def main():
             except Exception as e:  # every row runs; the failures are listed at the end
                 failed.append(row.name)
                 print("FAILED  %s: %s\nprogram log:\n%s" % (row.name, e, s.log_text()))
-    if skipped:
-        print("%d rows skipped (not passed): %s" % (len(skipped), ", ".join(skipped)))
     check(not failed, "rows failed: %s" % ", ".join(failed))
+    if skipped:
+        # Not a pass: ctest shows the whole matrix as skipped (SKIP_RETURN_CODE).
+        print("%d rows skipped, not passed: %s" % (len(skipped), ", ".join(skipped)))
+        raise SystemExit(SKIPPED_EXIT_CODE)
 
 
 if __name__ == "__main__":
