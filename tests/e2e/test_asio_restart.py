@@ -8,7 +8,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from drivers import register_test_asio  # noqa: E402
-from pomaro_e2e import BIN_DIR, Session, check, install_program, run_test, wait_for  # noqa: E402
+from pomaro_e2e import BIN_DIR, Session, check, install_program, run_test  # noqa: E402
 
 RESTART = "オーディオドライバを再起動します。"
 LOADED = "オーディオドライバをロードします : Pomaro Test ASIO"
@@ -23,8 +23,7 @@ def run(s, exe, name, restarts, **config):
     if restarts:
         s.wait_log(RESTART + r"[\s\S]*オーディオ出力を開始しました。", 30, proc=p)
     time.sleep(1.5)  # the message goes out after 20 periods (about 0.2 s)
-    s.key(w, "alt+F4")
-    wait_for(lambda: p.poll() is not None, 30, what="the program to end")
+    s.key_until(w, "alt+F4", lambda: p.poll() is not None)
     log = s.log_text()
     check(log.count(RESTART) == restarts, "%s: %d restarts, expected %d:\n%s" % (name, log.count(RESTART), restarts, log))
     check(log.count(LOADED) == 1 + restarts, "%s: driver loaded %d times:\n%s" % (name, log.count(LOADED), log))

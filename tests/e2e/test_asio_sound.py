@@ -8,15 +8,9 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from drivers import register_test_asio  # noqa: E402
-from pomaro_e2e import BIN_DIR, Session, check, install_program, run_test, wait_for  # noqa: E402
+from pomaro_e2e import BIN_DIR, Session, check, install_program, run_test  # noqa: E402
 
 MIDDLE_C = 261.63
-
-
-def tone_frequency(rec, channel, start, length):
-    """The strongest frequency between 100 and 1000 Hz, refined to 0.1 Hz."""
-    coarse = rec.dominant_frequency(100.0, 1000.0, 2.0, which=channel, start=start, end=start + length)
-    return rec.dominant_frequency(coarse - 2.0, coarse + 2.0, 0.1, which=channel, start=start, end=start + length)
 
 
 def play_middle_c(s, exe, driver):
@@ -25,13 +19,11 @@ def play_middle_c(s, exe, driver):
     s.wait_log(r"オーディオドライバをロードします : %s" % driver.name, 30, proc=p)
     s.wait_log(r"オーディオ出力を開始しました。", 30, proc=p)
     w = s.wait_window("^Pomaro$", 60, proc=p)
-    time.sleep(1.0)
-    s.keydown(w, "c")
+    mark = driver.frames()
+    s.keydown_until(w, "c", lambda: driver.heard_since(mark))
     time.sleep(1.0)
     s.keyup(w, "c")
-    time.sleep(0.5)
-    s.key(w, "alt+F4")
-    wait_for(lambda: p.poll() is not None, 30, what="the program to end")
+    s.key_until(w, "alt+F4", lambda: p.poll() is not None)
     log = s.log_text()
     check(log.index("ASIOドライバ : %s" % driver.name) < log.index("オーディオドライバをロードします : %s" % driver.name),
           "the driver was not probed before it was loaded:\n" + log)
@@ -52,7 +44,7 @@ def check_recording(driver, kind):
     for channel, name in ((0, "left"), (1, "right")):
         level = rec.rms(channel, start, start + length)
         check(level > 0.002 * rec.full_scale, "%s: %s channel too quiet (rms %g)" % (kind, name, level))
-        f = tone_frequency(rec, channel, start, length)
+        f = rec.tone_frequency(start, length, channel)
         check(abs(f - MIDDLE_C) <= MIDDLE_C * 0.01, "%s: %s channel plays %.2f Hz" % (kind, name, f))
         print("%s %s: %.2f Hz, rms %.4f of full scale" % (kind, name, f, level / rec.full_scale))
 
