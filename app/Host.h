@@ -8,6 +8,7 @@
 #include "app/KeyboardInput.h"
 #include "audio/AudioDevice.h"
 #include "audio/AudioDriverDialog.h"
+#include "audio/RestartRequests.h"
 #include "host/MidiControllerMap.h"
 #include "host/MidiMessageRing.h"
 #include "host/ParamValueCache.h"
@@ -43,10 +44,24 @@ enum : int32_t { None = 0, Created = 1, Initialized = 2, SetUp = 3, Active = 4, 
 }
 
 constexpr UINT WM_HOST_RESTART_AUDIO = WM_USER; // to the frame: rebuild the audio stream
+constexpr UINT WM_HOST_AUDIO_FAULT = WM_APP;     // to the frame: the render call faulted, report it
 constexpr UINT_PTR kFrameTimerId = 1;
 constexpr UINT kFrameTimerMs = 50;
 
 LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Counts one render call for as long as it lasts.
+class RenderCallCount
+{
+public:
+    explicit RenderCallCount(std::atomic<int32_t>& count) : calls(count) { calls.fetch_add(1, std::memory_order_seq_cst); }
+    ~RenderCallCount() { calls.fetch_sub(1, std::memory_order_release); }
+    RenderCallCount(const RenderCallCount&) = delete;
+    RenderCallCount& operator=(const RenderCallCount&) = delete;
+
+private:
+    std::atomic<int32_t>& calls;
+};
 LRESULT CALLBACK VstWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 class CHost : public Steinberg::Vst::HostApplication,
@@ -111,11 +126,19 @@ public:
     void prepareProcessing();
     void startProcessing();
     void stopProcessing();
+    // False while a render call that outlived its device is still inside the plug-in;
+    // once it has returned, processing is switched off for it and true.
+    bool settleAbandonedRender();
 
     // Audio device choice.
     bool openAudioDevice(Kelvane::DriverType type, const wchar_t* name);
     void closeAudioDevice();
     void restartAudioDevice();
+    // Processing stopped, the device replaced, processing started again: the restart's
+    // and the settings dialog's common sequence.
+    void reopenAudioDevice(Kelvane::DriverType type, const wchar_t* name);
+    // The frame's restart message: a restart now, later, or not at all (restartRequests).
+    void onRestartMessage();
 
     // Everything the host holds, in the order it is given back.
     void shutdown();
@@ -132,7 +155,7 @@ public:
     bool pluginReady = false;
     HMODULE hModule = nullptr;
     WNDCLASSW wcHost{};
-    HWND hwndFrame = nullptr;
+    std::atomic<HWND> hwndFrame{nullptr}; // read by driver threads (onResetRequest)
     DWORD frameStyle = 0;
     DWORD frameExStyle = 0;
     WNDCLASSW wcVst{};
@@ -164,11 +187,32 @@ public:
     MidiMessageRing midiRing;
     MidiCtrlMap midiCtrlMap;
     std::atomic<int32_t> processState{ProcessState::None};
+    // Render calls inside onRender; counted before the state is read (RenderCallCount).
+    std::atomic<int32_t> renderCalls{0};
+    // A render call outlived the device's stop: the plug-in, its module and this object
+    // stay as they are, processing included, until that call has returned.
+    bool renderAbandoned = false;
+    Kelvane::RestartRequests restartRequests;
     // Working values of the automatic device choice, set before they are read.
     int32_t requestedDriverType = 0;
     int32_t bestDriverType = 0;
     int32_t bestDeviceIndex = 0;
     int32_t bestDeviceScore = 0;
+};
+
+// While one lives, the user-interface thread is busy with the audio device (opening or
+// replacing it, or inside its driver's panel) and a driver's restart request waits; at
+// its end a request that waited gets its message again.
+class AudioBusyScope
+{
+public:
+    explicit AudioBusyScope(CHost& owner);
+    ~AudioBusyScope();
+    AudioBusyScope(const AudioBusyScope&) = delete;
+    AudioBusyScope& operator=(const AudioBusyScope&) = delete;
+
+private:
+    CHost& host;
 };
 
 } // namespace PomaroApp

@@ -3,6 +3,8 @@
 #include "app/AppGlobals.h"
 #include "app/FrameLayout.h"
 #include "app/Host.h"
+#include "app/RunApplication.h"
+#include "diag/CrashReport.h"
 #include "diag/DebugLog.h"
 #include "res/resource.h"
 
@@ -62,7 +64,7 @@ LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
             if (host->timerId != 0)
                 KillTimer(hwnd, host->timerId);
             host->timerId = 0;
-            host->hwndFrame = nullptr;
+            host->hwndFrame.store(nullptr, std::memory_order_release);
         }
         PostQuitMessage(0);
         return 0;
@@ -90,7 +92,9 @@ LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         }
         return 0;
     case WM_TIMER:
-        if (CHost* host = hostOf(hwnd))
+        // After a fatal error the plug-in is not called any more, also while the
+        // report's box runs its message loop.
+        if (CHost* host = hostOf(hwnd); host && !fatalErrorRecorded())
             host->onTimer(wParam);
         return 0;
     case WM_SIZING:
@@ -100,8 +104,14 @@ LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         }
         return 0;
     case WM_HOST_RESTART_AUDIO:
-        if (CHost* host = hostOf(hwnd))
-            host->restartAudioDevice();
+        if (CHost* host = hostOf(hwnd); host && !fatalErrorRecorded())
+            host->onRestartMessage();
+        return 0;
+    case WM_HOST_AUDIO_FAULT:
+        // The audio thread kept a structured exception of its render call; the report
+        // and the end of the program belong to this thread.
+        if (reportStructuredException())
+            endAfterFatalReport();
         return 0;
     default:
         return DefWindowProcW(hwnd, message, wParam, lParam);

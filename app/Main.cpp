@@ -23,13 +23,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 
     const int exitCode = PomaroApp::RunGuardedApplication();
 
-    if (exitCode == PomaroApp::kExitFatalError) {
-        // After a fatal error the state of the host and of the plug-in is unknown:
-        // their shutdown code (the plug-in's DLL detach, its threads, the graphics
-        // driver behind the keyboard strip) can hang or crash the exit itself. The
-        // report is on screen and on disk, so the process ends here.
-        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
-    }
+    if (exitCode == PomaroApp::kExitFatalError)
+        PomaroApp::endAfterFatalReport();
     CoUninitialize();
     return exitCode;
 }

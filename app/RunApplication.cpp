@@ -32,6 +32,9 @@ int RunApplication()
                 host->startProcessing();
                 host->runMessageLoop();
                 host->stopProcessing();
+                // A fault of the last render calls, whose message the loop never saw.
+                if (reportStructuredException())
+                    return kExitFatalError;
                 exitCode = kExitNormal;
             }
             host->unloadVstPlugin();
@@ -61,6 +64,16 @@ int RunGuardedApplication()
     if (!RunGuarded(&runAndKeepExitCode))
         return kExitFatalError;
     return guardedExitCode;
+}
+
+void endAfterFatalReport()
+{
+    // After a fatal error the state of the host and of the plug-in is unknown: their
+    // shutdown code (the plug-in's DLL detach, its threads, the graphics driver behind
+    // the keyboard strip) can hang or crash the exit itself. The report is on screen
+    // and on disk, so the process ends here.
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(kExitFatalError));
+    ExitProcess(static_cast<UINT>(kExitFatalError));
 }
 
 } // namespace PomaroApp

@@ -16,4 +16,7 @@ int RunApplication();
 // thread is reported and gives kExitFatalError.
 int RunGuardedApplication();
 
+// Ends the process with kExitFatalError once the fatal report was given.
+[[noreturn]] void endAfterFatalReport();
+
 } // namespace PomaroApp

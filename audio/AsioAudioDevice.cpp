@@ -4,6 +4,7 @@
 #include "audio/AsioRules.h"
 #include "diag/DebugLog.h"
 
+#include <cstring>
 #include <new>
 #include <thread>
 
@@ -262,16 +263,42 @@ bool CAsioAudioDevice::start()
     if (!pDriver || state != DevicePrepared)
         return false;
     renderRefused.store(false, std::memory_order_relaxed);
-    if (pDriver->start() != ASE_OK)
+    startingThread.store(GetCurrentThreadId(), std::memory_order_relaxed);
+    gate.open();
+    const ASIOError result = pDriver->start();
+    startingThread.store(0, std::memory_order_relaxed);
+    if (result != ASE_OK) {
+        closeGate();
         return false;
+    }
     state = DeviceRunning;
     return true;
+}
+
+void CAsioAudioDevice::closeGate()
+{
+    gate.close();
+    const ULONGLONG begin = GetTickCount64();
+    bool told = false;
+    while (gate.busy()) {
+        const ULONGLONG waited = GetTickCount64() - begin;
+        if (!told && waited >= kRenderWaitReportMs) {
+            DebugLog::Write(L"CAsioAudioDevice::stop()", L"the render call has not returned after 3000 ms; waiting for it",
+                            false);
+            told = true;
+        }
+        if (waited < 2)
+            std::this_thread::yield();
+        else
+            Sleep(1);
+    }
 }
 
 bool CAsioAudioDevice::stop()
 {
     if (!pDriver)
         return false;
+    closeGate();
     if (pDriver->stop() != ASE_OK)
         return false;
     renderRefused.store(false, std::memory_order_relaxed);
@@ -293,8 +320,23 @@ bool CAsioAudioDevice::showControlPanel()
 void CAsioAudioDevice::render(long doubleBufferIndex)
 {
     const int half = doubleBufferIndex ? 1 : 0;
-    if (!pProvider->onRender(buffers[0][half], buffers[1][half]))
-        renderRefused.store(true, std::memory_order_release);
+    if (GetCurrentThreadId() != startingThread.load(std::memory_order_relaxed) && gate.enter()) {
+        if (!pProvider->onRender(buffers[0][half], buffers[1][half]))
+            renderRefused.store(true, std::memory_order_release);
+        gate.leave();
+        return;
+    }
+    // Before start, after stop, inside start() or beside another switch still running:
+    // the driver plays silence, never what the half held before.
+    writeSilence(half);
+}
+
+void CAsioAudioDevice::writeSilence(int half)
+{
+    const size_t bytes = sampleFormat == SampleFormatInt16 ? 2 : sampleFormat == SampleFormatUnknown ? 0 : 4;
+    for (auto& channel : buffers)
+        if (channel[half])
+            std::memset(channel[half], 0, bytes * static_cast<size_t>(bufferFrames));
 }
 
 void CAsioAudioDevice::bufferSwitch(long doubleBufferIndex, ASIOBool)

@@ -4,6 +4,7 @@
 
 #include "audio/AsioDriver.h"
 #include "audio/AudioDevice.h"
+#include "audio/RenderGate.h"
 
 #include <atomic>
 
@@ -31,6 +32,8 @@ public:
     bool prepare(SampleRate rate, int32_t bufferFrames, IDataProvider* provider) override;
     bool unprepare() override;
     bool start() override;
+    // Returns only when no render call is running or can begin, whatever the driver's
+    // own stop does: the driver's thread may go on calling, and gets silence.
     bool stop() override;
     bool hasControlPanel() override { return true; }
     bool showControlPanel() override;
@@ -47,8 +50,13 @@ public:
     static void sampleRateDidChange(ASIOSampleRate rate);
     static long asioMessage(long selector, long value, void* message, double* opt);
 
+    // How long stop waits for a render call before it says so in the log (and waits on).
+    static constexpr unsigned kRenderWaitReportMs = 3000;
+
 private:
     void render(long doubleBufferIndex);
+    void writeSilence(int half);
+    void closeGate();
     void releaseCurrent();
 
     AsioDriverRegistry* pRegistry = nullptr;
@@ -66,6 +74,11 @@ private:
     // Set by the driver's thread when the provider refuses a period; folded into the
     // state by the main thread.
     std::atomic<bool> renderRefused{false};
+    // Open from start to stop: only then does a buffer switch reach the provider.
+    RenderGate gate;
+    // The thread inside the driver's start(): a buffer switch it makes gets silence, so
+    // the plug-in is never run on the user-interface thread.
+    std::atomic<DWORD> startingThread{0};
 };
 
 } // namespace Kelvane

@@ -52,11 +52,34 @@ void probeAudioDevices(CHost& host, Kelvane::CAudioDeviceList* list, Kelvane::Dr
     }
 }
 
+void postRestartMessage(CHost& host)
+{
+    if (HWND frame = host.hwndFrame.load(std::memory_order_acquire))
+        PostMessageW(frame, WM_HOST_RESTART_AUDIO, 0, 0);
+}
+
 } // namespace
+
+AudioBusyScope::AudioBusyScope(CHost& owner) : host(owner)
+{
+    host.restartRequests.beginBusy();
+}
+
+AudioBusyScope::~AudioBusyScope()
+{
+    if (host.restartRequests.endBusy())
+        postRestartMessage(host);
+}
 
 bool CHost::openAudioDevice(Kelvane::DriverType type, const wchar_t* name)
 {
+    // A driver's message box during init, or the error box below, runs a modal loop
+    // that would otherwise start a restart in the middle of this one.
+    AudioBusyScope busy(*this);
     closeAudioDevice();
+    // The device that asked for a restart is gone: whatever it asked is answered by the
+    // one opened now.
+    restartRequests.answered();
     if (!pWasapiList)
         pWasapiList = new Kelvane::CWasapiAudioDeviceList();
     if (!pAsioList)
@@ -114,8 +137,9 @@ void CHost::closeAudioDevice()
 {
     const int32_t entered = processState.load(std::memory_order_relaxed);
     stopProcessing();
-    // The next start sets processing up again for the new device.
-    if (entered == ProcessState::Active || entered == ProcessState::Processing)
+    // The next start sets processing up again for the new device; a plug-in still inside
+    // an abandoned render call stays where it is.
+    if (!renderAbandoned && (entered == ProcessState::Active || entered == ProcessState::Processing))
         processState.store(ProcessState::Initialized, std::memory_order_release);
     if (pDevice) {
         delete pDevice; // stops, unprepares and closes it
@@ -137,10 +161,30 @@ void CHost::restartAudioDevice()
         }
     }
     DebugLog::WriteLine(L"オーディオドライバを再起動します。");
+    reopenAudioDevice(type, named ? name.c_str() : nullptr);
+}
+
+void CHost::reopenAudioDevice(Kelvane::DriverType type, const wchar_t* name)
+{
+    AudioBusyScope busy(*this);
     stopProcessing();
-    openAudioDevice(type, named ? name.c_str() : nullptr);
+    openAudioDevice(type, name);
     startProcessing();
     DebugLog::WriteSeparator();
+}
+
+void CHost::onRestartMessage()
+{
+    switch (restartRequests.onMessage(GetTickCount64())) {
+    case Kelvane::RestartRequests::Action::Restart:
+        restartAudioDevice();
+        break;
+    case Kelvane::RestartRequests::Action::IgnoreFirst:
+        DebugLog::WriteLine(L"オーディオドライバが再起動を繰り返し要求するため、要求を無視します。");
+        break;
+    default: // waits for the busy stretch to end, or is one more of too many
+        break;
+    }
 }
 
 } // namespace PomaroApp

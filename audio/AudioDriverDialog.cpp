@@ -78,8 +78,11 @@ INT_PTR CALLBACK CAudioDriverDialog::DialogProc(HWND hDlg, UINT message, WPARAM 
             return TRUE;
         }
         case IDC_CONTROL_PANEL:
-            if (state && state->host && state->host->pDevice)
+            if (state && state->host && state->host->pDevice) {
+                // The panel's modal loop must not restart the device under the panel.
+                AudioBusyScope busy(*state->host);
                 state->host->pDevice->showControlPanel();
+            }
             return TRUE;
         case IDC_APPLY:
             if (state) {
@@ -237,11 +240,9 @@ void CAudioDriverDialog::apply()
 
     if (type == Kelvane::DriverAuto)
         return;
+    host->restartRequests.userChoseDevice();
     DebugLog::WriteLine(L"オーディオドライバを変更します。");
-    host->stopProcessing();
-    host->openAudioDevice(type, name);
-    host->startProcessing();
-    DebugLog::WriteSeparator();
+    host->reopenAudioDevice(type, name);
 }
 
 } // namespace PomaroApp

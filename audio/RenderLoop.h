@@ -4,6 +4,8 @@
 // that the same loop runs on the WASAPI render thread and under native tests.
 // Platform-free.
 
+#include "audio/RenderGate.h"
+
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -12,11 +14,13 @@ namespace Kelvane {
 
 // What a render thread and its device share. Either side may let go first; the last
 // one to release it frees it, so a device never goes while its thread can look at it.
+// The provider is reached only through the gate, which the device closes when it stops:
+// a thread that outlives the stop never begins a call into a provider that may be gone.
 struct RenderShared {
     std::atomic<int32_t> refs{2}; // the device and the thread
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> refused{false}; // the provider said no once it had rendered
-    std::atomic<bool> finished{false};
+    RenderGate gate;
 
     // True for the caller that must delete the object.
     bool release() { return refs.fetch_sub(1, std::memory_order_acq_rel) == 1; }

@@ -186,11 +186,15 @@ bool CWasapiAudioDevice::stop()
             state = DevicePrepared;
         return true;
     }
+    // No call into the provider begins from now on; the one in progress may finish.
+    pStream->shared.gate.close();
     pStream->shared.stopRequested.store(true, std::memory_order_release);
     SetEvent(hEvent); // wakes a loop that waits for the next period
-    // A thread still inside the provider after the time-out finishes on its own: it
-    // holds its own references and asks for no further period.
-    WaitForSingleObject(hThread, kStopTimeoutMs);
+    // A thread still running after the time-out finishes on its own: it holds its own
+    // references and calls the provider no more. The provider learns for itself whether
+    // its call is still running (the host keeps the plug-in for it).
+    if (WaitForSingleObject(hThread, kStopTimeoutMs) != WAIT_OBJECT_0)
+        DebugLog::Write(L"CWasapiAudioDevice::stop()", L"the render thread has not ended after 3000 ms", false);
     CloseHandle(hThread);
     hThread = nullptr;
     pStream->release();
@@ -257,7 +261,6 @@ DWORD WINAPI CWasapiAudioDevice::StaticThreadProc(LPVOID param)
         }
         CoUninitialize();
     }
-    stream->shared.finished.store(true, std::memory_order_release);
     stream->release();
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "audio/WasapiRenderStream.h"
 
+#include "diag/DebugLog.h"
+
 #include <avrt.h>
 
 #include <new>
@@ -21,7 +23,7 @@ public:
     uint8_t* getBuffer()
     {
         BYTE* data = nullptr;
-        return SUCCEEDED(render->GetBuffer(frames, &data)) ? data : nullptr;
+        return succeeded(render->GetBuffer(frames, &data), L"IAudioRenderClient::GetBuffer()") ? data : nullptr;
     }
 
     bool releaseBuffer(bool silent)
@@ -32,10 +34,10 @@ public:
             QueryPerformanceCounter(&now);
             timing->record(wake.QuadPart, now.QuadPart);
         }
-        return SUCCEEDED(hr);
+        return succeeded(hr, L"IAudioRenderClient::ReleaseBuffer()");
     }
 
-    bool startClient() { return SUCCEEDED(client->Start()); }
+    bool startClient() { return succeeded(client->Start(), L"IAudioClient::Start()"); }
     void stopClient() { client->Stop(); }
 
     bool waitPeriod()
@@ -50,7 +52,20 @@ public:
 
     size_t bufferBytes() const { return size_t(frames) * 4; } // 16-bit stereo
 
+    // The endpoint call that ended the stream, and its result; null while none failed.
+    const wchar_t* failedCall = nullptr;
+    HRESULT failure = S_OK;
+
 private:
+    bool succeeded(HRESULT hr, const wchar_t* call)
+    {
+        if (SUCCEEDED(hr))
+            return true;
+        failedCall = call;
+        failure = hr;
+        return false;
+    }
+
     IAudioClient* client;
     IAudioRenderClient* render;
     HANDLE event;
@@ -62,7 +77,15 @@ private:
 
 struct ProviderCalls {
     CAudioDevice::IDataProvider* provider;
-    bool render(void* buffer) { return provider->onRender(buffer, nullptr); }
+    RenderGate& gate;
+    bool render(void* buffer)
+    {
+        if (!gate.enter())
+            return false; // the device is stopping: the provider may already be gone
+        const bool ok = provider->onRender(buffer, nullptr);
+        gate.leave();
+        return ok;
+    }
 };
 
 } // namespace
@@ -89,6 +112,7 @@ WasapiRenderStream* WasapiRenderStream::create(IAudioClient* client, IAudioRende
     stream->frames = frames;
     stream->provider = provider;
     stream->timing = timing;
+    stream->shared.gate.open();
     return stream;
 }
 
@@ -112,9 +136,19 @@ void WasapiRenderStream::render()
     if (!task)
         return;
     EndpointPeriods endpoint(client, renderClient, event, frames, timing);
-    ProviderCalls calls{provider};
+    ProviderCalls calls{provider, shared.gate};
     runRenderLoop(endpoint, calls, shared);
     AvRevertMmThreadCharacteristics(task);
+    // An endpoint that fails while nobody stops it is lost (an unplugged interface, for
+    // one): say so, and let the host rebuild the stream as after a driver's reset request.
+    if (endpoint.failedCall && !shared.stopRequested.load(std::memory_order_acquire)) {
+        DebugLog::WriteError(L"CWasapiAudioDevice::StaticThreadProc()", endpoint.failedCall,
+                             static_cast<uint32_t>(endpoint.failure), false);
+        if (shared.gate.enter()) {
+            provider->onResetRequest();
+            shared.gate.leave();
+        }
+    }
 }
 
 } // namespace Kelvane

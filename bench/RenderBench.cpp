@@ -1,11 +1,13 @@
 // The host's own cost of one render call, as a share of a 480-frame period at 48 kHz
 // (10 ms): 16 notes and 16 parameter changes taken from the queues into the process
-// data, one process call to a plug-in whose process does nothing, and the conversion
-// into a cold device buffer (a fresh, uncached one every call, as a device hands out).
+// data, the output channels cleared, one process call to a plug-in whose process does
+// nothing, and the conversion into a cold device buffer (a fresh, uncached one every
+// call, as a device hands out).
 // Variants of <layout>/480/cold/<variant>:
 //   render       the whole per-block path
 //   queues       the same without the conversion (a device format without a routine)
 //   conversion   the conversion alone into the same kind of buffer
+//   clear        the clearing of the output channels alone (part of render and queues)
 //   clock        the timer pair around an empty region (included in every figure)
 // Only the render call is timed; the producers' pushes before it are not.
 
@@ -49,7 +51,7 @@ public:
     uint32 PLUGIN_API release() override { return 1; }
 };
 
-enum class Variant { Render, Queues, Conversion, Clock };
+enum class Variant { Render, Queues, Conversion, Clear, Clock };
 
 struct Layout {
     const char* name;
@@ -116,12 +118,15 @@ void run(benchmark::State& state, const Layout& layout, Variant v)
         case Variant::Conversion:
             PomaroApp::storeDeviceBuffers(ch[0], ch[1], format, a, b);
             break;
+        case Variant::Clear:
+            host.pd.buffers.clear();
+            break;
         case Variant::Clock:
             break;
         }
         benchmark::ClobberMemory();
         const auto t1 = Clock::now();
-        if (v == Variant::Conversion || v == Variant::Clock) {
+        if (v == Variant::Conversion || v == Variant::Clear || v == Variant::Clock) {
             // Keep the queues from filling when nothing takes from them.
             host.ring.clearFromReader();
             host.toProcessor.clearFromReader();
@@ -136,7 +141,8 @@ void run(benchmark::State& state, const Layout& layout, Variant v)
 void registerAll()
 {
     const struct { Variant v; const char* name; } variants[] = {
-        {Variant::Render, "render"}, {Variant::Queues, "queues"}, {Variant::Conversion, "conversion"}, {Variant::Clock, "clock"}};
+        {Variant::Render, "render"}, {Variant::Queues, "queues"}, {Variant::Conversion, "conversion"},
+        {Variant::Clear, "clear"}, {Variant::Clock, "clock"}};
     for (const Layout& layout : kLayouts)
         for (const auto& v : variants) {
             const std::string name = std::string("HostRender/") + layout.name + "/480/cold/" + v.name;

@@ -1,7 +1,9 @@
 #include "diag/CrashReport.h"
 
+#include <atomic>
 #include <cstdint>
 
+#include "diag/CrashReportTesting.h"
 #include "diag/CrashText.h"
 #include "diag/DebugLog.h"
 #include "diag/TextBuffer.h"
@@ -11,17 +13,52 @@ EXCEPTION_RECORD lastExceptionRecord{};
 namespace {
 constexpr std::uint64_t kMessageStart = 1024;
 constexpr std::uint64_t kWhatStart = 256;
+
+// None -> Keeping (one thread copies the record) -> Kept -> Reported; or None ->
+// Reported for a thrown exception. Faults on two threads at once keep the first.
+enum ReportState : int { None, Keeping, Kept, Reported };
+std::atomic<int> g_state{None};
+
+void showReport(const wchar_t* text)
+{
+    DebugLog::WriteLine(text);
+    TextBuffer message(kMessageStart);
+    DebugLog::ShowErrorBox(CrashText::ComposeFatalMessage(message, text) ? message.Text() : text);
+}
+
+// Takes the report for the kept record; false when there is none or it was given.
+bool takeKeptRecord()
+{
+    int state = g_state.load(std::memory_order_acquire);
+    while (state == Keeping) {
+        // Another thread is copying its record: a few stores.
+        YieldProcessor();
+        state = g_state.load(std::memory_order_acquire);
+    }
+    return state == Kept && g_state.compare_exchange_strong(state, Reported, std::memory_order_acq_rel);
+}
 }
 
 LONG crashExceptionFilter(EXCEPTION_POINTERS* pointers)
 {
-    if (pointers && pointers->ExceptionRecord)
-        lastExceptionRecord = *pointers->ExceptionRecord;
+    int expected = None;
+    if (g_state.compare_exchange_strong(expected, Keeping, std::memory_order_acq_rel)) {
+        if (pointers && pointers->ExceptionRecord)
+            lastExceptionRecord = *pointers->ExceptionRecord;
+        g_state.store(Kept, std::memory_order_release);
+    }
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-void reportStructuredException()
+bool fatalErrorRecorded()
 {
+    return g_state.load(std::memory_order_acquire) != None;
+}
+
+bool reportStructuredException()
+{
+    if (!takeKeptRecord())
+        return false;
     const EXCEPTION_RECORD& record = lastExceptionRecord;
     std::uintptr_t parameters[CrashText::kMaximumParameters] = {};
     for (std::size_t i = 0; i < CrashText::kMaximumParameters; ++i)
@@ -35,19 +72,20 @@ void reportStructuredException()
     facts.parameters = parameters;
 
     TextBuffer report;
-    if (CrashText::FormatExceptionReport(report, facts))
-        reportFatalError(report.Text());
-    else
-        reportFatalError(CrashText::ExceptionName(facts.code));
+    showReport(CrashText::FormatExceptionReport(report, facts) ? report.Text() : CrashText::ExceptionName(facts.code));
+    return true;
 }
 
-void reportFatalError(const wchar_t* text)
+bool reportFatalError(const wchar_t* text)
 {
-    if (!text)
-        text = L"";
-    DebugLog::WriteLine(text);
-    TextBuffer message(kMessageStart);
-    DebugLog::ShowErrorBox(CrashText::ComposeFatalMessage(message, text) ? message.Text() : text);
+    // A fault on the audio thread that is still waiting for its report came first.
+    if (reportStructuredException())
+        return true;
+    int expected = None;
+    if (!g_state.compare_exchange_strong(expected, Reported, std::memory_order_acq_rel))
+        return false;
+    showReport(text ? text : L"");
+    return true;
 }
 
 void reportFatalException(const std::exception& error)
@@ -60,4 +98,10 @@ void reportFatalException(const std::exception& error)
 void reportUnknownException()
 {
     reportFatalError(CrashText::kUnknownThrownException);
+}
+
+void CrashReportTesting::Reset()
+{
+    lastExceptionRecord = EXCEPTION_RECORD{};
+    g_state.store(None, std::memory_order_release);
 }

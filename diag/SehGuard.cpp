@@ -46,6 +46,11 @@ void CallPlain(void* context)
 {
     (*static_cast<void (**)()>(context))();
 }
+
+void ReportKept(void*)
+{
+    reportStructuredException();
+}
 }
 
 extern "C" EXCEPTION_DISPOSITION pomaro_guard_handler(EXCEPTION_RECORD* record, void* establisherFrame,
@@ -65,13 +70,16 @@ extern "C" EXCEPTION_DISPOSITION pomaro_guard_handler(EXCEPTION_RECORD* record, 
     return ExceptionContinueSearch;   // not reached: the unwind resumes in the guarded frame
 }
 
+bool CallGuarded(void (*function)(void*), void* context)
+{
+    return !function || pomaro_guarded_call(function, context) == 0;
+}
+
 bool RunGuarded(void (*function)(void*), void* context)
 {
-    if (!function)
+    if (CallGuarded(function, context))
         return true;
-    if (pomaro_guarded_call(function, context) == 0)
-        return true;
-    reportStructuredException();
+    CallGuarded(&ReportKept, nullptr);
     return false;
 }
 

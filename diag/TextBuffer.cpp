@@ -55,10 +55,16 @@ bool BasicTextBuffer<CharT>::Reserve(std::uint64_t n) noexcept
     auto* block = static_cast<CharT*>(std::malloc(TextBlockBytes(size, sizeof(CharT))));
     if (!block)
         return false;
-    if (text_)
-        std::memcpy(block, text_, TextBlockBytes(Length() + 1, sizeof(CharT)));
-    else
-        block[0] = CharT(0);
+    // The old text ends at its terminator, but never past the room it had: a conversion
+    // that ran out of room leaves the buffer full and unterminated.
+    std::uint64_t kept = 0;
+    while (kept < capacity_ && text_[kept] != CharT(0))
+        ++kept;
+    if (kept == capacity_ && kept > 0)
+        --kept;
+    if (kept > 0)
+        std::memcpy(block, text_, TextBlockBytes(kept, sizeof(CharT)));
+    block[kept] = CharT(0);
     std::free(text_);
     text_ = block;
     block_ = size;

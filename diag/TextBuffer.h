@@ -16,7 +16,8 @@ public:
 
     // Makes room for n characters (terminator included). The block grows by doubling
     // from the old capacity (1024 when empty) until it holds n, but the capacity
-    // recorded is n itself, so the next larger request reallocates again.
+    // recorded is n itself, so the next larger request reallocates again. The text is
+    // kept up to its terminator but never beyond the old capacity.
     // False when the allocation fails; the old text is then untouched.
     bool Reserve(std::uint64_t n) noexcept;
     bool Append(const CharT* text) noexcept;

@@ -196,6 +196,12 @@ void CHost::unloadVstPlugin()
     // Processing off and the component deactivated, device stopped first, so no
     // render call runs the plug-in while it is taken apart.
     stopProcessing();
+    if (renderAbandoned) {
+        // Better kept until the process ends than freed under the call still inside it.
+        DebugLog::Write(L"CHost::unloadVstPlugin()", L"IAudioProcessor::process() is still running; the plug-in stays loaded",
+                        false);
+        return;
+    }
     if (hwndVst) {
         DestroyWindow(hwndVst); // its WM_DESTROY tells the view it was removed
         hwndVst = nullptr;

@@ -61,6 +61,26 @@ void CProcessBuffers::release()
     memory = nullptr;
 }
 
+float* CProcessBuffers::channel(int32_t bus, int32_t c) const noexcept
+{
+    if (!memory || bus < 0 || bus >= numBuses || c < 0 || c >= numChannels)
+        return nullptr;
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(memory);
+    unsigned char* base = memory + ((16u - (start & 15u)) & 15u);
+    const std::size_t index = 2u * static_cast<std::size_t>(bus) + static_cast<std::size_t>(c);
+    return reinterpret_cast<float*>(base + index * channelStride(numSamples));
+}
+
+void CProcessBuffers::clear() noexcept
+{
+    if (!memory || !buses)
+        return;
+    // One store over the channels of every bus, which lie back to back.
+    std::memset(channel(0, 0), 0, 2u * static_cast<std::size_t>(numBuses) * channelStride(numSamples));
+    for (int32_t b = 0; b < numBuses; ++b)
+        buses[b].silenceFlags = 0;
+}
+
 CProcessData::CProcessData()
 {
     data.processMode = kRealtime;

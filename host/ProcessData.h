@@ -41,6 +41,12 @@ struct CProcessBuffers
     bool allocate(int32_t numBuses, int32_t numSamples);
     void release();
 
+    // Channel c (0 left, 1 right) of bus b where allocate put it; null outside the set.
+    float* channel(int32_t bus, int32_t c) const noexcept;
+    // Zeroes every channel and sets every bus's silence flags to 0: what a plug-in
+    // leaves unwritten in a block is then silence, never the last block or stale heap.
+    void clear() noexcept;
+
     int32_t sampleSize = Steinberg::Vst::kSample32;
     int32_t numBuses = 0;
     int32_t numChannels = 0;

@@ -3,6 +3,7 @@
 // the process data only in Processing.
 
 #include "app/Host.h"
+#include "diag/DebugLog.h"
 
 namespace PomaroApp {
 
@@ -36,8 +37,28 @@ void CHost::prepareProcessing()
     }
 }
 
+bool CHost::settleAbandonedRender()
+{
+    if (!renderAbandoned)
+        return true;
+    if (renderCalls.load(std::memory_order_seq_cst) != 0)
+        return false;
+    // The call has come back: the plug-in is stepped down now, to be set up again for
+    // whatever device is there by then, and the reference the call held on this object goes.
+    renderAbandoned = false;
+    if (pProcessor)
+        pProcessor->setProcessing(false);
+    if (pComponent)
+        pComponent->setActive(false);
+    processState.store(ProcessState::Initialized, std::memory_order_release);
+    release();
+    return true;
+}
+
 void CHost::startProcessing()
 {
+    if (!settleAbandonedRender())
+        return; // a render call still runs in the plug-in: no second one may start
     prepareProcessing();
 
     if (processState.load(std::memory_order_relaxed) == ProcessState::SetUp && pComponent &&
@@ -68,7 +89,7 @@ void CHost::startProcessing()
     processState.store(ProcessState::Processing, std::memory_order_release);
     if (pDevice && pDevice->start())
         return;
-    processState.store(ProcessState::Active, std::memory_order_release);
+    processState.store(ProcessState::Active, std::memory_order_seq_cst);
     if (pDevice)
         pDevice->stop(); // returns once no render call is running
     pProcessor->setProcessing(false);
@@ -76,11 +97,23 @@ void CHost::startProcessing()
 
 void CHost::stopProcessing()
 {
+    if (!settleAbandonedRender())
+        return;
     if (processState.load(std::memory_order_relaxed) == ProcessState::Processing) {
         // Leave Processing first: render calls from now on return at once.
-        processState.store(ProcessState::Active, std::memory_order_release);
+        processState.store(ProcessState::Active, std::memory_order_seq_cst);
         if (pDevice)
             pDevice->stop();
+        // A device that gave up waiting (a plug-in stuck in process) leaves the call
+        // running: nothing is switched off, deactivated or freed under it, and this
+        // object stays for it until it returns.
+        if (renderCalls.load(std::memory_order_seq_cst) != 0) {
+            renderAbandoned = true;
+            addRef();
+            DebugLog::Write(L"CHost::stopProcessing()",
+                            L"IAudioProcessor::process() has not returned; the plug-in is left running", false);
+            return;
+        }
         if (pProcessor)
             pProcessor->setProcessing(false);
     }

@@ -93,6 +93,8 @@ void renderBlock(CProcessData& pd, RenderQueues queues, IAudioProcessor* process
 
     if (!processor)
         return;
+    // Many instruments write nothing while no voice sounds.
+    pd.buffers.clear();
     processor->process(pd.data);
     queues.fromProcessor.transferChangesFrom(pd.outputParameterChanges);
 
@@ -100,6 +102,14 @@ void renderBlock(CProcessData& pd, RenderQueues queues, IAudioProcessor* process
     if (!bus || pd.data.numOutputs < 1 || bus->numChannels < 2 || !bus->channelBuffers32)
         return;
     storeDeviceBuffers(bus->channelBuffers32[0], bus->channelBuffers32[1], format, buffer0, buffer1);
+}
+
+void renderSilence(CProcessData& pd, const DeviceFormat& format, void* buffer0, void* buffer1) noexcept
+{
+    pd.buffers.clear();
+    if (pd.buffers.numBuses < 1 || format.frames > pd.buffers.numSamples)
+        return;
+    storeDeviceBuffers(pd.buffers.channel(0, 0), pd.buffers.channel(0, 1), format, buffer0, buffer1);
 }
 
 } // namespace PomaroApp

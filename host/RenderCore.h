@@ -48,8 +48,13 @@ int32_t collectNoteEvents(MidiMessageRing& ring, Steinberg::Vst::IEventList& eve
 bool storeDeviceBuffers(const float* left, const float* right, const DeviceFormat& format,
                         void* buffer0, void* buffer1) noexcept;
 
-// The whole block. With no processor nothing is converted.
+// The whole block. The output channels are cleared before the process call. With no
+// processor nothing is converted.
 void renderBlock(CProcessData& pd, RenderQueues queues, Steinberg::Vst::IAudioProcessor* processor,
                  const DeviceFormat& format, void* buffer0, void* buffer1) noexcept;
+
+// A block without the plug-in: cleared channels into the device buffers. The queues
+// are left as they are.
+void renderSilence(CProcessData& pd, const DeviceFormat& format, void* buffer0, void* buffer1) noexcept;
 
 } // namespace PomaroApp

@@ -9,6 +9,8 @@
 #include "plugins/recorder/StateIo.h"
 #include "plugins/recorder/Variant.h"
 
+#include <windows.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -333,12 +335,40 @@ void RecorderComponent::writeProcessSummary ()
 	call.doneText ("void");
 }
 
-// Audio thread: no allocation, no lock, no system call. The record is formatted
-// straight into a slot of the preallocated ring.
+void RecorderComponent::faultAtFirstNoteOn (uint32_t processSeq)
+{
+	if (noteOnFaultDone)
+		return;
+	noteOnFaultDone = true;
+	if (faultIs (Fault::CrashInProcess))
+	{
+		volatile uintptr_t address = 0x10; // opaque to the compiler: a real read at run time
+		noteOns.fetch_add (*reinterpret_cast<volatile int*> (address), std::memory_order_relaxed);
+	}
+	if (faultIs (Fault::StallInProcess))
+	{
+		// Written before the wait, so a call that never returns is seen to have begun.
+		const uint32_t seq = nextSeq ();
+		const uint32_t tid = currentThreadId ();
+		processRing ().push ([&] (char* text, size_t capacity) {
+			LineWriter w (text, capacity);
+			w.integer (seq).ch (' ').integer (tid).text (" component.stall").kvInt ("process", processSeq);
+			w.kvInt ("ms", 5000).text (" -> void");
+			return w.size ();
+		});
+		Sleep (5000);
+	}
+}
+
+// Audio thread: no allocation, no lock, no system call (but for the faults that stall
+// on purpose). The record is formatted straight into a slot of the preallocated ring.
 tresult PLUGIN_API RecorderComponent::process (ProcessData& data)
 {
 	const uint32_t seq = nextSeq ();
 	const uint32_t tid = currentThreadId ();
+	// Processing in force for the whole call, not just at its end: a call that
+	// overlaps setProcessing(false) is recorded as processing=0 too.
+	const bool processingAtStart = processing.load (std::memory_order_acquire);
 	processCalls.fetch_add (1, std::memory_order_relaxed);
 
 	// Parameter changes: the last point of each queue applies to the whole block.
@@ -362,6 +392,8 @@ tresult PLUGIN_API RecorderComponent::process (ProcessData& data)
 	const int32 frames = data.numSamples > 0 ? data.numSamples : 0;
 	const bool canRender = data.symbolicSampleSize == kSample32 && data.numOutputs > 0 && data.outputs &&
 	                       data.outputs[0].numChannels > 0 && data.outputs[0].channelBuffers32;
+	// The silent variant still reads its outputs for the record: what the host handed over.
+	const bool writes = canRender && !faultIs (Fault::SilentOutput);
 	float* left = canRender ? data.outputs[0].channelBuffers32[0] : nullptr;
 	float* right = canRender && data.outputs[0].numChannels > 1 ? data.outputs[0].channelBuffers32[1] : nullptr;
 	const float level = float (params[kLevel].load (std::memory_order_relaxed));
@@ -376,11 +408,12 @@ tresult PLUGIN_API RecorderComponent::process (ProcessData& data)
 		if (events->getEvent (i, e) != kResultOk)
 			continue;
 		int32 at = e.sampleOffset < done ? done : e.sampleOffset > frames ? frames : e.sampleOffset;
-		if (canRender && at > done)
+		if (writes && at > done)
 			voice.render (left + done, right ? right + done : nullptr, at - done, level);
 		done = at;
 		if (e.type == Event::kNoteOnEvent && e.noteOn.velocity > 0.f)
 		{
+			faultAtFirstNoteOn (seq);
 			voice.noteOn (e.noteOn.pitch, e.noteOn.velocity);
 			noteOns.fetch_add (1, std::memory_order_relaxed);
 			lastNoteOffset = at;
@@ -391,7 +424,7 @@ tresult PLUGIN_API RecorderComponent::process (ProcessData& data)
 		else if (e.type == Event::kNoteOffEvent)
 			voice.noteOff (e.noteOff.pitch);
 	}
-	if (canRender && frames > done)
+	if (writes && frames > done)
 		voice.render (left + done, right ? right + done : nullptr, frames - done, level);
 
 	float peak = 0.f;
@@ -400,9 +433,12 @@ tresult PLUGIN_API RecorderComponent::process (ProcessData& data)
 		for (int32 c = 0; c < data.outputs[0].numChannels; ++c)
 			for (int32 i = 0; i < frames; ++i)
 				peak = std::fmax (peak, std::fabs (data.outputs[0].channelBuffers32[c][i]));
-		data.outputs[0].silenceFlags = peak == 0.f ? (uint64 (1) << data.outputs[0].numChannels) - 1 : 0;
 		if (peak > 0.f)
 			soundingBlocks.fetch_add (1, std::memory_order_relaxed);
+	}
+	if (writes)
+	{
+		data.outputs[0].silenceFlags = peak == 0.f ? (uint64 (1) << data.outputs[0].numChannels) - 1 : 0;
 		for (int32 b = 1; b < data.numOutputs; ++b)
 		{
 			for (int32 c = 0; c < data.outputs[b].numChannels; ++c)
@@ -438,7 +474,7 @@ tresult PLUGIN_API RecorderComponent::process (ProcessData& data)
 		w.kvInt ("align16", aligned ? 1 : 0)
 		    .kvInt ("context", data.processContext ? 1 : 0)
 		    .kvInt ("outEvents", data.outputEvents ? 1 : 0)
-		    .kvInt ("processing", processing.load (std::memory_order_acquire) ? 1 : 0);
+		    .kvInt ("processing", processingAtStart && processing.load (std::memory_order_acquire) ? 1 : 0);
 		w.kvInt ("numEvents", numEvents).text (" events=[");
 		for (int32 i = 0; i < numEvents && i < kMaxListedEvents; ++i)
 		{

@@ -67,6 +67,7 @@ public:
 private:
 	~RecorderComponent ();
 	void writeProcessSummary ();
+	void faultAtFirstNoteOn (uint32_t processSeq); // the process faults of the variants
 	void releaseHostObjects ();
 	Steinberg::int32 outputBusCount () const;
 
@@ -86,6 +87,7 @@ private:
 
 	// Audio thread only (reset while inactive).
 	SineVoice voice;
+	bool noteOnFaultDone {false}; // for the life of the component
 
 	// Written by the audio thread, read for the summary after processing stopped.
 	std::atomic<int64_t> processCalls {0};

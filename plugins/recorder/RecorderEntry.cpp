@@ -54,7 +54,9 @@
 //       params=[<id>@<sampleOffset>=<value>,...] numParams=<points> outPeak=<max |sample|>
 //       outParams=[<id>@<offset>=<value>] -> kResultOk
 //     (at most 16 events and 16 points are listed; numEvents/numParams always count all.
-//      processing=0 means process came while setProcessing(true) was not in force.)
+//      processing=0 means setProcessing(true) was not in force for the whole call: the
+//      call came before it, after setProcessing(false), or overlapped that call.)
+//   component.stall process=<seq of its process call> ms=5000 -> void   (stall_in_process, before it waits)
 //   component.processSummary calls=<n> dropped=<n> noteOns=<n> soundingBlocks=<n> -> void
 //       written at setActive(false) and terminate
 //   controller.getMidiControllerAssignment bus=<b> channel=<c> controller=<n>[ id=<p>] -> <r>

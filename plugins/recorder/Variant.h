@@ -29,9 +29,12 @@ enum class Fault
 	SetupRefused,          // setupProcessing always kResultFalse
 	SetupRefusedSecond,    // setupProcessing accepted once, refused afterwards
 	SetActiveRefused,      // setActive(true) returns kResultFalse
+	SilentOutput,          // process writes nothing into its outputs and leaves their silence flags
+	StallInProcess,        // the first process call with a note-on sleeps 5 s, then plays on
 	// Faults that take the whole program down, for the crash report's tests:
 	CrashInAttached,       // attached reads address 0x10 (an access violation)
 	RaiseInAttached,       // attached raises a structured exception of a code nobody knows
+	CrashInProcess,        // the first process call with a note-on reads address 0x10
 };
 
 Fault fault ();

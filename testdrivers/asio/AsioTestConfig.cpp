@@ -1,69 +1,13 @@
 #include "testdrivers/asio/AsioTestConfig.h"
 
-#include <cerrno>
-#include <cstdlib>
-
 namespace PomaroTestAsio {
 
-namespace {
+using namespace PomaroTestDrivers;
 
-std::string trim(const std::string& s)
-{
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return std::string();
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
-bool toLong(const std::string& s, long& out)
-{
-    if (s.empty())
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    long v = std::strtol(s.c_str(), &end, 10);
-    if (errno != 0 || *end != 0)
-        return false;
-    out = v;
-    return true;
-}
-
-bool toBool(const std::string& s, bool& out)
-{
-    if (s == "yes" || s == "true" || s == "1") {
-        out = true;
-        return true;
-    }
-    if (s == "no" || s == "false" || s == "0") {
-        out = false;
-        return true;
-    }
-    return false;
-}
-
-std::vector<std::string> splitList(const std::string& s)
-{
-    std::vector<std::string> items;
-    size_t start = 0;
-    while (start <= s.size()) {
-        size_t comma = s.find(',', start);
-        if (comma == std::string::npos)
-            comma = s.size();
-        std::string item = trim(s.substr(start, comma - start));
-        if (!item.empty())
-            items.push_back(item);
-        start = comma + 1;
-    }
-    return items;
-}
-
-} // namespace
-
-bool AsioTestConfig::fails(const char* call) const
+bool AsioTestConfig::fails(const char* call, uint32_t nth) const
 {
     for (const auto& f : failingCalls)
-        if (f == call)
+        if (f.name == call && (f.nth == 0 || f.nth == nth))
             return true;
     return false;
 }
@@ -90,6 +34,14 @@ bool AsioTestConfig::acceptsRate(double hz) const
 bool parseAsioTestConfig(const std::string& text, AsioTestConfig& out, std::string& error)
 {
     AsioTestConfig c;
+    long* const numbers[] = {&c.sampleType, &c.minFrames, &c.maxFrames, &c.preferredFrames, &c.granularity,
+                             &c.outputs, &c.inputs, &c.resetAfter, &c.resetBurst, &c.sizeChangeAfter,
+                             &c.sizeChangeTo, &c.afterStop, &c.threadEvery};
+    const char* const numberKeys[] = {"type", "min", "max", "preferred", "granularity", "outputs", "inputs",
+                                      "reset_after", "reset_burst", "size_change_after", "size_change_to",
+                                      "after_stop", "thread_every"};
+    bool* const flags[] = {&c.resetEveryInit, &c.callbackInStart};
+    const char* const flagKeys[] = {"reset_every_init", "callback_in_start"};
     size_t pos = 0;
     int lineNumber = 0;
     while (pos < text.size()) {
@@ -110,28 +62,28 @@ bool parseAsioTestConfig(const std::string& text, AsioTestConfig& out, std::stri
             return bad("no '='");
         const std::string key = trim(line.substr(0, eq));
         const std::string value = trim(line.substr(eq + 1));
-        long number = 0;
-        bool flag = false;
-        if (key == "type" || key == "min" || key == "max" || key == "preferred" || key == "granularity" ||
-            key == "outputs" || key == "inputs" || key == "reset_after" || key == "size_change_after" ||
-            key == "size_change_to") {
-            if (!toLong(value, number))
-                return bad("'" + key + "' needs a whole number");
-            long* field = key == "type"                ? &c.sampleType
-                          : key == "min"               ? &c.minFrames
-                          : key == "max"               ? &c.maxFrames
-                          : key == "preferred"         ? &c.preferredFrames
-                          : key == "granularity"       ? &c.granularity
-                          : key == "outputs"           ? &c.outputs
-                          : key == "inputs"            ? &c.inputs
-                          : key == "reset_after"       ? &c.resetAfter
-                          : key == "size_change_after" ? &c.sizeChangeAfter
-                                                       : &c.sizeChangeTo;
-            *field = number;
-        } else if (key == "rates") {
+        bool known = false;
+        for (size_t i = 0; i < sizeof numbers / sizeof numbers[0]; ++i) {
+            if (key == numberKeys[i]) {
+                if (!parseSigned(value, *numbers[i]))
+                    return bad("'" + key + "' needs a whole number");
+                known = true;
+            }
+        }
+        for (size_t i = 0; i < sizeof flags / sizeof flags[0]; ++i) {
+            if (key == flagKeys[i]) {
+                if (!parseYesNo(value, *flags[i]))
+                    return bad("'" + key + "' is yes or no");
+                known = true;
+            }
+        }
+        if (known)
+            continue;
+        if (key == "rates") {
             c.rates.clear();
             for (const auto& item : splitList(value)) {
-                if (!toLong(item, number) || number <= 0)
+                long number = 0;
+                if (!parseSigned(item, number) || number <= 0)
                     return bad("bad rate '" + item + "'");
                 c.rates.push_back(static_cast<double>(number));
             }
@@ -139,12 +91,13 @@ bool parseAsioTestConfig(const std::string& text, AsioTestConfig& out, std::stri
             c.initFails = true;
             c.initError = value;
         } else if (key == "fail") {
-            for (const auto& item : splitList(value))
-                c.failingCalls.push_back(item);
+            std::string why;
+            if (!parseCallRules(value, c.failingCalls, why))
+                return bad(why);
         } else if (key == "panel") {
-            if (!toBool(value, flag))
-                return bad("'panel' is yes or no");
-            c.hasPanel = flag;
+            c.panelAsksReset = value == "reset";
+            if (!c.panelAsksReset && !parseYesNo(value, c.hasPanel))
+                return bad("'panel' is yes, no or reset");
         } else if (key == "callback") {
             if (value != "timeinfo" && value != "switch")
                 return bad("'callback' is switch or timeinfo");

@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <map>
 #include <mutex>
-#include <vector>
 
 namespace PomaroTestAsio {
 
@@ -14,6 +14,7 @@ std::mutex g_lock; // configuration text and call log; never taken by the clock 
 std::string g_configText;
 bool g_hasConfigText = false;
 std::string g_calls;
+std::map<std::string, uint32_t> g_callCounts;
 
 std::wstring widen(const std::string& utf8)
 {
@@ -78,6 +79,10 @@ PomaroTestAsioStats snapshotStats()
     s.resetAnswer = c.resetAnswer.load();
     s.sizeChangeAnswer = c.sizeChangeAnswer.load();
     s.messagesSent = c.messagesSent.load();
+    s.callbacksAfterStop = c.callbacksAfterStop.load();
+    s.callbacksInStart = c.callbacksInStart.load();
+    s.threadCallbacks = c.threadCallbacks.load();
+    s.callsInPanel = c.callsInPanel.load();
     return s;
 }
 
@@ -94,18 +99,26 @@ void resetState()
     c.resetAnswer = -1;
     c.sizeChangeAnswer = -1;
     c.messagesSent = 0;
+    c.callbacksAfterStop = 0;
+    c.callbacksInStart = 0;
+    c.threadCallbacks = 0;
+    c.callsInPanel = 0;
     c.resetSent = false;
     c.sizeChangeSent = false;
     std::lock_guard<std::mutex> hold(g_lock);
     g_calls.clear();
+    g_callCounts.clear();
 }
 
-void logCall(const char* name)
+uint32_t logCall(const char* name)
 {
+    if (counters().panelOpen.load())
+        counters().callsInPanel.fetch_add(1);
     std::lock_guard<std::mutex> hold(g_lock);
     if (!g_calls.empty())
         g_calls += ' ';
     g_calls += name;
+    return ++g_callCounts[name];
 }
 
 std::string callLog()
@@ -172,9 +185,11 @@ void writeStatsFile(const std::string& path)
     const PomaroTestAsioStats s = snapshotStats();
     std::fprintf(f,
                  "instances=%ld\ncallbacks=%ld\ntime_info_callbacks=%ld\nlate_callbacks=%ld\nmax_late_us=%ld\n"
-                 "sample_rate=%ld\nbuffer_frames=%ld\nreset_answer=%ld\nsize_change_answer=%ld\nmessages_sent=%ld\n",
+                 "sample_rate=%ld\nbuffer_frames=%ld\nreset_answer=%ld\nsize_change_answer=%ld\nmessages_sent=%ld\n"
+                 "callbacks_after_stop=%ld\ncallbacks_in_start=%ld\nthread_callbacks=%ld\ncalls_in_panel=%ld\n",
                  s.instances, s.callbacks, s.timeInfoCallbacks, s.lateCallbacks, s.maxLateMicros, s.sampleRate,
-                 s.bufferFrames, s.resetAnswer, s.sizeChangeAnswer, s.messagesSent);
+                 s.bufferFrames, s.resetAnswer, s.sizeChangeAnswer, s.messagesSent, s.callbacksAfterStop,
+                 s.callbacksInStart, s.threadCallbacks, s.callsInPanel);
     std::fclose(f);
 }
 

@@ -23,6 +23,11 @@ struct SharedCounters {
     std::atomic<long> resetAnswer{-1};
     std::atomic<long> sizeChangeAnswer{-1};
     std::atomic<long> messagesSent{0};
+    std::atomic<long> callbacksAfterStop{0};
+    std::atomic<long> callbacksInStart{0};
+    std::atomic<long> threadCallbacks{0};
+    std::atomic<long> callsInPanel{0};
+    std::atomic<bool> panelOpen{false};
     std::atomic<bool> resetSent{false};
     std::atomic<bool> sizeChangeSent{false};
 };
@@ -31,8 +36,9 @@ SharedCounters& counters();
 PomaroTestAsioStats snapshotStats();
 void resetState();
 
-// Records one driver call by name for the call log.
-void logCall(const char* name);
+// Records one driver call by name for the call log; returns its number among the
+// process's calls of that name (1 for the first).
+uint32_t logCall(const char* name);
 std::string callLog();
 
 // The configuration for a new driver object: the text a test set, else the file

@@ -25,6 +25,10 @@ struct PomaroTestAsioStats {
     long resetAnswer;     // the host's answer to the reset request, -1 before it was sent
     long sizeChangeAnswer;
     long messagesSent;
+    long callbacksAfterStop; // buffer switches made after stop had returned
+    long callbacksInStart;   // buffer switches made inside start
+    long threadCallbacks;    // buffer switches made from a thread of their own
+    long callsInPanel;       // driver calls that arrived while controlPanel was running
 };
 
 extern "C" {

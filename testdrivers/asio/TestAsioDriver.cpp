@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace PomaroTestAsio {
 
@@ -66,15 +67,17 @@ ULONG TestAsioDriver::AddRef()
 
 ULONG TestAsioDriver::Release()
 {
+    if (counters().panelOpen.load())
+        counters().callsInPanel.fetch_add(1);
     const ULONG left = refs_.fetch_sub(1) - 1;
     if (left == 0)
         delete this;
     return left;
 }
 
-ASIOError TestAsioDriver::failure(const char* call) const
+ASIOError TestAsioDriver::called(const char* call) const
 {
-    return config_.fails(call) ? ASE_HWMalfunction : ASE_OK;
+    return config_.fails(call, logCall(call)) ? ASE_HWMalfunction : ASE_OK;
 }
 
 ASIOBool TestAsioDriver::init(void*)
@@ -105,12 +108,12 @@ void TestAsioDriver::getErrorMessage(char* text)
 
 ASIOError TestAsioDriver::getChannels(long* numInputs, long* numOutputs)
 {
-    logCall("getChannels");
+    const ASIOError result = called("getChannels");
     if (numInputs)
         *numInputs = config_.inputs;
     if (numOutputs)
         *numOutputs = config_.outputs;
-    return failure("getChannels");
+    return result;
 }
 
 ASIOError TestAsioDriver::getLatencies(long* inputLatency, long* outputLatency)
@@ -125,8 +128,7 @@ ASIOError TestAsioDriver::getLatencies(long* inputLatency, long* outputLatency)
 
 ASIOError TestAsioDriver::getBufferSize(long* minSize, long* maxSize, long* preferredSize, long* granularity)
 {
-    logCall("getBufferSize");
-    if (ASIOError e = failure("getBufferSize"))
+    if (ASIOError e = called("getBufferSize"))
         return e;
     *minSize = config_.minFrames;
     *maxSize = config_.maxFrames;
@@ -150,8 +152,7 @@ ASIOError TestAsioDriver::getSampleRate(ASIOSampleRate* rate)
 
 ASIOError TestAsioDriver::setSampleRate(ASIOSampleRate rate)
 {
-    logCall("setSampleRate");
-    if (ASIOError e = failure("setSampleRate"))
+    if (ASIOError e = called("setSampleRate"))
         return e;
     if (!config_.acceptsRate(rate))
         return ASE_NoClock;
@@ -191,8 +192,7 @@ ASIOError TestAsioDriver::getSamplePosition(ASIOSamples* position, ASIOTimeStamp
 
 ASIOError TestAsioDriver::getChannelInfo(ASIOChannelInfo* info)
 {
-    logCall("getChannelInfo");
-    if (ASIOError e = failure("getChannelInfo"))
+    if (ASIOError e = called("getChannelInfo"))
         return e;
     const long count = info->isInput ? config_.inputs : config_.outputs;
     if (info->channel < 0 || info->channel >= count)
@@ -212,8 +212,7 @@ uint32_t TestAsioDriver::bytesPerSample() const
 ASIOError TestAsioDriver::createBuffers(ASIOBufferInfo* infos, long numChannels, long bufferSize,
                                         ASIOCallbacks* callbacks)
 {
-    logCall("createBuffers");
-    if (ASIOError e = failure("createBuffers"))
+    if (ASIOError e = called("createBuffers"))
         return e;
     if (!initialised_ || !infos || !callbacks || numChannels < 1 || !halves_.empty())
         return ASE_InvalidMode;
@@ -251,8 +250,7 @@ ASIOError TestAsioDriver::createBuffers(ASIOBufferInfo* infos, long numChannels,
 
 ASIOError TestAsioDriver::disposeBuffers()
 {
-    logCall("disposeBuffers");
-    if (ASIOError e = failure("disposeBuffers"))
+    if (ASIOError e = called("disposeBuffers"))
         return e;
     if (halves_.empty())
         return ASE_InvalidMode;
@@ -265,11 +263,12 @@ ASIOError TestAsioDriver::disposeBuffers()
 
 ASIOError TestAsioDriver::start()
 {
-    logCall("start");
-    if (ASIOError e = failure("start"))
+    if (ASIOError e = called("start"))
         return e;
     if (halves_.empty() || running_.load())
         return ASE_InvalidMode;
+    if (clock_.joinable())
+        clock_.join(); // a clock that ran on after stop and ended by itself
     if (!config_.wavPath.empty()) {
         const WavSampleKind kind = config_.sampleType == ASIOSTInt16LSB     ? WavSampleKind::Int16
                                    : config_.sampleType == ASIOSTFloat32LSB ? WavSampleKind::Float32
@@ -277,6 +276,11 @@ ASIOError TestAsioDriver::start()
         wav_ = &openRecording(widen(config_.wavPath), kind, static_cast<uint32_t>(rate_),
                               static_cast<uint32_t>(config_.maxFrames));
     }
+    if (config_.callbackInStart) {
+        counters().callbacksInStart.fetch_add(1);
+        callbacks_.bufferSwitch(0, 1);
+    }
+    switchesLeft_.store(-1);
     running_.store(true);
     clock_ = std::thread([this] { clockLoop(); });
     return ASE_OK;
@@ -284,25 +288,47 @@ ASIOError TestAsioDriver::start()
 
 ASIOError TestAsioDriver::stop()
 {
-    logCall("stop");
-    if (ASIOError e = failure("stop"))
+    if (ASIOError e = called("stop"))
         return e;
+    if (config_.afterStop > 0 && running_.load()) {
+        // Returns at once; the clock makes its last switches on its own, back to back.
+        long none = -1;
+        switchesLeft_.compare_exchange_strong(none, config_.afterStop);
+        return ASE_OK;
+    }
     stopClock();
     return ASE_OK;
 }
 
 void TestAsioDriver::stopClock()
 {
-    running_.store(false);
+    // A clock with switches left after stop makes them before it ends.
+    if (switchesLeft_.load() < 0)
+        running_.store(false);
     if (clock_.joinable())
         clock_.join();
+    running_.store(false);
     writeStatsFile(config_.statsPath);
 }
 
 ASIOError TestAsioDriver::controlPanel()
 {
     logCall("controlPanel");
-    return config_.hasPanel ? ASE_OK : ASE_NotPresent;
+    if (!config_.hasPanel)
+        return ASE_NotPresent;
+    if (config_.panelAsksReset) {
+        // As when the user changes the buffer size in a panel: the request reaches the
+        // host while the panel's own modal loop runs.
+        SharedCounters& c = counters();
+        c.panelOpen.store(true);
+        if (callbacks_.asioMessage) {
+            c.messagesSent.fetch_add(1);
+            c.resetAnswer.store(callbacks_.asioMessage(kAsioResetRequest, 0, nullptr, nullptr));
+        }
+        MessageBoxW(nullptr, L"The buffer size was changed.", L"Pomaro Test ASIO", MB_OK);
+        c.panelOpen.store(false);
+    }
+    return ASE_OK;
 }
 
 ASIOError TestAsioDriver::future(long, void*)
@@ -321,20 +347,38 @@ void TestAsioDriver::sendMessages(long completed)
 {
     if (!callbacks_.asioMessage)
         return;
-    // Each message goes out once per process (until the hooks reset it), so the
-    // host's restart does not bring it back with the next driver object.
+    // Each message goes out once per process (until the hooks reset it), so the host's
+    // restart does not bring it back with the next driver object; a reset "after every
+    // init" goes out once per driver object instead.
     SharedCounters& c = counters();
     bool due = false;
-    if (config_.resetAfter > 0 && completed >= config_.resetAfter && c.resetSent.compare_exchange_strong(due, true)) {
-        c.messagesSent.fetch_add(1);
-        c.resetAnswer.store(callbacks_.asioMessage(kAsioResetRequest, 0, nullptr, nullptr));
-    }
-    due = false;
     if (config_.sizeChangeAfter > 0 && completed >= config_.sizeChangeAfter &&
         c.sizeChangeSent.compare_exchange_strong(due, true)) {
         const long size = config_.sizeChangeTo > 0 ? config_.sizeChangeTo : frames_;
         c.messagesSent.fetch_add(1);
         c.sizeChangeAnswer.store(callbacks_.asioMessage(kAsioBufferSizeChange, size, nullptr, nullptr));
+    }
+    due = false;
+    if (config_.resetAfter > 0 && completed >= config_.resetAfter &&
+        (config_.resetEveryInit ? !std::exchange(resetSentHere_, true)
+                                : c.resetSent.compare_exchange_strong(due, true))) {
+        for (long i = 0; i < config_.resetBurst; ++i) {
+            c.messagesSent.fetch_add(1);
+            c.resetAnswer.store(callbacks_.asioMessage(kAsioResetRequest, 0, nullptr, nullptr));
+        }
+    }
+}
+
+void TestAsioDriver::switchHalf(long index)
+{
+    if (useTimeInfo_) {
+        ASIOTime time{};
+        time.timeInfo.sampleRate = rate_;
+        time.timeInfo.speed = 1.0;
+        callbacks_.bufferSwitchTimeInfo(&time, index, 1);
+        counters().timeInfoCallbacks.fetch_add(1);
+    } else {
+        callbacks_.bufferSwitch(index, 1);
     }
 }
 
@@ -345,29 +389,39 @@ void TestAsioDriver::clockLoop()
     const LONGLONG begin = nowMicros();
     long index = 0;
     long completed = 0;
-    ASIOTime time{};
     for (LONGLONG k = 1; running_.load(std::memory_order_acquire); ++k) {
-        // The first half is handed over one period after start, as hardware would.
-        const LONGLONG due = begin + k * period;
-        for (LONGLONG now = nowMicros(); now < due && running_.load(std::memory_order_acquire); now = nowMicros()) {
-            const LONGLONG wait = (due - now) / 1000;
-            Sleep(wait > 1 ? DWORD(wait - 1) : 0);
-        }
-        if (!running_.load(std::memory_order_acquire))
+        const long left = switchesLeft_.load();
+        if (left == 0)
             break;
-        const LONGLONG late = nowMicros() - due;
-        if (late > period / 2)
-            counters().lateCallbacks.fetch_add(1);
-        long previous = counters().maxLateMicros.load();
-        while (late > previous && !counters().maxLateMicros.compare_exchange_weak(previous, long(late))) {
-        }
-        if (useTimeInfo_) {
-            time.timeInfo.sampleRate = rate_;
-            time.timeInfo.speed = 1.0;
-            callbacks_.bufferSwitchTimeInfo(&time, index, 1);
-            counters().timeInfoCallbacks.fetch_add(1);
+        if (left > 0) {
+            switchesLeft_.store(left - 1);
+            counters().callbacksAfterStop.fetch_add(1);
+            Sleep(1);
         } else {
-            callbacks_.bufferSwitch(index, 1);
+            // The first half is handed over one period after start, as hardware would.
+            const LONGLONG due = begin + k * period;
+            for (LONGLONG now = nowMicros(); now < due && running_.load(std::memory_order_acquire) &&
+                                             switchesLeft_.load() < 0;
+                 now = nowMicros()) {
+                const LONGLONG wait = (due - now) / 1000;
+                Sleep(wait > 1 ? DWORD(wait - 1) : 0);
+            }
+            if (!running_.load(std::memory_order_acquire))
+                break;
+            if (switchesLeft_.load() >= 0)
+                continue;
+            const LONGLONG late = nowMicros() - due;
+            if (late > period / 2)
+                counters().lateCallbacks.fetch_add(1);
+            long previous = counters().maxLateMicros.load();
+            while (late > previous && !counters().maxLateMicros.compare_exchange_weak(previous, long(late))) {
+            }
+        }
+        if (config_.threadEvery > 0 && k % config_.threadEvery == 0) {
+            counters().threadCallbacks.fetch_add(1);
+            std::thread([this, index] { switchHalf(index); }).join();
+        } else {
+            switchHalf(index);
         }
         if (wav_ && wav_->isOpen() && recordLeft_ >= 0 && recordRight_ >= 0)
             wav_->append(halves_[size_t(recordLeft_) * 2 + size_t(index)],
@@ -376,6 +430,7 @@ void TestAsioDriver::clockLoop()
         sendMessages(++completed);
         index ^= 1;
     }
+    running_.store(false, std::memory_order_release);
 }
 
 } // namespace PomaroTestAsio

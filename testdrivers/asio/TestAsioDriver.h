@@ -52,8 +52,10 @@ public:
     ASIOError STDMETHODCALLTYPE outputReady() override;
 
 private:
-    ASIOError failure(const char* call) const;
+    // Logs the call and answers what the configuration says for it.
+    ASIOError called(const char* call) const;
     void clockLoop();
+    void switchHalf(long index);
     void stopClock();
     void sendMessages(long completed);
     uint32_t bytesPerSample() const;
@@ -71,6 +73,8 @@ private:
     bool useTimeInfo_ = false;
     std::thread clock_;
     std::atomic<bool> running_{false};
+    std::atomic<long> switchesLeft_{-1}; // after stop returned; -1: not stopped
+    bool resetSentHere_ = false;
     ChannelWavWriter* wav_ = nullptr; // the process's recording, shared by restarts
 };
 

@@ -1,8 +1,10 @@
 #include "testdrivers/endpoint/EndpointConfig.h"
 
-#include "testdrivers/endpoint/TextParse.h"
+#include "testdrivers/common/TextParse.h"
 
 namespace PomaroTestEndpoint {
+
+using namespace PomaroTestDrivers;
 
 namespace {
 

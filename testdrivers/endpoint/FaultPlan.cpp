@@ -1,10 +1,10 @@
 #include "testdrivers/endpoint/FaultPlan.h"
 
-#include "testdrivers/endpoint/TextParse.h"
-
-#include <cstdlib>
+#include "testdrivers/common/TextParse.h"
 
 namespace PomaroTestEndpoint {
+
+using namespace PomaroTestDrivers;
 
 namespace {
 const char* const kNames[int(Call::Count)] = {
@@ -41,42 +41,26 @@ bool isEnumeratorCall(Call c)
 bool parseFailRules(const std::string& text, bool enumeratorLevel, std::vector<FailRule>& rules,
                     std::string& error)
 {
-    for (const std::string& item : splitList(text)) {
+    std::vector<CallRule> named;
+    if (!parseCallRules(text, named, error))
+        return false;
+    for (const CallRule& n : named) {
         FailRule r;
-        std::string name = item;
-        std::string hr;
-        size_t colon = name.find(':');
-        if (colon != std::string::npos) {
-            hr = trim(name.substr(colon + 1));
-            name = trim(name.substr(0, colon));
-        }
-        std::string nth;
-        size_t hash = name.find('#');
-        if (hash != std::string::npos) {
-            nth = trim(name.substr(hash + 1));
-            name = trim(name.substr(0, hash));
-        }
-        if (!callFromName(name, r.call)) {
-            error = "unknown call '" + name + "'";
+        if (!callFromName(n.name, r.call)) {
+            error = "unknown call '" + n.name + "'";
             return false;
         }
         if (isEnumeratorCall(r.call) != enumeratorLevel) {
-            error = std::string("'") + name + (enumeratorLevel ? "' belongs in an [endpoint] section"
-                                                               : "' belongs before the first [endpoint]");
+            error = std::string("'") + n.name + (enumeratorLevel ? "' belongs in an [endpoint] section"
+                                                                 : "' belongs before the first [endpoint]");
             return false;
         }
+        r.nth = n.nth;
         uint64_t v = 0;
-        if (!nth.empty()) {
-            if (!parseUnsigned(nth, v) || v == 0 || v > 0xFFFFFFFFu) {
-                error = "bad call number '" + nth + "'";
-                return false;
-            }
-            r.nth = uint32_t(v);
-        }
-        if (!hr.empty()) {
+        if (!n.code.empty()) {
             // Only failures make sense here: a success code would silently do nothing.
-            if (!parseUnsigned(hr, v) || v > 0xFFFFFFFFu || (v & 0x80000000u) == 0) {
-                error = "bad failure result '" + hr + "'";
+            if (!parseUnsigned(n.code, v) || v > 0xFFFFFFFFu || (v & 0x80000000u) == 0) {
+                error = "bad failure result '" + n.code + "'";
                 return false;
             }
             r.hr = int32_t(uint32_t(v));

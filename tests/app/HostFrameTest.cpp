@@ -7,6 +7,7 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <thread>
 
 using namespace PomaroTest;
 using namespace Steinberg;
@@ -252,12 +253,18 @@ TEST_F(Frame, AViewThatWasNeverAttachedIsNotToldItWasRemoved)
 
 TEST_F(Frame, DriverResetRequestIsPostedAndRunOnTheFrameThread)
 {
-    host->onResetRequest(); // as from a driver thread: only a posted message
+    // Three requests from a driver's thread: nothing happens there, one message waits.
+    std::thread driver([this] {
+        for (int i = 0; i < 3; ++i)
+            host->onResetRequest();
+    });
+    driver.join();
     EXPECT_EQ(host->pWasapiList, nullptr);
-    MSG msg;
+    MSG msg, second;
     ASSERT_TRUE(PeekMessageW(&msg, host->hwndFrame, WM_USER, WM_USER, PM_REMOVE));
+    EXPECT_FALSE(PeekMessageW(&second, host->hwndFrame, WM_USER, WM_USER, PM_NOREMOVE)) << "one message per restart";
+    // Dispatched here, it runs the restart here: the device choice builds its lists.
     DispatchMessageW(&msg);
-    // The restart went through the device choice, which builds both lists once.
     EXPECT_NE(host->pWasapiList, nullptr);
     EXPECT_NE(host->pAsioList, nullptr);
     EXPECT_EQ(host->pDevice, nullptr);

@@ -345,8 +345,57 @@ TEST_F(AsioDeviceTest, DriverMessagesFromItsThreadReachTheProvider)
     }
 }
 
-TEST_F(AsioDeviceTest, MessagesWithoutPreparedDeviceAskNothing)
+TEST_F(AsioDeviceTest, NoProviderCallOnTheStartingThreadOverlappingOrAfterStop)
 {
+    // Drivers that switch buffers inside start(), go on switching after stop returned,
+    // or switch from a new thread now and then. Every call into the provider comes from
+    // a driver thread between start and stop, one at a time; what the driver plays
+    // outside that is silence.
+    const struct {
+        const char* config;
+        long PomaroTestAsioStats::*evidence; // the misbehaviour happened
+    } cases[] = {
+        {"callback_in_start = yes\n", &PomaroTestAsioStats::callbacksInStart},
+        {"after_stop = 6\n", &PomaroTestAsioStats::callbacksAfterStop},
+        {"thread_every = 3\n", &PomaroTestAsioStats::threadCallbacks},
+    };
+    for (const auto& c : cases) {
+        hooks.configure((std::string("type = 16\n") + c.config).c_str());
+        hooks.reset();
+        std::unique_ptr<CAsioAudioDevice> device(make(0));
+        RecordingProvider provider;
+        provider.renderDelayMs = 2; // stop comes while a call is inside, now and then
+        ASSERT_TRUE(device->open(nullptr));
+        ASSERT_TRUE(device->prepare(Rate48000, 96, &provider));
+        ASSERT_TRUE(device->start());
+        ASSERT_TRUE(waitFor([&] { return provider.renders.load() >= 12; }, 3000)) << c.config;
+        ASSERT_TRUE(device->stop());
+        EXPECT_FALSE(provider.inside.load()) << c.config;
+        provider.ended = true;
+        auto* left = static_cast<int16_t*>(provider.lastLeft.load());
+        const bool drained = waitFor([&] { return hooks.stats().callbacksAfterStop >= 6; }, 500);
+        EXPECT_EQ(drained, c.evidence == &PomaroTestAsioStats::callbacksAfterStop) << c.config;
+        EXPECT_GT(hooks.stats().*c.evidence, 0) << c.config;
+        EXPECT_FALSE(provider.renderAfterEnd.load()) << c.config;
+        EXPECT_FALSE(provider.onMainThread.load()) << c.config;
+        EXPECT_FALSE(provider.overlapped.load()) << c.config;
+        EXPECT_EQ(provider.otherThreads.load() > 0, c.evidence == &PomaroTestAsioStats::threadCallbacks) << c.config;
+        if (drained) { // both halves were switched after stop: silence, not the provider's 1000
+            for (int i = 0; i < 96; ++i)
+                ASSERT_EQ(left[i], 0) << i;
+        }
+    }
+}
+
+TEST_F(AsioDeviceTest, CallbacksOfADeviceNoLongerPreparedReachNothing)
+{
+    hooks.configure("type = 16\n");
+    std::unique_ptr<CAsioAudioDevice> device(make(0));
+    RecordingProvider provider;
+    ASSERT_TRUE(device->open(nullptr));
+    ASSERT_TRUE(device->prepare(Rate48000, 480, &provider));
+    ASSERT_TRUE(device->unprepare());
+    hooks.reset();
     ASSERT_EQ(CAsioAudioDevice::current(), nullptr);
     EXPECT_EQ(CAsioAudioDevice::asioMessage(kAsioResetRequest, 0, nullptr, nullptr), 1);
     EXPECT_EQ(CAsioAudioDevice::asioMessage(kAsioBufferSizeChange, 64, nullptr, nullptr), 0);
@@ -354,6 +403,9 @@ TEST_F(AsioDeviceTest, MessagesWithoutPreparedDeviceAskNothing)
     CAsioAudioDevice::bufferSwitch(0, 1);
     EXPECT_EQ(CAsioAudioDevice::bufferSwitchTimeInfo(nullptr, 1, 1), nullptr);
     CAsioAudioDevice::sampleRateDidChange(48000.0);
+    EXPECT_EQ(provider.renders.load(), 0);
+    EXPECT_EQ(provider.resets.load(), 0);
+    EXPECT_EQ(hooks.calls(), "");
 }
 
 namespace {

@@ -76,7 +76,14 @@ public:
     }
     bool onRender(void* left, void* right) override
     {
-        inside.store(true);
+        const DWORD thread = GetCurrentThreadId();
+        DWORD none = 0;
+        if (!firstThread.compare_exchange_strong(none, thread) && none != thread)
+            otherThreads.fetch_add(1);
+        if (thread == mainThread)
+            onMainThread.store(true);
+        if (inside.exchange(true))
+            overlapped.store(true);
         renders.fetch_add(1);
         lastLeft.store(left);
         lastRight.store(right);
@@ -110,8 +117,13 @@ public:
     std::atomic<void*> lastLeft{nullptr};
     std::atomic<void*> lastRight{nullptr};
     std::atomic<bool> inside{false};
-    std::atomic<bool> ended{false};         // set by the test once the device is gone
+    std::atomic<bool> overlapped{false};
+    std::atomic<bool> ended{false};         // set by the test once the device is stopped or gone
     std::atomic<bool> renderAfterEnd{false};
+    const DWORD mainThread = GetCurrentThreadId();
+    std::atomic<bool> onMainThread{false};
+    std::atomic<DWORD> firstThread{0};
+    std::atomic<int> otherThreads{0}; // renders on another thread than the first one
 };
 
 // Waits up to timeoutMs for predicate; true when it held.

@@ -21,8 +21,10 @@ TEST(AsioTestConfig, ReadsEveryKey)
                                     "min = 64\nmax = 2048\npreferred = 256\ngranularity = -1\n"
                                     "outputs = 1\ninputs = 2\n"
                                     "init_error = No hardware\n"
-                                    "fail = start, createBuffers\n"
+                                    "fail = start, createBuffers#2\n"
                                     "panel = no\nreset_after = 5\nsize_change_after = 7\nsize_change_to = 128\n"
+                                    "reset_burst = 20\nreset_every_init = yes\nafter_stop = 3\n"
+                                    "callback_in_start = yes\nthread_every = 9\n"
                                     "callback = timeinfo\nwav = C:\\out\\a.wav\nstats = C:\\out\\a.txt\n",
                                     c, error))
         << error;
@@ -36,13 +38,22 @@ TEST(AsioTestConfig, ReadsEveryKey)
     EXPECT_EQ(c.inputs, 2);
     EXPECT_TRUE(c.initFails);
     EXPECT_EQ(c.initError, "No hardware");
-    EXPECT_TRUE(c.fails("start"));
-    EXPECT_TRUE(c.fails("createBuffers"));
-    EXPECT_FALSE(c.fails("stop"));
+    EXPECT_TRUE(c.fails("start", 1));
+    EXPECT_TRUE(c.fails("start", 2));
+    EXPECT_FALSE(c.fails("createBuffers", 1));
+    EXPECT_TRUE(c.fails("createBuffers", 2));
+    EXPECT_FALSE(c.fails("createBuffers", 3));
+    EXPECT_FALSE(c.fails("stop", 1));
     EXPECT_FALSE(c.hasPanel);
+    EXPECT_FALSE(c.panelAsksReset);
     EXPECT_EQ(c.resetAfter, 5);
     EXPECT_EQ(c.sizeChangeAfter, 7);
     EXPECT_EQ(c.sizeChangeTo, 128);
+    EXPECT_EQ(c.resetBurst, 20);
+    EXPECT_TRUE(c.resetEveryInit);
+    EXPECT_EQ(c.afterStop, 3);
+    EXPECT_TRUE(c.callbackInStart);
+    EXPECT_EQ(c.threadEvery, 9);
     EXPECT_TRUE(c.forceTimeInfo);
     EXPECT_EQ(c.wavPath, "C:\\out\\a.wav");
     EXPECT_EQ(c.statsPath, "C:\\out\\a.txt");
@@ -59,6 +70,11 @@ TEST(AsioTestConfig, BadLinesAreNamed)
     EXPECT_FALSE(parseAsioTestConfig("max = 12x\n", c, error));
     EXPECT_FALSE(parseAsioTestConfig("rates = 44100, -1\n", c, error));
     EXPECT_FALSE(parseAsioTestConfig("panel = maybe\n", c, error));
+    EXPECT_FALSE(parseAsioTestConfig("fail = stop#0\n", c, error));
+    EXPECT_EQ(error, "line 1: bad call number '0'");
+    EXPECT_FALSE(parseAsioTestConfig("callback_in_start = often\n", c, error));
+    ASSERT_TRUE(parseAsioTestConfig("panel = reset\n", c, error));
+    EXPECT_TRUE(c.hasPanel && c.panelAsksReset);
     EXPECT_FALSE(parseAsioTestConfig("min = 512\nmax = 256\n", c, error));
 }
 

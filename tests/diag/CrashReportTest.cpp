@@ -9,6 +9,7 @@
 
 #include "DiagTestSupport.h"
 #include "diag/CrashReport.h"
+#include "diag/CrashReportTesting.h"
 #include "diag/DebugLog.h"
 #include "diag/DebugLogTesting.h"
 #include "diag/SehGuard.h"
@@ -23,9 +24,13 @@ protected:
     void SetUp() override
     {
         DebugLogTesting::Reset();
-        lastExceptionRecord = EXCEPTION_RECORD{};
+        CrashReportTesting::Reset();
     }
-    void TearDown() override { DebugLogTesting::Reset(); }
+    void TearDown() override
+    {
+        DebugLogTesting::Reset();
+        CrashReportTesting::Reset();
+    }
 
     void OpenLog() { ASSERT_TRUE(DebugLog::Open(folder.Path().c_str())); }
     std::vector<std::string> LogLines() const { return ReadLines(folder.File(L"PomaroApp.log")); }
@@ -126,6 +131,20 @@ void ThrowOut()
     throw std::runtime_error("escapes");
 }
 
+void ThrowAndReport()
+{
+    try {
+        throw std::runtime_error("disk full");
+    } catch (const std::exception& error) {
+        reportFatalException(error);
+    }
+}
+
+DWORD WINAPI FaultOnAnotherThread(void*)
+{
+    return CallGuarded([](void*) { ReadAddress0x10(); }, nullptr) ? 1 : 0;
+}
+
 void FaultsTakenInside()
 {
     // The system's own handlers take these before they could reach the guard.
@@ -222,41 +241,91 @@ TEST_F(CrashReportTest, FaultsHandledInsideNeverReachTheOuterGuard)
     EXPECT_EQ(BoxRecorder::Boxes().size(), 1u);   // ...and reported it, once
 }
 
-TEST_F(CrashReportTest, GuardIsReusableAfterAReport)
+TEST_F(CrashReportTest, OnlyTheFirstFatalErrorIsReported)
 {
+    OpenLog();
     EXPECT_FALSE(RunGuarded(&ReadAddress0x10));
+    // Later faults are still taken by the guard, and thrown errors still end the run,
+    // but neither is reported again.
     EXPECT_FALSE(RunGuarded(&RaiseUnknownCode));
+    EXPECT_FALSE(reportFatalError(L"later"));
+    EXPECT_FALSE(reportStructuredException());
     EXPECT_TRUE(RunGuarded(&ThrowAndCatchInside));
-    ASSERT_EQ(BoxRecorder::Boxes().size(), 2u);
-    EXPECT_EQ(lastExceptionRecord.ExceptionCode, 0xE0ABCDEFu);
+    ASSERT_EQ(BoxRecorder::Boxes().size(), 1u);
+    EXPECT_EQ(lastExceptionRecord.ExceptionCode, 0xC0000005u);
+    EXPECT_EQ(LogLines().size(), 1u);
+}
+
+TEST_F(CrashReportTest, AFaultWhileTheReportIsOnScreenMakesNoSecondReport)
+{
+    // The box's message loop runs the timer and the editor: one of them faults.
+    const struct {
+        const char* name;
+        void (*fatal)();
+    } cases[] = {{"structured", &ReadAddress0x10}, {"thrown", &ThrowAndReport}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DebugLogTesting::Reset();
+        CrashReportTesting::Reset();
+        OpenLog();
+        BoxRecorder faultingBox(&ReadAddress0x10);
+        EXPECT_FALSE(RunGuarded(c.fatal));
+        EXPECT_EQ(BoxRecorder::Boxes().size(), 1u);
+        EXPECT_EQ(LogLines().size(), 1u);
+    }
+}
+
+TEST_F(CrashReportTest, AFaultOnAnotherThreadIsKeptAndReportedByThisOne)
+{
+    OpenLog();
+    HANDLE thread = CreateThread(nullptr, 0, &FaultOnAnotherThread, nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    DWORD guarded = 1;
+    GetExitCodeThread(thread, &guarded);
+    CloseHandle(thread);
+    EXPECT_EQ(guarded, 0u) << "the guard took the fault";
+    EXPECT_TRUE(fatalErrorRecorded());
+    EXPECT_TRUE(BoxRecorder::Boxes().empty()) << "the faulting thread shows nothing";
+    EXPECT_TRUE(LogLines().empty());
+
+    // A thrown error after it still reports the fault, which came first.
+    EXPECT_TRUE(reportFatalError(L"thrown later"));
+    EXPECT_FALSE(reportStructuredException());
+    EXPECT_EQ(OnlyReport(), L"Access Violation : code=C0000005, flag=0, adr="
+                                + AsPercentP(lastExceptionRecord.ExceptionAddress) + L", param= 00000000 00000010");
+    EXPECT_EQ(LogLines().size(), 1u);
 }
 
 TEST_F(CrashReportTest, ThrownExceptionReports)
 {
-    OpenLog();
-    try {
-        throw std::runtime_error("disk full");
-    } catch (const std::exception& error) {
-        reportFatalException(error);
-    } catch (...) {
-        reportUnknownException();
+    // An exception text longer than the 256 characters its buffer starts with.
+    const std::string longText = "disk full: " + std::string(300, '#');
+    const struct {
+        void (*thrower)(const std::string&);
+        std::wstring text;
+    } cases[] = {{[](const std::string& what) { throw std::runtime_error(what); },
+                  std::wstring(longText.begin(), longText.end())},
+                 {[](const std::string&) { throw 42; }, L"Unknown exception"}};
+    for (const auto& c : cases) {
+        DebugLogTesting::Reset();
+        CrashReportTesting::Reset();
+        BoxRecorder::Boxes().clear();
+        OpenLog();
+        try {
+            c.thrower(longText);
+        } catch (const std::exception& error) {
+            reportFatalException(error);
+        } catch (...) {
+            reportUnknownException();
+        }
+        const std::vector<RecordedBox>& shown = BoxRecorder::Boxes();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text, kLead + c.text);
+        const std::vector<std::string> lines = LogLines();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(Body(lines[0]), Narrow(c.text));
     }
-    try {
-        throw 42;
-    } catch (const std::exception& error) {
-        reportFatalException(error);
-    } catch (...) {
-        reportUnknownException();
-    }
-
-    const std::vector<RecordedBox>& shown = BoxRecorder::Boxes();
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0].text, kLead + L"disk full");
-    EXPECT_EQ(shown[1].text, kLead + L"Unknown exception");
-    const std::vector<std::string> lines = LogLines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(Body(lines[0]), "disk full");
-    EXPECT_EQ(Body(lines[1]), "Unknown exception");
 }
 
 TEST_F(CrashReportTest, ReportWithoutLogStillShowsTheBox)

@@ -67,6 +67,22 @@ TEST(TextBufferGrowth, GrowingKeepsTheText)
     ASSERT_TRUE(buffer.Reserve(100000));
     EXPECT_STREQ(buffer.Text(), L"abc");
     EXPECT_EQ(buffer.Length(), 3u);
+
+    // A code-page conversion that runs out of room fills the buffer and leaves no
+    // terminator; the rest of the block holds what the heap held before (here: not
+    // zero). Growing keeps what fits the old room and never reads past it.
+    for (std::uint64_t room : {8u, 1024u}) {
+        SCOPED_TRACE(room);
+        TextBuffer full(room);
+        ByteTextBuffer bytes(room);
+        for (std::uint64_t i = 0; i < full.BlockSize(); ++i)
+            full.Data()[i] = L'#';
+        std::memset(bytes.Data(), '#', bytes.BlockSize());
+        ASSERT_TRUE(full.Reserve(3001));
+        ASSERT_TRUE(bytes.Reserve(3001));
+        EXPECT_EQ(std::wstring(full.Text()), std::wstring(room - 1, L'#'));
+        EXPECT_EQ(std::string(bytes.Text()), std::string(room - 1, '#'));
+    }
 }
 
 TEST(TextBufferGrowth, OverflowingSizesFailAndKeepTheText)

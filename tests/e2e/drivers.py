@@ -194,6 +194,9 @@ class _Recorded:
         """Frames the recording holds now: a mark to look for a note after."""
         return _Wav(self.wav_path).frames
 
+    def rate(self):
+        return _Wav(self.wav_path).rate
+
     def heard_since(self, mark, level=0.01):
         """Whether a sample after frame mark reached level (of full scale): a new note's
         evidence, once the recording was quiet at mark."""
@@ -296,14 +299,18 @@ def register_test_endpoint(session, dll_path=None, wav_path=None, **config):
 ASIO_CLSID = "{6F0D3C5E-8B2A-4E61-9C47-3A1B5D2E7F90}"
 ASIO_SAMPLE_TYPES = {"int16": 16, "int32": 18, "float32": 19}
 _ASIO_KEYS = ("type", "rates", "min", "max", "preferred", "granularity", "outputs", "inputs", "init_error",
-              "fail", "panel", "reset_after", "size_change_after", "size_change_to", "callback")
+              "fail", "panel", "reset_after", "reset_burst", "reset_every_init", "size_change_after", "size_change_to",
+              "after_stop", "callback_in_start", "thread_every", "callback")
 
 
 def asio_config_text(wav_path=None, stats_path=None, **config):
     """The test ASIO driver's configuration text. Keys: type (16, 18, 19, any other, or
     "int16"/"int32"/"float32"), rates [Hz...], min, max, preferred, granularity (-1: powers
-    of two), outputs, inputs, init_error (text: init fails), fail [calls], panel (bool),
-    reset_after / size_change_after (buffer switches), size_change_to (frames), callback."""
+    of two), outputs, inputs, init_error (text: init fails), fail [calls, "call#n" for the
+    n-th only], panel (bool, or "reset": a modal panel that asks for a reset while open),
+    reset_after / size_change_after (buffer switches), reset_burst (requests in a row),
+    reset_every_init (bool), size_change_to (frames), after_stop (switches after stop
+    returned), callback_in_start (bool), thread_every (switches), callback."""
     unknown = set(config) - set(_ASIO_KEYS)
     if unknown:
         raise TypeError("unknown ASIO driver keys: %s" % ", ".join(sorted(unknown)))
@@ -318,7 +325,7 @@ def asio_config_text(wav_path=None, stats_path=None, **config):
             v = ", ".join(str(int(r)) for r in v)
         elif k == "fail" and not isinstance(v, str):
             v = ", ".join(v)
-        elif k == "panel":
+        elif isinstance(v, bool):
             v = "yes" if v else "no"
         lines.append("%s = %s" % (k, v))
     if wav_path:

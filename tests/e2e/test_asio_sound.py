@@ -1,9 +1,12 @@
 """With no WASAPI endpoint, the automatic choice takes the test ASIO driver, and the
 computer key C plays middle C (261.63 Hz) into both output channels, for each of the
-three sample types the device understands."""
+three sample types the device understands.
+
+A third-party instrument, the SDK's electric-piano sample, writes nothing into its outputs
+while no voice sounds: the driver records exact silence until a key is played, then the
+note."""
 import os
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -13,32 +16,36 @@ from pomaro_e2e import BIN_DIR, Session, check, install_program, run_test  # noq
 MIDDLE_C = 261.63
 
 
-def play_middle_c(s, exe, driver):
+def play_c(s, exe, driver, silence=48000):
+    """Starts the program, lets the driver record `silence` frames (the instrument's
+    parameters settle meanwhile), then holds C until the recording shows the note and a
+    quarter of a second more, and closes the program with Alt+F4. Returns the number of
+    frames recorded before the key."""
     p = s.start(exe)
-    s.wait_log(r"ASIOドライバ : %s" % driver.name, 60, proc=p)
-    s.wait_log(r"オーディオドライバをロードします : %s" % driver.name, 30, proc=p)
-    s.wait_log(r"オーディオ出力を開始しました。", 30, proc=p)
+    s.wait_log(r"オーディオ出力を開始しました。", 60, proc=p)
     w = s.wait_window("^Pomaro$", 60, proc=p)
-    mark = driver.frames()
-    s.keydown_until(w, "c", lambda: driver.heard_since(mark))
-    time.sleep(1.0)
+    driver.wait_recording(silence, 60)
+    before = driver.frames()
+    s.keydown_until(w, "c", lambda: driver.heard_since(before))
+    driver.wait_recording(driver.frames() + driver.rate() // 4)
     s.keyup(w, "c")
     s.key_until(w, "alt+F4", lambda: p.poll() is not None)
+    check(p.returncode == 0, "exit code %r" % p.returncode)
+    return before
+
+
+def check_log(s, driver):
     log = s.log_text()
     check(log.index("ASIOドライバ : %s" % driver.name) < log.index("オーディオドライバをロードします : %s" % driver.name),
           "the driver was not probed before it was loaded:\n" + log)
     check("Windowsドライバ" not in log, "a WASAPI endpoint was listed:\n" + log)
 
 
-def check_recording(driver, kind):
-    rec = driver.recording()
-    check(rec.format == kind, "recorded %s, expected %s" % (rec.format, kind))
-    check(rec.frames > rec.rate, "only %d frames recorded" % rec.frames)
+def check_recording(rec, kind):
     threshold = 0.01 * rec.full_scale
     onset = next((i for i, v in enumerate(rec.left) if abs(v) > threshold), None)
     check(onset is not None, "%s: the left channel stayed silent" % kind)
-    # A short span right after the attack: the envelope decays and the key may be
-    # released early on a loaded machine.
+    # A short span right after the attack: the envelope decays.
     start, length = onset + rec.rate // 100, rec.rate // 10
     check(start + length <= rec.frames, "%s: the tone was cut short" % kind)
     for channel, name in ((0, "left"), (1, "right")):
@@ -47,6 +54,7 @@ def check_recording(driver, kind):
         f = rec.tone_frequency(start, length, channel)
         check(abs(f - MIDDLE_C) <= MIDDLE_C * 0.01, "%s: %s channel plays %.2f Hz" % (kind, name, f))
         print("%s %s: %.2f Hz, rms %.4f of full scale" % (kind, name, f, level / rec.full_scale))
+    return onset
 
 
 def main():
@@ -59,8 +67,23 @@ def main():
             driver = register_test_asio(s, os.path.join(BIN_DIR, "PomaroTestAsio.dll"),
                                         os.path.join(s.dir, "asio-%s.wav" % kind), type=kind,
                                         rates=[44100, 48000], min=64, max=2048, preferred=512, granularity=1)
-            play_middle_c(s, exe, driver)
-            check_recording(driver, kind)
+            play_c(s, exe, driver)
+            check_log(s, driver)
+            rec = driver.recording()
+            check(rec.format == kind, "recorded %s, expected %s" % (rec.format, kind))
+            check_recording(rec, kind)
+
+        sdk = install_program(os.path.join(s.dir, "sdk"), os.path.join(BIN_DIR, "sdkplugins", "epiano.vst3"))
+        driver = register_test_asio(s, wav_path=os.path.join(s.dir, "asio-sdk.wav"), type="int16", rates=[48000],
+                                    min=64, max=2048, preferred=512, granularity=1)
+        before = play_c(s, sdk, driver)
+        rec = driver.recording()
+        noise = [i for i in range(before) if rec.left[i] or rec.right[i]]
+        check(not noise, "%d of the %d frames before any key are not silence, the first at %d"
+              % (len(noise), before, noise[0] if noise else -1))
+        onset = check_recording(rec, "SDK instrument")
+        check(onset >= before, "the SDK instrument sounded before the key")
+        print("SDK instrument: %d frames of exact silence before the key" % before)
 
 
 if __name__ == "__main__":

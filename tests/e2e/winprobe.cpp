@@ -5,6 +5,7 @@
 //   winprobe window <class> [title]   outer and client rectangle of a top-level window
 //   winprobe children <class> [title] class and client-relative rectangle of each child window
 //   winprobe post <class> <msg> <wparam> <lparam>   posts a message to a top-level window
+//   winprobe threads                  one line per visible top-level window: class<TAB>thread id
 //   winprobe focus <xid>              whether keys typed now reach the top-level window whose X window
 //                                     is <xid>: it is the foreground window and its thread has a focus
 //                                     window inside it; prints what is in front either way
@@ -122,6 +123,12 @@ int command(int argc, wchar_t** argv)
             ++found;
         }
         return found ? 0 : 1;
+    }
+    if (cmd == L"threads") {
+        for (HWND h : topLevel())
+            if (IsWindowVisible(h))
+                std::printf("%s\t%lu\n", utf8(className(h).c_str()).c_str(), GetWindowThreadProcessId(h, nullptr));
+        return 0;
     }
     if (cmd == L"press" && argc >= 3) {
         int id = argc >= 4 ? _wtoi(argv[3]) : IDOK;

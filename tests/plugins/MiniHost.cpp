@@ -13,7 +13,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <string>
 #include <thread>
 
 using namespace Steinberg;
@@ -239,13 +242,27 @@ void Runner::process (Plugin& p, RunDetails& details, const std::function<void (
 		data.inputEvents = &events;
 		data.inputParameterChanges = &inParams;
 		data.outputParameterChanges = &outParams;
+		// Before each call the outputs hold a value no instrument writes, so a block the
+		// plug-in left as it found it tells itself apart from silence.
+		constexpr float kUnwritten = 7.f;
+		constexpr uint64 kUnwrittenFlags = 0x5A;
+		auto fill = [&] {
+			std::fill (std::begin (left), std::end (left), kUnwritten);
+			std::fill (std::begin (right), std::end (right), kUnwritten);
+			bus.silenceFlags = kUnwrittenFlags;
+		};
 		auto peak = [&] {
 			float m = 0;
 			for (int i = 0; i < kBlock; ++i)
 				m = std::fmax (m, std::fmax (std::fabs (left[i]), std::fabs (right[i])));
 			return m;
 		};
-		float afterOff = -1;
+		auto outcome = [&] (float blockPeak, float soundAbove) {
+			if (blockPeak == kUnwritten && bus.silenceFlags == kUnwrittenFlags)
+				return "unwritten";
+			return blockPeak > soundAbove ? "sound" : "silent";
+		};
+		std::string noteBlock, afterNoteOff;
 		// The audio thread of a real host is never the user-interface thread.
 		std::thread audio ([&] {
 			details.audioThreadId = GetCurrentThreadId ();
@@ -257,8 +274,10 @@ void Runner::process (Plugin& p, RunDetails& details, const std::function<void (
 			int32 queueIndex = 0, pointIndex = 0;
 			if (IParamValueQueue* q = inParams.addParameterData (0, queueIndex))
 				q->addPoint (0, 0.5, pointIndex);
+			fill ();
 			p.processor->process (data);
 			details.noteBlockPeak = peak ();
+			noteBlock = outcome (details.noteBlockPeak, 0.45f);
 			events.clear ();
 			inParams.clearQueue ();
 			outParams.clearQueue ();
@@ -267,12 +286,13 @@ void Runner::process (Plugin& p, RunDetails& details, const std::function<void (
 			off.flags = Event::kIsLive;
 			off.noteOff = {0, 69, 0.f, -1, 0.f};
 			events.addEvent (off);
+			fill ();
 			p.processor->process (data); // the voice stops at the block's start
-			afterOff = peak ();
+			afterNoteOff = outcome (peak (), 0.f);
 		});
 		audio.join ();
-		set ("noteBlock", details.noteBlockPeak > 0.45f ? "sound" : "silent");
-		set ("afterNoteOff", afterOff == 0.f ? "silent" : "sound");
+		set ("noteBlock", noteBlock);
+		set ("afterNoteOff", afterNoteOff);
 		if (whileProcessing)
 			whileProcessing ();
 		p.processor->setProcessing (false);

@@ -86,6 +86,8 @@ const Variant kVariants[] = {
     {"setup_refused", {{"setupProcessing", "kResultFalse"}, {"setupProcessing2", "kResultFalse"}}, "setupProcessing2"},
     {"setup_refused_second", {{"setupProcessing2", "kResultFalse"}}, nullptr},
     {"setactive_refused", {{"setActive", "kResultFalse"}}, "setActive"},
+    {"silent_output", {{"noteBlock", "unwritten"}, {"afterNoteOff", "unwritten"}}, nullptr},
+    {"stall_in_process", {}, nullptr}, // plays as the recorder after its one stall
 };
 
 Outcome expectedFor (const Variant& v)
@@ -250,6 +252,16 @@ TEST (FaultVariants, EachDiffersFromTheRecorderExactlyAsNamed)
 			ASSERT_EQ (setups.size (), 2u);
 			EXPECT_EQ (setups[0].result, "kResultOk");
 			EXPECT_EQ (setups[1].result, "kResultFalse");
+		}
+		if (std::string (v.name) == "stall_in_process")
+		{
+			// Only the note-on's call stalls, and it went on to finish.
+			const auto stalls = select (log, "component.stall");
+			const auto process = select (log, "component.process");
+			ASSERT_EQ (stalls.size (), 1u);
+			ASSERT_EQ (process.size (), 2u);
+			EXPECT_EQ (stalls[0].arg ("process"), std::to_string (process[0].seq));
+			EXPECT_GT (stalls[0].seq, process[0].seq);
 		}
 	}
 }

@@ -131,6 +131,35 @@ TEST_F(Processing, WithADeviceTheHostProcessesUntilStoppedAndEmptiesStaleQueuesA
     EXPECT_EQ(stateCalls().back(), "component.setActive state=0 -> kResultOk");
 }
 
+TEST_F(Processing, ARenderCallThatOutlivesTheDeviceStopKeepsThePlugInUntilItReturns)
+{
+    load(L"recorder");
+    host.pDevice = &device;
+    host.startProcessing();
+    ASSERT_EQ(state(), ProcessState::Processing);
+    const Lines started = stateCalls();
+    const int32_t refs = host.refCount.load();
+    {
+        // Still inside the plug-in when the device gave up waiting for it.
+        RenderCallCount stuck(host.renderCalls);
+        host.stopProcessing();
+        host.unloadVstPlugin();
+        host.startProcessing();
+        EXPECT_EQ(stateCalls(), started) << "nothing switched off, deactivated or started beside the call";
+        EXPECT_NE(host.hModule, nullptr);
+        EXPECT_NE(host.pComponent, nullptr);
+        EXPECT_EQ(device.starts, 1);
+        EXPECT_EQ(host.refCount.load(), refs + 1) << "the call holds the host";
+    }
+    host.stopProcessing(); // the call has returned: stepped down, to be set up again
+    Lines stopped = started;
+    stopped.push_back("component.setProcessing state=0 -> kResultOk");
+    stopped.push_back("component.setActive state=0 -> kResultOk");
+    EXPECT_EQ(stateCalls(), stopped);
+    EXPECT_EQ(state(), ProcessState::Initialized);
+    EXPECT_EQ(host.refCount.load(), refs);
+}
+
 TEST_F(Processing, AFailedDeviceStartSwitchesProcessingOffAgain)
 {
     load(L"recorder");

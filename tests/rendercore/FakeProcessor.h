@@ -31,6 +31,7 @@ public:
     int32 lastEventCount = 0;
     int32 lastParamCount = 0;
     int32 lastNumSamples = 0;
+    uint64 lastSilenceFlags = 0; // as the call found them
     std::array<Event, 256> events{};
     std::array<Point, 64> points{};
     bool echoParameters = true;
@@ -40,6 +41,7 @@ public:
     {
         ++calls;
         lastNumSamples = data.numSamples;
+        lastSilenceFlags = data.numOutputs > 0 && data.outputs ? data.outputs[0].silenceFlags : ~uint64(0);
         lastEventCount = data.inputEvents ? data.inputEvents->getEventCount() : 0;
         for (int32 i = 0; i < lastEventCount && i < 256; ++i)
             data.inputEvents->getEvent(i, events[static_cast<size_t>(i)]);

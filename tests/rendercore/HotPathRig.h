@@ -55,6 +55,9 @@ public:
         unsigned char* b1 = b0 + kFrames * 4;
         PomaroApp::renderBlock(pd, PomaroApp::RenderQueues{ring, toProcessor, fromProcessor}, &processor, format,
                                b0, format.interleaved ? nullptr : b1);
+        // Every fourth block also the silence that a faulted plug-in's blocks get.
+        if (block % 4 == 3)
+            PomaroApp::renderSilence(pd, format, b0, format.interleaved ? nullptr : b1);
     }
 
     // The user-interface thread's side of the reports, so the queue never fills.

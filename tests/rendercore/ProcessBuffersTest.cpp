@@ -39,12 +39,26 @@ TEST(ProcessBuffers, ChannelsAreAlignedAndStridedByTheRoundedChannelSize)
                 EXPECT_EQ(a.silenceFlags, 0u);
                 EXPECT_EQ(address(a.channelBuffers32[0]), base + 2 * bus * s.stride);
                 EXPECT_EQ(address(a.channelBuffers32[1]), base + (2 * bus + 1) * s.stride);
+                EXPECT_EQ(b.channel(bus, 0), a.channelBuffers32[0]);
+                EXPECT_EQ(b.channel(bus, 1), a.channelBuffers32[1]);
             }
-            // Every sample of every channel is writable (ASan checks the block's end).
-            for (int32_t bus = 0; bus < busCount; ++bus)
+            EXPECT_EQ(b.channel(busCount, 0), nullptr);
+            EXPECT_EQ(b.channel(0, 2), nullptr);
+            // Every sample of every channel is writable (ASan checks the block's end),
+            // and clear() takes every one back to silence.
+            for (int32_t bus = 0; bus < busCount; ++bus) {
+                b.buses[bus].silenceFlags = 3;
                 for (int c = 0; c < 2; ++c)
                     for (int32_t i = 0; i < s.frames; ++i)
                         b.buses[bus].channelBuffers32[c][i] = 1.f;
+            }
+            b.clear();
+            for (int32_t bus = 0; bus < busCount; ++bus) {
+                EXPECT_EQ(b.buses[bus].silenceFlags, 0u);
+                for (int c = 0; c < 2; ++c)
+                    for (int32_t i = 0; i < s.frames; ++i)
+                        ASSERT_EQ(b.buses[bus].channelBuffers32[c][i], 0.f) << bus << ":" << c << ":" << i;
+            }
         }
     }
 }

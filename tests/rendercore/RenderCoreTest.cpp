@@ -197,6 +197,40 @@ TEST(RenderCore, UnalignedDeviceBuffersReceiveTheSameSamples)
     EXPECT_EQ(first, -2147483520); // rampSample(0) = -1.5 clips to the lower limit
 }
 
+TEST(RenderCore, WhatThePluginLeavesUnwrittenIsSilence)
+{
+    // The channels hold a loud earlier block, as heap memory or the last call left them.
+    const auto dirty = [](Rig& rig) {
+        for (int c = 0; c < 2; ++c)
+            for (int32_t i = 0; i < rig.pd.buffers.numSamples; ++i)
+                rig.pd.buffers.buses[0].channelBuffers32[c][i] = 0.75f;
+        rig.pd.buffers.buses[0].silenceFlags = 3;
+    };
+    const struct {
+        const char* name;
+        bool silentBlock; // renderSilence instead of the plug-in's call
+    } cases[] = {{"a plug-in that writes nothing", false}, {"a block without the plug-in", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.processor.writeOutput = false;
+        rig.midiRing.push(midi(0x90, 60, 100));
+        dirty(rig);
+        if (c.silentBlock)
+            renderSilence(rig.pd, rig.format, rig.aligned(0), nullptr);
+        else
+            rig.render();
+        const std::vector<unsigned char> zeros(64 * 2 * 2, 0);
+        EXPECT_EQ(std::vector<unsigned char>(rig.aligned(0), rig.aligned(0) + zeros.size()), zeros);
+        EXPECT_EQ(*rig.aligned(zeros.size()), 0xEE) << "wrote past the buffer";
+        EXPECT_EQ(rig.processor.calls, c.silentBlock ? 0 : 1);
+        if (!c.silentBlock) {
+            EXPECT_EQ(rig.processor.lastSilenceFlags, 0u);
+        }
+        EXPECT_EQ(rig.midiRing.count(), c.silentBlock ? 1 : 0);
+    }
+}
+
 TEST(RenderCore, WithoutAProcessorTheQueuesAreTakenButNothingIsWritten)
 {
     Rig rig;

@@ -1,7 +1,11 @@
 // Sizing and scoring rules of the device choice, with the worked examples.
 #include "audio/DeviceChoice.h"
+#include "audio/RestartRequests.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 using namespace Kelvane;
 
@@ -92,4 +96,54 @@ TEST(PreferredSampleRate, Order)
     EXPECT_EQ(preferredSampleRate(Rate22050), Rate22050);
     EXPECT_EQ(preferredSampleRate(0), RateNone);
     EXPECT_EQ(preferredSampleRate(16), RateNone);
+}
+
+TEST(RestartRequests, CoalescedDeferredAndBounded)
+{
+    // a: a driver asks (1: the message is to be posted); m@t: the message arrives at t ms;
+    // b / e: a busy stretch begins / ends (e 1: post again); x: the device was replaced;
+    // u: the user chose a device. Expected for m: R restart, W wait, I ignore, F first refusal.
+    using A = RestartRequests::Action;
+    struct Step {
+        char op;
+        uint64_t at;
+        int expect;
+    };
+    const int R = int(A::Restart), W = int(A::Wait), I = int(A::Ignore), F = int(A::IgnoreFirst);
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"burst, more during the restart", {{'a', 0, 1}, {'a', 0, 0}, {'a', 0, 0}, {'m', 0, R}, {'b', 0, 0},
+                                            {'a', 0, 1}, {'a', 0, 0}, {'x', 0, 0}, {'e', 0, 0}, {'m', 9, I}}},
+        {"inside the control panel", {{'b', 0, 0}, {'a', 0, 1}, {'m', 0, W}, {'a', 0, 1}, {'m', 0, W}, {'e', 0, 1},
+                                      {'m', 5, R}}},
+        {"nested busy stretches", {{'b', 0, 0}, {'b', 0, 0}, {'a', 0, 1}, {'m', 0, W}, {'e', 0, 0}, {'e', 0, 1},
+                                   {'m', 5, R}}},
+        {"a message nobody asked for", {{'m', 0, R}}},
+        {"the new device asks while the old one's message waits",
+         {{'a', 0, 1}, {'m', 0, R}, {'b', 0, 0}, {'a', 0, 1}, {'x', 0, 0}, {'a', 0, 0}, {'e', 0, 0}, {'m', 9, R}}},
+        {"asks after every restart",
+         {{'a', 0, 1}, {'m', 0, R}, {'x', 0, 0}, {'a', 0, 1}, {'m', 900, R}, {'x', 0, 0}, {'a', 0, 1}, {'m', 1800, R},
+          {'x', 0, 0}, {'a', 0, 1}, {'m', 2700, F}, {'a', 0, 1}, {'m', 30000, I}, {'u', 0, 0}, {'a', 0, 1},
+          {'m', 30001, R}}},
+        {"three in the window, the fourth after it",
+         {{'m', 0, R}, {'m', 4000, R}, {'m', 8000, R}, {'m', 10001, R}, {'m', 11000, F}}},
+    };
+    for (const auto& c : cases) {
+        RestartRequests r;
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            const Step& s = c.steps[i];
+            int got = 0;
+            switch (s.op) {
+            case 'a': got = r.ask(); break;
+            case 'm': got = int(r.onMessage(s.at)); break;
+            case 'b': r.beginBusy(); break;
+            case 'e': got = r.endBusy(); break;
+            case 'x': r.answered(); break;
+            case 'u': r.userChoseDevice(); break;
+            }
+            EXPECT_EQ(got, s.expect) << c.name << ", step " << i << " (" << s.op << ")";
+        }
+    }
 }

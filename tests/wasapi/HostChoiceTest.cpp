@@ -219,3 +219,38 @@ TEST_F(HostChoiceTest, RestartThroughTheFrameReopensTheSameEndpointByName)
     ASSERT_NE(host->pDevice, nullptr);
     EXPECT_STREQ(host->pDevice->getName(), L"B");
 }
+
+TEST_F(HostChoiceTest, LostEndpointIsLoggedAndTheSameEndpointReopened)
+{
+    // The endpoint goes away mid-stream (device invalidated) at either buffer call.
+    for (const char* call : {"GetBuffer", "ReleaseBuffer"}) {
+        SCOPED_TRACE(call);
+        configure(std::string("[endpoint]\nname = USB\nrates = 48000\nfail = ") + call + "#6:0x88890004\n");
+        host->closeAudioDevice();
+        delete host->pWasapiList;
+        host->pWasapiList = nullptr;
+        ASSERT_TRUE(host->createFrameWindow());
+        ASSERT_TRUE(host->openAudioDevice(DriverWasapi, L"USB"));
+        newLines();
+        ASSERT_TRUE(host->pDevice->start()); // without a plug-in every period goes out silent
+        MSG msg{};
+        const ULONGLONG end = GetTickCount64() + 5000;
+        while (msg.message != PomaroApp::WM_HOST_RESTART_AUDIO && GetTickCount64() < end)
+            if (!PeekMessageW(&msg, host->hwndFrame, 0, 0, PM_REMOVE))
+                Sleep(5);
+        ASSERT_EQ(msg.message, PomaroApp::WM_HOST_RESTART_AUDIO) << "no restart asked for";
+        DispatchMessageW(&msg);
+        const Lines lines = newLines();
+        ASSERT_GE(lines.size(), 4u);
+        const std::wstring failure =
+            std::wstring(L"CWasapiAudioDevice::StaticThreadProc() : IAudioRenderClient::") +
+            (call[0] == 'G' ? L"GetBuffer()" : L"ReleaseBuffer()") + L" : 0x88890004";
+        EXPECT_EQ(lines[0].substr(0, failure.size()), failure);
+        EXPECT_EQ(lines[1], L"オーディオドライバを再起動します。");
+        EXPECT_EQ(lines[2], L"オーディオ出力を終了しました。");
+        EXPECT_EQ(lines[3], L"オーディオドライバをロードします : USB");
+        EXPECT_STREQ(host->pDevice->getName(), L"USB");
+        EXPECT_EQ(g_boxes, 0);
+        DestroyWindow(host->hwndFrame);
+    }
+}

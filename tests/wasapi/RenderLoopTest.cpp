@@ -247,6 +247,48 @@ TEST(RenderShared, EitherSideMayLetGoLast)
     }
 }
 
+TEST(RenderGate, OnceClosedAndIdleNoCallRunsOrBegins)
+{
+    for (int round = 0; round < 200; ++round) {
+        RenderGate gate;
+        gate.open();
+        std::atomic<bool> idle{false}, quit{false}, late{false};
+        std::atomic<int> calls{0};
+        std::thread audio([&] {
+            while (!quit.load()) {
+                if (gate.enter()) {
+                    if (idle.load())
+                        late = true;
+                    calls.fetch_add(1);
+                    gate.leave();
+                }
+            }
+        });
+        while (calls.load() < 3)
+            std::this_thread::yield();
+        gate.close();
+        while (gate.busy())
+            std::this_thread::yield();
+        idle = true;
+        const int seen = calls.load();
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        quit = true;
+        audio.join();
+        ASSERT_FALSE(late.load()) << "round " << round;
+        ASSERT_EQ(calls.load(), seen);
+    }
+    // A second call while one is inside is turned away.
+    RenderGate gate;
+    gate.open();
+    ASSERT_TRUE(gate.enter());
+    EXPECT_FALSE(gate.enter());
+    EXPECT_TRUE(gate.busy());
+    gate.leave();
+    EXPECT_FALSE(gate.busy());
+    EXPECT_TRUE(gate.enter());
+    gate.leave();
+}
+
 TEST(RenderTiming, KeepsWhatFitsAndCountsEverything)
 {
     RenderTimingLog log(3);

@@ -310,10 +310,9 @@ class Session:
         self.xdotool("keydown", key)
 
     def keyup(self, window, key):
-        # Only X's side is looked at: a release must not wait for a probe (tests time how long
-        # a note is held), and Wine's foreground stays where the press found it.
-        if self.x_focus() != int(window):
-            self.focus(window)
+        # Sent as it is: the press confirmed the focus, and a box that took it meanwhile
+        # belongs to the program's own thread, whose message loop takes the release too.
+        # (A release must not wait either: tests time how long a note is held.)
         self.xdotool("keyup", key)
 
     def keydown_until(self, window, key, evidence, timeout=30, attempt=5.0):
@@ -323,7 +322,10 @@ class Session:
         until timeout; the key stays down for the caller to release."""
         end = time.monotonic() + timeout
         while True:
-            self.keydown(window, key)
+            # The effect may come while the window loses the focus (a box of the program's).
+            if not self.focus(window, max(0.1, end - time.monotonic()), done=evidence):
+                return evidence()
+            self.xdotool("keydown", key)
             try:
                 return wait_for(evidence, max(0.1, min(attempt, end - time.monotonic())), 0.05, "evidence")
             except TestFailure:

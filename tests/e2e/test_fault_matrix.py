@@ -1,0 +1,346 @@
+"""The program against drivers and instruments that misbehave, one row per behaviour, each
+in a session of its own with the recorder plug-in as the instrument.
+
+For a driver's fault the program survives it, a key pressed after it still sounds in the
+driver's recording (unless the row leaves no device to sound through), Alt+F4 ends the
+program with exit code 0, and the recorder saw no process call that began after
+setProcessing(false) or was still running when it came. A plug-in that faults in
+process gets the crash report (its box shows the log's last line) and exit code 2.
+
+    test_fault_matrix.py [row ...]     only the rows named
+"""
+import array
+import os
+import re
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from drivers import register_test_asio, register_test_endpoint, win_path  # noqa: E402
+from pomaro_e2e import BIN_DIR, Session, TestFailure, check, install_program, run_test, wait_for  # noqa: E402
+from recorder_runs import parse_recorder  # noqa: E402
+
+STARTED = "オーディオ出力を開始しました。"
+RESTART = "オーディオドライバを再起動します。"
+PROBING = "オーディオドライバを列挙します。"
+NO_DEVICE = "オーディオドライバが使用できません。"
+REFUSED = "オーディオドライバが再起動を繰り返し要求するため、要求を無視します。"
+NOT_STARTED = "オーディオ出力を開始できませんでした。"
+CRASH_HEAD = "Sorry, this application encountered fatal error.\n\n"
+ASIO_NAME = "Pomaro Test ASIO"
+ENDPOINT_NAME = "Pomaro Test Speakers"
+SETTINGS = "オーディオドライバ設定"
+WM_COMMAND = 0x111
+MENU_AUDIO_DRIVER = 40002
+PANEL_BUTTON = 1009
+
+
+class Row:
+    def __init__(self, name, family="asio", plugin="recorder", driver=None, run="play", restarts=0,
+                 lines=(), stats=None, sounds=True, evidence=None):
+        self.name, self.family, self.plugin, self.run = name, family, plugin, run
+        self.driver = driver or {}
+        self.restarts = restarts    # restarts expected in the log
+        self.lines = lines          # log lines (regular expressions) that must appear, in order
+        self.stats = stats or {}    # driver counters: exact values, or a predicate
+        self.sounds = sounds        # a key pressed after the event sounds
+        self.evidence = evidence    # frames played before the event counts as over
+
+
+def more_than(n):
+    return lambda v: v > n
+
+
+ROWS = [
+    Row("asio_reset_burst", driver=dict(reset_after=20, reset_burst=20), restarts=1,
+        stats={"reset_answer": 1, "messages_sent": 20, "instances": more_than(2)}),
+    Row("asio_size_change_then_reset", driver=dict(size_change_after=20, size_change_to=256, reset_after=20),
+        restarts=1, stats={"size_change_answer": 0, "reset_answer": 1, "messages_sent": 2}),
+    Row("asio_reset_after_every_init", driver=dict(reset_after=20, reset_every_init=True), restarts=3,
+        lines=[re.escape(REFUSED)]),
+    Row("asio_callbacks_after_stop", driver=dict(after_stop=5, reset_after=20), restarts=1,
+        stats={"callbacks_after_stop": more_than(4)}),
+    Row("asio_callback_inside_start", driver=dict(callback_in_start=True), stats={"callbacks_in_start": 1},
+        evidence=9600),
+    Row("asio_callbacks_from_new_threads", driver=dict(thread_every=25), stats={"thread_callbacks": more_than(0)},
+        evidence=48000),
+    Row("asio_modal_panel_asks_for_reset", driver=dict(panel="reset"), run="panel", restarts=1,
+        stats={"calls_in_panel": 0, "reset_answer": 1}),
+    Row("asio_createbuffers_refused", driver=dict(fail="createBuffers#2", reset_after=20), restarts=1,
+        lines=[re.escape(RESTART), re.escape(NOT_STARTED), re.escape(NO_DEVICE)], sounds=False),
+    Row("wasapi_endpoint_invalidated", family="wasapi", driver=dict(fail="GetBuffer#150:0x88890004"), restarts=1,
+        lines=[r"CWasapiAudioDevice::StaticThreadProc\(\) : IAudioRenderClient::GetBuffer\(\) : 0x88890004",
+               re.escape(RESTART), re.escape("オーディオドライバをロードします : " + ENDPOINT_NAME)]),
+    Row("silent_output", plugin="silent_output", driver=dict(type="float32"), run="silent"),
+    Row("crash_in_process_asio", plugin="crash_in_process", run="crash"),
+    Row("crash_in_process_wasapi", family="wasapi", plugin="crash_in_process", run="crash"),
+    Row("stall_in_process_asio", plugin="stall_in_process", run="stall",
+        lines=[re.escape("CAsioAudioDevice::stop() : the render call has not returned after 3000 ms")]),
+    Row("stall_in_process_wasapi", family="wasapi", plugin="stall_in_process", run="stall",
+        lines=[re.escape("CHost::stopProcessing() : IAudioProcessor::process() has not returned"),
+               re.escape("CHost::unloadVstPlugin() : IAudioProcessor::process() is still running")]),
+]
+
+
+# -- the recording ----------------------------------------------------------------
+
+def samples(driver, start_frame=0):
+    """(values, full scale) of both channels interleaved from start_frame on, as recorded
+    so far; the header's size is trusted only as far as the file holds data."""
+    try:
+        with open(driver.wav_path, "rb") as f:
+            data = f.read()
+    except FileNotFoundError:
+        return array.array("h"), 32768.0
+    if len(data) < 44:
+        return array.array("h"), 32768.0
+    fmt, channels = int.from_bytes(data[20:22], "little"), int.from_bytes(data[22:24], "little")
+    bits = int.from_bytes(data[34:36], "little")
+    code = {(1, 16): "h", (1, 32): "i", (3, 32): "f"}[(fmt, bits)]
+    width = bits // 8
+    size = min(int.from_bytes(data[40:44], "little"), len(data) - 44) // (channels * width) * (channels * width)
+    values = array.array(code)
+    values.frombytes(data[44 + start_frame * channels * width:44 + size])
+    return values, {"h": 32768.0, "i": 2147483648.0, "f": 1.0}[code]
+
+
+def frames(driver):
+    values, _ = samples(driver)
+    return len(values) // 2
+
+
+def loud_after(driver, frame):
+    values, scale = samples(driver, frame)
+    return any(abs(v) > 0.01 * scale for v in values)
+
+
+# -- the recorder's log -------------------------------------------------------------
+
+def recorder_calls(path):
+    """The calls in the order they began, each with .line, its place in the file (the order
+    in which they ended, roughly)."""
+    calls = parse_recorder(path)
+    order = {}
+    with open(path, encoding="utf-8", errors="replace") as f:
+        for n, line in enumerate(f):
+            head = line.split(" ", 1)[0]
+            if head.isdigit():
+                order[int(head)] = n
+    for c in calls:
+        c.line = order.get(c.seq, -1)
+    return calls
+
+
+def check_no_process_after_stop(calls):
+    """No process call began after a setProcessing(false) (before the next true), and none
+    that began before it was still running when it came."""
+    switches = [c for c in calls if c.name == "component.setProcessing"]
+    for p in (c for c in calls if c.name == "component.process"):
+        check(p.args.get("processing") == "1", "process while processing was off: %r" % p)
+        for off in (s for s in switches if s.args.get("state") == "0"):
+            on = min((s.seq for s in switches if s.args.get("state") == "1" and s.seq > off.seq), default=1 << 62)
+            check(not off.seq < p.seq < on, "process began after setProcessing(false): %r after %r" % (p, off))
+            check(not (p.seq < off.seq and p.line > off.line), "process still ran at setProcessing(false): %r" % p)
+
+
+# -- one row ------------------------------------------------------------------------
+
+def start_program(s, row):
+    if row.family == "asio":
+        s.reg_add(r"HKCU\Software\Wine\Drivers", "Audio", "")  # no WASAPI endpoint at all
+        driver = register_test_asio(s, wav_path=os.path.join(s.dir, "asio.wav"), name=ASIO_NAME, preferred=512,
+                                    **row.driver)
+    else:
+        driver = register_test_endpoint(s, wav_path=os.path.join(s.dir, "endpoint.wav"), name=ENDPOINT_NAME,
+                                        rates=[48000], **row.driver)
+    exe = install_program(os.path.join(s.dir, "Pomaro"), os.path.join(BIN_DIR, "testplugins", row.plugin + ".vst3"))
+    rec = os.path.join(s.dir, "recorder.log")
+    p = s.start(exe, env={"POMARO_RECORDER_LOG": win_path(rec)})
+    w = s.wait_window("^Pomaro$", 60, proc=p)
+    s.wait_log(re.escape(STARTED), 60, proc=p)
+    wait_for(lambda: frames(driver) >= 4800 or p.poll() is not None, 30, 0.1, "the stream to play")
+    return driver, p, w, rec
+
+
+def wait_event(s, p, driver, row):
+    """Until the row's event has happened: its restarts done, its lines written."""
+    def done():
+        if p.poll() is not None:
+            raise TestFailure("the program ended (code %s) during the event" % p.returncode)
+        s.dismiss_boxes()
+        log = s.log_text()
+        after = log.split(RESTART)[-1] if RESTART in log else log
+        settled = log.count(RESTART) >= row.restarts and (STARTED in after or NO_DEVICE in after)
+        return settled and all(re.search(l, log) for l in row.lines) and frames(driver) >= (row.evidence or 0)
+    wait_for(done, 60, 0.2, "the row's event")
+
+
+def press_key(s, w, heard, tries=3):
+    """Presses C until heard() confirms it arrived (a bounded number of times); True then."""
+    try:
+        return bool(s.keydown_until(w, "c", heard, timeout=3 * tries, attempt=3))
+    except TestFailure:
+        return False
+    finally:
+        s.keyup(w, "c")
+
+
+def close_and_wait(s, p, w, timeout=30):
+    s.key_until(w, "alt+F4", lambda: p.poll() is not None, timeout)
+    return p.returncode
+
+
+def open_panel(s, p):
+    """The settings dialog, its driver panel (which asks for a reset), then both closed."""
+    s.post("HostWindow", WM_COMMAND, MENU_AUDIO_DRIVER, 0)
+    wait_for(lambda: any(t == SETTINGS for t, _ in s.boxes()), 30, 0.2, "the settings dialog")
+    mark = s.log_text().count(RESTART)
+    s.press_box(SETTINGS, PANEL_BUTTON)
+    wait_for(lambda: any(t == ASIO_NAME for t, _ in s.boxes()), 30, 0.2, "the driver's panel")
+    check(s.log_text().count(RESTART) == mark, "restarted while the panel was open:\n" + s.log_text())
+    s.press_box(ASIO_NAME, 1)
+    s.wait_log(re.escape(RESTART) + r"[\s\S]*" + re.escape(STARTED), 30, proc=p)
+    s.press_box(SETTINGS, 2)
+    wait_for(lambda: not s.boxes(), 15, 0.2, "the dialog to close")
+
+
+def check_log(log, row):
+    check(log.count(RESTART) == row.restarts, "%d restarts, expected %d" % (log.count(RESTART), row.restarts))
+    at = 0
+    for pattern in row.lines:
+        m = re.compile(pattern).search(log, at)
+        check(m, "missing or out of order: %r" % pattern)
+        at = m.end()
+    if row.restarts and row.sounds:
+        after = log[log.index(RESTART):]
+        check(PROBING not in after, "a restart probed again instead of reopening the driver by name")
+        name = ASIO_NAME if row.family == "asio" else ENDPOINT_NAME
+        loads = log.count("オーディオドライバをロードします : " + name)
+        check(loads == 1 + row.restarts, "the device was loaded %d times" % loads)
+        if row.family == "asio":
+            check("バッファ長 : 512 " in after, "a restart changed the buffer size")
+
+
+def check_stats(driver, row):
+    if not row.stats:
+        return
+    stats = driver.stats()
+    for key, want in row.stats.items():
+        ok = want(stats[key]) if callable(want) else stats[key] == want
+        check(ok, "driver counter %s is %r" % (key, stats[key]))
+
+
+def play(s, row):
+    driver, p, w, rec = start_program(s, row)
+    if row.run == "panel":
+        open_panel(s, p)
+    wait_event(s, p, driver, row)
+    mark = frames(driver)
+    if row.sounds:
+        check(press_key(s, w, lambda: loud_after(driver, mark)), "a key after the event did not sound")
+    code = close_and_wait(s, p, w)
+    check(code == 0, "exit code %r" % code)
+    log = s.log_text()
+    check_log(log, row)
+    check_stats(driver, row)
+    calls = recorder_calls(rec)
+    check_no_process_after_stop(calls)
+    process = [c for c in calls if c.name == "component.process"]
+    ui = next(c.tid for c in calls if c.name == "component.initialize")
+    check(all(c.tid != ui for c in process), "process ran on the user-interface thread")
+    if row.name == "asio_callbacks_from_new_threads":
+        check(len({c.tid for c in process}) > 1, "every process call came from one thread")
+
+
+def silent(s, row):
+    # Nothing written by the plug-in, ever: what plays is exact digital silence, key or not.
+    driver, p, w, rec = start_program(s, row)
+    check(press_key(s, w, lambda: any("events=[on:" in l for l in open(rec, encoding="utf-8", errors="replace"))),
+          "the note never reached the plug-in")
+    time.sleep(0.5)  # a block or fifty after the note
+    code = close_and_wait(s, p, w)
+    check(code == 0, "exit code %r" % code)
+    values, _ = samples(driver)
+    check(len(values) > 9600, "only %d samples recorded" % len(values))
+    loud = next((i for i, v in enumerate(values) if v != 0), None)
+    check(loud is None, "sample %r of %d is %r, not silence" % (loud, len(values), loud is not None and values[loud]))
+    check_no_process_after_stop(recorder_calls(rec))
+
+
+def crash(s, row):
+    driver, p, w, rec = start_program(s, row)
+    boxes = []
+
+    def reported():
+        boxes.extend(t for _, t in s.boxes() if t.startswith(CRASH_HEAD))
+        return boxes or p.poll() is not None
+    check(press_key(s, w, reported), "no crash report after the key")
+    wait_for(lambda: boxes or s.boxes(), 30, 0.2, "the crash report box")
+    s.dismiss_boxes()
+    wait_for(lambda: p.poll() is not None, 30, 0.2, "the program to end")
+    check(p.returncode == 2, "exit code %r after the crash report" % p.returncode)
+    check(len(boxes) >= 1, "no crash report box")
+    lines = [l[13:] for l in s.log_text().split("\r\n") if l]
+    report = boxes[0][len(CRASH_HEAD):]
+    check(report.startswith("Access Violation : code=C0000005"), "report %r" % report)
+    check(lines[-1] == report, "the log's last line %r is not the report %r" % (lines[-1:], report))
+
+
+def stall(s, row):
+    driver, p, w, rec = start_program(s, row)
+    seen = {"frames": frames(driver), "at": time.monotonic()}
+
+    def stalled():
+        n = frames(driver)
+        if n != seen["frames"]:
+            seen.update(frames=n, at=time.monotonic())
+        return time.monotonic() - seen["at"] > 0.3
+    check(press_key(s, w, stalled), "the stall never began")
+    began = seen["at"]
+    time.sleep(max(0.0, began + 1.0 - time.monotonic()))
+    code = close_and_wait(s, p, w, timeout=40)
+    check(code == 0, "exit code %r" % code)
+    check_log(s.log_text(), row)
+    calls = recorder_calls(rec)
+    check_no_process_after_stop(calls)
+    names = [c.name for c in calls]
+    if row.family == "wasapi":
+        # Still inside process at the end: left as it was, nothing switched off or freed.
+        for gone in ("component.terminate", "module.ExitDll"):
+            check(gone not in names, "%s came while process still ran" % gone)
+        check(not any(c.name == "component.setActive" and c.args.get("state") == "0" for c in calls),
+              "deactivated while process still ran")
+        check(not any(c.name == "module.detach" and c.args.get("reason") == "FreeLibrary" for c in calls),
+              "the module was freed while process still ran")
+
+
+RUNS = {"play": play, "panel": play, "silent": silent, "crash": crash, "stall": stall}
+
+
+def main():
+    wanted = sys.argv[1:]
+    failed, skipped = [], []
+    for row in ROWS:
+        if wanted and row.name not in wanted:
+            continue
+        plugin = os.path.join(BIN_DIR, "testplugins", row.plugin + ".vst3")
+        if not os.path.exists(plugin):
+            skipped.append(row.name)
+            print("SKIPPED %s: test plug-in %s.vst3 is not built" % (row.name, row.plugin))
+            continue
+        started = time.monotonic()
+        with Session("fault_" + row.name, lang="ja_JP.UTF-8") as s:
+            try:
+                RUNS[row.run](s, row)
+                print("ok      %s (%.0f s)" % (row.name, time.monotonic() - started))
+            except Exception as e:  # every row runs; the failures are listed at the end
+                failed.append(row.name)
+                print("FAILED  %s: %s\nprogram log:\n%s" % (row.name, e, s.log_text()))
+    if skipped:
+        print("%d rows skipped (not passed): %s" % (len(skipped), ", ".join(skipped)))
+    check(not failed, "rows failed: %s" % ", ".join(failed))
+
+
+if __name__ == "__main__":
+    run_test(main)
