@@ -168,7 +168,11 @@ class Session:
         n = 100 + (os.getpid() % 300)
         while True:
             if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
-                self.xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                # No auto-repeat (it would begin after a minute): under Wine a held key's
+                # repeats come now and then as a release and a new press, which ends the
+                # held note and plays it again.
+                self.xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                                              "-ardelay", "60000"],
                                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                              stderr=subprocess.DEVNULL, start_new_session=True)
                 try:
