@@ -6,7 +6,11 @@
 set(VST3_SDK_DIR "" CACHE PATH "Existing VST 3 SDK root (holds base/, pluginterfaces/, public.sdk/)")
 if(NOT VST3_SDK_DIR)
   set(_sdk "${PROJECT_SOURCE_DIR}/third_party/vst3sdk")
-  if(NOT EXISTS "${_sdk}/.unpacked")
+  if(NOT EXISTS "${_sdk}/.unpacked" AND CMAKE_HOST_WIN32)
+    # The fetch script works through Debian's apt.
+    message(FATAL_ERROR "No VST 3 SDK: pass -DVST3_SDK_DIR=<folder holding base/, pluginterfaces/ and "
+                        "public.sdk/> (README.md, \"Build on Windows\")")
+  elseif(NOT EXISTS "${_sdk}/.unpacked")
     find_program(BASH bash REQUIRED)
     execute_process(COMMAND ${BASH} "${PROJECT_SOURCE_DIR}/tools/fetch-vst3sdk.sh" "${_sdk}"
                     RESULT_VARIABLE _rc)
@@ -31,11 +35,7 @@ function(_vst3_lib name)
   else()
     target_compile_definitions(${name} PUBLIC RELEASE=1)
   endif()
-  if(MSVC)
-    target_compile_options(${name} PRIVATE /W0)
-  else()
-    target_compile_options(${name} PRIVATE -w)
-  endif()
+  target_compile_options(${name} PRIVATE -w)
   set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
 endfunction()
 

@@ -11,7 +11,10 @@ kind=${1:?}; dir=${2:?}; shift 2
 gen=()
 command -v ninja >/dev/null && gen=(-G Ninja)
 launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# ccache sees the tree's paths relative to its root, so another copy of the tree (a second
+# checkout, the fresh-clone test) hits the same cache entries.
+cc="env;CCACHE_BASEDIR=$root;ccache"
+command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER="$cc" -DCMAKE_CXX_COMPILER_LAUNCHER="$cc")
 case $kind in
   win)   cmake -S "$root" -B "$dir" "${gen[@]}" "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release \
            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "$@" ;;

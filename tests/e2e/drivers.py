@@ -112,6 +112,23 @@ class Recording:
         power = s1 * s1 + s2 * s2 - k * s1 * s2
         return 2 * math.sqrt(max(power, 0.0)) / n
 
+    def tone_frequency(self, start, length, which=0):
+        """The strongest frequency between 100 and 1000 Hz of a span, refined to 0.1 Hz."""
+        coarse = self.dominant_frequency(100.0, 1000.0, 2.0, which=which, start=start, end=start + length)
+        return self.dominant_frequency(coarse - 2.0, coarse + 2.0, 0.1, which=which, start=start, end=start + length)
+
+    def onsets(self, threshold, gap):
+        """Frames of the left channel where sound starts after at least gap silent frames."""
+        found, quiet = [], gap
+        for i, v in enumerate(self.left):
+            if abs(v) > threshold:
+                if quiet >= gap:
+                    found.append(i)
+                quiet = 0
+            else:
+                quiet += 1
+        return found
+
     def dominant_frequency(self, lo=20.0, hi=5000.0, step=5.0, which=0, start=0, end=None):
         """The strongest frequency on a grid (a small DFT); slow for long spans, so keep spans short."""
         best, best_level = 0.0, -1.0
@@ -134,7 +151,70 @@ def read_stats(path):
     return stats
 
 
-class TestEndpoint:
+class _Wav:
+    """The layout of a growing WAV that a test driver writes (a 44-byte header whose sizes
+    trail the samples): read while the program still plays, for evidence that a note sounds."""
+
+    def __init__(self, path):
+        self.path = path
+        self.frame_bytes = self.frames = self.rate = 0
+        self.code, self.full_scale = "h", 32768.0
+        try:
+            with open(path, "rb") as f:
+                head = f.read(44)
+        except FileNotFoundError:
+            return
+        if len(head) < 44 or head[:4] != b"RIFF":
+            return
+        fmt, channels, self.rate = struct.unpack_from("<HHI", head, 20)
+        bits, = struct.unpack_from("<H", head, 34)
+        self.code, self.full_scale = {(1, 16): ("h", 32768.0), (1, 32): ("i", 2147483648.0),
+                                      (3, 32): ("f", 1.0)}.get((fmt, bits), ("h", 32768.0))
+        self.frame_bytes = channels * bits // 8
+        if self.frame_bytes:
+            self.frames = struct.unpack_from("<I", head, 40)[0] // self.frame_bytes
+
+    def peak(self, start, end=None):
+        """The largest magnitude, as a fraction of full scale, of frames start to end (left channel)."""
+        end = self.frames if end is None else min(end, self.frames)
+        if not self.frame_bytes or end <= start:
+            return 0.0
+        with open(self.path, "rb") as f:
+            f.seek(44 + start * self.frame_bytes)
+            raw = f.read((end - start) * self.frame_bytes)
+        n = len(raw) // self.frame_bytes
+        samples = struct.unpack_from("<%d%s" % (2 * n, self.code), raw)[0::2]
+        return max((abs(v) for v in samples), default=0) / self.full_scale
+
+
+class _Recorded:
+    """What the program has played into a driver's recording so far."""
+
+    def frames(self):
+        """Frames the recording holds now: a mark to look for a note after."""
+        return _Wav(self.wav_path).frames
+
+    def rate(self):
+        return _Wav(self.wav_path).rate
+
+    def heard_since(self, mark, level=0.01):
+        """Whether a sample after frame mark reached level (of full scale): a new note's
+        evidence, once the recording was quiet at mark."""
+        return _Wav(self.wav_path).peak(mark) >= level
+
+    def quiet(self, seconds=0.2, level=0.01):
+        """Whether the last seconds of the recording stay below level: so that a later
+        sound is a new note's, not the previous one's tail."""
+        wav = _Wav(self.wav_path)
+        span = int(seconds * wav.rate)
+        return wav.frames >= span > 0 and wav.peak(wav.frames - span) < level
+
+    def wait_recording(self, frames, timeout=30):
+        """Waits until the WAV's header announces at least this many frames."""
+        wait_for(lambda: self.frames() >= frames, timeout, 0.1, "%d frames in %s" % (frames, self.wav_path))
+
+
+class TestEndpoint(_Recorded):
     """A registered test endpoint: its files and what was rendered through it."""
 
     def __init__(self, session, wav_path, config_path, config_text):
@@ -146,16 +226,6 @@ class TestEndpoint:
 
     def recording(self, path=None):
         return Recording(path or self.wav_path)
-
-    def wait_recording(self, frames, timeout=30):
-        """Waits until the WAV's header announces at least this many frames."""
-        def probe():
-            try:
-                with wave.open(self.wav_path, "rb") as w:
-                    return w.getnframes() >= frames
-            except (FileNotFoundError, EOFError, wave.Error):
-                return False
-        wait_for(probe, timeout, 0.1, "%d frames in %s" % (frames, self.wav_path))
 
     def stats(self):
         """The statistics the last stopped stream wrote (periods, late_periods, frames, ...)."""
@@ -290,7 +360,7 @@ class AsioRecording(Recording):
         self.right = list(samples[1::2])
 
 
-class TestAsioDriver:
+class TestAsioDriver(_Recorded):
     """A registered test ASIO driver: its name, files and what was rendered through it."""
 
     def __init__(self, session, name, wav_path, stats_path, config_path):
@@ -302,21 +372,6 @@ class TestAsioDriver:
 
     def recording(self):
         return AsioRecording(self.wav_path)
-
-    def wait_recording(self, frames, timeout=30):
-        """Waits until the WAV's header announces at least this many frames."""
-        def probe():
-            try:
-                with open(self.wav_path, "rb") as f:
-                    head = f.read(44)
-                if len(head) < 44:
-                    return False
-                channels, = struct.unpack_from("<H", head, 22)
-                bits, = struct.unpack_from("<H", head, 34)
-                return struct.unpack_from("<I", head, 40)[0] // (channels * bits // 8) >= frames
-            except FileNotFoundError:
-                return False
-        wait_for(probe, timeout, 0.1, "%d frames in %s" % (frames, self.wav_path))
 
     def stats(self):
         """Counters written when a stream stopped or the driver was released (instances,

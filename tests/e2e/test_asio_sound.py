@@ -7,52 +7,29 @@ while no voice sounds: the driver records exact silence until a key is played, t
 note."""
 import os
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from drivers import register_test_asio  # noqa: E402
-from pomaro_e2e import BIN_DIR, Session, check, install_program, run_test, wait_for  # noqa: E402
+from pomaro_e2e import BIN_DIR, Session, check, install_program, run_test  # noqa: E402
 
 MIDDLE_C = 261.63
 
 
-def tone_frequency(rec, channel, start, length):
-    """The strongest frequency between 100 and 1000 Hz, refined to 0.1 Hz."""
-    coarse = rec.dominant_frequency(100.0, 1000.0, 2.0, which=channel, start=start, end=start + length)
-    return rec.dominant_frequency(coarse - 2.0, coarse + 2.0, 0.1, which=channel, start=start, end=start + length)
-
-
 def play_c(s, exe, driver, silence=48000):
     """Starts the program, lets the driver record `silence` frames (the instrument's
-    parameters settle meanwhile), then holds C until the note has sounded for a quarter
-    of a second in the recording (pressing it again while nothing is heard: a key may go
-    astray on a busy machine), and closes the program with Alt+F4. Returns the number of
+    parameters settle meanwhile), then holds C until the recording shows the note and a
+    quarter of a second more, and closes the program with Alt+F4. Returns the number of
     frames recorded before the key."""
     p = s.start(exe)
     s.wait_log(r"オーディオ出力を開始しました。", 60, proc=p)
     w = s.wait_window("^Pomaro$", 60, proc=p)
     driver.wait_recording(silence, 60)
-    before = driver.recording().frames
-    pressed = [None]
-
-    def held_long_enough():
-        check(p.poll() is None, "the program ended (code %s)" % p.returncode)
-        rec = driver.recording()
-        threshold = 0.01 * rec.full_scale
-        onset = next((i for i in range(before, rec.frames) if abs(rec.left[i]) > threshold), None)
-        if onset is not None:
-            return rec.frames >= onset + rec.rate // 4
-        # Nothing heard two seconds after the press: it went astray.
-        if pressed[0] is None or time.monotonic() - pressed[0] > 2.0:
-            s.keyup(w, "c")
-            s.keydown(w, "c")
-            pressed[0] = time.monotonic()
-        return False
-    wait_for(held_long_enough, 60, 0.2, "the note of the key C")
+    before = driver.frames()
+    s.keydown_until(w, "c", lambda: driver.heard_since(before))
+    driver.wait_recording(driver.frames() + driver.rate() // 4)
     s.keyup(w, "c")
-    s.key(w, "alt+F4")
-    wait_for(lambda: p.poll() is not None, 30, what="the program to end")
+    s.key_until(w, "alt+F4", lambda: p.poll() is not None)
     check(p.returncode == 0, "exit code %r" % p.returncode)
     return before
 
@@ -74,7 +51,7 @@ def check_recording(rec, kind):
     for channel, name in ((0, "left"), (1, "right")):
         level = rec.rms(channel, start, start + length)
         check(level > 0.002 * rec.full_scale, "%s: %s channel too quiet (rms %g)" % (kind, name, level))
-        f = tone_frequency(rec, channel, start, length)
+        f = rec.tone_frequency(start, length, channel)
         check(abs(f - MIDDLE_C) <= MIDDLE_C * 0.01, "%s: %s channel plays %.2f Hz" % (kind, name, f))
         print("%s %s: %.2f Hz, rms %.4f of full scale" % (kind, name, f, level / rec.full_scale))
     return onset

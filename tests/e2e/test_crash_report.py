@@ -49,11 +49,8 @@ def crash_on_key(s):
     def report_shown():
         if p.poll() is not None:
             raise TestFailure("the program ended (code %s) before the report" % p.returncode)
-        if s.boxes():
-            return True
-        s.key(w, "c")
-        return False
-    wait_for(report_shown, 60, 0.5, "the crash report after the key C")
+        return bool(s.boxes())
+    s.key_until(w, "c", report_shown, 60, attempt=2.0)
     _, out = s.probe("threads")
     threads = [line.split("\t") for line in out.splitlines()]
     frame = [t for c, t in threads if c == "HostWindow"]

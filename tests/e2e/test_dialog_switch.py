@@ -42,9 +42,16 @@ def open_dialog(s):
     return wait_for(lambda: read_dialog(s), 30, 0.3, "the audio driver dialog")
 
 
-def click(s, control):
+def click(s, control, evidence):
+    """Clicks the middle of a control of the dialog until evidence() holds."""
     left, top, right, bottom = control["rect"]
-    s.xdotool("mousemove", (left + right) // 2, (top + bottom) // 2, "click", 1)
+    dialog = s.wait_window("^%s$" % TITLE, 30)
+    return s.click_until(dialog, (left + right) // 2, (top + bottom) // 2, evidence, screen=True)
+
+
+def dialog_where(s, test):
+    """Evidence: the dialog as read now, when test(dialog) holds."""
+    return lambda: (lambda c: c if c and test(c) else None)(read_dialog(s))
 
 
 def after(log, start, text):
@@ -77,7 +84,6 @@ def run(s):
         s.wait_log(r"オーディオドライバをロードします : %s" % ENDPOINT_NAME, 60, proc=p)
         s.wait_log(r"オーディオ出力を開始しました。", 30, proc=p)
         frame = s.wait_window("^Pomaro$", 60, proc=p)
-        time.sleep(1.0)
 
         # Opened on the Windows driver in use; nothing to apply yet.
         d = open_dialog(s)
@@ -90,20 +96,18 @@ def run(s):
         check(not d[1009]["enabled"], "a WASAPI endpoint has no control panel")
 
         # ASIO driver, Apply.
-        click(s, d[1002])
-        d = wait_for(lambda: (lambda c: c if c and c[1010]["enabled"] else None)(read_dialog(s)), 10, 0.3,
-                     "Apply to be enabled")
+        d = click(s, d[1002], dialog_where(s, lambda c: c[1010]["enabled"]))  # Apply enabled
         check(d[1004]["text"] == ASIO_NAME, "the ASIO list shows %r" % d[1004]["text"])
         mark = len(s.log_text())
-        click(s, d[1010])
+        click(s, d[1010], lambda: "オーディオドライバを変更します。" in s.log_text()[mark:])
         s.wait_log(r"オーディオドライバを変更します。[\s\S]*オーディオ出力を開始しました。", 30, proc=p)
         log = s.log_text()
         change = after(log, mark, "オーディオドライバを変更します。")
         load = after(log, change, "オーディオドライバをロードします : %s" % ASIO_NAME)
         check("オーディオドライバを列挙します。" not in log[change:load], "the driver was probed, not opened by name:\n" + log[mark:])
         after(log, load, "オーディオ出力を開始しました。")
-        d = wait_for(lambda: (lambda c: c if c and c[1005]["text"].startswith("ASIO") else None)(read_dialog(s)), 10,
-                     0.3, "the dialog to show the ASIO driver")
+        d = wait_for(dialog_where(s, lambda c: c[1005]["text"].startswith("ASIO")), 10, 0.3,
+                     "the dialog to show the ASIO driver")
         check(d[1005]["text"] == "ASIOドライバ：%s" % ASIO_NAME, "current driver %r" % d[1005]["text"])
         check(d[1002]["checked"], "the ASIO type is not checked")
         check(not d[1010]["enabled"] and not d[1]["enabled"], "Apply did not disable itself")
@@ -112,18 +116,12 @@ def run(s):
         check(d["thumb"]["last"] == 5, "64..2048 in powers of two is 6 positions, not %d" % (d["thumb"]["last"] + 1))
         check(d[1007]["text"] == "512" and d["thumb"]["pos"] == 3, "size %r at %d" % (d[1007]["text"], d["thumb"]["pos"]))
         print("after Apply: size %s, thumb %d of %d" % (d[1007]["text"], d["thumb"]["pos"], d["thumb"]["last"]))
-        click(s, d[2])
-        wait_for(lambda: read_dialog(s) is None, 10, 0.3, "the dialog to close")
+        click(s, d[2], lambda: read_dialog(s) is None)
 
         # A computer key now sounds through the ASIO driver.
-        time.sleep(0.5)
-        s.keydown(frame, "c")
-        time.sleep(0.7)
+        sound = asio.frames()
+        s.keydown_until(frame, "c", lambda: asio.heard_since(sound))
         s.keyup(frame, "c")
-        time.sleep(0.5)
-        rec = asio.recording()
-        threshold = 0.01 * rec.full_scale
-        check(any(abs(v) > threshold for v in rec.left), "the ASIO driver's recording stayed silent")
 
         # Drag the thumb to its end and press OK: the same driver again at 2048 frames.
         d = open_dialog(s)
@@ -144,16 +142,14 @@ def run(s):
         check(d and d[1]["enabled"], "no drag of the thumb enabled OK")
         check(d[1007]["text"] == "2048", "the dragged size reads %r" % d[1007]["text"])
         mark = len(s.log_text())
-        click(s, d[1])
-        wait_for(lambda: read_dialog(s) is None, 10, 0.3, "the dialog to close")
+        click(s, d[1], lambda: read_dialog(s) is None)
         s.wait_log(r"オーディオドライバを変更します。[\s\S]*バッファ長 : 2048 [\s\S]*オーディオ出力を開始しました。", 30, proc=p)
         log = s.log_text()
         change = after(log, mark, "オーディオドライバを変更します。")
         load = after(log, change, "オーディオドライバをロードします : %s" % ASIO_NAME)
         after(log, load, "バッファ長 : 2048 ")
 
-        s.key(frame, "alt+F4")
-        wait_for(lambda: p.poll() is not None, 30, what="the program to end")
+        s.key_until(frame, "alt+F4", lambda: p.poll() is not None)
         print(s.log_text()[mark:])
         evidence = os.environ.get("POMARO_EVIDENCE_DIR")
         if evidence:

@@ -1,5 +1,6 @@
 """The end-to-end harness itself: isolated prefix, own display, window lookup,
-dialog texts and buttons through winprobe, screenshots, and reaping."""
+dialog texts and buttons through winprobe, screenshots, keys that reach the window
+they are typed into while another is in front, and reaping."""
 import os
 import subprocess
 
@@ -17,7 +18,19 @@ def main():
         shot = s.screenshot(os.path.join(s.dir, "shot.png"))
         out = subprocess.run(["identify", "-format", "%w %h", shot], stdout=subprocess.PIPE).stdout.decode()
         check(out == "1280 1024", "screenshot size %r" % out)
+
+        # A second notepad comes to the front; keys for the first still reach the first.
+        other = s.start("notepad.exe", cwd=s.dir)
+        w2 = s.wait_window("Notepad", 60, proc=other, exclude=[w])
+        wait_for(lambda: s.has_focus(w2), 30, 0.2, "the second notepad in front")
+        check(not s.has_focus(w), "both notepads have the focus")
+        s.key(w, "x")
+        # The second one has nothing to save and closes at once; the first asks.
+        s.key_until(w2, "alt+F4", lambda: other.poll() is not None)
         s.key(w, "alt+F4")
+        title, text = s.wait_box(30, proc=note)[0]
+        print("box %r: %r" % (title, text))
+        s.press_box(title, 7)  # IDNO: do not save
         wait_for(lambda: note.poll() is not None, 30, what="notepad to end")
     # After the session nothing of it is left running.
     check(note.poll() is not None, "notepad still running")

@@ -134,6 +134,11 @@ def expect(screen, origin, picture, what, timeout=10):
         time.sleep(0.3)
 
 
+def lit(screen, origin, notes):
+    """Evidence for a held key: the strip shows exactly these notes lit."""
+    return lambda: not differences(screen, origin, expected_strip(5, notes))
+
+
 def main():
     plugin = os.path.join(BIN_DIR, "VST3", "Pomaro.vst3")
     with Session("keyboard_strip", lang="ja_JP.UTF-8") as s:
@@ -170,8 +175,7 @@ def main():
         midi.run(note_off(0, 57), note_off(1, 64))
         expect(screen, origin, expected_strip(5), "MIDI notes released")
 
-        s.keydown(w, "c")  # C plays 12 * 5 - 4 + 4 = 60
-        expect(screen, origin, expected_strip(5, [60]), "computer key C held")
+        s.keydown_until(w, "c", lit(screen, origin, [60]))  # C plays 12 * 5 - 4 + 4 = 60
         s.keyup(w, "c")
         expect(screen, origin, expected_strip(5), "computer key C released")
 
@@ -191,9 +195,8 @@ def main():
         s.xdotool("mousemove", left + 300, top + 200)
 
         # Two keys of one octave lit at once; release-all puts both out though held.
-        s.keydown(w, "c")
-        s.keydown(w, "v")  # note 62
-        expect(screen, origin, expected_strip(5, [60, 62]), "computer keys C and V held")
+        s.keydown_until(w, "c", lit(screen, origin, [60]))
+        s.keydown_until(w, "v", lit(screen, origin, [60, 62]))  # V plays 62
         r = s.wine([os.path.join(BIN_DIR, "strippost.exe"), str(WM_KEYBOARD_RELEASEALL), "0", "0"], timeout=60)
         check(r.returncode == 0, "strippost found no strip")
         expect(screen, origin, expected_strip(5), "release-all while keys are held")

@@ -6,9 +6,17 @@
 //   winprobe children <class> [title] class and client-relative rectangle of each child window
 //   winprobe post <class> <msg> <wparam> <lparam>   posts a message to a top-level window
 //   winprobe threads                  one line per visible top-level window: class<TAB>thread id
+//   winprobe focus <xid>              whether keys typed now reach the top-level window whose X window
+//                                     is <xid>: it is the foreground window and its thread has a focus
+//                                     window inside it; prints what is in front either way
+//   winprobe activate <xid>           makes that window the foreground window
+//   winprobe serve                    reads commands, one a line (UTF-8, arguments separated by tabs),
+//                                     and answers each with its output and a line "\x1e<exit code>":
+//                                     a test that probes often pays Wine's start-up of a program once
 // Output is UTF-8. Exit code 0 when something was found, 1 otherwise.
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -72,9 +80,37 @@ HWND findTop(const wchar_t* cls, const wchar_t* title)
     return nullptr;
 }
 
-}  // namespace
+// Wine keeps each top-level window's X window in this property; it is how an X
+// window id from xdotool is matched with its HWND.
+HWND fromXWindow(const wchar_t* xid)
+{
+    const uintptr_t want = static_cast<uintptr_t>(wcstoull(xid, nullptr, 0));
+    for (HWND h : topLevel()) {
+        if (want && reinterpret_cast<uintptr_t>(GetPropW(h, L"__wine_x11_whole_window")) == want)
+            return h;
+    }
+    return nullptr;
+}
 
-int wmain(int argc, wchar_t** argv)
+std::wstring wide(const std::string& s)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, nullptr, 0);
+    if (n <= 1) return std::wstring();
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, &out[0], n);
+    out.resize(static_cast<size_t>(n - 1));
+    return out;
+}
+
+std::string describe(HWND h)
+{
+    if (!h) return "-";
+    char handle[32];
+    std::snprintf(handle, sizeof handle, "%p ", static_cast<void*>(h));
+    return handle + utf8(className(h).c_str()) + " \"" + utf8(text(h).c_str()) + "\"";
+}
+
+int command(int argc, wchar_t** argv)
 {
     if (argc < 2) return 2;
     std::wstring cmd = argv[1];
@@ -136,5 +172,52 @@ int wmain(int argc, wchar_t** argv)
                      static_cast<LPARAM>(wcstoll(argv[5], nullptr, 0)));
         return 0;
     }
+    if (cmd == L"focus" && argc >= 3) {
+        HWND target = fromXWindow(argv[2]);
+        HWND front = GetForegroundWindow();
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        HWND focus = front && GetGUIThreadInfo(GetWindowThreadProcessId(front, nullptr), &info) ? info.hwndFocus : nullptr;
+        std::printf("target %s\nforeground %s\nfocus %s\n", describe(target).c_str(), describe(front).c_str(),
+                    describe(focus).c_str());
+        // Without a focus window a key arrives as WM_SYSKEYDOWN at the active window.
+        const bool inside = focus && (focus == target || IsChild(target, focus));
+        return target && front == target && inside ? 0 : 1;
+    }
+    if (cmd == L"activate" && argc >= 3) {
+        HWND target = fromXWindow(argv[2]);
+        return target && SetForegroundWindow(target) ? 0 : 1;
+    }
     return 2;
+}
+
+int serve()
+{
+    char line[8192];
+    while (std::fgets(line, sizeof line, stdin)) {
+        std::string s(line);
+        while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+        std::vector<std::wstring> words{L"winprobe"};
+        for (size_t start = 0;;) {
+            const size_t tab = s.find('\t', start);
+            words.push_back(wide(s.substr(start, tab == std::string::npos ? tab : tab - start)));
+            if (tab == std::string::npos) break;
+            start = tab + 1;
+        }
+        std::vector<wchar_t*> args;
+        for (std::wstring& w : words) args.push_back(&w[0]);
+        args.push_back(nullptr);
+        const int rc = command(static_cast<int>(words.size()), args.data());
+        std::printf("\x1e%d\n", rc);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc == 2 && std::wstring(argv[1]) == L"serve") return serve();
+    return command(argc, argv);
 }

@@ -14,11 +14,6 @@ from release_zip import VERSION, WORK, package
 MIDDLE_C = 261.63
 
 
-def tone_frequency(rec, start, length):
-    coarse = rec.dominant_frequency(100.0, 1000.0, 2.0, start=start, end=start + length)
-    return rec.dominant_frequency(coarse - 2.0, coarse + 2.0, 0.1, start=start, end=start + length)
-
-
 def main():
     work = os.path.join(WORK, "first_minute")
     shutil.rmtree(work, ignore_errors=True)
@@ -43,13 +38,11 @@ def main():
         wait_for(lambda: (s.window_info("HostWindow") or {}).get("visible"), 30, what="the frame to be shown")
         kids = {c[0]: c for c in s.children("HostWindow")}
         check("VstWindow" in kids and kids["VstWindow"][3] >= 100, "no editor in the frame: %r" % kids)
+        mark = driver.frames()
+        s.keydown_until(w, "c", lambda: driver.heard_since(mark))
         time.sleep(0.5)
-        s.keydown(w, "c")
-        time.sleep(1.0)
         s.keyup(w, "c")
-        time.sleep(0.3)
-        s.key(w, "alt+F4")
-        wait_for(lambda: p.poll() is not None, 30, what="the program to end after Alt+F4")
+        s.key_until(w, "alt+F4", lambda: p.poll() is not None)
         check(p.returncode == 0, "exit code %r" % p.returncode)
 
         lines = [l[13:] for l in s.log_text().split("\r\n") if l]
@@ -68,7 +61,7 @@ def main():
         check(onset is not None, "the key C was not heard")
         start, length = onset + rec.rate // 100, rec.rate // 10
         check(start + length <= rec.frames, "the tone was cut short")
-        f = tone_frequency(rec, start, length)
+        f = rec.tone_frequency(start, length)
         print("heard %.2f Hz at %d Hz" % (f, rec.rate))
         check(abs(f - MIDDLE_C) <= MIDDLE_C * 0.01, "the key C played %.2f Hz, not middle C" % f)
 

@@ -3,9 +3,15 @@
 Each Session gets its own copy of the test prefix (so its Documents folder, registry
 entries and audio configuration are its own), its own wineserver and its own X
 display, and reaps all of them when it ends, whatever happened.
+
+Input is confirmed, not assumed: keys are typed only once X and Wine both give the
+window the keyboard, clicks only once the pointer is over the window, and the *_until
+helpers repeat a press that showed no effect (a note in a recording, a lit key, a log
+line) within a bounded wait.
 """
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -97,6 +103,8 @@ class Session:
         self.prefix = os.path.join(self.dir, "prefix")
         self.keep = keep
         self.procs = []
+        self._prober = None
+        self._probed = b""
         self.xvfb = None
         self.display = None
         if not fresh_prefix:
@@ -160,7 +168,11 @@ class Session:
         n = 100 + (os.getpid() % 300)
         while True:
             if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
-                self.xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                # No auto-repeat (it would begin after a minute): under Wine a held key's
+                # repeats come now and then as a release and a new press, which ends the
+                # held note and plays it again.
+                self.xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                                              "-ardelay", "60000"],
                                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                              stderr=subprocess.DEVNULL, start_new_session=True)
                 try:
@@ -232,15 +244,16 @@ class Session:
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         return r.stdout.decode().split()
 
-    def wait_window(self, title_regex, timeout=30, proc=None):
+    def wait_window(self, title_regex, timeout=30, proc=None, exclude=()):
         """Waits for a visible window and returns its X id once the same id is seen twice
-        0.3 s apart (Wine may replace a window's X window right after mapping it)."""
+        0.3 s apart (Wine may replace a window's X window right after mapping it).
+        Windows in exclude (X ids) are passed over."""
         seen = [None]
 
         def probe():
             if proc is not None and proc.poll() is not None:
                 raise TestFailure("program ended (code %s) before window %r appeared" % (proc.returncode, title_regex))
-            w = self.find_windows(title_regex)
+            w = [x for x in self.find_windows(title_regex) if x not in exclude]
             w = w[0] if w else None
             if w and w == seen[0]:
                 return w
@@ -248,11 +261,51 @@ class Session:
             return None
         return wait_for(probe, timeout, 0.3, "window %r" % title_regex)
 
-    def focus(self, window):
-        self.xdotool("windowfocus", "--sync", window, check_rc=False)
+    def x_focus(self):
+        """The X window that holds the input focus, as an int (0 when X names none)."""
+        r = subprocess.run(["xdotool", "getwindowfocus", "-f"], env=self.env, stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL)
+        out = r.stdout.decode().split()
+        return int(out[0]) if r.returncode == 0 and out and out[0].isdigit() else 0
+
+    def has_focus(self, window):
+        """Whether a key typed now reaches window: X gives it the input focus (XTEST keys go
+        there) and, inside Wine, it is the foreground window and its thread has a focus
+        window in it (Wine hands keys to the foreground thread's focus window, whichever X
+        window received them, and without one they arrive as system keys)."""
+        if self.x_focus() != int(window):
+            return False
+        rc, _ = self.probe("focus", str(window))
+        return rc == 0
+
+    def focus(self, window, timeout=30, done=None):
+        """Gives window the keyboard and confirms it from both sides, retrying within timeout:
+        on a busy machine xdotool's focus request may return before Wine has moved the focus,
+        and Wine may keep another window in front. Stops early, returning False, once done()
+        is true (used by presses whose effect may come while the window goes away)."""
+        state = {"front": ""}
+
+        def attempt():
+            if done is not None and done():
+                return "done"
+            if self.x_focus() != int(window):
+                self.xdotool("windowfocus", window, check_rc=False)
+                return False
+            rc, out = self.probe("focus", str(window))
+            if rc == 0:
+                return "focused"
+            state["front"] = out.strip()
+            # xdotool moves only X's focus; without a window manager nothing tells Wine.
+            self.probe("activate", str(window))
+            return False
+        try:
+            return wait_for(attempt, timeout, 0.1, "window %s to have the keyboard focus" % window) == "focused"
+        except TestFailure:
+            raise TestFailure("window %s never had the keyboard focus within %.0f s (X focus %s; Wine: %s)"
+                              % (window, timeout, self.x_focus(), state["front"].replace("\n", "; ")))
 
     def key(self, window, *keys):
-        """Types keys (xdotool names, e.g. "c", "alt+F4") into the focused window with XTEST."""
+        """Types keys (xdotool names, e.g. "c", "alt+F4") into window once its focus is confirmed."""
         self.focus(window)
         self.xdotool("key", *keys)
 
@@ -261,10 +314,89 @@ class Session:
         self.xdotool("keydown", key)
 
     def keyup(self, window, key):
+        # Sent as it is: the press confirmed the focus, and a box that took it meanwhile
+        # belongs to the program's own thread, whose message loop takes the release too.
+        # (A release must not wait either: tests time how long a note is held.)
         self.xdotool("keyup", key)
 
-    def click(self, window, x, y, button=1):
-        self.xdotool("mousemove", "--window", window, x, y, "click", button)
+    def keydown_until(self, window, key, evidence, timeout=30, attempt=5.0):
+        """Presses key in window and holds it until evidence() gives a true value, which is
+        returned: the note in a driver's recording, the lit key, a log line. A press without
+        effect within attempt seconds is released and made again, its focus confirmed anew,
+        until timeout; the key stays down for the caller to release."""
+        end = time.monotonic() + timeout
+        while True:
+            # The effect may come while the window loses the focus (a box of the program's).
+            if not self.focus(window, max(0.1, end - time.monotonic()), done=evidence):
+                return evidence()
+            self.xdotool("keydown", key)
+            try:
+                return wait_for(evidence, max(0.1, min(attempt, end - time.monotonic())), 0.05, "evidence")
+            except TestFailure:
+                self.keyup(window, key)
+                if time.monotonic() >= end:
+                    raise TestFailure("key %s in window %s had no effect within %.0f s" % (key, window, timeout))
+
+    def key_until(self, window, keys, evidence, timeout=30, attempt=10.0):
+        """Types keys (one xdotool key name or a list) into window until evidence() gives a
+        true value, which is returned. For keys whose repetition does no harm once they took
+        effect (alt+F4 while the program ends): a repeat comes only after attempt seconds
+        without effect, and none once the effect is seen."""
+        keys = [keys] if isinstance(keys, str) else list(keys)
+        end = time.monotonic() + timeout
+        while True:
+            if not self.focus(window, max(0.1, end - time.monotonic()), done=evidence):
+                return evidence()
+            self.xdotool("key", *keys)
+            try:
+                return wait_for(evidence, max(0.1, min(attempt, end - time.monotonic())), 0.05, "evidence")
+            except TestFailure:
+                if time.monotonic() >= end:
+                    raise TestFailure("keys %s in window %s had no effect within %.0f s" % (keys, window, timeout))
+
+    def pointer_window(self):
+        """The top-level X window under the pointer, as an int (0 for the root)."""
+        r = subprocess.run(["xdotool", "getmouselocation", "--shell"], env=self.env, stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL)
+        m = re.search(r"^WINDOW=(\d+)$", r.stdout.decode(), re.M)
+        return int(m.group(1)) if m else 0
+
+    def click(self, window, x, y, button=1, timeout=30, done=None):
+        """Clicks at (x, y) inside window once the pointer is confirmed over it: a window that
+        Wine has not yet mapped or raised would let the click fall on whatever lies below.
+        Returns False without clicking when done() becomes true first."""
+        return self._click(window, ["--window", window, x, y], button, timeout, done)
+
+    def click_screen(self, window, x, y, button=1, timeout=30, done=None):
+        """The same at screen coordinates (x, y), which must lie over window."""
+        return self._click(window, [x, y], button, timeout, done)
+
+    def _click(self, window, where, button, timeout, done):
+        def over():
+            if done is not None and done():
+                return "done"
+            self.xdotool("mousemove", *where)
+            return self.pointer_window() == int(window)
+        if wait_for(over, timeout, 0.2, "the pointer over window %s" % window) == "done":
+            return False
+        self.xdotool("click", button)
+        return True
+
+    def click_until(self, window, x, y, evidence, button=1, timeout=30, attempt=5.0, screen=False):
+        """Clicks at (x, y) in window (at screen coordinates if screen) until evidence() gives
+        a true value, which is returned. Only for clicks that do no harm when repeated after
+        attempt seconds without effect."""
+        click = self.click_screen if screen else self.click
+        end = time.monotonic() + timeout
+        while True:
+            if not click(window, x, y, button, max(0.1, end - time.monotonic()), done=evidence):
+                return evidence()
+            try:
+                return wait_for(evidence, max(0.1, min(attempt, end - time.monotonic())), 0.1, "evidence")
+            except TestFailure:
+                if time.monotonic() >= end:
+                    raise TestFailure("a click at %d,%d in window %s had no effect within %.0f s"
+                                      % (x, y, window, timeout))
 
     def screenshot(self, path):
         subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True,
@@ -272,10 +404,42 @@ class Session:
         return path
 
     # -- Windows side (through winprobe.exe) -------------------------------
-    def probe(self, *args):
-        exe = os.path.join(BIN_DIR, "winprobe.exe")
-        r = self.wine([exe] + list(args), timeout=60)
-        return r.returncode, r.stdout.decode("utf-8", "replace")
+    def probe(self, *args, timeout=60):
+        """Runs one winprobe command in the session; returns (exit code, output). The commands
+        go to one winprobe that stays running (each program start costs Wine up to a second,
+        and focus checks come before every key); it is started again if it went away."""
+        line = ("\t".join(str(a) for a in args) + "\n").encode("utf-8")
+        for _ in range(2):
+            if self._prober is None or self._prober.poll() is not None:
+                self._prober = subprocess.Popen([WINE64, os.path.join(BIN_DIR, "winprobe.exe"), "serve"],
+                                                env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                                stderr=subprocess.DEVNULL, start_new_session=True)
+                self.procs.append(self._prober)
+                self._probed = b""
+            try:
+                self._prober.stdin.write(line)
+                self._prober.stdin.flush()
+                return self._probe_answer(time.monotonic() + timeout)
+            except (OSError, TestFailure) as e:
+                failure = e
+                self._prober.kill()
+                self._prober.wait()
+        raise TestFailure("winprobe %s: %s" % (" ".join(map(str, args)), failure))
+
+    def _probe_answer(self, end):
+        fd = self._prober.stdout.fileno()
+        while True:
+            m = re.search(rb"\x1e(-?\d+)\r?\n", self._probed)
+            if m:
+                out, self._probed = self._probed[:m.start()], self._probed[m.end():]
+                return int(m.group(1)), out.decode("utf-8", "replace")
+            ready, _, _ = select.select([fd], [], [], max(0.0, end - time.monotonic()))
+            if not ready:
+                raise TestFailure("no answer in time")
+            chunk = os.read(fd, 65536)
+            if not chunk:
+                raise TestFailure("it ended")
+            self._probed += chunk
 
     def boxes(self):
         rc, out = self.probe("boxes")

@@ -1,0 +1,97 @@
+"""The README's first command as a newcomer meets it: `bash tools/demo.sh` in a copy of the
+tree as a fresh clone holds it (the tracked files only: no build/, out/ or fetched SDK), with
+an environment that says nothing of this build. It sets up, verifies and unpacks the SDK,
+builds in the copy's own build folder and plays: the copy's out/demo/ then holds a screenshot
+of the program, its log with the driver and the instrument loaded and unloaded and no
+failure, and a WAV in which the keys C, B and M sound middle C, E and G one after another.
+
+Two things are shared, so that the run costs minutes rather than a full build and download:
+the compiler cache (paths inside the tree reach it relative to the tree's root), and the
+SDK tarballs, placed in the copy's download folder where the fetch script checks them
+against cmake/vst3sdk.md5 as it checks its own downloads. Without git the tracked files are
+unknown and the test is skipped."""
+import os
+import shutil
+import subprocess
+import sys
+
+from drivers import AsioRecording
+from pomaro_e2e import SOURCE_DIR, check, run_test
+from release_zip import WORK
+
+NOTES = ((261.63, "middle C"), (329.63, "E"), (392.00, "G"))
+SKIP = 77
+
+
+def tracked_files():
+    r = subprocess.run(["git", "-c", "safe.directory=*", "-C", SOURCE_DIR, "ls-files", "-z"],
+                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    return [f for f in r.stdout.decode("utf-8").split("\0") if f] if r.returncode == 0 else None
+
+
+def lay_out(files, tree):
+    """The tracked files as the working tree has them (so that an uncommitted change is
+    what is tested), plus the SDK tarballs the fetch script would download."""
+    for rel in files:
+        src = os.path.join(SOURCE_DIR, rel)
+        if os.path.lexists(src):  # a deletion not yet committed
+            os.makedirs(os.path.dirname(os.path.join(tree, rel)), exist_ok=True)
+            shutil.copy2(src, os.path.join(tree, rel), follow_symlinks=False)
+    downloads = os.path.join(tree, "third_party", "downloads")
+    os.makedirs(downloads)
+    with open(os.path.join(SOURCE_DIR, "cmake", "vst3sdk.md5")) as f:
+        for name in (line.split()[1] for line in f if line.strip()):
+            have = os.path.join(SOURCE_DIR, "third_party", "downloads", name)
+            if os.path.exists(have):
+                shutil.copy2(have, downloads)
+
+
+def newcomer_env():
+    """This shell's environment without what the test tree set for its own runs."""
+    return {k: v for k, v in os.environ.items()
+            if not k.startswith(("POMARO_", "WINE", "CCACHE_BASEDIR")) and k not in ("PYTHONPATH", "DISPLAY")}
+
+
+def main():
+    files = tracked_files()
+    if files is None:
+        print("not a git checkout: the files a clone would hold are unknown")
+        sys.exit(SKIP)
+    work = os.path.join(WORK, "fresh_clone")
+    shutil.rmtree(work, ignore_errors=True)
+    tree = os.path.join(work, "pomaro")
+    lay_out(files, tree)
+    log = os.path.join(work, "demo.log")
+    with open(log, "wb") as f:
+        rc = subprocess.run(["bash", "tools/demo.sh"], cwd=tree, env=newcomer_env(), stdin=subprocess.DEVNULL,
+                            stdout=f, stderr=subprocess.STDOUT, timeout=1500).returncode
+    with open(log, encoding="utf-8", errors="replace") as f:
+        output = f.read()
+    print(output[-6000:])
+    check(rc == 0, "bash tools/demo.sh ended with %d" % rc)
+    out = os.path.join(tree, "out", "demo")
+
+    shot = os.path.join(out, "screenshot.png")
+    check(os.path.exists(shot), "no screenshot")
+    size = subprocess.run(["identify", "-format", "%w %h %k", shot], stdout=subprocess.PIPE).stdout.decode().split()
+    # The editor and the strip bring hundreds of colours; an empty screen has one.
+    check(size[:2] == ["1280", "1024"] and int(size[2]) > 50, "screenshot is %r (width, height, colours)" % size)
+
+    with open(os.path.join(out, "PomaroApp.log"), "rb") as f:
+        lines = [l[13:] for l in f.read().decode("cp932", "replace").split("\r\n") if l]
+    for line in ("オーディオドライバをロードします : Pomaro Test ASIO", "オーディオ出力を開始しました。",
+                 "VSTiプラグインを読み込みました : VST3\\Pomaro.vst3", "VSTiプラグインをアンロードしました。"):
+        check(line in lines, "the log lacks %r:\n%s" % (line, "\n".join(lines)))
+    check(not any("エラー" in l or "失敗" in l for l in lines), "the log reports a failure:\n%s" % "\n".join(lines))
+
+    rec = AsioRecording(os.path.join(out, "demo.wav"))
+    starts = rec.onsets(0.01 * rec.full_scale, rec.rate // 5)
+    check(len(starts) == len(NOTES), "%d notes in the WAV (at frames %r), not %d" % (len(starts), starts, len(NOTES)))
+    for onset, (hz, name) in zip(starts, NOTES):
+        start, length = onset + rec.rate // 100, rec.rate // 10
+        f = rec.tone_frequency(start, length)
+        print("%s: %.2f Hz at %.2f s" % (name, f, onset / rec.rate))
+        check(abs(f - hz) <= hz * 0.01, "the note for %s plays %.2f Hz" % (name, f))
+
+
+run_test(main)
