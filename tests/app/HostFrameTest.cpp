@@ -7,6 +7,7 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <thread>
 
 using namespace PomaroTest;
 using namespace Steinberg;
@@ -252,13 +253,20 @@ TEST_F(Frame, AViewThatWasNeverAttachedIsNotToldItWasRemoved)
 
 TEST_F(Frame, DriverResetRequestIsPostedAndRunOnTheFrameThread)
 {
-    host->onResetRequest(); // as from a driver thread: only a posted message
-    EXPECT_EQ(host->pWasapiList, nullptr);
+    static DWORD deletedOn; // outlives the test body: the host may delete the device in TearDown
+    deletedOn = 0;
+    auto* running = new CountingDevice(*host);
+    running->deletedOn = &deletedOn;
+    host->pDevice = running;
+    std::thread driver([this] { host->onResetRequest(); }); // the driver's own thread only posts
+    driver.join();
+    EXPECT_EQ(deletedOn, 0u);
+    EXPECT_EQ(host->pDevice, running);
     MSG msg;
     ASSERT_TRUE(PeekMessageW(&msg, host->hwndFrame, WM_USER, WM_USER, PM_REMOVE));
     DispatchMessageW(&msg);
-    // The restart went through the device choice, which builds both lists once.
+    // The restart closed the running device here, on the frame's thread, and looked for it again.
+    EXPECT_EQ(deletedOn, GetCurrentThreadId());
     EXPECT_NE(host->pWasapiList, nullptr);
     EXPECT_NE(host->pAsioList, nullptr);
-    EXPECT_EQ(host->pDevice, nullptr);
 }
