@@ -253,19 +253,27 @@ TEST_F(Frame, AViewThatWasNeverAttachedIsNotToldItWasRemoved)
 
 TEST_F(Frame, DriverResetRequestIsPostedAndRunOnTheFrameThread)
 {
+    static DWORD deletedOn; // outlives the test body: the host may delete the device in TearDown
+    deletedOn = 0;
+    auto* running = new CountingDevice(*host);
+    running->deletedOn = &deletedOn;
+    host->pDevice = running;
     // Three requests from a driver's thread: nothing happens there, one message waits.
     std::thread driver([this] {
         for (int i = 0; i < 3; ++i)
             host->onResetRequest();
     });
     driver.join();
+    EXPECT_EQ(deletedOn, 0u);
+    EXPECT_EQ(host->pDevice, running);
     EXPECT_EQ(host->pWasapiList, nullptr);
     MSG msg, second;
     ASSERT_TRUE(PeekMessageW(&msg, host->hwndFrame, WM_USER, WM_USER, PM_REMOVE));
     EXPECT_FALSE(PeekMessageW(&second, host->hwndFrame, WM_USER, WM_USER, PM_NOREMOVE)) << "one message per restart";
     // Dispatched here, it runs the restart here: the device choice builds its lists.
     DispatchMessageW(&msg);
+    // The restart closed the running device here, on the frame's thread, and looked for it again.
+    EXPECT_EQ(deletedOn, GetCurrentThreadId());
     EXPECT_NE(host->pWasapiList, nullptr);
     EXPECT_NE(host->pAsioList, nullptr);
-    EXPECT_EQ(host->pDevice, nullptr);
 }

@@ -1,113 +1,106 @@
+// The computer keyboard's notes: the key table against the layout written out by
+// row, and what a sequence of key messages sends.
+
 #include "app/KeyboardInput.h"
 
 #include <gtest/gtest.h>
 
-#include <set>
+#include <vector>
 
 using namespace PomaroApp;
 
 namespace {
 
-constexpr uint32_t kVkOem2 = 0xBF;
-constexpr uint32_t kVkOem6 = 0xDD;
+// The two keyboards as they lie on the keys, lowest note first: the lower letter rows
+// from offset 0, the number row with the row below it from offset 16.
+const std::vector<uint32_t> kLowerRows = {'A', 'Z', 'S', 'X', 'C', 'F', 'V', 'G', 'B', 'N',
+                                          'J', 'M', 'K', 0xBC, 'L', 0xBE, 0xBF, 0xBA, 0xE2, 0xDD};
+const std::vector<uint32_t> kUpperRows = {'Q', '2', 'W', '3', 'E', 'R', '5', 'T', '6', 'Y', '7',
+                                          'U', 'I', '9', 'O', '0', 'P', 0xC0, 0xDE, 0xDB, 0xDC};
 
-struct Keys
+TEST(KeyTable, EveryKeyHasTheOffsetOfItsPlaceOnTheKeyboard)
 {
-    KeyToNoteTable keyToNote;
-    HeldNoteTable heldNote{};
-    int32_t octave = kStartOctave;
-    Keys() { fillKeyToNote(keyToNote); }
+    int32_t expected[kKeyTableSize];
+    for (int32_t& e : expected)
+        e = -1;
+    for (size_t i = 0; i < kLowerRows.size(); ++i)
+        expected[kLowerRows[i]] = static_cast<int32_t>(i);
+    for (size_t i = 0; i < kUpperRows.size(); ++i)
+        expected[kUpperRows[i]] = static_cast<int32_t>(16 + i);
+    KeyToNoteTable table;
+    for (int32_t& entry : table)
+        entry = 12345; // every entry must be written
+    fillKeyToNote(table);
+    for (int vk = 0; vk < kKeyTableSize; ++vk)
+        EXPECT_EQ(table[vk], expected[vk]) << "virtual key 0x" << std::hex << vk;
+}
 
-    KeyAction down(uint32_t vk, bool repeat = false) { return keyDown(keyToNote, heldNote, octave, vk, repeat); }
-    KeyAction up(uint32_t vk) { return keyUp(keyToNote, heldNote, vk); }
+constexpr uint32_t kUp = kVkPageUp, kDown = kVkPageDown;
+
+struct Stroke
+{
+    char what;      // 'd' key down, 'r' auto-repeated key down, 'u' key up
+    uint32_t key;
+    int result;     // 0x90 / 0x80: that message for `note`; 1: the octave changed; 0: nothing
+    uint8_t note;
+    int32_t octave; // after the stroke
 };
 
-void expectMessage(const KeyAction& action, uint8_t status, uint8_t note, uint8_t velocity)
+// From the starting octave 5, in order.
+const Stroke kStrokes[] = {
+    {'d', 'C', 0x90, 60, 5},   // middle C on the C key
+    {'d', kUp, 1, 0, 6},
+    {'u', 'C', 0x80, 60, 6},   // the note-off goes to the note the key started
+    {'d', 'C', 0x90, 72, 6},
+    {'u', 'C', 0x80, 72, 6},
+    {'r', kUp, 1, 0, 7},       // a held octave key keeps stepping ...
+    {'r', kUp, 0, 0, 7},       // ... up to 7
+    {'d', 0xDC, 0x90, 116, 7}, // the highest note
+    {'u', 0xDC, 0x80, 116, 7},
+    {'d', 'C', 0x90, 84, 7},
+    {'r', 'C', 0, 0, 7},       // a held note key does not repeat
+    {'u', 'C', 0x80, 84, 7},
+    {'d', 'D', 0, 0, 7},       // between S and F: no black key there
+    {'u', 'D', 0, 0, 7},
+    {'d', 0x100 | 'C', 0x90, 84, 7}, // only the low byte of wParam is the key
+    {'u', 0x100 | 'C', 0x80, 84, 7},
+    {'d', 'Q', 0x90, 96, 7},   // offset 16 ...
+    {'d', kDown, 1, 0, 6},
+    {'d', 0xBF, 0x90, 84, 6},  // ... on both keyboards, sharing one held note
+    {'u', 'Q', 0x80, 84, 6},
+    {'u', 0xBF, 0x80, 84, 6},
+    {'r', kDown, 1, 0, 5},
+    {'r', kDown, 1, 0, 4},
+    {'r', kDown, 1, 0, 3},
+    {'r', kDown, 1, 0, 2},
+    {'r', kDown, 1, 0, 1},
+    {'r', kDown, 0, 0, 1},     // down to 1
+    {'d', 'A', 0x90, 8, 1},    // the lowest note
+    {'u', 'A', 0x80, 8, 1},
+};
+
+TEST(KeyboardInput, KeyStrokesSendTheirNotesAndStepTheOctaveWithinItsLimits)
 {
-    ASSERT_EQ(action.kind, KeyAction::SendMidi);
-    EXPECT_EQ(action.message[0], status);
-    EXPECT_EQ(action.message[1], note);
-    EXPECT_EQ(action.message[2], velocity);
-    EXPECT_EQ(action.message[3], 0);
+    KeyToNoteTable keyToNote;
+    fillKeyToNote(keyToNote);
+    HeldNoteTable heldNote{};
+    int32_t octave = 5;
+    for (const Stroke& s : kStrokes) {
+        SCOPED_TRACE(::testing::Message() << s.what << " 0x" << std::hex << s.key << std::dec << " at octave " << octave);
+        const KeyAction a = s.what == 'u' ? keyUp(keyToNote, heldNote, s.key)
+                                          : keyDown(keyToNote, heldNote, octave, s.key, s.what == 'r');
+        EXPECT_EQ(octave, s.octave);
+        if (s.result == 0) {
+            EXPECT_EQ(a.kind, KeyAction::None);
+        } else if (s.result == 1) {
+            EXPECT_EQ(a.kind, KeyAction::OctaveChanged);
+        } else {
+            ASSERT_EQ(a.kind, KeyAction::SendMidi);
+            const uint8_t velocity = s.result == 0x90 ? 100 : 0;
+            EXPECT_EQ(std::vector<uint8_t>(a.message, a.message + 4),
+                      (std::vector<uint8_t>{static_cast<uint8_t>(s.result), s.note, velocity, 0}));
+        }
+    }
 }
 
 } // namespace
-
-TEST(KeyTable, FortyOneKeysCoverOffsetsZeroToThirtySixWithTheOverlapAtSixteenToNineteen)
-{
-    KeyToNoteTable table;
-    fillKeyToNote(table);
-    int playing = 0;
-    int perOffset[37] = {};
-    for (int vk = 0; vk < kKeyTableSize; ++vk) {
-        if (table[vk] == -1)
-            continue;
-        ASSERT_GE(table[vk], 0) << vk;
-        ASSERT_LE(table[vk], 36) << vk;
-        ++playing;
-        ++perOffset[table[vk]];
-    }
-    EXPECT_EQ(playing, 41);
-    for (int offset = 0; offset <= 36; ++offset)
-        EXPECT_EQ(perOffset[offset], offset >= 16 && offset <= 19 ? 2 : 1) << "offset " << offset;
-    // The two rows meet here: each keyboard reaches 16..19 with its own key.
-    EXPECT_EQ(table[kVkOem2], 16);
-    EXPECT_EQ(table['Q'], 16);
-    EXPECT_EQ(table[kVkOem6], 19);
-    EXPECT_EQ(table['3'], 19);
-    EXPECT_EQ(table[0xDC], 36); // VK_OEM_5 ends the upper keyboard
-    EXPECT_EQ(table['D'], -1);  // between S and F: no black key there
-}
-
-TEST(KeyTable, StartingOctavePlaysMiddleCOnTheCKey)
-{
-    Keys keys;
-    expectMessage(keys.down('C'), 0x90, 60, 100);
-    EXPECT_EQ(noteForKey(0, kMinOctave), 8);
-    EXPECT_EQ(noteForKey(36, kMaxOctave), 116); // the highest note stays a valid MIDI note
-}
-
-TEST(KeyboardInput, NoteOffGoesToTheNoteTheKeyStartedAfterAnOctaveChange)
-{
-    Keys keys;
-    expectMessage(keys.down('C'), 0x90, 60, 100);
-    EXPECT_EQ(keys.down(kVkPageUp).kind, KeyAction::OctaveChanged);
-    EXPECT_EQ(keys.octave, 6);
-    expectMessage(keys.up('C'), 0x80, 60, 0);
-    expectMessage(keys.down('C'), 0x90, 72, 100);
-}
-
-TEST(KeyboardInput, OctaveKeysRepeatButStopAtTheirLimits)
-{
-    Keys keys;
-    int changes = 0;
-    for (int i = 0; i < 6; ++i)
-        changes += keys.down(kVkPageUp, i > 0).kind == KeyAction::OctaveChanged;
-    EXPECT_EQ(keys.octave, kMaxOctave);
-    EXPECT_EQ(changes, 2);
-    changes = 0;
-    for (int i = 0; i < 10; ++i)
-        changes += keys.down(kVkPageDown, i > 0).kind == KeyAction::OctaveChanged;
-    EXPECT_EQ(keys.octave, kMinOctave);
-    EXPECT_EQ(changes, 6);
-}
-
-TEST(KeyboardInput, AutoRepeatOfANoteKeyAndKeysThatPlayNothingSendNothing)
-{
-    Keys keys;
-    EXPECT_EQ(keys.down('C', true).kind, KeyAction::None);
-    EXPECT_EQ(keys.down('D').kind, KeyAction::None);
-    EXPECT_EQ(keys.up('D').kind, KeyAction::None);
-    // Only the low byte of wParam is the key code.
-    expectMessage(keys.down(0x100 | 'C'), 0x90, 60, 100);
-}
-
-TEST(KeyboardInput, KeysWithTheSameOffsetShareOneHeldNote)
-{
-    Keys keys;
-    expectMessage(keys.down('Q'), 0x90, 72, 100);
-    keys.down(kVkPageUp);
-    expectMessage(keys.down(kVkOem2), 0x90, 84, 100);
-    expectMessage(keys.up('Q'), 0x80, 84, 0);
-    expectMessage(keys.up(kVkOem2), 0x80, 84, 0);
-}

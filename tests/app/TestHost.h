@@ -1,5 +1,6 @@
 #pragma once
-// A host whose MIDI input is recorded, and helpers for the UI thread's queue.
+// A host whose MIDI input is recorded, an audio device that only counts, and helpers
+// for the UI thread's queue.
 
 #include "app/Host.h"
 
@@ -28,6 +29,53 @@ public:
 
     std::vector<MidiBytes> received;
     bool* deletedFlag;
+};
+
+// Counts starts and stops; start can ask for the first buffer before it returns, as a
+// WASAPI device does. Records the thread that deletes it.
+class CountingDevice : public Kelvane::CAudioDevice
+{
+public:
+    explicit CountingDevice(PomaroApp::CHost& h) : host(h) {}
+    ~CountingDevice() override
+    {
+        if (deletedOn)
+            *deletedOn = GetCurrentThreadId();
+    }
+    bool startResult = true;
+    bool renderInsideStart = false;
+    int starts = 0, stops = 0;
+    bool firstRender = false;
+    std::vector<short> buffer;
+    DWORD* deletedOn = nullptr;
+
+    bool start() override
+    {
+        ++starts;
+        if (renderInsideStart) {
+            buffer.assign(static_cast<size_t>(host.blockSize) * 2, 0x55);
+            firstRender = host.onRender(buffer.data(), nullptr);
+        }
+        return startResult;
+    }
+    bool stop() override { return ++stops, true; }
+    int32_t getIndex() override { return 0; }
+    const wchar_t* getName() override { return L"counting"; }
+    bool isInterleaved() override { return true; }
+    Kelvane::DriverType getDriverType() override { return Kelvane::DriverWasapi; }
+    Kelvane::SampleFormat getSampleFormat() override { return Kelvane::SampleFormatInt16; }
+    Kelvane::SampleRate getSampleRate() override { return Kelvane::Rate48000; }
+    int32_t getSupportedSampleRates() override { return Kelvane::Rate48000; }
+    bool getBufferSizeRange(Kelvane::SampleRate, int32_t*, int32_t*, int32_t*, int32_t*) override { return false; }
+    bool open(HWND) override { return true; }
+    bool close() override { return true; }
+    bool prepare(Kelvane::SampleRate, int32_t, IDataProvider*) override { return true; }
+    bool unprepare() override { return true; }
+    bool hasControlPanel() override { return false; }
+    bool showControlPanel() override { return false; }
+
+private:
+    PomaroApp::CHost& host;
 };
 
 // Module handle for the host's window classes, as the entry point sets it.

@@ -159,9 +159,11 @@ protected:
 
 }  // namespace
 
-TEST_F(DemoEditorTest, AnnouncesItsSizeFromAttached) {
+TEST_F(DemoEditorTest, AnnouncesItsSizeFromAttachedAndKeepsWithinItsLimits) {
     EXPECT_EQ(view->isPlatformTypeSupported(kPlatformTypeHWND), kResultTrue);
     EXPECT_NE(view->isPlatformTypeSupported("NSView"), kResultTrue);
+    EXPECT_NE(view->attached(hostFrame->child, "NSView"), kResultOk);
+    EXPECT_EQ(GetWindow(hostFrame->child, GW_CHILD), nullptr);
     EXPECT_EQ(view->canResize(), kResultTrue);
     attach();
     EXPECT_EQ(hostFrame->resizeCalls, 1);
@@ -170,13 +172,17 @@ TEST_F(DemoEditorTest, AnnouncesItsSizeFromAttached) {
     const SIZE size = clientSize(editor);
     EXPECT_EQ(size.cx, kEditorDefault.width);
     EXPECT_EQ(size.cy, kEditorDefault.height);
-}
+    EXPECT_NE(view->attached(hostFrame->child, kPlatformTypeHWND), kResultOk);  // a second attach
 
-TEST_F(DemoEditorTest, RefusesAForeignPlatformAndASecondAttach) {
-    EXPECT_NE(view->attached(hostFrame->child, "NSView"), kResultOk);
-    EXPECT_EQ(GetWindow(hostFrame->child, GW_CHILD), nullptr);
-    attach();
-    EXPECT_NE(view->attached(hostFrame->child, kPlatformTypeHWND), kResultOk);
+    ViewRect tooSmall(5, 5, 105, 55), tooBig(0, 0, 5000, 5000);
+    EXPECT_EQ(view->checkSizeConstraint(&tooSmall), kResultTrue);
+    EXPECT_EQ(tooSmall.left, 5);
+    EXPECT_EQ(tooSmall.getWidth(), kEditorMin.width);
+    EXPECT_EQ(tooSmall.getHeight(), kEditorMin.height);
+    EXPECT_EQ(view->checkSizeConstraint(&tooBig), kResultTrue);
+    EXPECT_EQ(tooBig.getWidth(), kEditorMax.width);
+    EXPECT_EQ(tooBig.getHeight(), kEditorMax.height);
+    EXPECT_EQ(view->checkSizeConstraint(nullptr), kInvalidArgument);
 }
 
 TEST_F(DemoEditorTest, HasASliderPerParameterAndTheMeter) {
@@ -192,19 +198,6 @@ TEST_F(DemoEditorTest, HasASliderPerParameterAndTheMeter) {
     EXPECT_TRUE(hasWindowText(editor, L"25 %"));
     const HWND toneSlider = childrenOfClass(editor, TRACKBAR_CLASSW)[editorRowOfParam(kParamTone)];
     EXPECT_EQ(SendMessageW(toneSlider, TBM_GETPOS, 0, 0), 250);
-}
-
-TEST_F(DemoEditorTest, KeepsWithinItsSizeLimits) {
-    ViewRect tooSmall(5, 5, 105, 55);
-    EXPECT_EQ(view->checkSizeConstraint(&tooSmall), kResultTrue);
-    EXPECT_EQ(tooSmall.left, 5);
-    EXPECT_EQ(tooSmall.getWidth(), kEditorMin.width);
-    EXPECT_EQ(tooSmall.getHeight(), kEditorMin.height);
-    ViewRect tooBig(0, 0, 5000, 5000);
-    EXPECT_EQ(view->checkSizeConstraint(&tooBig), kResultTrue);
-    EXPECT_EQ(tooBig.getWidth(), kEditorMax.width);
-    EXPECT_EQ(tooBig.getHeight(), kEditorMax.height);
-    EXPECT_EQ(view->checkSizeConstraint(nullptr), kInvalidArgument);
 }
 
 TEST_F(DemoEditorTest, FollowsTheHostsSizeAndRemembersIt) {

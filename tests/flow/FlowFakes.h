@@ -14,13 +14,9 @@ using namespace Steinberg;
 using namespace Steinberg::Vst;
 
 // Interfaces living on the test's stack: reference counting is not exercised.
-#define FLOW_FAKE_UNKNOWN                                                              \
-	tresult PLUGIN_API queryInterface (const TUID, void** obj) override                 \
-	{                                                                                  \
-		*obj = nullptr;                                                                \
-		return kNoInterface;                                                           \
-	}                                                                                  \
-	uint32 PLUGIN_API addRef () override { return 1; }                                 \
+#define FLOW_FAKE_UNKNOWN                                                                          \
+	tresult PLUGIN_API queryInterface (const TUID, void** obj) override { return *obj = nullptr, kNoInterface; } \
+	uint32 PLUGIN_API addRef () override { return 1; }                                             \
 	uint32 PLUGIN_API release () override { return 1; }
 
 // Records setParamNormalized; onSet lets a test act from inside the call.
@@ -38,7 +34,6 @@ public:
 			onSet (id, value);
 		return kResultOk;
 	}
-
 	tresult PLUGIN_API initialize (FUnknown*) override { return kNotImplemented; }
 	tresult PLUGIN_API terminate () override { return kNotImplemented; }
 	tresult PLUGIN_API setComponentState (IBStream*) override { return kNotImplemented; }
@@ -46,14 +41,8 @@ public:
 	tresult PLUGIN_API getState (IBStream*) override { return kNotImplemented; }
 	int32 PLUGIN_API getParameterCount () override { return 0; }
 	tresult PLUGIN_API getParameterInfo (int32, ParameterInfo&) override { return kNotImplemented; }
-	tresult PLUGIN_API getParamStringByValue (ParamID, ParamValue, String128) override
-	{
-		return kNotImplemented;
-	}
-	tresult PLUGIN_API getParamValueByString (ParamID, TChar*, ParamValue&) override
-	{
-		return kNotImplemented;
-	}
+	tresult PLUGIN_API getParamStringByValue (ParamID, ParamValue, String128) override { return kNotImplemented; }
+	tresult PLUGIN_API getParamValueByString (ParamID, TChar*, ParamValue&) override { return kNotImplemented; }
 	ParamValue PLUGIN_API normalizedParamToPlain (ParamID, ParamValue v) override { return v; }
 	ParamValue PLUGIN_API plainParamToNormalized (ParamID, ParamValue v) override { return v; }
 	ParamValue PLUGIN_API getParamNormalized (ParamID) override { return 0.0; }
@@ -100,21 +89,13 @@ public:
 	bool refuse = false;
 
 	int32 PLUGIN_API getParameterCount () override { return int32 (queues.size ()); }
-	IParamValueQueue* PLUGIN_API getParameterData (int32 index) override
-	{
-		return queues[size_t (index)];
-	}
+	IParamValueQueue* PLUGIN_API getParameterData (int32 index) override { return queues[size_t (index)]; }
 	IParamValueQueue* PLUGIN_API addParameterData (const ParamID& id, int32& index) override
 	{
 		requested.push_back (id);
-		if (refuse)
-			return nullptr;
-		for (size_t i = 0; i < queues.size (); ++i)
+		for (size_t i = 0; i < queues.size () && !refuse; ++i)
 			if (queues[i] && queues[i]->id == id)
-			{
-				index = int32 (i);
-				return queues[i];
-			}
+				return index = int32 (i), queues[i];
 		return nullptr;
 	}
 };

@@ -12,91 +12,57 @@ namespace KG = PomaroApp::KeyboardGeometry;
 
 namespace {
 
-TEST(KeyboardHitTest, EdgesOfBlackAndWhiteKeys)
+TEST(KeyboardHitTest, EdgesOfTheKeysAndOutside)
 {
-    EXPECT_EQ(KG::hitTest(10, 10), 13); // C# over the first boundary
-    EXPECT_EQ(KG::hitTest(5, 10), 13);  // the hit area is one pixel wider on the left
-    EXPECT_EQ(KG::hitTest(4, 10), 12);
-    EXPECT_EQ(KG::hitTest(14, 10), 13);
-    EXPECT_EQ(KG::hitTest(15, 10), 15); // D#
-    EXPECT_EQ(KG::hitTest(10, 20), 14); // below the black keys only white keys
-    EXPECT_EQ(KG::hitTest(10, 16), 13);
-    EXPECT_EQ(KG::hitTest(10, 17), 14);
-    EXPECT_EQ(KG::hitTest(0, 0), 12);
-    EXPECT_EQ(KG::hitTest(69, 29), 23);
-    EXPECT_EQ(KG::hitTest(70, 29), 24);
-}
-
-TEST(KeyboardHitTest, NoBlackKeyBetweenEAndF)
-{
-    for (int32_t y = 0; y < 17; ++y) {
-        for (int32_t x = 25; x <= 29; ++x)
-            EXPECT_EQ(KG::hitTest(x, y), 16) << x << "," << y;
-        for (int32_t x = 30; x <= 34; ++x)
-            EXPECT_EQ(KG::hitTest(x, y), 17) << x << "," << y;
-    }
+    const struct {
+        int32_t x, y, note;
+    } cases[] = {
+        {10, 10, 13}, {5, 10, 13}, {4, 10, 12}, {14, 10, 13}, // C#: its hit area is one pixel wider on the left
+        {15, 10, 15}, {10, 16, 13}, {10, 17, 14},              // D#; below row 16 only white keys
+        {0, 0, 12},   {69, 29, 23}, {70, 29, 24},
+        {65, 10, 23}, {64, 10, 22},                            // B has no black key to its right; A#
+        {590, 10, 113}, {590, 29, 113},                        // past the last drawn key, still a note
+        {591, 10, -1}, {10, 30, -1}, {-1, 10, -1}, {10, -1, -1},
+        {65535, 10, -1}, {10, 65535, -1},                      // left of or above the window: unsigned words
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KG::hitTest(c.x, c.y), c.note) << c.x << "," << c.y;
+    // No black key between E and F.
+    for (int32_t y = 0; y < 17; ++y)
+        for (int32_t x = 25; x <= 34; ++x)
+            EXPECT_EQ(KG::hitTest(x, y), x < 30 ? 16 : 17) << x << "," << y;
 }
 
 TEST(KeyboardHitTest, EveryOctaveRepeatsTheFirst)
 {
-    for (int32_t o = 1; o <= 8; ++o) {
-        for (int32_t xo = 0; xo < 70 && 70 * o + xo < KG::kStripWidth; ++xo) {
+    for (int32_t o = 1; o <= 8; ++o)
+        for (int32_t xo = 0; xo < 70 && 70 * o + xo < KG::kStripWidth; ++xo)
             for (int32_t y = 0; y < 30; ++y)
                 ASSERT_EQ(KG::hitTest(70 * o + xo, y), KG::hitTest(xo, y) + 12 * o) << o << " " << xo << " " << y;
-        }
-    }
-}
-
-TEST(KeyboardHitTest, LastColumnAndOutside)
-{
-    EXPECT_EQ(KG::hitTest(590, 10), 113); // past the last drawn key, still a note
-    EXPECT_EQ(KG::hitTest(590, 29), 113); // F of the ninth octave, all rows
-    EXPECT_EQ(KG::hitTest(591, 10), -1);
-    EXPECT_EQ(KG::hitTest(10, 30), -1);
-    EXPECT_EQ(KG::hitTest(-1, 10), -1);
-    EXPECT_EQ(KG::hitTest(10, -1), -1);
-    // Points left of or above the window arrive as unsigned words.
-    EXPECT_EQ(KG::hitTest(65535, 10), -1);
-    EXPECT_EQ(KG::hitTest(10, 65535), -1);
-    for (int32_t x = 0; x < KG::kStripWidth; ++x) {
-        for (int32_t y = 0; y < KG::kStripHeight; ++y) {
-            const int32_t n = KG::hitTest(x, y);
-            ASSERT_GE(n, 12);
-            ASSERT_LE(n, 127);
-        }
-    }
 }
 
 TEST(KeyboardSprite, DestinationIsTheOctaveSourceIsTheKeyRow)
 {
+    const struct {
+        int32_t note;
+        bool pressed;
+        KG::Rect destination, source;
+    } cases[] = {
+        {60, true, {280, 0, 350, 30}, {0, 30, 70, 60}},       // C of octave index 4
+        {71, false, {280, 0, 350, 30}, {71, 360, 141, 390}},  // B: last row, released column
+        {12, true, {0, 0, 70, 30}, {0, 30, 70, 60}},
+        {112, true, {560, 0, 630, 30}, {0, 150, 70, 180}},    // E of the partial ninth octave
+    };
+    auto edges = [](const KG::Rect& r) { return std::vector<int32_t>{r.left, r.top, r.right, r.bottom}; };
+    for (const auto& c : cases) {
+        KG::KeySprite s{};
+        ASSERT_TRUE(KG::keySprite(c.note, c.pressed, s)) << c.note;
+        EXPECT_EQ(edges(s.destination), edges(c.destination)) << c.note;
+        EXPECT_EQ(edges(s.source), edges(c.source)) << c.note;
+    }
     KG::KeySprite s{};
-    ASSERT_TRUE(KG::keySprite(60, true, s)); // C of octave index 4
-    EXPECT_EQ(s.destination.left, 280);
-    EXPECT_EQ(s.destination.right, 350);
-    EXPECT_EQ(s.destination.top, 0);
-    EXPECT_EQ(s.destination.bottom, 30);
-    EXPECT_EQ(s.source.left, 0);
-    EXPECT_EQ(s.source.right, 70);
-    EXPECT_EQ(s.source.top, 30);
-    EXPECT_EQ(s.source.bottom, 60);
-
-    ASSERT_TRUE(KG::keySprite(71, false, s)); // B: last row, released column
-    EXPECT_EQ(s.destination.left, 280);
-    EXPECT_EQ(s.source.left, 71);
-    EXPECT_EQ(s.source.right, 141);
-    EXPECT_EQ(s.source.top, 360);
-    EXPECT_EQ(s.source.bottom, 390);
-
-    ASSERT_TRUE(KG::keySprite(12, true, s));
-    EXPECT_EQ(s.destination.left, 0);
-    ASSERT_TRUE(KG::keySprite(112, true, s)); // E of the partial ninth octave
-    EXPECT_EQ(s.destination.left, 560);
-    EXPECT_EQ(s.source.top, 150);
-
-    EXPECT_FALSE(KG::keySprite(11, true, s));
-    EXPECT_FALSE(KG::keySprite(113, true, s));
-    EXPECT_FALSE(KG::keySprite(-1, false, s));
-    EXPECT_FALSE(KG::keySprite(127, false, s));
+    for (int32_t note : {11, 113, -1, 127})
+        EXPECT_FALSE(KG::keySprite(note, true, s)) << note;
 }
 
 // Each label, at its centre in the overlay, must sit on the key its computer key plays.
@@ -137,71 +103,58 @@ TEST(KeyboardLabels, EveryLabelLiesOnTheNoteItsKeyPlays)
     EXPECT_GT(KG::labelsX(7) + KG::kLabelsWidth, KG::kStripWidth);
 }
 
-std::vector<std::vector<int>> sent(const KG::MouseNotes& notes)
-{
-    std::vector<std::vector<int>> out;
-    for (int32_t i = 0; i < notes.count; ++i)
-        out.push_back({notes.messages[i][0], notes.messages[i][1], notes.messages[i][2], notes.messages[i][3]});
-    return out;
-}
-
 using Msgs = std::vector<std::vector<int>>;
 
-TEST(KeyboardMouse, ClickPlaysAndReleaseStops)
+// One mouse gesture: 'd' button down at (x, y), 'm' move to it, 'u' button up, and the
+// messages the step sends, in order.
+struct Gesture
 {
-    bool down = false;
-    int32_t note = -1;
-    EXPECT_EQ(sent(KG::mouseButtonDown(down, note, 4, 20)), (Msgs{{0x90, 12, 100, 0}}));
-    EXPECT_TRUE(down);
-    EXPECT_EQ(note, 12);
-    EXPECT_TRUE(sent(KG::mouseMove(down, note, 6, 25)).empty()); // same key
-    EXPECT_EQ(sent(KG::mouseButtonUp(down, note)), (Msgs{{0x80, 12, 0, 0}}));
-    EXPECT_FALSE(down);
-    EXPECT_EQ(note, -1);
-    EXPECT_TRUE(sent(KG::mouseButtonUp(down, note)).empty());
-}
+    char what;
+    int32_t x, y;
+    Msgs sent;
+};
 
-TEST(KeyboardMouse, DragStartsTheNewKeyBeforeStoppingTheOld)
+TEST(KeyboardMouse, GesturesSendTheirNotes)
 {
-    bool down = false;
-    int32_t note = -1;
-    // C of octave index 4 (x 280) to D (x 290), on the white rows.
-    KG::mouseButtonDown(down, note, 282, 25);
-    EXPECT_EQ(sent(KG::mouseMove(down, note, 292, 25)), (Msgs{{0x90, 62, 100, 0}, {0x80, 60, 0, 0}}));
-    EXPECT_EQ(note, 62);
-    // Out of the window below: only the note-off, then nothing until it comes back.
-    EXPECT_EQ(sent(KG::mouseMove(down, note, 292, 40)), (Msgs{{0x80, 62, 0, 0}}));
-    EXPECT_EQ(note, -1);
-    EXPECT_TRUE(sent(KG::mouseMove(down, note, 300, 45)).empty());
-    EXPECT_EQ(sent(KG::mouseMove(down, note, 297, 10)), (Msgs{{0x90, 63, 100, 0}})); // D#
-    EXPECT_EQ(sent(KG::mouseButtonUp(down, note)), (Msgs{{0x80, 63, 0, 0}}));
-}
-
-TEST(KeyboardMouse, MovesWithoutButtonAndPressesOutsidePlayNothing)
-{
-    bool down = false;
-    int32_t note = -1;
-    EXPECT_TRUE(sent(KG::mouseMove(down, note, 10, 10)).empty());
-    EXPECT_TRUE(sent(KG::mouseButtonDown(down, note, 600, 10)).empty());
-    EXPECT_TRUE(down);
-    EXPECT_EQ(note, -1);
-    EXPECT_EQ(sent(KG::mouseMove(down, note, 10, 10)), (Msgs{{0x90, 13, 100, 0}}));
-    EXPECT_EQ(sent(KG::mouseButtonUp(down, note)), (Msgs{{0x80, 13, 0, 0}}));
-}
-
-// The button-up went to another window (capture lost): the next press must not leave
-// the old note hanging.
-TEST(KeyboardMouse, PressAfterLostReleaseStopsTheLeftoverNote)
-{
-    bool down = false;
-    int32_t note = -1;
-    KG::mouseButtonDown(down, note, 4, 20); // note 12, its button-up never arrives
-    EXPECT_EQ(sent(KG::mouseButtonDown(down, note, 14, 20)), (Msgs{{0x90, 14, 100, 0}, {0x80, 12, 0, 0}}));
-    EXPECT_EQ(note, 14);
-    EXPECT_EQ(sent(KG::mouseButtonDown(down, note, 14, 20)), (Msgs{{0x80, 14, 0, 0}, {0x90, 14, 100, 0}}));
-    EXPECT_EQ(sent(KG::mouseButtonDown(down, note, 14, 200)), (Msgs{{0x80, 14, 0, 0}}));
-    EXPECT_EQ(note, -1);
-    EXPECT_TRUE(sent(KG::mouseButtonUp(down, note)).empty());
+    const std::vector<std::vector<Gesture>> sequences = {
+        // Click plays and release stops; moves within the key send nothing.
+        {{'d', 4, 20, {{0x90, 12, 100, 0}}}, {'m', 6, 25, {}}, {'u', 0, 0, {{0x80, 12, 0, 0}}}, {'u', 0, 0, {}}},
+        // A drag starts the new key before stopping the old; out of the window below only
+        // the note-off, then nothing until it comes back.
+        {{'d', 282, 25, {{0x90, 60, 100, 0}}},
+         {'m', 292, 25, {{0x90, 62, 100, 0}, {0x80, 60, 0, 0}}},
+         {'m', 292, 40, {{0x80, 62, 0, 0}}},
+         {'m', 300, 45, {}},
+         {'m', 297, 10, {{0x90, 63, 100, 0}}},
+         {'u', 0, 0, {{0x80, 63, 0, 0}}}},
+        // Moves without the button and presses outside play nothing; moving in with the
+        // button down does.
+        {{'m', 10, 10, {}}, {'d', 600, 10, {}}, {'m', 10, 10, {{0x90, 13, 100, 0}}}, {'u', 0, 0, {{0x80, 13, 0, 0}}}},
+        // The button-up went to another window (capture lost): the next press must not leave
+        // the old note hanging, and the same key starts afresh.
+        {{'d', 4, 20, {{0x90, 12, 100, 0}}},
+         {'d', 14, 20, {{0x90, 14, 100, 0}, {0x80, 12, 0, 0}}},
+         {'d', 14, 20, {{0x80, 14, 0, 0}, {0x90, 14, 100, 0}}},
+         {'d', 14, 200, {{0x80, 14, 0, 0}}},
+         {'u', 0, 0, {}}},
+    };
+    for (size_t s = 0; s < sequences.size(); ++s) {
+        bool down = false, pressed = false;
+        int32_t note = -1;
+        for (const Gesture& g : sequences[s]) {
+            pressed = g.what == 'm' ? pressed : g.what == 'd';
+            const KG::MouseNotes notes = g.what == 'd'   ? KG::mouseButtonDown(down, note, g.x, g.y)
+                                         : g.what == 'm' ? KG::mouseMove(down, note, g.x, g.y)
+                                                         : KG::mouseButtonUp(down, note);
+            Msgs sent;
+            for (int32_t i = 0; i < notes.count; ++i)
+                sent.push_back({notes.messages[i][0], notes.messages[i][1], notes.messages[i][2], notes.messages[i][3]});
+            EXPECT_EQ(sent, g.sent) << "sequence " << s << " " << g.what << " " << g.x << "," << g.y;
+            EXPECT_EQ(down, pressed);
+        }
+        EXPECT_FALSE(down);
+        EXPECT_EQ(note, -1) << "sequence " << s;
+    }
 }
 
 } // namespace

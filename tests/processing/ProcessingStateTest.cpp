@@ -1,6 +1,7 @@
 // The processing states against the recorder plug-in: what the plug-in is told, in
 // which order, and where each refusal leaves the host.
 
+#include "tests/app/TestHost.h"
 #include "tests/processing/RecorderHost.h"
 
 #include <gtest/gtest.h>
@@ -41,7 +42,7 @@ protected:
     size_t processCalls() { return recorderCalls(variant, {"component.process"}).size(); }
 
     CHost host;
-    FakeDevice device{host};
+    PomaroTest::CountingDevice device{host};
     std::wstring variant;
 };
 

@@ -3,7 +3,6 @@
 
 #include "audio/AudioTypes.h"
 #include "host/RenderCore.h"
-#include "host/SampleConversion.h"
 #include "tests/rendercore/FakeProcessor.h"
 
 #include <gtest/gtest.h>
@@ -137,44 +136,43 @@ TEST(RenderCore, ParameterChangesReachTheProcessorAndItsReportsComeBack)
 
 TEST(RenderCore, EachFormatGoesToItsRoutineAndUnknownWritesNothing)
 {
-    constexpr int32_t kFrames = 37; // 32 grouped + 5 single frames
-    std::vector<float> l(kFrames), r(kFrames);
-    for (int32_t i = 0; i < kFrames; ++i) {
-        l[static_cast<size_t>(i)] = rampSample(i);
-        r[static_cast<size_t>(i)] = -rampSample(i);
-    }
-    struct Expect {
+    const float l[2] = {0.5f, -1.0f}, r[2] = {-0.25f, 1.0f};
+    // The samples as the device reads them: interleaved L R L R, per channel L L then R R.
+    const struct {
         int32_t format;
         bool interleaved;
-        size_t bytes;
+        std::vector<double> samples;
+    } cases[] = {
+        {Kelvane::SampleFormatInt16, true, {16383, -8191, -32767, 32767}},
+        {Kelvane::SampleFormatInt16, false, {16383, -32767, -8191, 32767}},
+        {Kelvane::SampleFormatInt32, true, {1073741760, -536870880, -2147483520, 2147483520}},
+        {Kelvane::SampleFormatInt32, false, {1073741760, -2147483520, -536870880, 2147483520}},
+        {Kelvane::SampleFormatFloat32, true, {0.5, -0.25, -1.0, 1.0}},
+        {Kelvane::SampleFormatFloat32, false, {0.5, -1.0, -0.25, 1.0}},
     };
-    const Expect cases[] = {{Kelvane::SampleFormatInt16, true, 2},   {Kelvane::SampleFormatInt32, true, 4},
-                            {Kelvane::SampleFormatFloat32, true, 4}, {Kelvane::SampleFormatInt16, false, 2},
-                            {Kelvane::SampleFormatInt32, false, 4},  {Kelvane::SampleFormatFloat32, false, 4}};
-    for (const Expect& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.format << (c.interleaved ? " interleaved" : " per channel"));
-        // The expected bytes come straight from the routine that should have been picked.
-        std::vector<unsigned char> want(kFrames * 2 * c.bytes), got(want.size(), 0xEE);
-        void* w1 = want.data() + kFrames * c.bytes;
-        void* g1 = got.data() + kFrames * c.bytes;
-        if (c.interleaved) {
-            if (c.format == Kelvane::SampleFormatInt16) storeInt16Interleaved(l.data(), r.data(), want.data(), kFrames, 1.f);
-            if (c.format == Kelvane::SampleFormatInt32) storeInt32Interleaved(l.data(), r.data(), want.data(), kFrames, 1.f);
-            if (c.format == Kelvane::SampleFormatFloat32) storeFloat32Interleaved(l.data(), r.data(), want.data(), kFrames, 1.f);
-        } else {
-            if (c.format == Kelvane::SampleFormatInt16) storeInt16PerChannel(l.data(), r.data(), want.data(), w1, kFrames, 1.f);
-            if (c.format == Kelvane::SampleFormatInt32) storeInt32PerChannel(l.data(), r.data(), want.data(), w1, kFrames, 1.f);
-            if (c.format == Kelvane::SampleFormatFloat32) storeFloat32PerChannel(l.data(), r.data(), want.data(), w1, kFrames, 1.f);
+        const size_t bytes = c.format == Kelvane::SampleFormatInt16 ? 2 : 4;
+        std::vector<unsigned char> got(4 * bytes, 0xEE);
+        ASSERT_TRUE(storeDeviceBuffers(l, r, DeviceFormat{c.format, c.interleaved, 2}, got.data(),
+                                       c.interleaved ? nullptr : got.data() + 2 * bytes));
+        for (size_t i = 0; i < 4; ++i) {
+            const unsigned char* p = got.data() + i * bytes;
+            int16_t i16 = 0;
+            int32_t i32 = 0;
+            float f32 = 0;
+            if (bytes == 2)
+                std::memcpy(&i16, p, 2);
+            else
+                std::memcpy(c.format == Kelvane::SampleFormatInt32 ? static_cast<void*>(&i32) : &f32, p, 4);
+            const double value = bytes == 2 ? double(i16) : c.format == Kelvane::SampleFormatInt32 ? double(i32) : double(f32);
+            EXPECT_EQ(value, c.samples[i]) << "sample " << i;
         }
-        ASSERT_TRUE(storeDeviceBuffers(l.data(), r.data(), DeviceFormat{c.format, c.interleaved, kFrames}, got.data(),
-                                       c.interleaved ? nullptr : g1));
-        EXPECT_EQ(got, want);
     }
     for (int32_t unknown : {0, 3, 8, -1}) {
         for (bool il : {true, false}) {
-            std::vector<unsigned char> untouched(kFrames * 8, 0xEE), buf = untouched;
-            EXPECT_FALSE(storeDeviceBuffers(l.data(), r.data(), DeviceFormat{unknown, il, kFrames}, buf.data(),
-                                            buf.data() + kFrames * 4));
+            std::vector<unsigned char> untouched(16, 0xEE), buf = untouched;
+            EXPECT_FALSE(storeDeviceBuffers(l, r, DeviceFormat{unknown, il, 2}, buf.data(), buf.data() + 8));
             EXPECT_EQ(buf, untouched);
         }
     }

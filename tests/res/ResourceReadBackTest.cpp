@@ -1,6 +1,7 @@
-// Reads the resources linked into this very exe back through the system's own loaders
-// and compares them with the tables the program's windows are built from: the frame's
-// menu, the audio driver dialog template, the icon group and the version block.
+// Reads the resources linked into this very exe back through the system's own loaders,
+// under the numbers other programs and the end-to-end tests address them by: the
+// frame's menu, the audio driver dialog template, the icon group and the version block,
+// each in Japanese.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -8,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ios>
 #include <iterator>
 #include <memory>
@@ -16,29 +18,22 @@
 #include <vector>
 
 #include "res/PomaroVersion.h"
-#include "res/resource.h"
-#include "tests/res/DialogTemplateReader.h"
 
 namespace {
-
-using PomaroTest::DialogItem;
-using PomaroTest::DialogTemplate;
-using PomaroTest::DialogTemplateReader;
 
 const WORD kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
 
 HINSTANCE self() { return GetModuleHandleW(nullptr); }
 
 std::u16string u16(const wchar_t* s) { return std::u16string(reinterpret_cast<const char16_t*>(s)); }
-const wchar_t* wide(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
 
-struct MenuCloser { void operator()(HMENU m) const { DestroyMenu(m); } };
-struct IconCloser { void operator()(HICON i) const { DestroyIcon(i); } };
-struct GdiCloser { void operator()(HGDIOBJ o) const { DeleteObject(o); } };
+bool sameIgnoringCase(const std::u16string& a, const std::u16string& b) {
+    return CompareStringOrdinal(reinterpret_cast<const wchar_t*>(a.c_str()), static_cast<int>(a.size()),
+                                reinterpret_cast<const wchar_t*>(b.c_str()), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
 struct WindowCloser { void operator()(HWND w) const { DestroyWindow(w); } };
-using MenuPtr = std::unique_ptr<std::remove_pointer_t<HMENU>, MenuCloser>;
-using IconPtr = std::unique_ptr<std::remove_pointer_t<HICON>, IconCloser>;
-using BitmapPtr = std::unique_ptr<std::remove_pointer_t<HBITMAP>, GdiCloser>;
 using WindowPtr = std::unique_ptr<std::remove_pointer_t<HWND>, WindowCloser>;
 
 // The bytes of one resource of this module, or an empty view when it is missing.
@@ -47,208 +42,159 @@ struct ResourceBytes {
     DWORD size = 0;
 };
 
-ResourceBytes findResource(const wchar_t* type, WORD id, WORD language) {
+ResourceBytes findResource(const wchar_t* type, WORD id, WORD language = kJapanese) {
     HRSRC info = FindResourceExW(self(), type, MAKEINTRESOURCEW(id), language);
-    if (!info)
-        return {};
-    HGLOBAL handle = LoadResource(self(), info);
-    return {handle ? LockResource(handle) : nullptr, SizeofResource(self(), info)};
+    HGLOBAL handle = info ? LoadResource(self(), info) : nullptr;
+    return {handle ? LockResource(handle) : nullptr, info ? SizeofResource(self(), info) : 0};
 }
 
 // ---------------------------------------------------------------------------------------------
 // Menu 103
 
-struct ExpectedMenuItem {
-    const char16_t* text;
-    UINT command;
-};
-
-struct ExpectedPopup {
-    const char16_t* text;
-    std::vector<ExpectedMenuItem> items;
-};
-
-const std::vector<ExpectedPopup> kMenu = {
-    {u"ファイル(&F)", {{u"終了(&X)", 40001}}},
-    {u"設定(&C)", {{u"オーディオドライバ(&A)...", 40002}}},
-};
-
-struct MenuEntry {
-    UINT type = 0;
-    UINT id = 0;
-    HMENU subMenu = nullptr;
-    std::u16string text;
-};
-
-MenuEntry menuEntry(HMENU menu, UINT position) {
-    wchar_t buffer[128] = {};
-    MENUITEMINFOW mii = {};
-    mii.cbSize = sizeof mii;
-    mii.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING | MIIM_SUBMENU;
-    mii.dwTypeData = buffer;
-    mii.cch = static_cast<UINT>(std::size(buffer));
-    MenuEntry e;
-    if (!GetMenuItemInfoW(menu, position, TRUE, &mii)) {
-        ADD_FAILURE() << "GetMenuItemInfoW failed at position " << position;
-        return e;
-    }
-    e.type = mii.fType;
-    e.id = mii.wID;
-    e.subMenu = mii.hSubMenu;
-    e.text = u16(buffer);
-    return e;
-}
-
 TEST(MainMenu, HasTheTwoPopupsWithTheirCommandsInOrder) {
-    ASSERT_EQ(IDR_MAINMENU, 103);
-    ASSERT_EQ(IDM_FILE_EXIT, 40001);
-    ASSERT_EQ(IDM_SETTINGS_AUDIODRIVER, 40002);
+    ASSERT_NE(findResource(RT_MENU, 103).data, nullptr) << "no Japanese RT_MENU 103";
+    const struct {
+        const char16_t* popup;
+        const char16_t* item;
+        UINT command;
+    } kMenu[] = {{u"ファイル(&F)", u"終了(&X)", 40001}, {u"設定(&C)", u"オーディオドライバ(&A)...", 40002}};
 
-    MenuPtr menu(LoadMenuW(self(), MAKEINTRESOURCEW(IDR_MAINMENU)));
+    HMENU menu = LoadMenuW(self(), MAKEINTRESOURCEW(103));
     ASSERT_TRUE(menu) << "LoadMenuW(103) failed, error " << GetLastError();
-    ASSERT_EQ(GetMenuItemCount(menu.get()), static_cast<int>(kMenu.size()));
-
-    for (UINT p = 0; p < kMenu.size(); ++p) {
-        SCOPED_TRACE(testing::Message() << "popup " << p);
-        MenuEntry popup = menuEntry(menu.get(), p);
-        EXPECT_EQ(popup.type, static_cast<UINT>(MFT_STRING));
-        EXPECT_EQ(popup.text, kMenu[p].text);
-        ASSERT_NE(popup.subMenu, nullptr);
-        ASSERT_EQ(GetMenuItemCount(popup.subMenu), static_cast<int>(kMenu[p].items.size()));
-        for (UINT i = 0; i < kMenu[p].items.size(); ++i) {
-            MenuEntry item = menuEntry(popup.subMenu, i);
-            EXPECT_EQ(item.type, static_cast<UINT>(MFT_STRING));
-            EXPECT_EQ(item.text, kMenu[p].items[i].text);
-            EXPECT_EQ(item.id, kMenu[p].items[i].command);
-            EXPECT_EQ(item.subMenu, nullptr);
-        }
+    ASSERT_EQ(GetMenuItemCount(menu), 2);
+    for (UINT p = 0; p < 2; ++p) {
+        wchar_t popupText[64] = {}, itemText[64] = {};
+        HMENU sub = GetSubMenu(menu, static_cast<int>(p));
+        ASSERT_NE(sub, nullptr) << p;
+        GetMenuStringW(menu, p, popupText, 64, MF_BYPOSITION);
+        EXPECT_EQ(u16(popupText), kMenu[p].popup);
+        ASSERT_EQ(GetMenuItemCount(sub), 1);
+        GetMenuStringW(sub, 0, itemText, 64, MF_BYPOSITION);
+        EXPECT_EQ(u16(itemText), kMenu[p].item);
+        EXPECT_EQ(GetMenuItemID(sub, 0), kMenu[p].command);
+        EXPECT_EQ(GetMenuState(sub, 0, MF_BYPOSITION) & (MF_POPUP | MF_SEPARATOR | MF_BITMAP), 0u);
     }
+    DestroyMenu(menu);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Dialog 104
 
-constexpr uint16_t kButtonAtom = 0x0080, kStaticAtom = 0x0082, kComboBoxAtom = 0x0085;
+// Reads a template's fields in order; every read is bounds-checked, so a truncated or
+// malformed template fails instead of reading past the resource.
+class TemplateReader {
+public:
+    TemplateReader(const void* data, size_t size) : p_(static_cast<const uint8_t*>(data)), size_(size) {}
+    template <class T>
+    T get() {
+        T v{};
+        if (ok_ && size_ - pos_ >= sizeof v)
+            std::memcpy(&v, p_ + pos_, sizeof v);
+        else
+            ok_ = false;
+        pos_ += ok_ ? sizeof v : 0;
+        return v;
+    }
+    // A NUL-terminated UTF-16 string.
+    std::u16string text() {
+        std::u16string s;
+        for (char16_t c = get<char16_t>(); ok_ && c != 0; c = get<char16_t>())
+            s.push_back(c);
+        return s;
+    }
+    // A class, menu or title: an ordinal after 0xFFFF, shown as "#<n>", or a string.
+    std::u16string nameOrOrdinal() {
+        const char16_t first = get<char16_t>();
+        if (first == 0xFFFF) {
+            const std::string n = "#" + std::to_string(get<uint16_t>());
+            return std::u16string(n.begin(), n.end());
+        }
+        return first == 0 ? std::u16string() : first + text();
+    }
+    void alignTo4() {
+        const size_t aligned = (pos_ + 3) & ~size_t(3);
+        ok_ = ok_ && aligned <= size_;
+        pos_ = ok_ ? aligned : pos_;
+    }
+    bool ok() const { return ok_; }
+    size_t left() const { return size_ - pos_; }
 
-// Atom under which a dialog template stores one of the system's predefined classes; 0 for
-// any other class, which the template stores by name.
-uint16_t predefinedClassAtom(const std::u16string& name) {
-    if (name == u"BUTTON") return kButtonAtom;
-    if (name == u"STATIC") return kStaticAtom;
-    if (name == u"COMBOBOX") return kComboBoxAtom;
-    return 0;
-}
+private:
+    const uint8_t* p_;
+    size_t size_;
+    size_t pos_ = 0;
+    bool ok_ = true;
+};
 
-bool sameIgnoringCase(const std::u16string& a, const std::u16string& b) {
-    return CompareStringOrdinal(wide(a.c_str()), static_cast<int>(a.size()),
-                                wide(b.c_str()), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
-struct ExpectedControl {
+struct Control {
     int id;
-    const char16_t* windowClass;
-    const char16_t* text;
+    std::u16string windowClass; // "#<atom>" for the system's predefined classes
+    std::u16string text;
     uint32_t style;
     int16_t x, y, cx, cy;
 };
 
-const std::vector<ExpectedControl> kControls = {
-    {1, u"BUTTON", u"OK", 0x50010001, 139, 182, 50, 14},
-    {2, u"BUTTON", u"キャンセル", 0x50010000, 199, 182, 50, 14},
-    {1001, u"BUTTON", u"Windowsドライバ", 0x50000009, 17, 21, 69, 10},
-    {1002, u"BUTTON", u"ASIOドライバ", 0x50000009, 17, 37, 57, 10},
-    {1004, u"COMBOBOX", u"", 0x50210003, 21, 56, 207, 300},
-    {-1, u"BUTTON", u"オーディオドライバの選択", 0x50000007, 7, 7, 303, 77},
-    {-1, u"BUTTON", u"現在のオーディオドライバ", 0x50000007, 7, 90, 303, 83},
-    {1005, u"STATIC", u"スタティック", 0x5002008C, 22, 106, 276, 8},
-    {1008, u"msctls_trackbar32", u"", 0x50010018, 93, 121, 176, 15},
-    {-1, u"STATIC", u"バッファサイズ", 0x50020000, 22, 124, 42, 8},
-    {1007, u"STATIC", u"0", 0x50020001, 74, 124, 21, 8},
-    {1009, u"BUTTON", u"ドライバ設定パネル", 0x50010000, 20, 145, 87, 14},
-    {1010, u"BUTTON", u"適用", 0x50010000, 260, 182, 50, 14},
+const std::vector<Control> kControls = {
+    {1, u"#128", u"OK", 0x50010001, 139, 182, 50, 14},
+    {2, u"#128", u"キャンセル", 0x50010000, 199, 182, 50, 14},
+    {1001, u"#128", u"Windowsドライバ", 0x50000009, 17, 21, 69, 10},
+    {1002, u"#128", u"ASIOドライバ", 0x50000009, 17, 37, 57, 10},
+    {1004, u"#133", u"", 0x50210003, 21, 56, 207, 300},
+    {-1, u"#128", u"オーディオドライバの選択", 0x50000007, 7, 7, 303, 77},
+    {-1, u"#128", u"現在のオーディオドライバ", 0x50000007, 7, 90, 303, 83},
+    {1005, u"#130", u"スタティック", 0x5002008C, 22, 106, 276, 8},
+    {1008, u"msctls_trackbar32", u"", 0x50010018, 93, 121, 176, 15}, // by name, matched without case
+    {-1, u"#130", u"バッファサイズ", 0x50020000, 22, 124, 42, 8},
+    {1007, u"#130", u"0", 0x50020001, 74, 124, 21, 8},
+    {1009, u"#128", u"ドライバ設定パネル", 0x50010000, 20, 145, 87, 14},
+    {1010, u"#128", u"適用", 0x50010000, 260, 182, 50, 14},
 };
 
-TEST(AudioDriverDialog, ControlIdsInTheHeaderMatchTheTable) {
-    EXPECT_EQ(IDD_AUDIODRIVER, 104);
-    EXPECT_EQ(IDC_RADIO_WASAPI, 1001);
-    EXPECT_EQ(IDC_RADIO_ASIO, 1002);
-    EXPECT_EQ(IDC_DRIVER_COMBO, 1004);
-    EXPECT_EQ(IDC_CURRENT_DRIVER, 1005);
-    EXPECT_EQ(IDC_BUFFER_SIZE_TEXT, 1007);
-    EXPECT_EQ(IDC_BUFFER_SIZE_TRACKBAR, 1008);
-    EXPECT_EQ(IDC_CONTROL_PANEL, 1009);
-    EXPECT_EQ(IDC_APPLY, 1010);
-    EXPECT_EQ(IDC_STATIC, -1);
-}
-
 TEST(AudioDriverDialog, TemplateIsTheJapaneseDialogExFieldByField) {
-    ResourceBytes res = findResource(RT_DIALOG, IDD_AUDIODRIVER, kJapanese);
+    const ResourceBytes res = findResource(RT_DIALOG, 104);
     ASSERT_NE(res.data, nullptr) << "no Japanese RT_DIALOG 104";
-
-    DialogTemplate t;
-    ASSERT_TRUE(DialogTemplateReader(res.data, res.size).read(t)) << "not a complete DIALOGEX template";
-    EXPECT_LE(res.size - t.bytesUsed, 3u) << "bytes left over after the last control";
-
+    TemplateReader r(res.data, res.size);
+    EXPECT_EQ(r.get<uint16_t>(), 1);      // DIALOGEX: version 1 ...
+    EXPECT_EQ(r.get<uint16_t>(), 0xFFFF); // ... and its signature
+    EXPECT_EQ(r.get<uint32_t>(), 0u);     // help id
+    EXPECT_EQ(r.get<uint32_t>(), 0u);     // extended style
     // WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS
-    EXPECT_EQ(t.style, 0x80C800C8u) << std::hex << std::showbase << "style " << t.style;
-    EXPECT_EQ(t.exStyle, 0u);
-    EXPECT_EQ(t.helpId, 0u);
-    EXPECT_EQ(t.x, 0);
-    EXPECT_EQ(t.y, 0);
-    EXPECT_EQ(t.cx, 317);
-    EXPECT_EQ(t.cy, 203);
-    EXPECT_FALSE(t.menu.isOrdinal);
-    EXPECT_TRUE(t.menu.text.empty()) << "the dialog has no menu";
-    EXPECT_FALSE(t.windowClass.isOrdinal);
-    EXPECT_TRUE(t.windowClass.text.empty()) << "the dialog uses the system dialog class";
-    EXPECT_EQ(t.title, u"オーディオドライバ設定");
-    ASSERT_TRUE(t.hasFont);
-    EXPECT_EQ(t.pointSize, 8);
-    EXPECT_EQ(t.italic, 0);
-    EXPECT_EQ(t.typeface, u"MS Shell Dlg");
+    EXPECT_EQ(r.get<uint32_t>(), 0x80C800C8u);
+    const uint16_t count = r.get<uint16_t>();
+    const int16_t x = r.get<int16_t>(), y = r.get<int16_t>(), cx = r.get<int16_t>(), cy = r.get<int16_t>();
+    EXPECT_EQ(std::vector<int>({x, y, cx, cy}), std::vector<int>({0, 0, 317, 203}));
+    EXPECT_EQ(r.nameOrOrdinal(), u"") << "the dialog has no menu";
+    EXPECT_EQ(r.nameOrOrdinal(), u"") << "the dialog uses the system dialog class";
+    EXPECT_EQ(r.text(), u"オーディオドライバ設定");
+    EXPECT_EQ(r.get<uint16_t>(), 8); // point size
+    r.get<uint16_t>();               // weight
+    EXPECT_EQ(r.get<uint8_t>(), 0);  // not italic
+    r.get<uint8_t>();                // character set
+    EXPECT_EQ(r.text(), u"MS Shell Dlg");
 
-    ASSERT_EQ(t.items.size(), kControls.size());
-    for (size_t i = 0; i < kControls.size(); ++i) {
-        const ExpectedControl& want = kControls[i];
-        const DialogItem& got = t.items[i];
-        SCOPED_TRACE(testing::Message() << "control " << i << " (id " << want.id << ")");
-        EXPECT_EQ(got.id, want.id);
-        if (uint16_t atom = predefinedClassAtom(want.windowClass)) {
-            EXPECT_TRUE(got.windowClass.isOrdinal);
-            EXPECT_EQ(got.windowClass.ordinal, atom);
-        } else {
-            // Class names are matched without regard to case by the window manager, and
-            // the resource compiler stores them upper-cased.
-            EXPECT_FALSE(got.windowClass.isOrdinal);
-            EXPECT_TRUE(sameIgnoringCase(got.windowClass.text, want.windowClass))
-                << "class stored as " << testing::PrintToString(got.windowClass.text);
-        }
-        EXPECT_FALSE(got.title.isOrdinal);
-        EXPECT_EQ(got.title.text, want.text);
-        EXPECT_EQ(got.style, want.style) << std::hex << std::showbase << "style " << got.style;
-        EXPECT_EQ(got.exStyle, 0u);
-        EXPECT_EQ(got.helpId, 0u);
-        EXPECT_EQ(got.x, want.x);
-        EXPECT_EQ(got.y, want.y);
-        EXPECT_EQ(got.cx, want.cx);
-        EXPECT_EQ(got.cy, want.cy);
-        EXPECT_TRUE(got.creationData.empty());
+    ASSERT_EQ(count, kControls.size());
+    for (const Control& want : kControls) {
+        SCOPED_TRACE(testing::Message() << "control id " << want.id << " " << testing::PrintToString(want.text));
+        r.alignTo4();
+        EXPECT_EQ(r.get<uint32_t>(), 0u); // help id
+        EXPECT_EQ(r.get<uint32_t>(), 0u); // extended style
+        EXPECT_EQ(r.get<uint32_t>(), want.style) << std::hex << std::showbase;
+        const int16_t ix = r.get<int16_t>(), iy = r.get<int16_t>(), icx = r.get<int16_t>(), icy = r.get<int16_t>();
+        EXPECT_EQ(std::vector<int>({ix, iy, icx, icy}), std::vector<int>({want.x, want.y, want.cx, want.cy}));
+        EXPECT_EQ(static_cast<int32_t>(r.get<uint32_t>()), want.id);
+        EXPECT_TRUE(sameIgnoringCase(r.nameOrOrdinal(), want.windowClass));
+        EXPECT_EQ(r.nameOrOrdinal(), want.text);
+        EXPECT_EQ(r.get<uint16_t>(), 0u); // no creation data
     }
+    ASSERT_TRUE(r.ok()) << "not a complete DIALOGEX template";
+    EXPECT_LE(r.left(), 3u) << "bytes left over after the last control";
 }
 
-INT_PTR CALLBACK quietDialogProc(HWND, UINT message, WPARAM, LPARAM) {
-    return message == WM_INITDIALOG ? TRUE : FALSE;
-}
+INT_PTR CALLBACK quietDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
 
 std::u16string windowText(HWND w) {
     wchar_t buffer[256] = {};
     GetWindowTextW(w, buffer, static_cast<int>(std::size(buffer)));
-    return u16(buffer);
-}
-
-std::u16string className(HWND w) {
-    wchar_t buffer[256] = {};
-    GetClassNameW(w, buffer, static_cast<int>(std::size(buffer)));
     return u16(buffer);
 }
 
@@ -257,32 +203,34 @@ std::u16string className(HWND w) {
 TEST(AudioDriverDialog, DialogManagerCreatesEveryControl) {
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_BAR_CLASSES};
     ASSERT_TRUE(InitCommonControlsEx(&icc));
-
-    WindowPtr dialog(CreateDialogParamW(self(), MAKEINTRESOURCEW(IDD_AUDIODRIVER), nullptr,
-                                        quietDialogProc, 0));
+    WindowPtr dialog(CreateDialogParamW(self(), MAKEINTRESOURCEW(104), nullptr, quietDialogProc, 0));
     ASSERT_TRUE(dialog) << "CreateDialogParamW(104) failed, error " << GetLastError();
     EXPECT_EQ(windowText(dialog.get()), u"オーディオドライバ設定");
 
     int statics = 0;
     for (HWND child = GetWindow(dialog.get(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        if (GetDlgCtrlID(child) == IDC_STATIC)
-            ++statics;
+        statics += GetDlgCtrlID(child) == -1;
     EXPECT_EQ(statics, 3);
-
-    for (const ExpectedControl& want : kControls) {
-        if (want.id == IDC_STATIC)
+    const std::u16string created[] = {u"Button", u"ComboBox", u"Static"};
+    for (const Control& want : kControls) {
+        if (want.id == -1)
             continue;
         SCOPED_TRACE(testing::Message() << "id " << want.id);
         HWND control = GetDlgItem(dialog.get(), want.id);
         ASSERT_NE(control, nullptr);
-        EXPECT_TRUE(sameIgnoringCase(className(control), want.windowClass))
-            << "created as " << testing::PrintToString(className(control));
-        if (want.id != IDC_DRIVER_COMBO) {  // a drop-down list's text is its selection
+        wchar_t name[64] = {};
+        GetClassNameW(control, name, 64);
+        const std::u16string expectedClass = want.windowClass == u"#128"   ? created[0]
+                                             : want.windowClass == u"#133" ? created[1]
+                                             : want.windowClass == u"#130" ? created[2]
+                                                                           : want.windowClass;
+        EXPECT_TRUE(sameIgnoringCase(u16(name), expectedClass)) << "created as " << testing::PrintToString(u16(name));
+        if (want.id != 1004) { // a drop-down list's text is its selection
             EXPECT_EQ(windowText(control), want.text);
         }
     }
     // A real trackbar answers its own messages.
-    HWND trackbar = GetDlgItem(dialog.get(), IDC_BUFFER_SIZE_TRACKBAR);
+    HWND trackbar = GetDlgItem(dialog.get(), 1008);
     SendMessageW(trackbar, TBM_SETRANGE, FALSE, MAKELPARAM(0, 30));
     EXPECT_EQ(SendMessageW(trackbar, TBM_GETRANGEMAX, 0, 0), 30);
 }
@@ -291,40 +239,29 @@ TEST(AudioDriverDialog, DialogManagerCreatesEveryControl) {
 // Icon group 106
 
 #pragma pack(push, 2)
-struct GroupIconHeader {
-    WORD reserved;
-    WORD type;
-    WORD count;
-};
 struct GroupIconEntry {
-    BYTE width;
-    BYTE height;
-    BYTE colorCount;
-    BYTE reserved;
-    WORD planes;
-    WORD bitCount;
+    BYTE width, height, colorCount, reserved;
+    WORD planes, bitCount;
     DWORD bytesInRes;
     WORD id;
 };
 #pragma pack(pop)
 
 TEST(AppIcon, GroupHoldsTrueColour16And32PixelImages) {
-    ASSERT_EQ(IDI_POMARO, 106);
-    ResourceBytes res = findResource(RT_GROUP_ICON, IDI_POMARO, kJapanese);
+    const ResourceBytes res = findResource(RT_GROUP_ICON, 106);
     ASSERT_NE(res.data, nullptr) << "no Japanese RT_GROUP_ICON 106";
-    ASSERT_GE(res.size, sizeof(GroupIconHeader));
-    const auto* header = static_cast<const GroupIconHeader*>(res.data);
-    EXPECT_EQ(header->type, 1);
-    ASSERT_EQ(header->count, 2);
-    ASSERT_GE(res.size, sizeof(GroupIconHeader) + 2 * sizeof(GroupIconEntry));
-    const auto* entries = reinterpret_cast<const GroupIconEntry*>(header + 1);
-    const int sizes[2] = {16, 32};
+    ASSERT_GE(res.size, 6 + 2 * sizeof(GroupIconEntry));
+    const auto* header = static_cast<const WORD*>(res.data); // reserved, type, count
+    EXPECT_EQ(header[1], 1);
+    ASSERT_EQ(header[2], 2);
+    const auto* entries = reinterpret_cast<const GroupIconEntry*>(header + 3);
     for (int i = 0; i < 2; ++i) {
+        const int size = 16 << i;
         SCOPED_TRACE(testing::Message() << "entry " << i);
-        EXPECT_EQ(entries[i].width, sizes[i]);
-        EXPECT_EQ(entries[i].height, sizes[i]);
+        EXPECT_EQ(entries[i].width, size);
+        EXPECT_EQ(entries[i].height, size);
         EXPECT_EQ(entries[i].bitCount, 32);
-        ResourceBytes image = findResource(RT_ICON, entries[i].id, kJapanese);
+        const ResourceBytes image = findResource(RT_ICON, entries[i].id);
         ASSERT_NE(image.data, nullptr);
         EXPECT_EQ(image.size, entries[i].bytesInRes);
     }
@@ -335,110 +272,78 @@ std::vector<BYTE> iconAlpha(HICON icon, int size) {
     ICONINFO info = {};
     if (!GetIconInfo(icon, &info))
         return {};
-    BitmapPtr colour(info.hbmColor), mask(info.hbmMask);
-    BITMAP bm = {};
-    if (!colour || !GetObjectW(colour.get(), sizeof bm, &bm) || bm.bmWidth != size || bm.bmHeight != size)
-        return {};
     BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = size;
-    bi.bmiHeader.biHeight = -size;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
+    bi.bmiHeader = {sizeof bi.bmiHeader, size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     std::vector<DWORD> pixels(static_cast<size_t>(size) * size);
+    BITMAP bm = {};
     HDC dc = GetDC(nullptr);
-    int rows = GetDIBits(dc, colour.get(), 0, size, pixels.data(), &bi, DIB_RGB_COLORS);
+    const bool ok = info.hbmColor && GetObjectW(info.hbmColor, sizeof bm, &bm) && bm.bmWidth == size &&
+                    bm.bmHeight == size && GetDIBits(dc, info.hbmColor, 0, size, pixels.data(), &bi, DIB_RGB_COLORS) == size;
     ReleaseDC(nullptr, dc);
-    if (rows != size)
-        return {};
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
     std::vector<BYTE> alpha;
     for (DWORD p : pixels)
         alpha.push_back(static_cast<BYTE>(p >> 24));
-    return alpha;
+    return ok ? alpha : std::vector<BYTE>();
 }
 
 TEST(AppIcon, LoadsAtBothSizesWithATransparentSurround) {
     for (int size : {16, 32}) {
         SCOPED_TRACE(testing::Message() << size << " px");
-        IconPtr icon(static_cast<HICON>(
-            LoadImageW(self(), MAKEINTRESOURCEW(IDI_POMARO), IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
+        HICON icon = static_cast<HICON>(LoadImageW(self(), MAKEINTRESOURCEW(106), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
         ASSERT_TRUE(icon) << "LoadImageW failed, error " << GetLastError();
-        std::vector<BYTE> alpha = iconAlpha(icon.get(), size);
+        const std::vector<BYTE> alpha = iconAlpha(icon, size);
+        DestroyIcon(icon);
         ASSERT_EQ(alpha.size(), static_cast<size_t>(size) * size) << "colour image not " << size << " px";
         auto at = [&](int x, int y) { return alpha[static_cast<size_t>(y) * size + x]; };
-        EXPECT_EQ(at(0, 0), 0);
-        EXPECT_EQ(at(size - 1, 0), 0);
-        EXPECT_EQ(at(0, size - 1), 0);
-        EXPECT_EQ(at(size - 1, size - 1), 0);
+        EXPECT_EQ(at(0, 0) | at(size - 1, 0) | at(0, size - 1) | at(size - 1, size - 1), 0) << "corners";
         EXPECT_EQ(at(size / 2, size * 3 / 4), 255) << "the body is opaque";
     }
     // The frame window class takes the icon through LoadIconW.
-    EXPECT_NE(LoadIconW(self(), MAKEINTRESOURCEW(IDI_POMARO)), nullptr);
+    EXPECT_NE(LoadIconW(self(), MAKEINTRESOURCEW(106)), nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Version block
 
-class VersionBlock : public testing::Test {
-protected:
-    void SetUp() override {
-        wchar_t path[MAX_PATH] = {};
-        ASSERT_GT(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
-        DWORD ignored = 0;
-        DWORD size = GetFileVersionInfoSizeW(path, &ignored);
-        ASSERT_GT(size, 0u) << "no version resource, error " << GetLastError();
-        block_.resize(size);
-        ASSERT_TRUE(GetFileVersionInfoW(path, 0, size, block_.data()));
-    }
-
-    std::u16string stringValue(const wchar_t* subBlock) {
-        void* value = nullptr;
+TEST(VersionBlock, ProductNameThroughTheFirstTranslationAndTheProjectVersion) {
+    ASSERT_NE(findResource(RT_VERSION, VS_VERSION_INFO).data, nullptr) << "no Japanese RT_VERSION";
+    wchar_t path[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
+    DWORD ignored = 0;
+    std::vector<BYTE> block(GetFileVersionInfoSizeW(path, &ignored));
+    ASSERT_FALSE(block.empty()) << "no version resource, error " << GetLastError();
+    ASSERT_TRUE(GetFileVersionInfoW(path, 0, static_cast<DWORD>(block.size()), block.data()));
+    auto value = [&](const wchar_t* subBlock) -> void* {
+        void* v = nullptr;
         UINT length = 0;
-        if (!VerQueryValueW(block_.data(), subBlock, &value, &length) || !value)
-            return u"<missing>";
-        return u16(static_cast<const wchar_t*>(value));
-    }
+        return VerQueryValueW(block.data(), subBlock, &v, &length) && length ? v : nullptr;
+    };
+    auto text = [&](const wchar_t* subBlock) {
+        const void* v = value(subBlock);
+        return v ? u16(static_cast<const wchar_t*>(v)) : u"<missing>";
+    };
 
-    std::vector<BYTE> block_;
-};
+    // The log looks the product name up through the first translation pair, exactly so.
+    const auto* translation = static_cast<const WORD*>(value(L"\\VarFileInfo\\Translation"));
+    ASSERT_NE(translation, nullptr);
+    EXPECT_EQ(translation[0], kJapanese);
+    EXPECT_EQ(translation[1], 1200);
+    EXPECT_EQ(text(L"\\StringFileInfo\\041104b0\\ProductName"), u"Pomaro");
+    EXPECT_EQ(text(L"\\StringFileInfo\\041104b0\\FileVersion"), u16(L"" POMARO_VERSION_TEXT));
+    EXPECT_EQ(text(L"\\StringFileInfo\\041104b0\\ProductVersion"), u16(L"" POMARO_VERSION_TEXT));
 
-// The log looks the product name up through the first translation pair, exactly so.
-TEST_F(VersionBlock, ProductNameIsFoundThroughTheFirstTranslation) {
-    struct Translation { WORD language, codePage; };
-    Translation* translations = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(block_.data(), L"\\VarFileInfo\\Translation",
-                               reinterpret_cast<void**>(&translations), &length));
-    ASSERT_GE(length, sizeof(Translation));
-    EXPECT_EQ(translations[0].language, kJapanese);
-    EXPECT_EQ(translations[0].codePage, 1200);
-
-    wchar_t subBlock[50];
-    swprintf_s(subBlock, 50, L"\\StringFileInfo\\%04x%04x\\ProductName",
-               translations[0].language, translations[0].codePage);
-    EXPECT_EQ(stringValue(subBlock), u"Pomaro");
-    EXPECT_EQ(stringValue(L"\\StringFileInfo\\041104b0\\FileVersion"), u16(L"" POMARO_VERSION_TEXT));
-    EXPECT_EQ(stringValue(L"\\StringFileInfo\\041104b0\\ProductVersion"), u16(L"" POMARO_VERSION_TEXT));
-}
-
-// POMARO_PROJECT_VERSION comes straight from the build's project() call, not through
-// the generated header, so this also proves the header follows the project version.
-TEST_F(VersionBlock, FixedInfoCarriesTheProjectVersion) {
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(block_.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
+    // POMARO_PROJECT_VERSION comes straight from the build's project() call, not through
+    // the generated header, so this also proves the header follows the project version.
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value(L"\\"));
+    ASSERT_NE(fixed, nullptr);
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-
-    char text[64];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u",
-                  static_cast<unsigned>(HIWORD(fixed->dwFileVersionMS)),
-                  static_cast<unsigned>(LOWORD(fixed->dwFileVersionMS)),
-                  static_cast<unsigned>(HIWORD(fixed->dwFileVersionLS)),
-                  static_cast<unsigned>(LOWORD(fixed->dwFileVersionLS)));
-    EXPECT_STREQ(text, POMARO_PROJECT_VERSION);
-    EXPECT_STREQ(text, POMARO_VERSION_TEXT);
+    char version[64];
+    std::snprintf(version, sizeof version, "%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                  HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
+    EXPECT_STREQ(version, POMARO_PROJECT_VERSION);
+    EXPECT_STREQ(version, POMARO_VERSION_TEXT);
     EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
     EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
@@ -446,11 +351,4 @@ TEST_F(VersionBlock, FixedInfoCarriesTheProjectVersion) {
     EXPECT_EQ(fixed->dwFileFlags & fixed->dwFileFlagsMask, 0u) << "no debug or pre-release flags";
 }
 
-TEST(ResourceLanguage, MenuDialogIconAndVersionAreJapanese) {
-    EXPECT_NE(findResource(RT_MENU, IDR_MAINMENU, kJapanese).data, nullptr);
-    EXPECT_NE(findResource(RT_DIALOG, IDD_AUDIODRIVER, kJapanese).data, nullptr);
-    EXPECT_NE(findResource(RT_GROUP_ICON, IDI_POMARO, kJapanese).data, nullptr);
-    EXPECT_NE(findResource(RT_VERSION, VS_VERSION_INFO, kJapanese).data, nullptr);
-}
-
-}  // namespace
+} // namespace
