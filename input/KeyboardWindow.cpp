@@ -18,6 +18,8 @@ constexpr wchar_t kPngType[] = L"PNG";
 constexpr HRESULT kRecreateTarget = static_cast<HRESULT>(0x8899000CUL);
 // About 60 frames a second: a flood of notes costs one drawing per frame, not one per note.
 constexpr ULONGLONG kStripFrameMs = 16;
+// The frame ticks stop after this long without a change.
+constexpr ULONGLONG kStripIdleMs = 250;
 constexpr UINT_PTR kStripFrameTimerId = 1;
 
 template <class T>
@@ -90,11 +92,13 @@ void CKeyboardWindow::showNote(int32_t note, bool pressed)
         return;
     keyShown[note].store(pressed ? 1 : 0, std::memory_order_release);
     HWND window = hwnd.load(std::memory_order_acquire);
-    if (!window)
+    if (!window || note < KG::kLowestNote || note > KG::kHighestDrawnNote) // nothing to show
         return;
     // The frame clears the flag before it reads keyShown, so a change made while the
     // flag is set is still seen by that frame or announces itself to the next one.
-    if (framePending.exchange(true, std::memory_order_acq_rel))
+    // While the frame ticks run, they find the flag: no message, no call into the system
+    // (a post waits for the window system's server, which a drawing window keeps busy).
+    if (framePending.exchange(true, std::memory_order_seq_cst) || framesRunning.load(std::memory_order_seq_cst))
         return;
     if (!PostMessageW(window, WM_KEYBOARD_SHOWNOTE, static_cast<WPARAM>(note), pressed ? 1 : 0))
         framePending.store(false, std::memory_order_release);
@@ -229,33 +233,57 @@ HRESULT CKeyboardWindow::loadPngResource(int id, ID2D1Bitmap** out)
 
 HRESULT CKeyboardWindow::onPaint(HWND window)
 {
-    // Cleared before keyShown is read, by an exchange that sees the poster's change:
-    // a change from now on posts again.
-    framePending.exchange(false, std::memory_order_acq_rel);
-    lastFrameTick = GetTickCount64();
+    beginFrame();
     HRESULT hr = createDeviceResources(window);
     if (SUCCEEDED(hr)) {
         drawChangedKeys();
-        renderTarget->BeginDraw();
-        const D2D1_RECT_F strip{0.0f, 0.0f, static_cast<FLOAT>(KG::kStripWidth), static_cast<FLOAT>(KG::kStripHeight)};
-        renderTarget->DrawBitmap(offscreenBitmap, &strip, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
-                                 nullptr);
-        // The labels follow the computer-keyboard octave; the strip clips what lies outside.
-        const FLOAT x = static_cast<FLOAT>(KG::labelsX(octave));
-        const D2D1_SIZE_F size = labelsBitmap->GetSize();
-        const D2D1_RECT_F labels{x, 0.0f, x + size.width, size.height};
-        renderTarget->DrawBitmap(labelsBitmap, &labels, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
-                                 nullptr);
-        hr = renderTarget->EndDraw();
+        hr = composeAndPresent(window);
     }
-    if (SUCCEEDED(hr))
-        hr = present(window);
     if (hr == kRecreateTarget) {
-        // The device is gone: everything is rebuilt on the next paint, all keys up.
+        // The device is gone: everything is rebuilt on the next paint.
         releaseDeviceResources();
         hr = S_OK;
     }
     return hr;
+}
+
+void CKeyboardWindow::beginFrame()
+{
+    // Cleared before keyShown is read, by an exchange that sees the poster's change:
+    // a change from now on posts again.
+    framePending.exchange(false, std::memory_order_acq_rel);
+    lastFrameTick = GetTickCount64();
+}
+
+// Composing costs far more than drawing a key (under Wine the picture is read back
+// from the device), so a frame whose keys all show what they did composes nothing.
+void CKeyboardWindow::drawFrame(HWND window)
+{
+    beginFrame();
+    if (!offscreenTarget) {
+        InvalidateRect(window, nullptr, FALSE); // the paint makes the resources first
+        return;
+    }
+    if (!drawChangedKeys())
+        return;
+    if (composeAndPresent(window) == kRecreateTarget) {
+        releaseDeviceResources();
+        InvalidateRect(window, nullptr, FALSE);
+    }
+}
+
+HRESULT CKeyboardWindow::composeAndPresent(HWND window)
+{
+    renderTarget->BeginDraw();
+    const D2D1_RECT_F strip{0.0f, 0.0f, static_cast<FLOAT>(KG::kStripWidth), static_cast<FLOAT>(KG::kStripHeight)};
+    renderTarget->DrawBitmap(offscreenBitmap, &strip, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR, nullptr);
+    // The labels follow the computer-keyboard octave; the strip clips what lies outside.
+    const FLOAT x = static_cast<FLOAT>(KG::labelsX(octave));
+    const D2D1_SIZE_F size = labelsBitmap->GetSize();
+    const D2D1_RECT_F labels{x, 0.0f, x + size.width, size.height};
+    renderTarget->DrawBitmap(labelsBitmap, &labels, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR, nullptr);
+    const HRESULT hr = renderTarget->EndDraw();
+    return SUCCEEDED(hr) ? present(window) : hr;
 }
 
 // Copies the composed strip to the window with GDI.
@@ -314,15 +342,18 @@ void CKeyboardWindow::drawKey(int32_t note, bool pressed)
     offscreenTarget->EndDraw();
 }
 
-void CKeyboardWindow::drawChangedKeys()
+bool CKeyboardWindow::drawChangedKeys()
 {
+    bool drawn = false;
     for (int32_t note = KG::kLowestNote; note <= KG::kHighestDrawnNote; ++note) {
         const int32_t shown = keyShown[note].load(std::memory_order_acquire);
         if (shown != keyDrawn[note]) {
             drawKey(note, shown != 0);
             keyDrawn[note] = shown;
+            drawn = true;
         }
     }
+    return drawn;
 }
 
 void CKeyboardWindow::releaseAllKeys()
@@ -334,22 +365,41 @@ void CKeyboardWindow::releaseAllKeys()
     requestFrame();
 }
 
-// A frame comes at once when the last one is at least a frame old, else when the
-// frame timer fires; either way through WM_PAINT, which the window gets as soon as no
-// posted message waits.
+// A change awaits: the frame ticks run, and a frame comes at once when the last one is
+// at least a frame old, else with the next tick.
 void CKeyboardWindow::requestFrame()
 {
     HWND window = hwnd.load(std::memory_order_relaxed);
-    if (!window || frameTimerArmed)
+    if (!window)
         return;
-    const ULONGLONG since = GetTickCount64() - lastFrameTick;
-    if (since >= kStripFrameMs) {
-        InvalidateRect(window, nullptr, FALSE);
-        return;
+    const ULONGLONG now = GetTickCount64();
+    lastChangeTick = now;
+    if (!frameTimerRunning) {
+        frameTimerRunning = SetTimer(window, kStripFrameTimerId, static_cast<UINT>(kStripFrameMs), nullptr) != 0;
+        framesRunning.store(frameTimerRunning, std::memory_order_seq_cst);
     }
-    frameTimerArmed = SetTimer(window, kStripFrameTimerId, static_cast<UINT>(kStripFrameMs - since), nullptr) != 0;
-    if (!frameTimerArmed)
-        InvalidateRect(window, nullptr, FALSE);
+    if (!frameTimerRunning || now - lastFrameTick >= kStripFrameMs)
+        drawFrame(window);
+}
+
+void CKeyboardWindow::onFrameTick(HWND window)
+{
+    const ULONGLONG now = GetTickCount64();
+    if (!framePending.load(std::memory_order_seq_cst)) {
+        if (now - lastChangeTick < kStripIdleMs)
+            return;
+        // Quiet for a while: the ticks stop and the next change posts. Either that
+        // change sees them stopped or this check sees its flag.
+        framesRunning.store(false, std::memory_order_seq_cst);
+        if (!framePending.load(std::memory_order_seq_cst)) {
+            KillTimer(window, kStripFrameTimerId);
+            frameTimerRunning = false;
+            return;
+        }
+        framesRunning.store(true, std::memory_order_seq_cst);
+    }
+    lastChangeTick = now;
+    drawFrame(window);
 }
 
 void CKeyboardWindow::sendNotes(const KG::MouseNotes& notes)
@@ -388,11 +438,8 @@ LRESULT CALLBACK CKeyboardWindow::windowProc(HWND window, UINT message, WPARAM w
             self->requestFrame();
         return 0;
     case WM_TIMER:
-        if (self && wParam == kStripFrameTimerId) {
-            KillTimer(window, kStripFrameTimerId);
-            self->frameTimerArmed = false;
-            InvalidateRect(window, nullptr, FALSE);
-        }
+        if (self && wParam == kStripFrameTimerId)
+            self->onFrameTick(window);
         return 0;
     case WM_KEYBOARD_RELEASEALL:
         if (self)
@@ -425,7 +472,8 @@ LRESULT CALLBACK CKeyboardWindow::windowProc(HWND window, UINT message, WPARAM w
         if (self) {
             self->releaseDeviceResources();
             self->hwnd.store(nullptr, std::memory_order_release);
-            self->frameTimerArmed = false; // the timer went with the window
+            self->frameTimerRunning = false; // the timer went with the window
+            self->framesRunning.store(false, std::memory_order_release);
             self->framePending.store(false, std::memory_order_release);
         }
         return 0;

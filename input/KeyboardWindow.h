@@ -40,7 +40,8 @@ public:
     // Runs with the host's destruction; a second call does nothing more.
     void destroy();
     // Callable from any thread, and never waits: records the key and, unless a frame is
-    // already due, tells the window by a posted message.
+    // already due, the frame ticks run or the key is not drawn, tells the window by a
+    // posted message.
     void showNote(int32_t note, bool pressed);
 
     // Window thread only.
@@ -54,7 +55,11 @@ public:
     void releaseAllKeys();
     // Key changes are drawn and presented at most once per frame, or on WM_PAINT.
     void requestFrame();
-    void drawChangedKeys();
+    void onFrameTick(HWND window);
+    void beginFrame();
+    void drawFrame(HWND window);
+    bool drawChangedKeys(); // false when every key already showed its state
+    HRESULT composeAndPresent(HWND window);
     void onMouseDown(int32_t x, int32_t y);
     void onMouseMove(int32_t x, int32_t y);
     void onMouseUp();
@@ -77,13 +82,17 @@ public:
     ID2D1Bitmap* keysBitmap = nullptr;
     ID2D1Bitmap* labelsBitmap = nullptr;
     std::atomic<int32_t> keyShown[128];
-    // Set by whoever posts WM_KEYBOARD_SHOWNOTE, cleared by the frame before it reads
-    // keyShown: while it is set, a change needs no message of its own.
+    // Set by a change, cleared by the frame before it reads keyShown: while it is set, a
+    // change needs no message of its own.
     std::atomic<bool> framePending{false};
+    // The frame ticks run (written by the window thread): they find framePending, so a
+    // change posts nothing.
+    std::atomic<bool> framesRunning{false};
     // Window thread only: what the offscreen picture shows of each key, and the frame pacing.
     int32_t keyDrawn[128] = {};
-    bool frameTimerArmed = false;
+    bool frameTimerRunning = false;
     ULONGLONG lastFrameTick = 0;
+    ULONGLONG lastChangeTick = 0;
     int32_t octave = 5;
     bool mouseDown = false;
     int32_t mouseNote = -1;

@@ -81,7 +81,7 @@ __declspec(dllexport) DWORD WINAPI midMessage(UINT device, UINT message, DWORD_P
         target.instance = desc->dwInstance;
         target.handle = desc->hMidi;
         target.flags = HIWORD(p2);
-        // winmm hands back what is stored here with every later call; the device number does.
+        // winmm passes the value stored here back with every later call: the device number.
         if (user)
             *reinterpret_cast<DWORD_PTR*>(user) = device;
         return ports().open(device, target);
