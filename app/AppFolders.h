@@ -18,7 +18,8 @@ bool PrepareAppFolders();
 
 // destination (MAX_PATH characters) receives known folder + subPath [+ leaf] + '\', which
 // is then created with its parents. leaf may be null.
-bool GetKnownSubFolder(wchar_t* destination, REFKNOWNFOLDERID id, const wchar_t* subPath, const wchar_t* leaf);
+bool GetKnownSubFolder(wchar_t* destination, REFKNOWNFOLDERID id, const wchar_t* subPath,
+                       const wchar_t* leaf);
 
 // Creates the folder and every missing parent; true when it exists afterwards.
 bool CreateDirectoryTree(const wchar_t* path);

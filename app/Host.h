@@ -40,11 +40,19 @@ namespace PomaroApp {
 
 // Processing states of the plug-in (processState).
 namespace ProcessState {
-enum : int32_t { None = 0, Created = 1, Initialized = 2, SetUp = 3, Active = 4, Processing = 5 };
+enum : int32_t
+{
+    None = 0,
+    Created = 1,
+    Initialized = 2,
+    SetUp = 3,
+    Active = 4,
+    Processing = 5
+};
 }
 
 constexpr UINT WM_HOST_RESTART_AUDIO = WM_USER; // to the frame: rebuild the audio stream
-constexpr UINT WM_HOST_AUDIO_FAULT = WM_APP;     // to the frame: the render call faulted, report it
+constexpr UINT WM_HOST_AUDIO_FAULT = WM_APP;    // to the frame: the render call faulted, report it
 constexpr UINT_PTR kFrameTimerId = 1;
 constexpr UINT kFrameTimerMs = 50;
 
@@ -54,7 +62,10 @@ LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 class RenderCallCount
 {
 public:
-    explicit RenderCallCount(std::atomic<int32_t>& count) : calls(count) { calls.fetch_add(1, std::memory_order_seq_cst); }
+    explicit RenderCallCount(std::atomic<int32_t>& count) : calls(count)
+    {
+        calls.fetch_add(1, std::memory_order_seq_cst);
+    }
     ~RenderCallCount() { calls.fetch_sub(1, std::memory_order_release); }
     RenderCallCount(const RenderCallCount&) = delete;
     RenderCallCount& operator=(const RenderCallCount&) = delete;

@@ -17,10 +17,7 @@ namespace {
 constexpr DWORD kInitialFrameStyle = WS_CLIPCHILDREN | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr int kInitialFrameSize = 50;
 
-CHost* hostOf(HWND hwnd)
-{
-    return reinterpret_cast<CHost*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-}
+CHost* hostOf(HWND hwnd) { return reinterpret_cast<CHost*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA)); }
 
 void storeCreationHost(HWND hwnd, LPARAM lParam)
 {
@@ -28,10 +25,7 @@ void storeCreationHost(HWND hwnd, LPARAM lParam)
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
 }
 
-FrameRect toFrameRect(const RECT& r)
-{
-    return FrameRect{r.left, r.top, r.right, r.bottom};
-}
+FrameRect toFrameRect(const RECT& r) { return FrameRect{r.left, r.top, r.right, r.bottom}; }
 
 } // namespace
 
@@ -42,9 +36,9 @@ bool CHost::createFrameWindow()
     frameStyle = kInitialFrameStyle;
     frameExStyle = 0;
     // Created invisible; the plug-in loader sets the final style and shows it.
-    hwndFrame = CreateWindowExW(frameExStyle, L"HostWindow", L"Pomaro", frameStyle, CW_USEDEFAULT,
-                                CW_USEDEFAULT, kInitialFrameSize, kInitialFrameSize, nullptr, nullptr,
-                                g_hInstance, this);
+    hwndFrame =
+        CreateWindowExW(frameExStyle, L"HostWindow", L"Pomaro", frameStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                        kInitialFrameSize, kInitialFrameSize, nullptr, nullptr, g_hInstance, this);
     if (!hwndFrame)
         DebugLog::WriteError(L"CHost::createFrameWindow()", L"CreateWindowEx()", GetLastError(), true);
     return hwndFrame != nullptr;

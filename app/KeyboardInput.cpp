@@ -13,19 +13,15 @@ struct KeyOffset
 // Two overlapping keyboards: the lower letter rows (0..19) and the number row with the
 // row below it (16..36).
 constexpr KeyOffset kPlayingKeys[] = {
-    {'A', 0},  {'Z', 1},  {'S', 2},  {'X', 3},  {'C', 4},  {'F', 5},  {'V', 6},  {'G', 7},
-    {'B', 8},  {'N', 9},  {'J', 10}, {'M', 11}, {'K', 12}, {0xBC, 13}, {'L', 14}, {0xBE, 15},
-    {0xBF, 16}, {0xBA, 17}, {0xE2, 18}, {0xDD, 19},
-    {'Q', 16}, {'2', 17}, {'W', 18}, {'3', 19}, {'E', 20}, {'R', 21}, {'5', 22}, {'T', 23},
-    {'6', 24}, {'Y', 25}, {'7', 26}, {'U', 27}, {'I', 28}, {'9', 29}, {'O', 30}, {'0', 31},
-    {'P', 32}, {0xC0, 33}, {0xDE, 34}, {0xDB, 35}, {0xDC, 36},
+    {'A', 0},   {'Z', 1},   {'S', 2},   {'X', 3},   {'C', 4},   {'F', 5},  {'V', 6},   {'G', 7},   {'B', 8},
+    {'N', 9},   {'J', 10},  {'M', 11},  {'K', 12},  {0xBC, 13}, {'L', 14}, {0xBE, 15}, {0xBF, 16}, {0xBA, 17},
+    {0xE2, 18}, {0xDD, 19}, {'Q', 16},  {'2', 17},  {'W', 18},  {'3', 19}, {'E', 20},  {'R', 21},  {'5', 22},
+    {'T', 23},  {'6', 24},  {'Y', 25},  {'7', 26},  {'U', 27},  {'I', 28}, {'9', 29},  {'O', 30},  {'0', 31},
+    {'P', 32},  {0xC0, 33}, {0xDE, 34}, {0xDB, 35}, {0xDC, 36},
 };
 static_assert(sizeof(kPlayingKeys) / sizeof(kPlayingKeys[0]) == 41, "41 playing keys");
 
-int32_t slotOf(const KeyToNoteTable& keyToNote, uint32_t virtualKey)
-{
-    return keyToNote[virtualKey & 0xFF];
-}
+int32_t slotOf(const KeyToNoteTable& keyToNote, uint32_t virtualKey) { return keyToNote[virtualKey & 0xFF]; }
 
 } // namespace
 

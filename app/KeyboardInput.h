@@ -28,7 +28,12 @@ inline uint8_t noteForKey(int32_t offset, int32_t octave)
 
 struct KeyAction
 {
-    enum Kind { None, OctaveChanged, SendMidi };
+    enum Kind
+    {
+        None,
+        OctaveChanged,
+        SendMidi
+    };
     Kind kind = None;
     uint8_t message[4] = {0, 0, 0, 0};
 };

@@ -19,10 +19,10 @@ void CHost::runMessageLoop()
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         if (msg.message == WM_KEYDOWN || msg.message == WM_KEYUP) {
             const uint32_t virtualKey = static_cast<uint32_t>(msg.wParam & 0xFF);
-            const KeyAction action =
-                msg.message == WM_KEYDOWN
-                    ? keyDown(keyToNote, heldNote, keyboard.octave, virtualKey, (msg.lParam & kKeyWasDown) != 0)
-                    : keyUp(keyToNote, heldNote, virtualKey);
+            const KeyAction action = msg.message == WM_KEYDOWN
+                                         ? keyDown(keyToNote, heldNote, keyboard.octave, virtualKey,
+                                                   (msg.lParam & kKeyWasDown) != 0)
+                                         : keyUp(keyToNote, heldNote, virtualKey);
             if (action.kind == KeyAction::OctaveChanged && keyboard.hwnd)
                 InvalidateRect(keyboard.hwnd, nullptr, FALSE); // the strip redraws its key labels
             else if (action.kind == KeyAction::SendMidi)

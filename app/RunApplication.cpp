@@ -53,10 +53,7 @@ int RunApplication()
 
 namespace {
 int guardedExitCode = kExitFatalError;
-void runAndKeepExitCode()
-{
-    guardedExitCode = RunApplication();
-}
+void runAndKeepExitCode() { guardedExitCode = RunApplication(); }
 } // namespace
 
 int RunGuardedApplication()

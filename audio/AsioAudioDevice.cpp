@@ -89,10 +89,7 @@ CAsioAudioDevice::~CAsioAudioDevice()
     delete[] pName;
 }
 
-CAsioAudioDevice* CAsioAudioDevice::current()
-{
-    return currentAsioDevice.load(std::memory_order_acquire);
-}
+CAsioAudioDevice* CAsioAudioDevice::current() { return currentAsioDevice.load(std::memory_order_acquire); }
 
 DeviceState CAsioAudioDevice::deviceState() const
 {
@@ -146,7 +143,8 @@ bool CAsioAudioDevice::open(HWND window)
         close();
         return false;
     }
-    static const struct {
+    static const struct
+    {
         double hz;
         SampleRate flag;
     } rates[] = {{22050.0, Rate22050}, {44100.0, Rate44100}, {48000.0, Rate48000}, {96000.0, Rate96000}};
@@ -283,8 +281,8 @@ void CAsioAudioDevice::closeGate()
     while (gate.busy()) {
         const ULONGLONG waited = GetTickCount64() - begin;
         if (!told && waited >= kRenderWaitReportMs) {
-            DebugLog::Write(L"CAsioAudioDevice::stop()", L"the render call has not returned after 3000 ms; waiting for it",
-                            false);
+            DebugLog::Write(L"CAsioAudioDevice::stop()",
+                            L"the render call has not returned after 3000 ms; waiting for it", false);
             told = true;
         }
         if (waited < 2)
@@ -354,15 +352,14 @@ ASIOTime* CAsioAudioDevice::bufferSwitchTimeInfo(ASIOTime*, long doubleBufferInd
     return nullptr;
 }
 
-void CAsioAudioDevice::sampleRateDidChange(ASIOSampleRate)
-{
-}
+void CAsioAudioDevice::sampleRateDidChange(ASIOSampleRate) {}
 
 long CAsioAudioDevice::asioMessage(long selector, long value, void*, double*)
 {
     CallbackScope scope;
     CAsioAudioDevice* device = scope.device();
-    const AsioMessageAnswer a = asioMessageAnswer(selector, value, device != nullptr, device ? device->bufferFrames : 0);
+    const AsioMessageAnswer a =
+        asioMessageAnswer(selector, value, device != nullptr, device ? device->bufferFrames : 0);
     if (a.requestReset)
         device->pProvider->onResetRequest();
     return a.answer;

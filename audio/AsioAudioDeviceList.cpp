@@ -13,19 +13,14 @@ CAsioAudioDeviceList::CAsioAudioDeviceList() : pRegistry(new (std::nothrow) Asio
         pRegistry->load();
 }
 
-CAsioAudioDeviceList::CAsioAudioDeviceList(AsioDriverRegistry* registry) : pRegistry(registry)
-{
-}
+CAsioAudioDeviceList::CAsioAudioDeviceList(AsioDriverRegistry* registry) : pRegistry(registry) {}
 
 CAsioAudioDeviceList::~CAsioAudioDeviceList()
 {
     delete pRegistry; // releases drivers still held by its entries
 }
 
-int32_t CAsioAudioDeviceList::getCount()
-{
-    return pRegistry ? pRegistry->count : 0;
-}
+int32_t CAsioAudioDeviceList::getCount() { return pRegistry ? pRegistry->count : 0; }
 
 const wchar_t* CAsioAudioDeviceList::getName(int32_t index)
 {

@@ -14,7 +14,8 @@ using ASIOBool = long;
 using ASIOSampleRate = double;
 using ASIOSampleType = long;
 
-enum : long {
+enum : long
+{
     ASE_OK = 0,
     ASE_SUCCESS = 0x3f4847a0,
     ASE_NotPresent = -1000,
@@ -26,7 +27,8 @@ enum : long {
     ASE_NoMemory = -994,
 };
 
-enum : long {
+enum : long
+{
     ASIOSTInt16LSB = 16,
     ASIOSTInt24LSB = 17,
     ASIOSTInt32LSB = 18,
@@ -35,7 +37,8 @@ enum : long {
 };
 
 // Selectors of the host's asioMessage callback.
-enum : long {
+enum : long
+{
     kAsioSelectorSupported = 1,
     kAsioEngineVersion = 2,
     kAsioResetRequest = 3,
@@ -46,17 +49,20 @@ enum : long {
     kAsioSupportsTimeCode = 8,
 };
 
-struct ASIOSamples {
+struct ASIOSamples
+{
     unsigned long hi;
     unsigned long lo;
 };
 
-struct ASIOTimeStamp {
+struct ASIOTimeStamp
+{
     unsigned long hi;
     unsigned long lo;
 };
 
-struct AsioTimeInfo {
+struct AsioTimeInfo
+{
     double speed;
     ASIOTimeStamp systemTime;
     ASIOSamples samplePosition;
@@ -65,20 +71,23 @@ struct AsioTimeInfo {
     char reserved[12];
 };
 
-struct ASIOTimeCode {
+struct ASIOTimeCode
+{
     double speed;
     ASIOSamples timeCodeSamples;
     unsigned long flags;
     char future[64];
 };
 
-struct ASIOTime {
+struct ASIOTime
+{
     long reserved[4];
     AsioTimeInfo timeInfo;
     ASIOTimeCode timeCode;
 };
 
-struct ASIOClockSource {
+struct ASIOClockSource
+{
     long index;
     long associatedChannel;
     long associatedGroup;
@@ -86,7 +95,8 @@ struct ASIOClockSource {
     char name[32];
 };
 
-struct ASIOChannelInfo {
+struct ASIOChannelInfo
+{
     long channel;
     ASIOBool isInput;
     ASIOBool isActive;
@@ -95,14 +105,16 @@ struct ASIOChannelInfo {
     char name[32];
 };
 
-struct ASIOBufferInfo {
+struct ASIOBufferInfo
+{
     ASIOBool isInput;
     long channelNum;
     void* buffers[2];
 };
 
 // The driver calls these from its own threads; they carry no context pointer.
-struct ASIOCallbacks {
+struct ASIOCallbacks
+{
     void (*bufferSwitch)(long doubleBufferIndex, ASIOBool directProcess);
     void (*sampleRateDidChange)(ASIOSampleRate rate);
     long (*asioMessage)(long selector, long value, void* message, double* opt);
@@ -114,7 +126,7 @@ class IAsioDriver : public IUnknown
 {
 public:
     virtual ASIOBool STDMETHODCALLTYPE init(void* sysHandle) = 0;
-    virtual void STDMETHODCALLTYPE getDriverName(char* name) = 0;  // 32 bytes
+    virtual void STDMETHODCALLTYPE getDriverName(char* name) = 0; // 32 bytes
     virtual long STDMETHODCALLTYPE getDriverVersion() = 0;
     virtual void STDMETHODCALLTYPE getErrorMessage(char* text) = 0; // 124 bytes by contract
     virtual ASIOError STDMETHODCALLTYPE start() = 0;
@@ -130,8 +142,8 @@ public:
     virtual ASIOError STDMETHODCALLTYPE setClockSource(long reference) = 0;
     virtual ASIOError STDMETHODCALLTYPE getSamplePosition(ASIOSamples* position, ASIOTimeStamp* stamp) = 0;
     virtual ASIOError STDMETHODCALLTYPE getChannelInfo(ASIOChannelInfo* info) = 0;
-    virtual ASIOError STDMETHODCALLTYPE createBuffers(ASIOBufferInfo* infos, long numChannels, long bufferSize,
-                                                      ASIOCallbacks* callbacks) = 0;
+    virtual ASIOError STDMETHODCALLTYPE createBuffers(ASIOBufferInfo* infos, long numChannels,
+                                                      long bufferSize, ASIOCallbacks* callbacks) = 0;
     virtual ASIOError STDMETHODCALLTYPE disposeBuffers() = 0;
     virtual ASIOError STDMETHODCALLTYPE controlPanel() = 0;
     virtual ASIOError STDMETHODCALLTYPE future(long selector, void* opt) = 0;

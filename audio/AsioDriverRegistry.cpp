@@ -68,10 +68,7 @@ bool findAsioDriverFile(HKEY clsidKey, wchar_t* classIdText, wchar_t* path, size
     return found;
 }
 
-AsioDriverRegistry::~AsioDriverRegistry()
-{
-    clear();
-}
+AsioDriverRegistry::~AsioDriverRegistry() { clear(); }
 
 void AsioDriverRegistry::clear()
 {

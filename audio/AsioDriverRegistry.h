@@ -10,12 +10,13 @@
 
 namespace Kelvane {
 
-struct AsioDriverEntry {
-    int32_t number;         // entries before it: the list index
-    CLSID clsid;            // all zero when the registry text did not parse
+struct AsioDriverEntry
+{
+    int32_t number; // entries before it: the list index
+    CLSID clsid;    // all zero when the registry text did not parse
     wchar_t dllPath[512];
-    wchar_t name[128];      // at most 127 characters
-    IAsioDriver* pDriver;   // the instance made through openDriver, until releaseDriver
+    wchar_t name[128];    // at most 127 characters
+    IAsioDriver* pDriver; // the instance made through openDriver, until releaseDriver
     AsioDriverEntry* pNext;
 };
 
@@ -24,7 +25,8 @@ constexpr int32_t kAsioOpenNoPointer = -5001;
 constexpr int32_t kAsioOpenInUse = -5002;
 constexpr int32_t kAsioOpenNoEntry = -5003;
 
-struct AsioDriverRegistry {
+struct AsioDriverRegistry
+{
     AsioDriverEntry* pHead = nullptr;
     int32_t count = 0;
 

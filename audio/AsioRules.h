@@ -45,7 +45,8 @@ bool copyRegistryText(const void* data, size_t byteCount, uint32_t type, CharT* 
 // the minimum (the driver's own limit, which is all that is left to try).
 int32_t asioPowerOfTwoFrames(int32_t requested, int32_t minFrames, int32_t maxFrames);
 
-struct AsioMessageAnswer {
+struct AsioMessageAnswer
+{
     long answer;
     bool requestReset; // the provider's onResetRequest is to be called
 };

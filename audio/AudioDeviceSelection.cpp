@@ -60,10 +60,7 @@ void postRestartMessage(CHost& host)
 
 } // namespace
 
-AudioBusyScope::AudioBusyScope(CHost& owner) : host(owner)
-{
-    host.restartRequests.beginBusy();
-}
+AudioBusyScope::AudioBusyScope(CHost& owner) : host(owner) { host.restartRequests.beginBusy(); }
 
 AudioBusyScope::~AudioBusyScope()
 {
@@ -97,9 +94,9 @@ bool CHost::openAudioDevice(Kelvane::DriverType type, const wchar_t* name)
         probeAudioDevices(*this, pWasapiList, Kelvane::DriverWasapi);
         probeAudioDevices(*this, pAsioList, Kelvane::DriverAsio);
         if (bestDeviceScore > 0) {
-            Kelvane::CAudioDeviceList* list =
-                bestDriverType == Kelvane::DriverAsio ? static_cast<Kelvane::CAudioDeviceList*>(pAsioList)
-                                                      : static_cast<Kelvane::CAudioDeviceList*>(pWasapiList);
+            Kelvane::CAudioDeviceList* list = bestDriverType == Kelvane::DriverAsio
+                                                  ? static_cast<Kelvane::CAudioDeviceList*>(pAsioList)
+                                                  : static_cast<Kelvane::CAudioDeviceList*>(pWasapiList);
             pDevice = list->createDevice(bestDeviceIndex);
         }
     }
@@ -114,12 +111,13 @@ bool CHost::openAudioDevice(Kelvane::DriverType type, const wchar_t* name)
             int32_t minFrames = 0, maxFrames = 0, preferredFrames = 0, granularity = 0;
             if (rate == Kelvane::RateNone) {
                 DebugLog::WriteLine(L"サンプルレートが不明です。");
-            } else if (!pDevice->getBufferSizeRange(rate, &minFrames, &maxFrames, &preferredFrames, &granularity)) {
+            } else if (!pDevice->getBufferSizeRange(rate, &minFrames, &maxFrames, &preferredFrames,
+                                                    &granularity)) {
                 DebugLog::WriteLine(L"バッファ長が不明です。");
             } else {
                 const int32_t frames =
-                    Kelvane::hostBufferSize(requestedBufferSize, preferredFrames, Kelvane::sampleRateToHz(rate),
-                                            minFrames, maxFrames, granularity);
+                    Kelvane::hostBufferSize(requestedBufferSize, preferredFrames,
+                                            Kelvane::sampleRateToHz(rate), minFrames, maxFrames, granularity);
                 if (pDevice->prepare(rate, frames, this)) {
                     DebugLog::WriteLine(L"オーディオ出力を開始しました。");
                     return true;

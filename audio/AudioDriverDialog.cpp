@@ -31,10 +31,7 @@ Kelvane::CAudioDeviceList* listOf(CHost* host, int32_t type)
     return nullptr;
 }
 
-void setNumber(HWND control, int32_t value)
-{
-    SetWindowTextW(control, std::to_wstring(value).c_str());
-}
+void setNumber(HWND control, int32_t value) { SetWindowTextW(control, std::to_wstring(value).c_str()); }
 
 } // namespace
 
@@ -147,8 +144,8 @@ void CAudioDriverDialog::init(HWND hDlg)
     if (device) {
         const int32_t type = device->getDriverType();
         if (type == Kelvane::DriverWasapi || type == Kelvane::DriverAsio) {
-            SendMessageW(type == Kelvane::DriverWasapi ? radioWasapi : radioAsio, BM_SETCHECK,
-                         BST_CHECKED, 0);
+            SendMessageW(type == Kelvane::DriverWasapi ? radioWasapi : radioAsio, BM_SETCHECK, BST_CHECKED,
+                         0);
             fillDriverList(type);
             SetWindowTextW(currentText, Kelvane::currentDriverText(type, device->getName()).c_str());
         }

@@ -40,7 +40,7 @@ public:
     HWND applyButton = nullptr;
     int32_t minFrames = 0;
     int32_t maxFrames = 1;
-    int32_t granularity = 1; // frames per trackbar step; negative: powers of two
+    int32_t granularity = 1;    // frames per trackbar step; negative: powers of two
     int32_t selectedFrames = 0; // 0: nothing dragged since the last refresh
     BOOL modified = FALSE;
     int32_t listedType = 0; // the type whose devices the combo box holds; 0 = none

@@ -5,7 +5,8 @@
 
 namespace Kelvane {
 
-enum SampleFormat : int32_t {
+enum SampleFormat : int32_t
+{
     SampleFormatUnknown = 0,
     SampleFormatInt16 = 1,
     SampleFormatInt32 = 2,
@@ -13,7 +14,8 @@ enum SampleFormat : int32_t {
 };
 
 // One flag names one rate; a set of supported rates is the OR of flags.
-enum SampleRate : int32_t {
+enum SampleRate : int32_t
+{
     RateNone = 0,
     Rate22050 = 1,
     Rate44100 = 2,
@@ -21,13 +23,15 @@ enum SampleRate : int32_t {
     Rate96000 = 8,
 };
 
-enum DriverType : int32_t {
+enum DriverType : int32_t
+{
     DriverAuto = 0, // a request meaning "no preference", never the type of a device
     DriverWasapi = 1,
     DriverAsio = 2,
 };
 
-enum DeviceState : int32_t {
+enum DeviceState : int32_t
+{
     DeviceClosed = 0,
     DeviceOpen = 1,
     DevicePrepared = 2,

@@ -10,7 +10,8 @@ namespace {
 
 // Powers of two between min and max: the first one and how many doublings follow it.
 // A range holding none gives count 0, and the range's minimum stands for every position.
-struct PowerRange {
+struct PowerRange
+{
     int64_t first = 0;
     int32_t count = 0;
 };
@@ -32,10 +33,7 @@ PowerRange powersOfTwo(int32_t minFrames, int32_t maxFrames)
     return r;
 }
 
-int32_t clampToInt32(int64_t v)
-{
-    return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
+int32_t clampToInt32(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
 } // namespace
 

@@ -58,8 +58,8 @@ SampleRate preferredSampleRate(int32_t supportedRates)
     return RateNone;
 }
 
-int32_t hostBufferSize(int32_t requested, int32_t preferred, int32_t hz, int32_t minFrames,
-                       int32_t maxFrames, int32_t granularity)
+int32_t hostBufferSize(int32_t requested, int32_t preferred, int32_t hz, int32_t minFrames, int32_t maxFrames,
+                       int32_t granularity)
 {
     int32_t size = requested > 0 ? requested : preferred;
     // Periods under 10 ms cost more in wake-ups than they give in latency.

@@ -10,7 +10,8 @@
 namespace Kelvane {
 
 // What a WASAPI endpoint offers at one rate, in frames.
-struct BufferSizeRange {
+struct BufferSizeRange
+{
     int32_t minFrames = 0;
     int32_t maxFrames = 0;
     int32_t preferredFrames = 0;
@@ -40,7 +41,7 @@ SampleRate preferredSampleRate(int32_t supportedRates);
 
 // The host's buffer size: the request (or the device's preferred size when the request
 // is not above 0), at least 10 ms, cut to the granularity, kept within min and max.
-int32_t hostBufferSize(int32_t requested, int32_t preferred, int32_t hz, int32_t minFrames,
-                       int32_t maxFrames, int32_t granularity);
+int32_t hostBufferSize(int32_t requested, int32_t preferred, int32_t hz, int32_t minFrames, int32_t maxFrames,
+                       int32_t granularity);
 
 } // namespace Kelvane

@@ -16,7 +16,8 @@ namespace Kelvane {
 // one to release it frees it, so a device never goes while its thread can look at it.
 // The provider is reached only through the gate, which the device closes when it stops:
 // a thread that outlives the stop never begins a call into a provider that may be gone.
-struct RenderShared {
+struct RenderShared
+{
     std::atomic<int32_t> refs{2}; // the device and the thread
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> refused{false}; // the provider said no once it had rendered
@@ -27,7 +28,15 @@ struct RenderShared {
 };
 
 // Why the loop ended.
-enum class RenderLoopEnd { PreRollFailed, StartFailed, StopRequested, Refused, WaitFailed, BufferFailed };
+enum class RenderLoopEnd
+{
+    PreRollFailed,
+    StartFailed,
+    StopRequested,
+    Refused,
+    WaitFailed,
+    BufferFailed
+};
 
 // Endpoint: uint8_t* getBuffer(); bool releaseBuffer(bool silent); bool startClient();
 //           void stopClient(); bool waitPeriod(); size_t bufferBytes() const.

@@ -44,7 +44,8 @@ bool RestartRequests::endBusy()
 {
     if (busyDepth > 0)
         --busyDepth;
-    return busyDepth == 0 && wanted.load(std::memory_order_seq_cst) && !queued.exchange(true, std::memory_order_seq_cst);
+    return busyDepth == 0 && wanted.load(std::memory_order_seq_cst) &&
+           !queued.exchange(true, std::memory_order_seq_cst);
 }
 
 void RestartRequests::answered()

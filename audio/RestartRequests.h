@@ -22,7 +22,13 @@ public:
     // Any thread: a restart is wanted. True when the caller is to post the message.
     bool ask();
 
-    enum class Action { Restart, Wait, Ignore, IgnoreFirst };
+    enum class Action
+    {
+        Restart,
+        Wait,
+        Ignore,
+        IgnoreFirst
+    };
     // User-interface thread, the message arrived at nowMs. Restart: go ahead. Wait: busy;
     // the request stays and its message comes again when the busy stretch ends. Ignore:
     // a stale message, or one more of too many quick restarts (IgnoreFirst: the first

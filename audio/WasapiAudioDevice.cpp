@@ -35,8 +35,7 @@ void logThreadException(const wchar_t* message)
 
 CWasapiAudioDevice::CWasapiAudioDevice(int32_t index, const wchar_t* name, IMMDevice* endpoint)
     : index(index), pName(name), pEndpoint(endpoint)
-{
-}
+{}
 
 CWasapiAudioDevice::~CWasapiAudioDevice()
 {
@@ -49,7 +48,8 @@ bool CWasapiAudioDevice::activateClient()
 {
     IAudioClient* client = nullptr;
     if (FAILED(pEndpoint->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
-                                   reinterpret_cast<void**>(&client))) || !client)
+                                   reinterpret_cast<void**>(&client))) ||
+        !client)
         return false;
     pAudioClient = client;
     return true;
@@ -135,7 +135,8 @@ bool CWasapiAudioDevice::prepare(SampleRate rate, int32_t frames, IDataProvider*
     UINT32 endpointSize = 0;
     IAudioRenderClient* render = nullptr;
     if (!hEvent || FAILED(pAudioClient->SetEventHandle(hEvent)) ||
-        FAILED(pAudioClient->GetBufferSize(&endpointSize)) || endpointSize == 0 || endpointSize > 0x7FFFFFFF ||
+        FAILED(pAudioClient->GetBufferSize(&endpointSize)) || endpointSize == 0 ||
+        endpointSize > 0x7FFFFFFF ||
         FAILED(pAudioClient->GetService(__uuidof(IAudioRenderClient), reinterpret_cast<void**>(&render))) ||
         !render) {
         unprepare();
@@ -194,7 +195,8 @@ bool CWasapiAudioDevice::stop()
     // references and calls the provider no more. The provider learns for itself whether
     // its call is still running (the host keeps the plug-in for it).
     if (WaitForSingleObject(hThread, kStopTimeoutMs) != WAIT_OBJECT_0)
-        DebugLog::Write(L"CWasapiAudioDevice::stop()", L"the render thread has not ended after 3000 ms", false);
+        DebugLog::Write(L"CWasapiAudioDevice::stop()", L"the render thread has not ended after 3000 ms",
+                        false);
     CloseHandle(hThread);
     hThread = nullptr;
     pStream->release();

@@ -26,8 +26,8 @@ public:
     SampleFormat getSampleFormat() override { return sampleFormat; }
     SampleRate getSampleRate() override { return sampleRate; }
     int32_t getSupportedSampleRates() override { return supportedRates; }
-    bool getBufferSizeRange(SampleRate rate, int32_t* minFrames, int32_t* maxFrames,
-                            int32_t* preferredFrames, int32_t* granularity) override;
+    bool getBufferSizeRange(SampleRate rate, int32_t* minFrames, int32_t* maxFrames, int32_t* preferredFrames,
+                            int32_t* granularity) override;
     bool open(HWND window) override;
     bool close() override;
     bool prepare(SampleRate rate, int32_t bufferFrames, IDataProvider* provider) override;

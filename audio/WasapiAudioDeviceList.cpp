@@ -43,10 +43,7 @@ wchar_t* readFriendlyName(IMMDevice* endpoint)
 
 } // namespace
 
-CWasapiAudioDeviceList::CWasapiAudioDeviceList()
-{
-    enumerate();
-}
+CWasapiAudioDeviceList::CWasapiAudioDeviceList() { enumerate(); }
 
 void CWasapiAudioDeviceList::enumerate()
 {
@@ -93,10 +90,7 @@ CWasapiAudioDeviceList::~CWasapiAudioDeviceList()
         pEnumerator->Release();
 }
 
-int32_t CWasapiAudioDeviceList::getCount()
-{
-    return count;
-}
+int32_t CWasapiAudioDeviceList::getCount() { return count; }
 
 const wchar_t* CWasapiAudioDeviceList::getName(int32_t index)
 {

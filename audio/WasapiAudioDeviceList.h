@@ -8,7 +8,8 @@
 
 namespace Kelvane {
 
-struct WasapiDeviceEntry {
+struct WasapiDeviceEntry
+{
     wchar_t* pId = nullptr;   // from IMMDevice::GetId; COM task memory
     wchar_t* pName = nullptr; // friendly name, or an empty text when it cannot be read
 };

@@ -17,13 +17,13 @@ public:
     EndpointPeriods(IAudioClient* client, IAudioRenderClient* render, HANDLE event, UINT32 frames,
                     RenderTimingLog* timing)
         : client(client), render(render), event(event), frames(frames), timing(timing)
-    {
-    }
+    {}
 
     uint8_t* getBuffer()
     {
         BYTE* data = nullptr;
-        return succeeded(render->GetBuffer(frames, &data), L"IAudioRenderClient::GetBuffer()") ? data : nullptr;
+        return succeeded(render->GetBuffer(frames, &data), L"IAudioRenderClient::GetBuffer()") ? data
+                                                                                               : nullptr;
     }
 
     bool releaseBuffer(bool silent)
@@ -75,7 +75,8 @@ private:
     bool woke = false;
 };
 
-struct ProviderCalls {
+struct ProviderCalls
+{
     CAudioDevice::IDataProvider* provider;
     RenderGate& gate;
     bool render(void* buffer)
@@ -90,9 +91,8 @@ struct ProviderCalls {
 
 } // namespace
 
-WasapiRenderStream* WasapiRenderStream::create(IAudioClient* client, IAudioRenderClient* render,
-                                               HANDLE event, UINT32 frames,
-                                               CAudioDevice::IDataProvider* provider,
+WasapiRenderStream* WasapiRenderStream::create(IAudioClient* client, IAudioRenderClient* render, HANDLE event,
+                                               UINT32 frames, CAudioDevice::IDataProvider* provider,
                                                RenderTimingLog* timing)
 {
     HANDLE own = nullptr;

@@ -26,15 +26,18 @@ namespace {
 using Fn = void (*)(const float*, const float*, void*, void*, std::int32_t, float);
 namespace K = PomaroApp::SampleKernels;
 
-struct Routine {
-  const char* name;
-  bool interleaved;
-  std::size_t sampleBytes;
-  Fn shipped, plain, cached;
+struct Routine
+{
+    const char* name;
+    bool interleaved;
+    std::size_t sampleBytes;
+    Fn shipped, plain, cached;
 };
 
-#define POMARO_INTERLEAVED(f) [](const float* l, const float* r, void* a, void*, std::int32_t n, float g) { f(l, r, a, n, g); }
-#define POMARO_PER_CHANNEL(f) [](const float* l, const float* r, void* a, void* b, std::int32_t n, float g) { f(l, r, a, b, n, g); }
+#define POMARO_INTERLEAVED(f)                                                                                \
+    [](const float* l, const float* r, void* a, void*, std::int32_t n, float g) { f(l, r, a, n, g); }
+#define POMARO_PER_CHANNEL(f)                                                                                \
+    [](const float* l, const float* r, void* a, void* b, std::int32_t n, float g) { f(l, r, a, b, n, g); }
 
 const Routine kRoutines[] = {
     {"Int16Interleaved", true, 2, POMARO_INTERLEAVED(PomaroApp::storeInt16Interleaved),
@@ -60,15 +63,26 @@ const Routine kRoutines[] = {
 #undef POMARO_INTERLEAVED
 #undef POMARO_PER_CHANNEL
 
-enum class Variant { Shipped, Plain, Cached, Stream };
-const char* variantName(Variant v) {
-  switch (v) {
-  case Variant::Shipped: return "routine";
-  case Variant::Plain: return "plain";
-  case Variant::Cached: return "cached";
-  case Variant::Stream: return "stream";
-  }
-  return "";
+enum class Variant
+{
+    Shipped,
+    Plain,
+    Cached,
+    Stream
+};
+const char* variantName(Variant v)
+{
+    switch (v) {
+    case Variant::Shipped:
+        return "routine";
+    case Variant::Plain:
+        return "plain";
+    case Variant::Cached:
+        return "cached";
+    case Variant::Stream:
+        return "stream";
+    }
+    return "";
 }
 
 constexpr int kMaxFrames = 4096;
@@ -76,125 +90,141 @@ constexpr std::size_t kPoolBytes = 64u << 20;
 
 // The plug-in's output channels: aligned, hot, noise at musical levels (no overs,
 // so the plain loop's clamp branches are predicted as they would be on real audio).
-struct Inputs {
-  PageMemory left{kMaxFrames * sizeof(float), false};
-  PageMemory right{kMaxFrames * sizeof(float), false};
-  Inputs() {
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<float> level(-0.9f, 0.9f);
-    for (int i = 0; i < kMaxFrames; ++i) {
-      reinterpret_cast<float*>(left.data())[i] = level(rng);
-      reinterpret_cast<float*>(right.data())[i] = level(rng);
+struct Inputs
+{
+    PageMemory left{kMaxFrames * sizeof(float), false};
+    PageMemory right{kMaxFrames * sizeof(float), false};
+    Inputs()
+    {
+        std::mt19937 rng(7);
+        std::uniform_real_distribution<float> level(-0.9f, 0.9f);
+        for (int i = 0; i < kMaxFrames; ++i) {
+            reinterpret_cast<float*>(left.data())[i] = level(rng);
+            reinterpret_cast<float*>(right.data())[i] = level(rng);
+        }
     }
-  }
-  const float* l() const { return reinterpret_cast<const float*>(left.data()); }
-  const float* r() const { return reinterpret_cast<const float*>(right.data()); }
+    const float* l() const { return reinterpret_cast<const float*>(left.data()); }
+    const float* r() const { return reinterpret_cast<const float*>(right.data()); }
 };
 
-const Inputs& inputs() {
-  static const Inputs in;
-  return in;
+const Inputs& inputs()
+{
+    static const Inputs in;
+    return in;
 }
 
 // Bytes each output buffer receives.
-std::size_t bufferBytes(const Routine& r, int frames) {
-  return static_cast<std::size_t>(frames) * r.sampleBytes * (r.interleaved ? 2 : 1);
+std::size_t bufferBytes(const Routine& r, int frames)
+{
+    return static_cast<std::size_t>(frames) * r.sampleBytes * (r.interleaved ? 2 : 1);
 }
 
-void call(const Routine& r, Variant v, void* a, void* b, int frames) {
-  const Inputs& in = inputs();
-  switch (v) {
-  case Variant::Shipped: r.shipped(in.l(), in.r(), a, b, frames, 1.0f); break;
-  case Variant::Plain: r.plain(in.l(), in.r(), a, b, frames, 1.0f); break;
-  case Variant::Cached: r.cached(in.l(), in.r(), a, b, frames, 1.0f); break;
-  case Variant::Stream:
-    streamOnly(a, r.interleaved ? nullptr : b, bufferBytes(r, frames));
-    break;
-  }
-}
-
-void runHot(benchmark::State& state, const Routine& r, Variant v, int frames) {
-  const std::size_t bytes = bufferBytes(r, frames);
-  PageMemory a(bytes, false), b(bytes, false);
-  for (auto _ : state) {
-    call(r, v, a.data(), b.data(), frames);
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes * (r.interleaved ? 1 : 2)));
-}
-
-void runCold(benchmark::State& state, const Routine& r, Variant v, int frames) {
-  const std::size_t bytes = bufferBytes(r, frames);
-  const std::size_t take = r.interleaved ? 1 : 2;
-  ColdPool pool(bytes, kPoolBytes);
-  for (auto _ : state) {
-    if (pool.needsFlush(take)) {
-      state.PauseTiming();
-      pool.flush();
-      state.ResumeTiming();
+void call(const Routine& r, Variant v, void* a, void* b, int frames)
+{
+    const Inputs& in = inputs();
+    switch (v) {
+    case Variant::Shipped:
+        r.shipped(in.l(), in.r(), a, b, frames, 1.0f);
+        break;
+    case Variant::Plain:
+        r.plain(in.l(), in.r(), a, b, frames, 1.0f);
+        break;
+    case Variant::Cached:
+        r.cached(in.l(), in.r(), a, b, frames, 1.0f);
+        break;
+    case Variant::Stream:
+        streamOnly(a, r.interleaved ? nullptr : b, bufferBytes(r, frames));
+        break;
     }
-    unsigned char* a = pool.next();
-    unsigned char* b = take == 2 ? pool.next() : a;
-    call(r, v, a, b, frames);
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes * take));
+}
+
+void runHot(benchmark::State& state, const Routine& r, Variant v, int frames)
+{
+    const std::size_t bytes = bufferBytes(r, frames);
+    PageMemory a(bytes, false), b(bytes, false);
+    for (auto _ : state) {
+        call(r, v, a.data(), b.data(), frames);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes * (r.interleaved ? 1 : 2)));
+}
+
+void runCold(benchmark::State& state, const Routine& r, Variant v, int frames)
+{
+    const std::size_t bytes = bufferBytes(r, frames);
+    const std::size_t take = r.interleaved ? 1 : 2;
+    ColdPool pool(bytes, kPoolBytes);
+    for (auto _ : state) {
+        if (pool.needsFlush(take)) {
+            state.PauseTiming();
+            pool.flush();
+            state.ResumeTiming();
+        }
+        unsigned char* a = pool.next();
+        unsigned char* b = take == 2 ? pool.next() : a;
+        call(r, v, a, b, frames);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes * take));
 }
 
 // The yardsticks are only fair if they produce the shipped routine's bytes.
-bool yardsticksAgree() {
-  bool ok = true;
-  for (const Routine& r : kRoutines) {
-    const std::size_t bytes = bufferBytes(r, 4095);
-    PageMemory a0(bytes, false), b0(bytes, false), a1(bytes, false), b1(bytes, false);
-    call(r, Variant::Shipped, a0.data(), b0.data(), 4095);
-    for (Variant v : {Variant::Plain, Variant::Cached}) {
-      std::memset(a1.data(), 0x5A, a1.size());
-      std::memset(b1.data(), 0x5A, b1.size());
-      call(r, v, a1.data(), b1.data(), 4095);
-      if (std::memcmp(a0.data(), a1.data(), bytes) != 0 ||
-          (!r.interleaved && std::memcmp(b0.data(), b1.data(), bytes) != 0)) {
-        std::fprintf(stderr, "%s: %s output differs from the routine's\n", r.name, variantName(v));
-        ok = false;
-      }
+bool yardsticksAgree()
+{
+    bool ok = true;
+    for (const Routine& r : kRoutines) {
+        const std::size_t bytes = bufferBytes(r, 4095);
+        PageMemory a0(bytes, false), b0(bytes, false), a1(bytes, false), b1(bytes, false);
+        call(r, Variant::Shipped, a0.data(), b0.data(), 4095);
+        for (Variant v : {Variant::Plain, Variant::Cached}) {
+            std::memset(a1.data(), 0x5A, a1.size());
+            std::memset(b1.data(), 0x5A, b1.size());
+            call(r, v, a1.data(), b1.data(), 4095);
+            if (std::memcmp(a0.data(), a1.data(), bytes) != 0 ||
+                (!r.interleaved && std::memcmp(b0.data(), b1.data(), bytes) != 0)) {
+                std::fprintf(stderr, "%s: %s output differs from the routine's\n", r.name, variantName(v));
+                ok = false;
+            }
+        }
     }
-  }
-  return ok;
+    return ok;
 }
 
-void registerAll() {
-  for (const Routine& r : kRoutines) {
-    for (int frames : {64, 480, 4096}) {
-      for (bool cold : {false, true}) {
-        for (Variant v : {Variant::Shipped, Variant::Plain, Variant::Cached, Variant::Stream}) {
-          const std::string name = std::string(r.name) + "/" + std::to_string(frames) + "/" +
-                                   (cold ? "cold" : "hot") + "/" + variantName(v);
-          const Routine* rp = &r;
-          if (cold)
-            benchmark::RegisterBenchmark(name.c_str(), [rp, v, frames](benchmark::State& s) {
-              runCold(s, *rp, v, frames);
-            });
-          else
-            benchmark::RegisterBenchmark(name.c_str(), [rp, v, frames](benchmark::State& s) {
-              runHot(s, *rp, v, frames);
-            });
+void registerAll()
+{
+    for (const Routine& r : kRoutines) {
+        for (int frames : {64, 480, 4096}) {
+            for (bool cold : {false, true}) {
+                for (Variant v : {Variant::Shipped, Variant::Plain, Variant::Cached, Variant::Stream}) {
+                    const std::string name = std::string(r.name) + "/" + std::to_string(frames) + "/" +
+                                             (cold ? "cold" : "hot") + "/" + variantName(v);
+                    const Routine* rp = &r;
+                    if (cold)
+                        benchmark::RegisterBenchmark(name.c_str(), [rp, v, frames](benchmark::State& s) {
+                            runCold(s, *rp, v, frames);
+                        });
+                    else
+                        benchmark::RegisterBenchmark(name.c_str(), [rp, v, frames](benchmark::State& s) {
+                            runHot(s, *rp, v, frames);
+                        });
+                }
+            }
         }
-      }
     }
-  }
 }
 
 } // namespace
 } // namespace PomaroBench
 
-int main(int argc, char** argv) {
-  if (!PomaroBench::yardsticksAgree())
-    return 1;
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
-  PomaroBench::registerAll();
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+int main(int argc, char** argv)
+{
+    if (!PomaroBench::yardsticksAgree())
+        return 1;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    PomaroBench::registerAll();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }

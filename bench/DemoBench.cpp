@@ -30,7 +30,8 @@ constexpr int kFrames = 480;
 constexpr double kRate = 48000.0;
 constexpr double kPeriodNs = 1e9 * kFrames / kRate;
 
-struct Demo {
+struct Demo
+{
     explicit Demo(int voices) : voices(voices)
     {
         synth.setup(kRate);
@@ -56,7 +57,8 @@ struct Demo {
     float right[kFrames];
 };
 
-struct PlainSines {
+struct PlainSines
+{
     explicit PlainSines(int voices) : voices(voices) {}
     void render()
     {
@@ -117,8 +119,9 @@ int main(int argc, char** argv)
         return 1;
     for (int voices : {0, 1, 8, 16}) {
         const std::string name = "DemoInstrument/480/" + std::to_string(voices) + "voices";
-        benchmark::RegisterBenchmark(name.c_str(), [voices](benchmark::State& s) { PomaroBench::run(s, voices); })
-            ->UseManualTime();
+        benchmark::RegisterBenchmark(name.c_str(), [voices](benchmark::State& s) {
+            PomaroBench::run(s, voices);
+        })->UseManualTime();
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

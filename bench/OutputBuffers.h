@@ -8,18 +8,19 @@
 namespace PomaroBench {
 
 // Page-aligned memory, released on destruction.
-class PageMemory {
+class PageMemory
+{
 public:
-  PageMemory(std::size_t bytes, bool hugePages);
-  ~PageMemory();
-  PageMemory(const PageMemory&) = delete;
-  PageMemory& operator=(const PageMemory&) = delete;
-  unsigned char* data() const { return data_; }
-  std::size_t size() const { return size_; }
+    PageMemory(std::size_t bytes, bool hugePages);
+    ~PageMemory();
+    PageMemory(const PageMemory&) = delete;
+    PageMemory& operator=(const PageMemory&) = delete;
+    unsigned char* data() const { return data_; }
+    std::size_t size() const { return size_; }
 
 private:
-  unsigned char* data_ = nullptr;
-  std::size_t size_ = 0;
+    unsigned char* data_ = nullptr;
+    std::size_t size_ = 0;
 };
 
 // Hands out buffers from a large pool in a scattered order (so the hardware
@@ -27,22 +28,23 @@ private:
 // second time, flush() evicts what was written, so every buffer handed
 // out is cold whatever the size of the last-level cache. The pool is backed by
 // huge pages where possible so that the cost measured is the cache's, not the TLB's.
-class ColdPool {
+class ColdPool
+{
 public:
-  ColdPool(std::size_t bufferBytes, std::size_t poolBytes);
-  unsigned char* next();
-  // True when `take` more buffers would reuse one written since the last flush.
-  bool needsFlush(std::size_t take) const { return used_ + take > slots_; }
-  void flush();
+    ColdPool(std::size_t bufferBytes, std::size_t poolBytes);
+    unsigned char* next();
+    // True when `take` more buffers would reuse one written since the last flush.
+    bool needsFlush(std::size_t take) const { return used_ + take > slots_; }
+    void flush();
 
 private:
-  std::size_t bufferBytes_;
-  std::size_t slotBytes_;
-  std::size_t slots_;
-  std::size_t step_;
-  std::size_t position_ = 0;
-  std::size_t used_ = 0;
-  PageMemory memory_;
+    std::size_t bufferBytes_;
+    std::size_t slotBytes_;
+    std::size_t slots_;
+    std::size_t step_;
+    std::size_t position_ = 0;
+    std::size_t used_ = 0;
+    PageMemory memory_;
 };
 
 } // namespace PomaroBench

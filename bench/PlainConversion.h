@@ -9,8 +9,10 @@ namespace PomaroBench {
 void plainInt16Interleaved(const float* l, const float* r, void* out, std::int32_t frames, float gain);
 void plainInt32Interleaved(const float* l, const float* r, void* out, std::int32_t frames, float gain);
 void plainFloat32Interleaved(const float* l, const float* r, void* out, std::int32_t frames, float gain);
-void plainInt16PerChannel(const float* l, const float* r, void* outL, void* outR, std::int32_t frames, float gain);
-void plainInt32PerChannel(const float* l, const float* r, void* outL, void* outR, std::int32_t frames, float gain);
+void plainInt16PerChannel(const float* l, const float* r, void* outL, void* outR, std::int32_t frames,
+                          float gain);
+void plainInt32PerChannel(const float* l, const float* r, void* outL, void* outR, std::int32_t frames,
+                          float gain);
 void plainFloat32PerChannel(const float* l, const float* r, void* outL, void* outR, std::int32_t frames,
                             float gain);
 

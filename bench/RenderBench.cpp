@@ -35,8 +35,14 @@ class EmptyProcessor : public IAudioProcessor
 {
 public:
     tresult PLUGIN_API process(ProcessData&) override { return kResultOk; }
-    tresult PLUGIN_API setBusArrangements(SpeakerArrangement*, int32, SpeakerArrangement*, int32) override { return kResultOk; }
-    tresult PLUGIN_API getBusArrangement(BusDirection, int32, SpeakerArrangement&) override { return kResultFalse; }
+    tresult PLUGIN_API setBusArrangements(SpeakerArrangement*, int32, SpeakerArrangement*, int32) override
+    {
+        return kResultOk;
+    }
+    tresult PLUGIN_API getBusArrangement(BusDirection, int32, SpeakerArrangement&) override
+    {
+        return kResultFalse;
+    }
     tresult PLUGIN_API canProcessSampleSize(int32) override { return kResultOk; }
     uint32 PLUGIN_API getLatencySamples() override { return 0; }
     tresult PLUGIN_API setupProcessing(ProcessSetup&) override { return kResultOk; }
@@ -51,9 +57,17 @@ public:
     uint32 PLUGIN_API release() override { return 1; }
 };
 
-enum class Variant { Render, Queues, Conversion, Clear, Clock };
+enum class Variant
+{
+    Render,
+    Queues,
+    Conversion,
+    Clear,
+    Clock
+};
 
-struct Layout {
+struct Layout
+{
     const char* name;
     int32_t format;
     bool interleaved;
@@ -63,7 +77,8 @@ const Layout kLayouts[] = {{"Int16Interleaved", Kelvane::SampleFormatInt16, true
                            {"Int32PerChannel", Kelvane::SampleFormatInt32, false, 4},
                            {"Float32Interleaved", Kelvane::SampleFormatFloat32, true, 4}};
 
-struct Host {
+struct Host
+{
     Host()
     {
         PomaroApp::initMidiRing(ring);
@@ -72,7 +87,8 @@ struct Host {
         pd.data.numSamples = kFrames;
         for (int c = 0; c < 2; ++c)
             for (int i = 0; i < kFrames; ++i)
-                pd.buffers.buses[0].channelBuffers32[c][i] = static_cast<float>((i * 7 + c * 3) % 200 - 100) / 128.f;
+                pd.buffers.buses[0].channelBuffers32[c][i] =
+                    static_cast<float>((i * 7 + c * 3) % 200 - 100) / 128.f;
     }
     void feed(uint32_t block)
     {
@@ -94,10 +110,12 @@ struct Host {
 void run(benchmark::State& state, const Layout& layout, Variant v)
 {
     Host host;
-    const std::size_t bytes = static_cast<std::size_t>(kFrames) * layout.sampleBytes * (layout.interleaved ? 2 : 1);
+    const std::size_t bytes =
+        static_cast<std::size_t>(kFrames) * layout.sampleBytes * (layout.interleaved ? 2 : 1);
     const std::size_t take = layout.interleaved ? 1 : 2;
     ColdPool pool(bytes, 64u << 20);
-    const PomaroApp::DeviceFormat format{v == Variant::Queues ? int32_t{Kelvane::SampleFormatUnknown} : layout.format,
+    const PomaroApp::DeviceFormat format{v == Variant::Queues ? int32_t{Kelvane::SampleFormatUnknown}
+                                                              : layout.format,
                                          layout.interleaved, kFrames};
     float* const* ch = host.pd.buffers.buses[0].channelBuffers32;
     uint32_t block = 0;
@@ -112,7 +130,8 @@ void run(benchmark::State& state, const Layout& layout, Variant v)
         switch (v) {
         case Variant::Render:
         case Variant::Queues:
-            PomaroApp::renderBlock(host.pd, PomaroApp::RenderQueues{host.ring, host.toProcessor, host.fromProcessor},
+            PomaroApp::renderBlock(host.pd,
+                                   PomaroApp::RenderQueues{host.ring, host.toProcessor, host.fromProcessor},
                                    &host.processor, format, a, b);
             break;
         case Variant::Conversion:
@@ -140,16 +159,23 @@ void run(benchmark::State& state, const Layout& layout, Variant v)
 
 void registerAll()
 {
-    const struct { Variant v; const char* name; } variants[] = {
-        {Variant::Render, "render"}, {Variant::Queues, "queues"}, {Variant::Conversion, "conversion"},
-        {Variant::Clear, "clear"}, {Variant::Clock, "clock"}};
+    const struct
+    {
+        Variant v;
+        const char* name;
+    } variants[] = {{Variant::Render, "render"},
+                    {Variant::Queues, "queues"},
+                    {Variant::Conversion, "conversion"},
+                    {Variant::Clear, "clear"},
+                    {Variant::Clock, "clock"}};
     for (const Layout& layout : kLayouts)
         for (const auto& v : variants) {
             const std::string name = std::string("HostRender/") + layout.name + "/480/cold/" + v.name;
             const Layout* lp = &layout;
             const Variant variant = v.v;
-            benchmark::RegisterBenchmark(name.c_str(), [lp, variant](benchmark::State& s) { run(s, *lp, variant); })
-                ->UseManualTime();
+            benchmark::RegisterBenchmark(name.c_str(), [lp, variant](benchmark::State& s) {
+                run(s, *lp, variant);
+            })->UseManualTime();
         }
 }
 

@@ -16,7 +16,13 @@ constexpr std::uint64_t kWhatStart = 256;
 
 // None -> Keeping (one thread copies the record) -> Kept -> Reported; or None ->
 // Reported for a thrown exception. Faults on two threads at once keep the first.
-enum ReportState : int { None, Keeping, Kept, Reported };
+enum ReportState : int
+{
+    None,
+    Keeping,
+    Kept,
+    Reported
+};
 std::atomic<int> g_state{None};
 
 void showReport(const wchar_t* text)
@@ -37,7 +43,7 @@ bool takeKeptRecord()
     }
     return state == Kept && g_state.compare_exchange_strong(state, Reported, std::memory_order_acq_rel);
 }
-}
+} // namespace
 
 LONG crashExceptionFilter(EXCEPTION_POINTERS* pointers)
 {
@@ -50,10 +56,7 @@ LONG crashExceptionFilter(EXCEPTION_POINTERS* pointers)
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-bool fatalErrorRecorded()
-{
-    return g_state.load(std::memory_order_acquire) != None;
-}
+bool fatalErrorRecorded() { return g_state.load(std::memory_order_acquire) != None; }
 
 bool reportStructuredException()
 {
@@ -72,7 +75,8 @@ bool reportStructuredException()
     facts.parameters = parameters;
 
     TextBuffer report;
-    showReport(CrashText::FormatExceptionReport(report, facts) ? report.Text() : CrashText::ExceptionName(facts.code));
+    showReport(CrashText::FormatExceptionReport(report, facts) ? report.Text()
+                                                               : CrashText::ExceptionName(facts.code));
     return true;
 }
 
@@ -95,10 +99,7 @@ void reportFatalException(const std::exception& error)
     reportFatalError(text.Text());
 }
 
-void reportUnknownException()
-{
-    reportFatalError(CrashText::kUnknownThrownException);
-}
+void reportUnknownException() { reportFatalError(CrashText::kUnknownThrownException); }
 
 void CrashReportTesting::Reset()
 {

@@ -4,4 +4,4 @@
 namespace CrashReportTesting {
 // Forgets the kept exception and any report given, as at process start.
 void Reset();
-}
+} // namespace CrashReportTesting

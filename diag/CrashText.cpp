@@ -5,7 +5,8 @@
 namespace CrashText {
 
 namespace {
-struct NamedCode {
+struct NamedCode
+{
     std::uint32_t code;
     const wchar_t* name;
 };
@@ -36,7 +37,7 @@ constexpr NamedCode kNames[] = {
 };
 
 constexpr std::size_t kReportStart = 256;
-}
+} // namespace
 
 const wchar_t* ExceptionName(std::uint32_t code) noexcept
 {
@@ -53,8 +54,7 @@ bool FormatExceptionReport(TextBuffer& out, const ExceptionFacts& facts) noexcep
         return false;
     if (!LogText::Format(out.Data(), kReportStart, L"%ls : code=%08X, flag=%d, adr=%0*llX", name,
                          static_cast<unsigned>(facts.code), static_cast<int>(facts.flags),
-                         static_cast<int>(2 * sizeof(void*)),
-                         static_cast<unsigned long long>(facts.address)))
+                         static_cast<int>(2 * sizeof(void*)), static_cast<unsigned long long>(facts.address)))
         return false;
     // A record never holds more than 15 parameters; a larger count is corrupt.
     std::uint32_t count = facts.parameterCount;
@@ -66,8 +66,8 @@ bool FormatExceptionReport(TextBuffer& out, const ExceptionFacts& facts) noexcep
         return false;
     for (std::uint32_t i = 0; i < count; ++i) {
         wchar_t one[16];
-        if (!LogText::Format(one, 16, L" %08X", static_cast<unsigned>(facts.parameters[i] & 0xFFFFFFFFu))
-            || !out.Append(one))
+        if (!LogText::Format(one, 16, L" %08X", static_cast<unsigned>(facts.parameters[i] & 0xFFFFFFFFu)) ||
+            !out.Append(one))
             return false;
     }
     return true;

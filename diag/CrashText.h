@@ -9,9 +9,10 @@ namespace CrashText {
 
 constexpr wchar_t kFatalErrorLead[] = L"Sorry, this application encountered fatal error.\n\n";
 constexpr wchar_t kUnknownThrownException[] = L"Unknown exception";
-constexpr std::size_t kMaximumParameters = 15;   // EXCEPTION_MAXIMUM_PARAMETERS
+constexpr std::size_t kMaximumParameters = 15; // EXCEPTION_MAXIMUM_PARAMETERS
 
-struct ExceptionFacts {
+struct ExceptionFacts
+{
     std::uint32_t code = 0;
     std::uint32_t flags = 0;
     std::uintptr_t address = 0;

@@ -21,7 +21,8 @@ int SystemMessageBox(void* owner, const wchar_t* text, const wchar_t* caption, u
 
 constexpr std::uint64_t kBufferStart = 1024;
 
-struct LogState {
+struct LogState
+{
     // Null while closed. It changes only in Open, before other threads run, but the
     // store is still published with release so every writer sees the lock initialised.
     std::atomic<void*> file{nullptr};
@@ -53,10 +54,7 @@ struct LogState {
 
 LogState g_log;
 
-HANDLE File()
-{
-    return static_cast<HANDLE>(g_log.file.load(std::memory_order_acquire));
-}
+HANDLE File() { return static_cast<HANDLE>(g_log.file.load(std::memory_order_acquire)); }
 
 int ByteRoom(const ByteTextBuffer& buffer)
 {
@@ -69,9 +67,9 @@ bool ConvertLine()
     const wchar_t* wide = g_log.line.Text();
     if (!wide)
         return false;
-    if (g_log.converted.Capacity() > 0
-        && WideCharToMultiByte(CP_ACP, 0, wide, -1, g_log.converted.Data(), ByteRoom(g_log.converted),
-                               nullptr, nullptr) >= 1)
+    if (g_log.converted.Capacity() > 0 &&
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, g_log.converted.Data(), ByteRoom(g_log.converted), nullptr,
+                            nullptr) >= 1)
         return true;
     const int needed = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
     if (needed < 1 || !g_log.converted.Reserve(static_cast<std::uint64_t>(needed)))
@@ -87,24 +85,15 @@ void WriteBody(const wchar_t* section, const wchar_t* message)
     DebugLogInternal::AppendText(message);
 }
 
-void ShowLineBox()
-{
-    DebugLog::ShowErrorBox(DebugLogInternal::LineBody());
-}
+void ShowLineBox() { DebugLog::ShowErrorBox(DebugLogInternal::LineBody()); }
 
 } // namespace
 
 namespace DebugLogInternal {
 
-LineLock::LineLock()
-{
-    EnterCriticalSection(&g_log.lock);
-}
+LineLock::LineLock() { EnterCriticalSection(&g_log.lock); }
 
-LineLock::~LineLock()
-{
-    LeaveCriticalSection(&g_log.lock);
-}
+LineLock::~LineLock() { LeaveCriticalSection(&g_log.lock); }
 
 void BeginLine()
 {
@@ -116,10 +105,7 @@ void BeginLine()
     g_log.line.Append(stamp);
 }
 
-void AppendText(const wchar_t* text)
-{
-    g_log.line.Append(text);
-}
+void AppendText(const wchar_t* text) { g_log.line.Append(text); }
 
 void AppendErrorText(std::uint32_t errorCode)
 {
@@ -127,9 +113,9 @@ void AppendErrorText(std::uint32_t errorCode)
     if (LogText::Format(code, 16, L" : 0x%08X", static_cast<unsigned>(errorCode)))
         g_log.line.Append(code);
     wchar_t* message = nullptr;
-    const DWORD n = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
-        nullptr, errorCode, 0, reinterpret_cast<LPWSTR>(&message), 0, nullptr);
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                       FORMAT_MESSAGE_FROM_SYSTEM,
+                                   nullptr, errorCode, 0, reinterpret_cast<LPWSTR>(&message), 0, nullptr);
     if (n > 0 && message) {
         message[LogText::TrimmedMessageLength(message, n)] = L'\0';
         g_log.line.Append(L" : ");
@@ -159,10 +145,7 @@ const wchar_t* LineBody()
     return line + LogText::kStampLength;
 }
 
-void SetCaption(const wchar_t* caption)
-{
-    g_log.caption.Assign(caption);
-}
+void SetCaption(const wchar_t* caption) { g_log.caption.Assign(caption); }
 
 void WriteWholeLine(const wchar_t* body)
 {
@@ -212,10 +195,7 @@ bool DebugLog::Open(const wchar_t* folder)
     return false;
 }
 
-bool DebugLog::IsOpen()
-{
-    return g_log.file.load(std::memory_order_acquire) != nullptr;
-}
+bool DebugLog::IsOpen() { return g_log.file.load(std::memory_order_acquire) != nullptr; }
 
 void DebugLog::WriteLine(const wchar_t* text, bool showBox)
 {
@@ -279,10 +259,7 @@ void DebugLog::WriteErrorDetail(const wchar_t* section, const wchar_t* message, 
     EndLine();
 }
 
-const wchar_t* DebugLog::Caption()
-{
-    return g_log.caption.Text();
-}
+const wchar_t* DebugLog::Caption() { return g_log.caption.Text(); }
 
 void DebugLog::ShowErrorBox(const wchar_t* text)
 {

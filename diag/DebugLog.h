@@ -21,8 +21,8 @@ public:
     static void Write(const wchar_t* section, const wchar_t* message, bool showBox);
     static void WriteError(const wchar_t* section, const wchar_t* message, std::uint32_t errorCode,
                            bool showBox);
-    static void WriteErrorDetail(const wchar_t* section, const wchar_t* message,
-                                 const wchar_t* detail, std::uint32_t errorCode);
+    static void WriteErrorDetail(const wchar_t* section, const wchar_t* message, const wchar_t* detail,
+                                 std::uint32_t errorCode);
     // Module file, version resource, build, system and processor; also reads the
     // product name used as the caption of every error box.
     static void WriteModuleInfo();

@@ -4,4 +4,4 @@
 namespace DebugLogTesting {
 // Closes the file, deletes the lock and forgets the caption, as at process start.
 void Reset();
-}
+} // namespace DebugLogTesting

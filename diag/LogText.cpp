@@ -42,15 +42,19 @@ std::size_t TrimmedMessageLength(const wchar_t* text, std::size_t n) noexcept
 const wchar_t* ArchitectureName(unsigned architecture) noexcept
 {
     switch (architecture) {
-    case 0: return L"x86";
-    case 6: return L"IA64";
-    case 9: return L"x64";
-    default: return L"UNKNOWN";
+    case 0:
+        return L"x86";
+    case 6:
+        return L"IA64";
+    case 9:
+        return L"x64";
+    default:
+        return L"UNKNOWN";
     }
 }
 
 const ProcessorFeature kProcessorFeatures[kProcessorFeatureCount] = {
-    {3, L" MMX"},  {6, L" SSE"},  {10, L" SSE2"}, {13, L" SSE3"},
+    {3, L" MMX"},    {6, L" SSE"}, {10, L" SSE2"}, {13, L" SSE3"},
     {7, L" 3DNow!"}, {9, L" PAE"}, {8, L" RDTSC"}, {1, L" FLOATING_POINT_EMULATED"},
 };
 

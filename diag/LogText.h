@@ -7,8 +7,8 @@
 
 namespace LogText {
 
-constexpr std::size_t kStampLength = 13;     // "hh:mm:ss.mmm "
-constexpr int kLastFileCounter = 98;         // PomaroApp.log, then (2) .. (98)
+constexpr std::size_t kStampLength = 13; // "hh:mm:ss.mmm "
+constexpr int kLastFileCounter = 98;     // PomaroApp.log, then (2) .. (98)
 constexpr std::size_t kSeparatorLength = 40;
 constexpr std::size_t kInfoLineSize = 520;
 
@@ -39,9 +39,10 @@ constexpr wchar_t kProductNameQueryFormat[] = L"\\StringFileInfo\\%04x%04x\\Prod
 
 const wchar_t* ArchitectureName(unsigned architecture) noexcept;
 
-struct ProcessorFeature {
-    std::uint32_t id;        // IsProcessorFeaturePresent argument
-    const wchar_t* text;     // appended, with its leading blank, when present
+struct ProcessorFeature
+{
+    std::uint32_t id;    // IsProcessorFeaturePresent argument
+    const wchar_t* text; // appended, with its leading blank, when present
 };
 constexpr std::size_t kProcessorFeatureCount = 8;
 extern const ProcessorFeature kProcessorFeatures[kProcessorFeatureCount];

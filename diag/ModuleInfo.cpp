@@ -19,7 +19,8 @@ using LogText::kInfoLineSize;
 bool ThisModulePath(wchar_t (&path)[MAX_PATH])
 {
     HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             reinterpret_cast<LPCWSTR>(&ThisModulePath), &module))
         return false;
     const DWORD n = GetModuleFileNameW(module, path, MAX_PATH);
@@ -38,14 +39,15 @@ void WriteFileName(const wchar_t* path)
 
 void WriteFileTime(const wchar_t* path)
 {
-    const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     FILETIME written, local;
     SYSTEMTIME t;
-    const bool ok = GetFileTime(file, nullptr, nullptr, &written) && FileTimeToLocalFileTime(&written, &local)
-                    && FileTimeToSystemTime(&local, &t);
+    const bool ok = GetFileTime(file, nullptr, nullptr, &written) &&
+                    FileTimeToLocalFileTime(&written, &local) && FileTimeToSystemTime(&local, &t);
     CloseHandle(file);
     wchar_t line[kInfoLineSize];
     if (ok && LogText::Format(line, kInfoLineSize, LogText::kModuleFileTimeFormat, unsigned(t.wYear),
@@ -56,7 +58,8 @@ void WriteFileTime(const wchar_t* path)
 
 void ReadProductName(const void* block)
 {
-    struct Translation {
+    struct Translation
+    {
         WORD language;
         WORD codePage;
     };
@@ -91,9 +94,9 @@ void WriteFileVersion(const void* block)
         return;
     const auto* info = static_cast<const VS_FIXEDFILEINFO*>(value);
     wchar_t line[kInfoLineSize];
-    if (LogText::Format(line, kInfoLineSize, LogText::kModuleVersionFormat, unsigned(HIWORD(info->dwFileVersionMS)),
-                        unsigned(LOWORD(info->dwFileVersionMS)), unsigned(HIWORD(info->dwFileVersionLS)),
-                        unsigned(LOWORD(info->dwFileVersionLS))))
+    if (LogText::Format(line, kInfoLineSize, LogText::kModuleVersionFormat,
+                        unsigned(HIWORD(info->dwFileVersionMS)), unsigned(LOWORD(info->dwFileVersionMS)),
+                        unsigned(HIWORD(info->dwFileVersionLS)), unsigned(LOWORD(info->dwFileVersionLS))))
         WriteWholeLine(line);
 }
 
@@ -115,9 +118,9 @@ void WriteOsVersion()
     OSVERSIONINFOW os{};
     os.dwOSVersionInfoSize = sizeof(os);
     wchar_t line[kInfoLineSize];
-    if (GetVersionExW(&os)
-        && LogText::Format(line, kInfoLineSize, LogText::kOsVersionFormat, int(os.dwMajorVersion),
-                           int(os.dwMinorVersion), int(os.dwBuildNumber), os.szCSDVersion))
+    if (GetVersionExW(&os) &&
+        LogText::Format(line, kInfoLineSize, LogText::kOsVersionFormat, int(os.dwMajorVersion),
+                        int(os.dwMinorVersion), int(os.dwBuildNumber), os.szCSDVersion))
         WriteWholeLine(line);
 }
 

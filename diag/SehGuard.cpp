@@ -42,16 +42,10 @@ namespace {
 constexpr DWORD kGccExceptionMask = 0xF0FFFFFFu;
 constexpr DWORD kGccException = 0x20474343u;
 
-void CallPlain(void* context)
-{
-    (*static_cast<void (**)()>(context))();
-}
+void CallPlain(void* context) { (*static_cast<void (**)()>(context))(); }
 
-void ReportKept(void*)
-{
-    reportStructuredException();
-}
-}
+void ReportKept(void*) { reportStructuredException(); }
+} // namespace
 
 extern "C" EXCEPTION_DISPOSITION pomaro_guard_handler(EXCEPTION_RECORD* record, void* establisherFrame,
                                                       CONTEXT* context, void* dispatcherContext)
@@ -67,7 +61,7 @@ extern "C" EXCEPTION_DISPOSITION pomaro_guard_handler(EXCEPTION_RECORD* record, 
     RtlUnwindEx(establisherFrame, reinterpret_cast<void*>(&pomaro_guarded_resume), record,
                 reinterpret_cast<void*>(static_cast<ULONG_PTR>(1)), dispatcher->ContextRecord,
                 dispatcher->HistoryTable);
-    return ExceptionContinueSearch;   // not reached: the unwind resumes in the guarded frame
+    return ExceptionContinueSearch; // not reached: the unwind resumes in the guarded frame
 }
 
 bool CallGuarded(void (*function)(void*), void* context)

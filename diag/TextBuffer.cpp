@@ -8,7 +8,7 @@
 namespace {
 constexpr std::uint64_t kFirstBlock = 1024;
 constexpr std::uint64_t kMaxCount = std::numeric_limits<std::uint64_t>::max();
-}
+} // namespace
 
 std::size_t TextBlockBytes(std::uint64_t count, std::size_t width) noexcept
 {
@@ -18,8 +18,7 @@ std::size_t TextBlockBytes(std::uint64_t count, std::size_t width) noexcept
     return static_cast<std::size_t>(count) * width;
 }
 
-template <typename CharT>
-std::uint64_t BasicTextBuffer<CharT>::LengthOf(const CharT* text) noexcept
+template <typename CharT> std::uint64_t BasicTextBuffer<CharT>::LengthOf(const CharT* text) noexcept
 {
     if (!text)
         return 0;
@@ -29,22 +28,19 @@ std::uint64_t BasicTextBuffer<CharT>::LengthOf(const CharT* text) noexcept
     return n;
 }
 
-template <typename CharT>
-std::uint64_t BasicTextBuffer<CharT>::Length() const noexcept
+template <typename CharT> std::uint64_t BasicTextBuffer<CharT>::Length() const noexcept
 {
     return LengthOf(text_);
 }
 
-template <typename CharT>
-bool BasicTextBuffer<CharT>::Contains(const CharT* p) const noexcept
+template <typename CharT> bool BasicTextBuffer<CharT>::Contains(const CharT* p) const noexcept
 {
     const auto a = reinterpret_cast<std::uintptr_t>(p);
     const auto begin = reinterpret_cast<std::uintptr_t>(text_);
     return text_ && a >= begin && a < begin + block_ * sizeof(CharT);
 }
 
-template <typename CharT>
-bool BasicTextBuffer<CharT>::Reserve(std::uint64_t n) noexcept
+template <typename CharT> bool BasicTextBuffer<CharT>::Reserve(std::uint64_t n) noexcept
 {
     if (n <= capacity_)
         return true;
@@ -72,8 +68,7 @@ bool BasicTextBuffer<CharT>::Reserve(std::uint64_t n) noexcept
     return true;
 }
 
-template <typename CharT>
-bool BasicTextBuffer<CharT>::Append(const CharT* text) noexcept
+template <typename CharT> bool BasicTextBuffer<CharT>::Append(const CharT* text) noexcept
 {
     if (!text)
         return true;
@@ -93,8 +88,7 @@ bool BasicTextBuffer<CharT>::Append(const CharT* text) noexcept
     return true;
 }
 
-template <typename CharT>
-bool BasicTextBuffer<CharT>::AppendRepeated(CharT ch, std::uint64_t count) noexcept
+template <typename CharT> bool BasicTextBuffer<CharT>::AppendRepeated(CharT ch, std::uint64_t count) noexcept
 {
     const std::uint64_t length = Length();
     if (count > kMaxCount - length - 1 || !Reserve(length + count + 1))
@@ -105,8 +99,7 @@ bool BasicTextBuffer<CharT>::AppendRepeated(CharT ch, std::uint64_t count) noexc
     return true;
 }
 
-template <typename CharT>
-bool BasicTextBuffer<CharT>::Assign(const CharT* text) noexcept
+template <typename CharT> bool BasicTextBuffer<CharT>::Assign(const CharT* text) noexcept
 {
     if (!text) {
         Clear();
@@ -126,15 +119,13 @@ bool BasicTextBuffer<CharT>::Assign(const CharT* text) noexcept
     return true;
 }
 
-template <typename CharT>
-void BasicTextBuffer<CharT>::Clear() noexcept
+template <typename CharT> void BasicTextBuffer<CharT>::Clear() noexcept
 {
     if (text_)
         text_[0] = CharT(0);
 }
 
-template <typename CharT>
-void BasicTextBuffer<CharT>::Free() noexcept
+template <typename CharT> void BasicTextBuffer<CharT>::Free() noexcept
 {
     std::free(text_);
     text_ = nullptr;

@@ -4,8 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-template <typename CharT>
-class BasicTextBuffer
+template <typename CharT> class BasicTextBuffer
 {
 public:
     constexpr BasicTextBuffer() noexcept = default;

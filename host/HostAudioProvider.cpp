@@ -31,7 +31,8 @@ bool CHost::onPrepare(Kelvane::SampleFormat format, Kelvane::SampleRate rate, in
 
 namespace {
 
-struct GuardedBlock {
+struct GuardedBlock
+{
     CHost& host;
     DeviceFormat format;
     void* buffer0;
@@ -42,8 +43,8 @@ void renderGuardedBlock(void* context)
 {
     GuardedBlock& b = *static_cast<GuardedBlock*>(context);
     CHost& h = b.host;
-    renderBlock(h.processData, RenderQueues{h.midiRing, h.paramsToProcessor, h.paramsFromProcessor}, h.pProcessor,
-                b.format, b.buffer0, b.buffer1);
+    renderBlock(h.processData, RenderQueues{h.midiRing, h.paramsToProcessor, h.paramsFromProcessor},
+                h.pProcessor, b.format, b.buffer0, b.buffer1);
 }
 
 } // namespace

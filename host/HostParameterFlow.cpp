@@ -10,10 +10,7 @@ namespace PomaroApp {
 
 using namespace Steinberg;
 
-tresult PLUGIN_API CHost::beginEdit(ParamID)
-{
-    return kResultOk;
-}
+tresult PLUGIN_API CHost::beginEdit(ParamID) { return kResultOk; }
 
 tresult PLUGIN_API CHost::performEdit(ParamID id, ParamValue valueNormalized)
 {
@@ -21,10 +18,7 @@ tresult PLUGIN_API CHost::performEdit(ParamID id, ParamValue valueNormalized)
     return kResultOk;
 }
 
-tresult PLUGIN_API CHost::endEdit(ParamID)
-{
-    return kResultOk;
-}
+tresult PLUGIN_API CHost::endEdit(ParamID) { return kResultOk; }
 
 tresult PLUGIN_API CHost::restartComponent(int32 flags)
 {

@@ -19,75 +19,72 @@ namespace PomaroApp {
 
 struct MidiMessageRing
 {
-	static constexpr int32_t kCapacity = 1024;
+    static constexpr int32_t kCapacity = 1024;
 
-	// 0 until initMidiRing has run; written only while no other thread uses the ring.
-	std::atomic<int32_t> capacity {0};
-	std::unique_ptr<uint32_t[]> entries;
-	std::atomic<int32_t> writeIndex {0};
-	std::atomic<int32_t> readIndex {0};
-	WriterLock writers; // held by producers only
+    // 0 until initMidiRing has run; written only while no other thread uses the ring.
+    std::atomic<int32_t> capacity{0};
+    std::unique_ptr<uint32_t[]> entries;
+    std::atomic<int32_t> writeIndex{0};
+    std::atomic<int32_t> readIndex{0};
+    WriterLock writers; // held by producers only
 
-	MidiMessageRing () = default;
-	MidiMessageRing (const MidiMessageRing&) = delete;
-	MidiMessageRing& operator= (const MidiMessageRing&) = delete;
-	~MidiMessageRing () { release (); }
+    MidiMessageRing() = default;
+    MidiMessageRing(const MidiMessageRing&) = delete;
+    MidiMessageRing& operator=(const MidiMessageRing&) = delete;
+    ~MidiMessageRing() { release(); }
 
-	// Writer side. False when the ring has no entries yet or is full (message dropped).
-	bool push (uint32_t message) noexcept;
+    // Writer side. False when the ring has no entries yet or is full (message dropped).
+    bool push(uint32_t message) noexcept;
 
-	// Reader side: takes the oldest message.
-	bool pop (uint32_t& message) noexcept;
+    // Reader side: takes the oldest message.
+    bool pop(uint32_t& message) noexcept;
 
-	// Reader side: hands every message that was waiting when the call began to
-	// fn(uint32_t), oldest first, and returns how many. Messages that arrive
-	// meanwhile stay for the next call, so the audio thread's work is bounded.
-	template <typename Fn>
-	int32_t drain (Fn&& fn) noexcept (noexcept (fn (uint32_t {})));
+    // Reader side: hands every message that was waiting when the call began to
+    // fn(uint32_t), oldest first, and returns how many. Messages that arrive
+    // meanwhile stay for the next call, so the audio thread's work is bounded.
+    template <typename Fn> int32_t drain(Fn&& fn) noexcept(noexcept(fn(uint32_t{})));
 
-	// Reader side: discards everything waiting (readIndex := writeIndex) and
-	// returns how many messages were discarded. Producers may keep writing.
-	// Whoever calls this must be the ring's only reader at that moment (the
-	// audio thread, or the user-interface thread while the device is stopped).
-	int32_t clearFromReader () noexcept;
+    // Reader side: discards everything waiting (readIndex := writeIndex) and
+    // returns how many messages were discarded. Producers may keep writing.
+    // Whoever calls this must be the ring's only reader at that moment (the
+    // audio thread, or the user-interface thread while the device is stopped).
+    int32_t clearFromReader() noexcept;
 
-	// Messages waiting; exact only when no writer or reader is active.
-	int32_t count () const noexcept;
+    // Messages waiting; exact only when no writer or reader is active.
+    int32_t count() const noexcept;
 
-	// Capacity and both indexes to 0, entries freed. No other thread may use the ring.
-	void release () noexcept;
+    // Capacity and both indexes to 0, entries freed. No other thread may use the ring.
+    void release() noexcept;
 };
 
 // Gives the ring its 1024 zeroed entries; does nothing when it already has them.
 // Must run before any other thread uses the ring.
-void initMidiRing (MidiMessageRing& ring);
+void initMidiRing(MidiMessageRing& ring);
 
 // The four bytes of a short message (status first) as one ring entry; the
 // fourth byte carries nothing and is not stored.
-inline uint32_t packMidiMessage (const uint8_t* bytes) noexcept
+inline uint32_t packMidiMessage(const uint8_t* bytes) noexcept
 {
-	return uint32_t (bytes[0]) | uint32_t (bytes[1]) << 8 | uint32_t (bytes[2]) << 16;
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16;
 }
 
-template <typename Fn>
-int32_t MidiMessageRing::drain (Fn&& fn) noexcept (noexcept (fn (uint32_t {})))
+template <typename Fn> int32_t MidiMessageRing::drain(Fn&& fn) noexcept(noexcept(fn(uint32_t{})))
 {
-	const int32_t cap = capacity.load (std::memory_order_acquire);
-	if (cap <= 0 || !entries)
-		return 0;
-	const int32_t end = writeIndex.load (std::memory_order_acquire);
-	int32_t r = readIndex.load (std::memory_order_relaxed);
-	int32_t taken = 0;
-	while (r != end)
-	{
-		const uint32_t message = entries[r];
-		r = (r + 1 == cap) ? 0 : r + 1;
-		// Publish before calling out so a slow consumer does not hold the slot.
-		readIndex.store (r, std::memory_order_release);
-		++taken;
-		fn (message);
-	}
-	return taken;
+    const int32_t cap = capacity.load(std::memory_order_acquire);
+    if (cap <= 0 || !entries)
+        return 0;
+    const int32_t end = writeIndex.load(std::memory_order_acquire);
+    int32_t r = readIndex.load(std::memory_order_relaxed);
+    int32_t taken = 0;
+    while (r != end) {
+        const uint32_t message = entries[r];
+        r = (r + 1 == cap) ? 0 : r + 1;
+        // Publish before calling out so a slow consumer does not hold the slot.
+        readIndex.store(r, std::memory_order_release);
+        ++taken;
+        fn(message);
+    }
+    return taken;
 }
 
 } // namespace PomaroApp

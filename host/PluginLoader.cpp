@@ -21,15 +21,13 @@ namespace {
 
 constexpr wchar_t kSection[] = L"CHost::loadVstPlugin()";
 
-template <typename Fn>
-Fn moduleProc(HMODULE module, const char* name)
+template <typename Fn> Fn moduleProc(HMODULE module, const char* name)
 {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
 // A reference obtained through queryInterface, released when it goes out of scope.
-template <typename I>
-class QueriedPtr
+template <typename I> class QueriedPtr
 {
 public:
     QueriedPtr(FUnknown* from, const TUID iid)
@@ -171,8 +169,9 @@ bool CHost::createPluginObjects(IPluginFactory* factory)
 
     frameStyle = WS_CLIPCHILDREN;
     frameExStyle = 0;
-    frameStyle |= pView->canResize() == kResultTrue ? (WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX)
-                                                     : (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX);
+    frameStyle |= pView->canResize() == kResultTrue
+                      ? (WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX)
+                      : (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX);
     SetWindowLongPtrW(hwndFrame, GWL_STYLE, static_cast<LONG_PTR>(frameStyle));
     SetWindowLongPtrW(hwndFrame, GWL_EXSTYLE, static_cast<LONG_PTR>(frameExStyle));
 
@@ -198,8 +197,8 @@ void CHost::unloadVstPlugin()
     stopProcessing();
     if (renderAbandoned) {
         // Better kept until the process ends than freed under the call still inside it.
-        DebugLog::Write(L"CHost::unloadVstPlugin()", L"IAudioProcessor::process() is still running; the plug-in stays loaded",
-                        false);
+        DebugLog::Write(L"CHost::unloadVstPlugin()",
+                        L"IAudioProcessor::process() is still running; the plug-in stays loaded", false);
         return;
     }
     if (hwndVst) {
@@ -226,7 +225,8 @@ void CHost::unloadVstPlugin()
     }
     if (hModule) {
         using ExitDllProc = bool (*)();
-        if (auto exitDll = reinterpret_cast<ExitDllProc>(reinterpret_cast<void*>(GetProcAddress(hModule, "ExitDll"))))
+        if (auto exitDll =
+                reinterpret_cast<ExitDllProc>(reinterpret_cast<void*>(GetProcAddress(hModule, "ExitDll"))))
             exitDll();
         FreeLibrary(hModule);
         hModule = nullptr;

@@ -111,7 +111,8 @@ void CHost::stopProcessing()
             renderAbandoned = true;
             addRef();
             DebugLog::Write(L"CHost::stopProcessing()",
-                            L"IAudioProcessor::process() has not returned; the plug-in is left running", false);
+                            L"IAudioProcessor::process() has not returned; the plug-in is left running",
+                            false);
             return;
         }
         if (pProcessor)

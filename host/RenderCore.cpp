@@ -63,22 +63,36 @@ bool storeDeviceBuffers(const float* left, const float* right, const DeviceForma
     const int32_t n = format.frames;
     if (format.interleaved) {
         switch (format.sampleFormat) {
-        case Kelvane::SampleFormatInt16: storeInt16Interleaved(left, right, buffer0, n, 1.f); return true;
-        case Kelvane::SampleFormatInt32: storeInt32Interleaved(left, right, buffer0, n, 1.f); return true;
-        case Kelvane::SampleFormatFloat32: storeFloat32Interleaved(left, right, buffer0, n, 1.f); return true;
-        default: return false;
+        case Kelvane::SampleFormatInt16:
+            storeInt16Interleaved(left, right, buffer0, n, 1.f);
+            return true;
+        case Kelvane::SampleFormatInt32:
+            storeInt32Interleaved(left, right, buffer0, n, 1.f);
+            return true;
+        case Kelvane::SampleFormatFloat32:
+            storeFloat32Interleaved(left, right, buffer0, n, 1.f);
+            return true;
+        default:
+            return false;
         }
     }
     switch (format.sampleFormat) {
-    case Kelvane::SampleFormatInt16: storeInt16PerChannel(left, right, buffer0, buffer1, n, 1.f); return true;
-    case Kelvane::SampleFormatInt32: storeInt32PerChannel(left, right, buffer0, buffer1, n, 1.f); return true;
-    case Kelvane::SampleFormatFloat32: storeFloat32PerChannel(left, right, buffer0, buffer1, n, 1.f); return true;
-    default: return false;
+    case Kelvane::SampleFormatInt16:
+        storeInt16PerChannel(left, right, buffer0, buffer1, n, 1.f);
+        return true;
+    case Kelvane::SampleFormatInt32:
+        storeInt32PerChannel(left, right, buffer0, buffer1, n, 1.f);
+        return true;
+    case Kelvane::SampleFormatFloat32:
+        storeFloat32PerChannel(left, right, buffer0, buffer1, n, 1.f);
+        return true;
+    default:
+        return false;
     }
 }
 
-void renderBlock(CProcessData& pd, RenderQueues queues, IAudioProcessor* processor, const DeviceFormat& format,
-                 void* buffer0, void* buffer1) noexcept
+void renderBlock(CProcessData& pd, RenderQueues queues, IAudioProcessor* processor,
+                 const DeviceFormat& format, void* buffer0, void* buffer1) noexcept
 {
     if (pd.inputParameterChanges)
         pd.inputParameterChanges->clearQueue();

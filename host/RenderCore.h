@@ -28,9 +28,9 @@ struct DeviceFormat
 // The three queues between the threads, seen from the audio thread.
 struct RenderQueues
 {
-    MidiMessageRing& midi;                     // read
-    ParameterChangeTransfer2& toProcessor;     // read
-    ParameterChangeTransfer2& fromProcessor;   // written
+    MidiMessageRing& midi;                   // read
+    ParameterChangeTransfer2& toProcessor;   // read
+    ParameterChangeTransfer2& fromProcessor; // written
 };
 
 // A note-on or note-off message as a live event at the start of the block; false for
@@ -45,8 +45,8 @@ int32_t collectNoteEvents(MidiMessageRing& ring, Steinberg::Vst::IEventList& eve
 
 // Converts frames of left/right into the device buffers. False, with nothing
 // written, for a format without a routine.
-bool storeDeviceBuffers(const float* left, const float* right, const DeviceFormat& format,
-                        void* buffer0, void* buffer1) noexcept;
+bool storeDeviceBuffers(const float* left, const float* right, const DeviceFormat& format, void* buffer0,
+                        void* buffer1) noexcept;
 
 // The whole block. The output channels are cleared before the process call. With no
 // processor nothing is converted.

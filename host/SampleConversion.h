@@ -23,7 +23,8 @@ namespace PomaroApp {
 // Interleaved: out receives frames * 2 samples, L0 R0 L1 R1 ...
 void storeInt16Interleaved(const float* left, const float* right, void* out, std::int32_t frames, float gain);
 void storeInt32Interleaved(const float* left, const float* right, void* out, std::int32_t frames, float gain);
-void storeFloat32Interleaved(const float* left, const float* right, void* out, std::int32_t frames, float gain);
+void storeFloat32Interleaved(const float* left, const float* right, void* out, std::int32_t frames,
+                             float gain);
 
 // Per channel: each output receives frames samples.
 void storeInt16PerChannel(const float* left, const float* right, void* outLeft, void* outRight,

@@ -15,42 +15,38 @@ namespace PomaroApp {
 class WriterLock
 {
 public:
-	WriterLock () = default;
-	WriterLock (const WriterLock&) = delete;
-	WriterLock& operator= (const WriterLock&) = delete;
+    WriterLock() = default;
+    WriterLock(const WriterLock&) = delete;
+    WriterLock& operator=(const WriterLock&) = delete;
 
-	bool try_lock () noexcept
-	{
-		return !locked.load (std::memory_order_relaxed) &&
-		       !locked.exchange (true, std::memory_order_acquire);
-	}
+    bool try_lock() noexcept
+    {
+        return !locked.load(std::memory_order_relaxed) && !locked.exchange(true, std::memory_order_acquire);
+    }
 
-	void lock () noexcept
-	{
-		unsigned spins = 0;
-		while (locked.exchange (true, std::memory_order_acquire))
-		{
-			while (locked.load (std::memory_order_relaxed))
-				backOff (spins++);
-		}
-	}
+    void lock() noexcept
+    {
+        unsigned spins = 0;
+        while (locked.exchange(true, std::memory_order_acquire)) {
+            while (locked.load(std::memory_order_relaxed))
+                backOff(spins++);
+        }
+    }
 
-	void unlock () noexcept { locked.store (false, std::memory_order_release); }
+    void unlock() noexcept { locked.store(false, std::memory_order_release); }
 
 private:
-	static void backOff (unsigned spins) noexcept
-	{
-		if (spins < 64)
-		{
+    static void backOff(unsigned spins) noexcept
+    {
+        if (spins < 64) {
 #if defined(__x86_64__) || defined(__i386__)
-			__builtin_ia32_pause ();
+            __builtin_ia32_pause();
 #endif
-		}
-		else // returns at once when nothing else is ready to run
-			std::this_thread::yield ();
-	}
+        } else // returns at once when nothing else is ready to run
+            std::this_thread::yield();
+    }
 
-	std::atomic<bool> locked {false};
+    std::atomic<bool> locked{false};
 };
 
 } // namespace PomaroApp

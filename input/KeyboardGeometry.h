@@ -7,7 +7,7 @@
 namespace PomaroApp {
 namespace KeyboardGeometry {
 
-constexpr int32_t kStripWidth = 591;  // 8 octaves of 70 and the first 31 pixels of a ninth
+constexpr int32_t kStripWidth = 591; // 8 octaves of 70 and the first 31 pixels of a ninth
 constexpr int32_t kStripHeight = 30;
 constexpr int32_t kOctaveWidth = 70;
 constexpr int32_t kWholeOctaves = 8;

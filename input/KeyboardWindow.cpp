@@ -22,8 +22,7 @@ constexpr ULONGLONG kStripFrameMs = 16;
 constexpr ULONGLONG kStripIdleMs = 250;
 constexpr UINT_PTR kStripFrameTimerId = 1;
 
-template <class T>
-void releaseCom(T*& p)
+template <class T> void releaseCom(T*& p)
 {
     if (p) {
         p->Release();
@@ -98,16 +97,14 @@ void CKeyboardWindow::showNote(int32_t note, bool pressed)
     // flag is set is still seen by that frame or announces itself to the next one.
     // While the frame ticks run, they find the flag: no message, no call into the system
     // (a post waits for the window system's server, which a drawing window keeps busy).
-    if (framePending.exchange(true, std::memory_order_seq_cst) || framesRunning.load(std::memory_order_seq_cst))
+    if (framePending.exchange(true, std::memory_order_seq_cst) ||
+        framesRunning.load(std::memory_order_seq_cst))
         return;
     if (!PostMessageW(window, WM_KEYBOARD_SHOWNOTE, static_cast<WPARAM>(note), pressed ? 1 : 0))
         framePending.store(false, std::memory_order_release);
 }
 
-int32_t CKeyboardWindow::hitTest(int32_t x, int32_t y)
-{
-    return KG::hitTest(x, y);
-}
+int32_t CKeyboardWindow::hitTest(int32_t x, int32_t y) { return KG::hitTest(x, y); }
 
 HRESULT CKeyboardWindow::createDeviceResources(HWND)
 {
@@ -116,8 +113,9 @@ HRESULT CKeyboardWindow::createDeviceResources(HWND)
         if (!d2dFactory || !wicFactory)
             return E_FAIL;
         if (!presentBitmap) {
-            hr = wicFactory->CreateBitmap(static_cast<UINT>(KG::kStripWidth), static_cast<UINT>(KG::kStripHeight),
-                                          GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, &presentBitmap);
+            hr = wicFactory->CreateBitmap(static_cast<UINT>(KG::kStripWidth),
+                                          static_cast<UINT>(KG::kStripHeight), GUID_WICPixelFormat32bppPBGRA,
+                                          WICBitmapCacheOnLoad, &presentBitmap);
             if (FAILED(hr))
                 return hr;
         }
@@ -132,8 +130,8 @@ HRESULT CKeyboardWindow::createDeviceResources(HWND)
             return hr;
     }
     if (!offscreenTarget) {
-        hr = renderTarget->CreateCompatibleRenderTarget(nullptr, nullptr, nullptr,
-                                                        D2D1_COMPATIBLE_RENDER_TARGET_OPTIONS_NONE, &offscreenTarget);
+        hr = renderTarget->CreateCompatibleRenderTarget(
+            nullptr, nullptr, nullptr, D2D1_COMPATIBLE_RENDER_TARGET_OPTIONS_NONE, &offscreenTarget);
         if (FAILED(hr))
             return hr;
     }
@@ -157,17 +155,18 @@ HRESULT CKeyboardWindow::createDeviceResources(HWND)
                                        static_cast<FLOAT>(KG::kStripHeight)};
         for (int32_t o = 0; o < KG::kWholeOctaves; ++o) {
             const FLOAT left = static_cast<FLOAT>(KG::kOctaveWidth * o);
-            const D2D1_RECT_F destination{left, 0.0f, left + KG::kOctaveWidth, static_cast<FLOAT>(KG::kStripHeight)};
-            offscreenTarget->DrawBitmap(keysBitmap, &destination, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
-                                        &octaveSource);
+            const D2D1_RECT_F destination{left, 0.0f, left + KG::kOctaveWidth,
+                                          static_cast<FLOAT>(KG::kStripHeight)};
+            offscreenTarget->DrawBitmap(keysBitmap, &destination, 1.0f,
+                                        D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR, &octaveSource);
         }
         const FLOAT ninth = static_cast<FLOAT>(KG::kOctaveWidth * KG::kWholeOctaves);
         const D2D1_RECT_F lastDestination{ninth, 0.0f, static_cast<FLOAT>(KG::kStripWidth),
                                           static_cast<FLOAT>(KG::kStripHeight)};
         const D2D1_RECT_F lastSource{0.0f, 0.0f, static_cast<FLOAT>(KG::kPartialOctaveWidth),
                                      static_cast<FLOAT>(KG::kStripHeight)};
-        offscreenTarget->DrawBitmap(keysBitmap, &lastDestination, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
-                                    &lastSource);
+        offscreenTarget->DrawBitmap(keysBitmap, &lastDestination, 1.0f,
+                                    D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR, &lastSource);
         hr = offscreenTarget->EndDraw();
         // Every key is up in the new picture; the next frame draws the pressed ones again.
         for (int32_t& drawn : keyDrawn)
@@ -220,8 +219,8 @@ HRESULT CKeyboardWindow::loadPngResource(int id, ID2D1Bitmap** out)
     if (SUCCEEDED(hr))
         hr = wicFactory->CreateFormatConverter(&converter);
     if (SUCCEEDED(hr))
-        hr = converter->Initialize(frame, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                   WICBitmapPaletteTypeCustom);
+        hr = converter->Initialize(frame, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr,
+                                   0.0, WICBitmapPaletteTypeCustom);
     if (SUCCEEDED(hr))
         hr = renderTarget->CreateBitmapFromWicBitmap(converter, nullptr, out);
     releaseCom(converter);
@@ -275,13 +274,16 @@ void CKeyboardWindow::drawFrame(HWND window)
 HRESULT CKeyboardWindow::composeAndPresent(HWND window)
 {
     renderTarget->BeginDraw();
-    const D2D1_RECT_F strip{0.0f, 0.0f, static_cast<FLOAT>(KG::kStripWidth), static_cast<FLOAT>(KG::kStripHeight)};
-    renderTarget->DrawBitmap(offscreenBitmap, &strip, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR, nullptr);
+    const D2D1_RECT_F strip{0.0f, 0.0f, static_cast<FLOAT>(KG::kStripWidth),
+                            static_cast<FLOAT>(KG::kStripHeight)};
+    renderTarget->DrawBitmap(offscreenBitmap, &strip, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
+                             nullptr);
     // The labels follow the computer-keyboard octave; the strip clips what lies outside.
     const FLOAT x = static_cast<FLOAT>(KG::labelsX(octave));
     const D2D1_SIZE_F size = labelsBitmap->GetSize();
     const D2D1_RECT_F labels{x, 0.0f, x + size.width, size.height};
-    renderTarget->DrawBitmap(labelsBitmap, &labels, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR, nullptr);
+    renderTarget->DrawBitmap(labelsBitmap, &labels, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
+                             nullptr);
     const HRESULT hr = renderTarget->EndDraw();
     return SUCCEEDED(hr) ? present(window) : hr;
 }
@@ -337,8 +339,8 @@ void CKeyboardWindow::drawKey(int32_t note, bool pressed)
     const D2D1_RECT_F destination = toRectF(sprite.destination);
     const D2D1_RECT_F source = toRectF(sprite.source);
     offscreenTarget->BeginDraw();
-    offscreenTarget->DrawBitmap(keysBitmap, &destination, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
-                                &source);
+    offscreenTarget->DrawBitmap(keysBitmap, &destination, 1.0f,
+                                D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR, &source);
     offscreenTarget->EndDraw();
 }
 
@@ -375,7 +377,8 @@ void CKeyboardWindow::requestFrame()
     const ULONGLONG now = GetTickCount64();
     lastChangeTick = now;
     if (!frameTimerRunning) {
-        frameTimerRunning = SetTimer(window, kStripFrameTimerId, static_cast<UINT>(kStripFrameMs), nullptr) != 0;
+        frameTimerRunning =
+            SetTimer(window, kStripFrameTimerId, static_cast<UINT>(kStripFrameMs), nullptr) != 0;
         framesRunning.store(frameTimerRunning, std::memory_order_seq_cst);
     }
     if (!frameTimerRunning || now - lastFrameTick >= kStripFrameMs)
@@ -421,10 +424,7 @@ void CKeyboardWindow::onMouseMove(int32_t x, int32_t y)
     sendNotes(KG::mouseMove(mouseDown, mouseNote, x, y));
 }
 
-void CKeyboardWindow::onMouseUp()
-{
-    sendNotes(KG::mouseButtonUp(mouseDown, mouseNote));
-}
+void CKeyboardWindow::onMouseUp() { sendNotes(KG::mouseButtonUp(mouseDown, mouseNote)); }
 
 LRESULT CALLBACK CKeyboardWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {

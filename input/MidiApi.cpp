@@ -11,22 +11,10 @@ const MidiApi kSystemApi = {&midiInGetNumDevs, &midiInGetDevCapsW, &midiInOpen,
                             &midiInStart,      &midiInStop,        &midiInClose};
 #else
 // No MIDI service outside Windows: no device, and every device call fails.
-UINT WINAPI noDevices()
-{
-    return 0;
-}
-MMRESULT WINAPI noCaps(UINT_PTR, MIDIINCAPSW*, UINT)
-{
-    return MMSYSERR_BADDEVICEID;
-}
-MMRESULT WINAPI noOpen(HMIDIIN*, UINT, DWORD_PTR, DWORD_PTR, DWORD)
-{
-    return MMSYSERR_BADDEVICEID;
-}
-MMRESULT WINAPI noHandle(HMIDIIN)
-{
-    return MMSYSERR_INVALHANDLE;
-}
+UINT WINAPI noDevices() { return 0; }
+MMRESULT WINAPI noCaps(UINT_PTR, MIDIINCAPSW*, UINT) { return MMSYSERR_BADDEVICEID; }
+MMRESULT WINAPI noOpen(HMIDIIN*, UINT, DWORD_PTR, DWORD_PTR, DWORD) { return MMSYSERR_BADDEVICEID; }
+MMRESULT WINAPI noHandle(HMIDIIN) { return MMSYSERR_INVALHANDLE; }
 const MidiApi kSystemApi = {&noDevices, &noCaps, &noOpen, &noHandle, &noHandle, &noHandle};
 #endif
 
@@ -34,10 +22,7 @@ std::atomic<const MidiApi*> g_api{&kSystemApi};
 
 } // namespace
 
-const MidiApi& midiApi()
-{
-    return *g_api.load(std::memory_order_acquire);
-}
+const MidiApi& midiApi() { return *g_api.load(std::memory_order_acquire); }
 
 const MidiApi* setMidiApi(const MidiApi* table)
 {

@@ -63,7 +63,8 @@ struct MidiApi
 {
     UINT(WINAPI* getNumDevs)();
     MMRESULT(WINAPI* getDevCaps)(UINT_PTR deviceId, MIDIINCAPSW* caps, UINT capsSize);
-    MMRESULT(WINAPI* open)(HMIDIIN* handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
+    MMRESULT(WINAPI* open)
+    (HMIDIIN* handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
     MMRESULT(WINAPI* start)(HMIDIIN handle);
     MMRESULT(WINAPI* stop)(HMIDIIN handle);
     MMRESULT(WINAPI* close)(HMIDIIN handle);

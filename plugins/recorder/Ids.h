@@ -7,16 +7,16 @@
 namespace Recorder {
 
 // Random ids, fixed so that a host may recognise them across builds.
-static const Steinberg::FUID kComponentUid (0x5B1E2A41, 0x77C04F1D, 0x9A3E6C02, 0x1D4F8B37);
-static const Steinberg::FUID kControllerUid (0x5B1E2A42, 0x77C04F1D, 0x9A3E6C02, 0x1D4F8B37);
+static const Steinberg::FUID kComponentUid(0x5B1E2A41, 0x77C04F1D, 0x9A3E6C02, 0x1D4F8B37);
+static const Steinberg::FUID kControllerUid(0x5B1E2A42, 0x77C04F1D, 0x9A3E6C02, 0x1D4F8B37);
 
 enum ParamId : Steinberg::Vst::ParamID
 {
-	kLevel = 0,    // output gain, CC 7
-	kBend = 1,     // pitch bend
-	kMod = 2,      // modulation wheel, CC 1
-	kPressure = 3, // channel pressure
-	kLastNote = 4, // read-only: the processor reports pitch / 127 of each note-on
+    kLevel = 0,    // output gain, CC 7
+    kBend = 1,     // pitch bend
+    kMod = 2,      // modulation wheel, CC 1
+    kPressure = 3, // channel pressure
+    kLastNote = 4, // read-only: the processor reports pitch / 127 of each note-on
 };
 constexpr int kNumParams = 5;
 

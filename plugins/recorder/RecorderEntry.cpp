@@ -100,65 +100,61 @@ namespace {
 HINSTANCE gInstance = nullptr;
 }
 
-Fault fault () { return Fault::RECORDER_FAULT; }
-const char* variantName () { return RECORDER_NAME; }
-void* moduleInstance () { return gInstance; }
+Fault fault() { return Fault::RECORDER_FAULT; }
+const char* variantName() { return RECORDER_NAME; }
+void* moduleInstance() { return gInstance; }
 
 } // namespace Recorder
 
 using namespace Recorder;
 
-BOOL WINAPI DllMain (HINSTANCE instance, DWORD reason, LPVOID reserved)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
-	if (reason == DLL_PROCESS_ATTACH)
-	{
-		gInstance = instance;
-		DisableThreadLibraryCalls (instance);
-		Call call ("module", "attach");
-		call.w ().kv ("variant", RECORDER_NAME);
-		call.doneText ("void");
-	}
-	else if (reason == DLL_PROCESS_DETACH)
-	{
-		Call call ("module", "detach");
-		call.w ().kvInt ("live", liveObjects ().load ()).kv ("reason", reserved ? "processExit" : "FreeLibrary");
-		if (reserved)
-			call.doneTextIfFree ("void");
-		else
-			call.doneText ("void");
-	}
-	return TRUE;
+    if (reason == DLL_PROCESS_ATTACH) {
+        gInstance = instance;
+        DisableThreadLibraryCalls(instance);
+        Call call("module", "attach");
+        call.w().kv("variant", RECORDER_NAME);
+        call.doneText("void");
+    } else if (reason == DLL_PROCESS_DETACH) {
+        Call call("module", "detach");
+        call.w().kvInt("live", liveObjects().load()).kv("reason", reserved ? "processExit" : "FreeLibrary");
+        if (reserved)
+            call.doneTextIfFree("void");
+        else
+            call.doneText("void");
+    }
+    return TRUE;
 }
 
 extern "C" {
 
 #if !defined(RECORDER_NO_INITDLL)
-SMTG_EXPORT_SYMBOL bool PLUGIN_API InitDll ()
+SMTG_EXPORT_SYMBOL bool PLUGIN_API InitDll()
 {
-	Call ("module", "InitDll").doneText ("true");
-	return true;
+    Call("module", "InitDll").doneText("true");
+    return true;
 }
 
-SMTG_EXPORT_SYMBOL bool PLUGIN_API ExitDll ()
+SMTG_EXPORT_SYMBOL bool PLUGIN_API ExitDll()
 {
-	Call call ("module", "ExitDll");
-	call.w ().kvInt ("live", liveObjects ().load ());
-	call.doneText ("true");
-	return true;
+    Call call("module", "ExitDll");
+    call.w().kvInt("live", liveObjects().load());
+    call.doneText("true");
+    return true;
 }
 #endif
 
-SMTG_EXPORT_SYMBOL Steinberg::IPluginFactory* PLUGIN_API GetPluginFactory ()
+SMTG_EXPORT_SYMBOL Steinberg::IPluginFactory* PLUGIN_API GetPluginFactory()
 {
-	Call call ("module", "GetPluginFactory");
-	if (faultIs (Fault::NullFactory))
-	{
-		call.doneText ("null");
-		return nullptr;
-	}
-	Steinberg::IPluginFactory* factory = RecorderFactory::acquire ();
-	call.doneText (factory ? "ptr" : "null");
-	return factory;
+    Call call("module", "GetPluginFactory");
+    if (faultIs(Fault::NullFactory)) {
+        call.doneText("null");
+        return nullptr;
+    }
+    Steinberg::IPluginFactory* factory = RecorderFactory::acquire();
+    call.doneText(factory ? "ptr" : "null");
+    return factory;
 }
 
 } // extern "C"

@@ -6,8 +6,8 @@
 
 namespace Recorder {
 
-bool writeState (Steinberg::IBStream* stream, const double (&values)[kStateParams]);
+bool writeState(Steinberg::IBStream* stream, const double (&values)[kStateParams]);
 // False (values untouched) for a missing stream, a short read or a wrong tag.
-bool readState (Steinberg::IBStream* stream, double (&values)[kStateParams]);
+bool readState(Steinberg::IBStream* stream, double (&values)[kStateParams]);
 
 } // namespace Recorder

@@ -34,12 +34,14 @@ bool AsioTestConfig::acceptsRate(double hz) const
 bool parseAsioTestConfig(const std::string& text, AsioTestConfig& out, std::string& error)
 {
     AsioTestConfig c;
-    long* const numbers[] = {&c.sampleType, &c.minFrames, &c.maxFrames, &c.preferredFrames, &c.granularity,
-                             &c.outputs, &c.inputs, &c.resetAfter, &c.resetBurst, &c.sizeChangeAfter,
-                             &c.sizeChangeTo, &c.afterStop, &c.threadEvery};
-    const char* const numberKeys[] = {"type", "min", "max", "preferred", "granularity", "outputs", "inputs",
-                                      "reset_after", "reset_burst", "size_change_after", "size_change_to",
-                                      "after_stop", "thread_every"};
+    long* const numbers[] = {&c.sampleType,  &c.minFrames,       &c.maxFrames,    &c.preferredFrames,
+                             &c.granularity, &c.outputs,         &c.inputs,       &c.resetAfter,
+                             &c.resetBurst,  &c.sizeChangeAfter, &c.sizeChangeTo, &c.afterStop,
+                             &c.threadEvery};
+    const char* const numberKeys[] = {
+        "type",           "min",        "max",         "preferred",   "granularity",
+        "outputs",        "inputs",     "reset_after", "reset_burst", "size_change_after",
+        "size_change_to", "after_stop", "thread_every"};
     bool* const flags[] = {&c.resetEveryInit, &c.callbackInStart};
     const char* const flagKeys[] = {"reset_every_init", "callback_in_start"};
     size_t pos = 0;
@@ -111,7 +113,8 @@ bool parseAsioTestConfig(const std::string& text, AsioTestConfig& out, std::stri
         }
     }
     if (c.minFrames < 1 || c.maxFrames < c.minFrames) {
-        error = "buffer range " + std::to_string(c.minFrames) + ".." + std::to_string(c.maxFrames) + " is empty";
+        error =
+            "buffer range " + std::to_string(c.minFrames) + ".." + std::to_string(c.maxFrames) + " is empty";
         return false;
     }
     out = std::move(c);

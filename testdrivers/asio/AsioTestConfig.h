@@ -31,7 +31,8 @@
 
 namespace PomaroTestAsio {
 
-struct AsioTestConfig {
+struct AsioTestConfig
+{
     long sampleType = 18;
     std::vector<double> rates{22050.0, 44100.0, 48000.0, 96000.0};
     long minFrames = 32;
@@ -45,17 +46,17 @@ struct AsioTestConfig {
     std::vector<PomaroTestDrivers::CallRule> failingCalls;
     bool hasPanel = true;
     bool panelAsksReset = false;
-    long resetAfter = 0;      // 0: never
+    long resetAfter = 0; // 0: never
     long resetBurst = 1;
     bool resetEveryInit = false;
     long sizeChangeAfter = 0; // 0: never
     long sizeChangeTo = 0;    // 0: the current size
     long afterStop = 0;
     bool callbackInStart = false;
-    long threadEvery = 0;     // 0: every switch from the clock thread
+    long threadEvery = 0; // 0: every switch from the clock thread
     bool forceTimeInfo = false;
-    std::string wavPath;      // UTF-8
-    std::string statsPath;    // UTF-8
+    std::string wavPath;   // UTF-8
+    std::string statsPath; // UTF-8
 
     // Whether the nth call (1-based, counted over the process) of call fails.
     bool fails(const char* call, uint32_t nth) const;

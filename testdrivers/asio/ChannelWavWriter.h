@@ -10,9 +10,15 @@
 
 namespace PomaroTestAsio {
 
-enum class WavSampleKind { Int16, Int32, Float32 };
+enum class WavSampleKind
+{
+    Int16,
+    Int32,
+    Float32
+};
 
-class ChannelWavWriter {
+class ChannelWavWriter
+{
 public:
     ChannelWavWriter() = default;
     ~ChannelWavWriter() { close(); }

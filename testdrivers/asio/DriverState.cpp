@@ -42,13 +42,14 @@ bool readFile(const std::wstring& path, std::string& text)
 bool configFileFromRegistry(std::wstring& path)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\" POMARO_TEST_ASIO_CLSID_TEXT, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\" POMARO_TEST_ASIO_CLSID_TEXT, 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
         return false;
     wchar_t value[1024] = {};
     DWORD size = sizeof value - sizeof(wchar_t);
     DWORD type = 0;
-    const bool ok = RegQueryValueExW(key, L"PomaroConfig", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
-                        ERROR_SUCCESS &&
+    const bool ok = RegQueryValueExW(key, L"PomaroConfig", nullptr, &type, reinterpret_cast<BYTE*>(value),
+                                     &size) == ERROR_SUCCESS &&
                     type == REG_SZ;
     RegCloseKey(key);
     if (ok)
@@ -158,14 +159,16 @@ bool loadConfig(AsioTestConfig& out, std::string& error)
     return parseAsioTestConfig(text, out, error);
 }
 
-ChannelWavWriter& openRecording(const std::wstring& path, WavSampleKind kind, uint32_t rate, uint32_t maxFrames)
+ChannelWavWriter& openRecording(const std::wstring& path, WavSampleKind kind, uint32_t rate,
+                                uint32_t maxFrames)
 {
     static ChannelWavWriter writer;
     static std::wstring openPath;
     static WavSampleKind openKind = WavSampleKind::Int16;
     static uint32_t openRate = 0;
     static uint32_t openMaxFrames = 0;
-    if (!writer.isOpen() || path != openPath || kind != openKind || rate != openRate || maxFrames > openMaxFrames) {
+    if (!writer.isOpen() || path != openPath || kind != openKind || rate != openRate ||
+        maxFrames > openMaxFrames) {
         writer.attach(_wfopen(path.c_str(), L"wb"), kind, rate, maxFrames);
         openPath = path;
         openKind = kind;
@@ -183,13 +186,14 @@ void writeStatsFile(const std::string& path)
     if (!f)
         return;
     const PomaroTestAsioStats s = snapshotStats();
-    std::fprintf(f,
-                 "instances=%ld\ncallbacks=%ld\ntime_info_callbacks=%ld\nlate_callbacks=%ld\nmax_late_us=%ld\n"
-                 "sample_rate=%ld\nbuffer_frames=%ld\nreset_answer=%ld\nsize_change_answer=%ld\nmessages_sent=%ld\n"
-                 "callbacks_after_stop=%ld\ncallbacks_in_start=%ld\nthread_callbacks=%ld\ncalls_in_panel=%ld\n",
-                 s.instances, s.callbacks, s.timeInfoCallbacks, s.lateCallbacks, s.maxLateMicros, s.sampleRate,
-                 s.bufferFrames, s.resetAnswer, s.sizeChangeAnswer, s.messagesSent, s.callbacksAfterStop,
-                 s.callbacksInStart, s.threadCallbacks, s.callsInPanel);
+    std::fprintf(
+        f,
+        "instances=%ld\ncallbacks=%ld\ntime_info_callbacks=%ld\nlate_callbacks=%ld\nmax_late_us=%ld\n"
+        "sample_rate=%ld\nbuffer_frames=%ld\nreset_answer=%ld\nsize_change_answer=%ld\nmessages_sent=%ld\n"
+        "callbacks_after_stop=%ld\ncallbacks_in_start=%ld\nthread_callbacks=%ld\ncalls_in_panel=%ld\n",
+        s.instances, s.callbacks, s.timeInfoCallbacks, s.lateCallbacks, s.maxLateMicros, s.sampleRate,
+        s.bufferFrames, s.resetAnswer, s.sizeChangeAnswer, s.messagesSent, s.callbacksAfterStop,
+        s.callbacksInStart, s.threadCallbacks, s.callsInPanel);
     std::fclose(f);
 }
 

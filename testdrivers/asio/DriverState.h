@@ -11,7 +11,8 @@
 
 namespace PomaroTestAsio {
 
-struct SharedCounters {
+struct SharedCounters
+{
     std::atomic<long> instances{0};
     std::atomic<long> liveInstances{0};
     std::atomic<long> callbacks{0};
@@ -50,7 +51,8 @@ void setConfigText(const char* text);
 // The process's one recording: driver objects made one after the other (a host's
 // restart) go on appending to it while the path, the rate and the format stay; any
 // change starts the file again. Called by start, never while a clock runs.
-ChannelWavWriter& openRecording(const std::wstring& path, WavSampleKind kind, uint32_t rate, uint32_t maxFrames);
+ChannelWavWriter& openRecording(const std::wstring& path, WavSampleKind kind, uint32_t rate,
+                                uint32_t maxFrames);
 
 // Writes the counters as key=value lines to a UTF-8 path.
 void writeStatsFile(const std::string& path);

@@ -100,10 +100,7 @@ extern "C" __declspec(dllexport) void __stdcall PomaroTestAsioStats(PomaroTestAs
         *stats = PomaroTestAsio::snapshotStats();
 }
 
-extern "C" __declspec(dllexport) void __stdcall PomaroTestAsioReset()
-{
-    PomaroTestAsio::resetState();
-}
+extern "C" __declspec(dllexport) void __stdcall PomaroTestAsioReset() { PomaroTestAsio::resetState(); }
 
 extern "C" __declspec(dllexport) int __stdcall PomaroTestAsioCallLog(char* out, int size)
 {

@@ -60,10 +60,7 @@ HRESULT TestAsioDriver::QueryInterface(REFIID riid, void** ppv)
     return E_NOINTERFACE;
 }
 
-ULONG TestAsioDriver::AddRef()
-{
-    return refs_.fetch_add(1) + 1;
-}
+ULONG TestAsioDriver::AddRef() { return refs_.fetch_add(1) + 1; }
 
 ULONG TestAsioDriver::Release()
 {
@@ -204,10 +201,7 @@ ASIOError TestAsioDriver::getChannelInfo(ASIOChannelInfo* info)
     return ASE_OK;
 }
 
-uint32_t TestAsioDriver::bytesPerSample() const
-{
-    return config_.sampleType == ASIOSTInt16LSB ? 2 : 4;
-}
+uint32_t TestAsioDriver::bytesPerSample() const { return config_.sampleType == ASIOSTInt16LSB ? 2 : 4; }
 
 ASIOError TestAsioDriver::createBuffers(ASIOBufferInfo* infos, long numChannels, long bufferSize,
                                         ASIOCallbacks* callbacks)
@@ -241,10 +235,11 @@ ASIOError TestAsioDriver::createBuffers(ASIOBufferInfo* infos, long numChannels,
     counters().sampleRate.store(static_cast<long>(rate_));
     counters().bufferFrames.store(bufferSize);
     // Drivers that follow the interface ask before they use the time-info callback.
-    useTimeInfo_ = config_.forceTimeInfo ||
-                   (callbacks_.asioMessage &&
-                    callbacks_.asioMessage(kAsioSelectorSupported, kAsioSupportsTimeInfo, nullptr, nullptr) == 1 &&
-                    callbacks_.asioMessage(kAsioSupportsTimeInfo, 0, nullptr, nullptr) == 1);
+    useTimeInfo_ =
+        config_.forceTimeInfo ||
+        (callbacks_.asioMessage &&
+         callbacks_.asioMessage(kAsioSelectorSupported, kAsioSupportsTimeInfo, nullptr, nullptr) == 1 &&
+         callbacks_.asioMessage(kAsioSupportsTimeInfo, 0, nullptr, nullptr) == 1);
     return ASE_OK;
 }
 
@@ -400,8 +395,8 @@ void TestAsioDriver::clockLoop()
         } else {
             // The first half is handed over one period after start, as hardware would.
             const LONGLONG due = begin + k * period;
-            for (LONGLONG now = nowMicros(); now < due && running_.load(std::memory_order_acquire) &&
-                                             switchesLeft_.load() < 0;
+            for (LONGLONG now = nowMicros();
+                 now < due && running_.load(std::memory_order_acquire) && switchesLeft_.load() < 0;
                  now = nowMicros()) {
                 const LONGLONG wait = (due - now) / 1000;
                 Sleep(wait > 1 ? DWORD(wait - 1) : 0);
@@ -425,7 +420,7 @@ void TestAsioDriver::clockLoop()
         }
         if (wav_ && wav_->isOpen() && recordLeft_ >= 0 && recordRight_ >= 0)
             wav_->append(halves_[size_t(recordLeft_) * 2 + size_t(index)],
-                        halves_[size_t(recordRight_) * 2 + size_t(index)], static_cast<uint32_t>(frames_));
+                         halves_[size_t(recordRight_) * 2 + size_t(index)], static_cast<uint32_t>(frames_));
         counters().callbacks.fetch_add(1);
         sendMessages(++completed);
         index ^= 1;

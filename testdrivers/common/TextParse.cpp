@@ -66,7 +66,8 @@ bool parseSigned(const std::string& s, long& out)
     const bool negative = !s.empty() && s[0] == '-';
     const std::string digits = negative ? s.substr(1) : s;
     uint64_t v = 0;
-    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos || !parseUnsigned(digits, v))
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos ||
+        !parseUnsigned(digits, v))
         return false;
     if (v > (negative ? uint64_t(LONG_MAX) + 1 : uint64_t(LONG_MAX)))
         return false;

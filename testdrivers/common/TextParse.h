@@ -20,7 +20,8 @@ bool parseYesNo(const std::string& s, bool& out);
 
 // One item of a "fail" list: the call's name, "#n" to fail only its n-th call (0: every
 // call), ":code" for the result it answers (empty: the driver's own choice).
-struct CallRule {
+struct CallRule
+{
     std::string name;
     uint32_t nth = 0;
     std::string code;

@@ -206,7 +206,8 @@ HRESULT AudioClient::GetCurrentPadding(UINT32* paddingFrames)
     return S_OK;
 }
 
-HRESULT AudioClient::IsFormatSupported(AUDCLNT_SHAREMODE mode, const WAVEFORMATEX* format, WAVEFORMATEX** closest)
+HRESULT AudioClient::IsFormatSupported(AUDCLNT_SHAREMODE mode, const WAVEFORMATEX* format,
+                                       WAVEFORMATEX** closest)
 {
     if (closest)
         *closest = nullptr;

@@ -18,7 +18,8 @@
 
 namespace PomaroTestEndpoint {
 
-class AudioClient final : public IAudioClient, public IPomaroEndpointStats, public RefCounted {
+class AudioClient final : public IAudioClient, public IPomaroEndpointStats, public RefCounted
+{
 public:
     AudioClient(std::shared_ptr<EndpointModel> model, size_t index);
     ~AudioClient() override;
@@ -35,7 +36,8 @@ public:
     HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE mode, const WAVEFORMATEX* format,
                                                 WAVEFORMATEX** closest) override;
     HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX** format) override;
-    HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* defaultPeriod, REFERENCE_TIME* minimumPeriod) override;
+    HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* defaultPeriod,
+                                              REFERENCE_TIME* minimumPeriod) override;
     HRESULT STDMETHODCALLTYPE Start() override;
     HRESULT STDMETHODCALLTYPE Stop() override;
     HRESULT STDMETHODCALLTYPE Reset() override;
@@ -49,7 +51,12 @@ public:
     HRESULT releaseBuffer(UINT32 frames, DWORD flags);
 
 private:
-    enum InitState : int { NotInitialized, NotAligned, Ready };
+    enum InitState : int
+    {
+        NotInitialized,
+        NotAligned,
+        Ready
+    };
     static constexpr uint32_t kNoBuffer = 0xFFFFFFFFu;
 
     HRESULT misuse(HRESULT hr);
@@ -64,42 +71,46 @@ private:
     const EndpointSpec& spec_;
     FaultPlan& faults_;
 
-    std::mutex control_;                 // serialises the control calls, never the render calls
+    std::mutex control_; // serialises the control calls, never the render calls
     std::atomic<int> init_{NotInitialized};
     bool exclusive_ = false;
     bool eventMode_ = false;
     uint32_t rate_ = 0;
     uint32_t bufferFrames_ = 0;
-    uint32_t periodFrames_ = 0;          // frames the hardware takes per tick when polled
-    uint32_t alignedFrames_ = 0;         // the answer after AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED
+    uint32_t periodFrames_ = 0;  // frames the hardware takes per tick when polled
+    uint32_t alignedFrames_ = 0; // the answer after AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED
     int64_t tickHns_ = 0;
-    HANDLE clientEvent_ = nullptr;       // not owned
+    HANDLE clientEvent_ = nullptr; // not owned
     std::vector<int16_t> buffer_;
     std::vector<int16_t> scratch_;
     FrameRing ring_;
 
     std::atomic<uint32_t> outstanding_{kNoBuffer};
-    std::atomic<uint64_t> released_{0};  // frames
-    std::atomic<uint64_t> consumed_{0};  // frames the hardware has taken
-    std::atomic<uint64_t> releases_{0};  // non-empty ReleaseBuffer calls
+    std::atomic<uint64_t> released_{0}; // frames
+    std::atomic<uint64_t> consumed_{0}; // frames the hardware has taken
+    std::atomic<uint64_t> releases_{0}; // non-empty ReleaseBuffer calls
     std::atomic<uint64_t> dropped_{0};
     std::atomic<uint64_t> misuse_{0};
     std::atomic<uint64_t> periods_{0}, late_{0}, endpointLate_{0};
 
     bool running_ = false;
     std::atomic<bool> stopRequested_{false};
-    HANDLE stopEvent_ = nullptr;         // owned; wakes the clock thread
+    HANDLE stopEvent_ = nullptr; // owned; wakes the clock thread
     std::thread clock_;
 };
 
-class RenderClient final : public IAudioRenderClient, public RefCounted {
+class RenderClient final : public IAudioRenderClient, public RefCounted
+{
 public:
     explicit RenderClient(AudioClient* client) : client_(client) { client_->AddRef(); }
     ~RenderClient() override { client_->Release(); }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
     POMARO_REFCOUNTED_IUNKNOWN
-    HRESULT STDMETHODCALLTYPE GetBuffer(UINT32 frames, BYTE** data) override { return client_->getBuffer(frames, data); }
+    HRESULT STDMETHODCALLTYPE GetBuffer(UINT32 frames, BYTE** data) override
+    {
+        return client_->getBuffer(frames, data);
+    }
     HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames, DWORD flags) override
     {
         return client_->releaseBuffer(frames, flags);

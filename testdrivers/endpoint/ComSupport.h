@@ -11,7 +11,8 @@ namespace PomaroTestEndpoint {
 extern std::atomic<long> g_liveObjects;
 extern std::atomic<long> g_serverLocks;
 
-class RefCounted {
+class RefCounted
+{
 public:
     RefCounted() { g_liveObjects.fetch_add(1, std::memory_order_relaxed); }
     virtual ~RefCounted() { g_liveObjects.fetch_sub(1, std::memory_order_release); }
@@ -33,8 +34,8 @@ private:
 };
 
 // IUnknown's AddRef and Release for a class deriving from RefCounted.
-#define POMARO_REFCOUNTED_IUNKNOWN                                       \
-    ULONG STDMETHODCALLTYPE AddRef() override { return addRefImpl(); }    \
+#define POMARO_REFCOUNTED_IUNKNOWN                                                                           \
+    ULONG STDMETHODCALLTYPE AddRef() override { return addRefImpl(); }                                       \
     ULONG STDMETHODCALLTYPE Release() override { return releaseImpl(); }
 
 // A task-allocator copy of a wide string, as COM callers free it.

@@ -14,12 +14,13 @@ namespace {
 std::wstring configPath()
 {
     wchar_t buf[MAX_PATH * 2];
-    DWORD n = GetEnvironmentVariableW(POMARO_TEST_ENDPOINT_CONFIG_ENV, buf, DWORD(sizeof buf / sizeof buf[0]));
+    DWORD n =
+        GetEnvironmentVariableW(POMARO_TEST_ENDPOINT_CONFIG_ENV, buf, DWORD(sizeof buf / sizeof buf[0]));
     if (n > 0 && n < sizeof buf / sizeof buf[0])
         return std::wstring(buf, n);
     DWORD bytes = sizeof buf;
-    if (RegGetValueW(HKEY_CURRENT_USER, POMARO_TEST_ENDPOINT_KEY, L"Config", RRF_RT_REG_SZ, nullptr, buf, &bytes)
-        == ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_CURRENT_USER, POMARO_TEST_ENDPOINT_KEY, L"Config", RRF_RT_REG_SZ, nullptr, buf,
+                     &bytes) == ERROR_SUCCESS)
         return std::wstring(buf);
     return std::wstring();
 }

@@ -147,14 +147,8 @@ HRESULT PropertyStore::GetValue(REFPROPERTYKEY key, PROPVARIANT* value)
     return S_OK;
 }
 
-HRESULT PropertyStore::SetValue(REFPROPERTYKEY, REFPROPVARIANT)
-{
-    return STG_E_ACCESSDENIED;
-}
+HRESULT PropertyStore::SetValue(REFPROPERTYKEY, REFPROPVARIANT) { return STG_E_ACCESSDENIED; }
 
-HRESULT PropertyStore::Commit()
-{
-    return STG_E_ACCESSDENIED;
-}
+HRESULT PropertyStore::Commit() { return STG_E_ACCESSDENIED; }
 
 } // namespace PomaroTestEndpoint

@@ -11,7 +11,8 @@
 
 namespace PomaroTestEndpoint {
 
-class Device final : public IMMDevice, public RefCounted {
+class Device final : public IMMDevice, public RefCounted
+{
 public:
     Device(std::shared_ptr<EndpointModel> model, size_t index) : model_(std::move(model)), index_(index) {}
 
@@ -27,9 +28,12 @@ private:
     size_t index_;
 };
 
-class PropertyStore final : public IPropertyStore, public RefCounted {
+class PropertyStore final : public IPropertyStore, public RefCounted
+{
 public:
-    PropertyStore(std::shared_ptr<EndpointModel> model, size_t index) : model_(std::move(model)), index_(index) {}
+    PropertyStore(std::shared_ptr<EndpointModel> model, size_t index)
+        : model_(std::move(model)), index_(index)
+    {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
     POMARO_REFCOUNTED_IUNKNOWN

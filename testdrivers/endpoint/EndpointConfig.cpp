@@ -44,17 +44,23 @@ bool endpointKey(EndpointSpec& e, const std::string& key, const std::string& val
         }
         e.id = value;
     } else if (key == "state") {
-        if (value == "active") e.state = StateActive;
-        else if (value == "disabled") e.state = StateDisabled;
-        else if (value == "notpresent") e.state = StateNotPresent;
-        else if (value == "unplugged") e.state = StateUnplugged;
+        if (value == "active")
+            e.state = StateActive;
+        else if (value == "disabled")
+            e.state = StateDisabled;
+        else if (value == "notpresent")
+            e.state = StateNotPresent;
+        else if (value == "unplugged")
+            e.state = StateUnplugged;
         else {
             why = "unknown state '" + value + "'";
             return false;
         }
     } else if (key == "flow") {
-        if (value == "render") e.render = true;
-        else if (value == "capture") e.render = false;
+        if (value == "render")
+            e.render = true;
+        else if (value == "capture")
+            e.render = false;
         else {
             why = "unknown flow '" + value + "'";
             return false;
@@ -86,9 +92,9 @@ bool endpointKey(EndpointSpec& e, const std::string& key, const std::string& val
         }
     } else if (key == "not_aligned") {
         size_t colon = value.find(':');
-        if (colon == std::string::npos || !parseU32(trim(value.substr(0, colon)), e.notAlignedRequest)
-            || !parseU32(trim(value.substr(colon + 1)), e.notAlignedAnswer) || e.notAlignedRequest == 0
-            || e.notAlignedAnswer == 0) {
+        if (colon == std::string::npos || !parseU32(trim(value.substr(0, colon)), e.notAlignedRequest) ||
+            !parseU32(trim(value.substr(colon + 1)), e.notAlignedAnswer) || e.notAlignedRequest == 0 ||
+            e.notAlignedAnswer == 0) {
             why = "not_aligned wants REQUEST:ALIGNED frame counts";
             return false;
         }

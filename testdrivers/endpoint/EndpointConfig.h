@@ -27,29 +27,35 @@
 
 namespace PomaroTestEndpoint {
 
-enum EndpointStateBits : uint32_t {
-    StateActive = 1, StateDisabled = 2, StateNotPresent = 4, StateUnplugged = 8,
+enum EndpointStateBits : uint32_t
+{
+    StateActive = 1,
+    StateDisabled = 2,
+    StateNotPresent = 4,
+    StateUnplugged = 8,
 };
 
-struct EndpointSpec {
-    std::string id;              // UTF-8
-    std::string name;            // UTF-8
+struct EndpointSpec
+{
+    std::string id;   // UTF-8
+    std::string name; // UTF-8
     bool hasName = false;
     uint32_t state = StateActive;
     bool render = true;
     std::vector<uint32_t> rates; // Hz
     int64_t defaultPeriod = 100000;
     int64_t minPeriod = 30000;
-    uint32_t alignFrames = 0;    // 0: any size
+    uint32_t alignFrames = 0; // 0: any size
     uint32_t notAlignedRequest = 0, notAlignedAnswer = 0;
     uint32_t extraFrames = 0;
     uint32_t mixRate = 48000;
     std::vector<FailRule> failures;
 };
 
-struct EndpointConfig {
-    std::string wavPath;         // UTF-8; empty: no recording
-    std::string statsPath;       // UTF-8; empty: no statistics file
+struct EndpointConfig
+{
+    std::string wavPath;            // UTF-8; empty: no recording
+    std::string statsPath;          // UTF-8; empty: no statistics file
     std::vector<FailRule> failures; // enumerator level
     std::vector<EndpointSpec> endpoints;
 };

@@ -15,8 +15,7 @@ std::wstring utf8ToWide(const std::string& s)
     return w;
 }
 
-EndpointModel::EndpointModel(EndpointConfig c)
-    : config(std::move(c)), enumeratorFaults(config.failures)
+EndpointModel::EndpointModel(EndpointConfig c) : config(std::move(c)), enumeratorFaults(config.failures)
 {
     for (const EndpointSpec& e : config.endpoints) {
         faults.push_back(std::make_unique<FaultPlan>(e.failures));

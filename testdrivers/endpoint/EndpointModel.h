@@ -10,7 +10,8 @@
 
 namespace PomaroTestEndpoint {
 
-struct EndpointModel {
+struct EndpointModel
+{
     explicit EndpointModel(EndpointConfig c);
 
     EndpointConfig config;

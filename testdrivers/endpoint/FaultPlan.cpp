@@ -8,11 +8,29 @@ using namespace PomaroTestDrivers;
 
 namespace {
 const char* const kNames[int(Call::Count)] = {
-    "EnumAudioEndpoints", "GetDefaultAudioEndpoint", "GetCount",
-    "Item", "GetDevice", "GetId", "OpenPropertyStore", "GetValue", "Activate",
-    "IsFormatSupported", "GetDevicePeriod", "Initialize", "GetBufferSize", "SetEventHandle",
-    "GetService", "Start", "Stop", "Reset", "GetMixFormat", "GetStreamLatency", "GetCurrentPadding",
-    "GetBuffer", "ReleaseBuffer",
+    "EnumAudioEndpoints",
+    "GetDefaultAudioEndpoint",
+    "GetCount",
+    "Item",
+    "GetDevice",
+    "GetId",
+    "OpenPropertyStore",
+    "GetValue",
+    "Activate",
+    "IsFormatSupported",
+    "GetDevicePeriod",
+    "Initialize",
+    "GetBufferSize",
+    "SetEventHandle",
+    "GetService",
+    "Start",
+    "Stop",
+    "Reset",
+    "GetMixFormat",
+    "GetStreamLatency",
+    "GetCurrentPadding",
+    "GetBuffer",
+    "ReleaseBuffer",
 };
 } // namespace
 
@@ -51,8 +69,9 @@ bool parseFailRules(const std::string& text, bool enumeratorLevel, std::vector<F
             return false;
         }
         if (isEnumeratorCall(r.call) != enumeratorLevel) {
-            error = std::string("'") + n.name + (enumeratorLevel ? "' belongs in an [endpoint] section"
-                                                                 : "' belongs before the first [endpoint]");
+            error = std::string("'") + n.name +
+                    (enumeratorLevel ? "' belongs in an [endpoint] section"
+                                     : "' belongs before the first [endpoint]");
             return false;
         }
         r.nth = n.nth;

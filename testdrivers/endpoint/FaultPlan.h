@@ -9,12 +9,31 @@
 namespace PomaroTestEndpoint {
 
 // Every call of the endpoint's interfaces that a test can make fail.
-enum class Call : int {
-    EnumAudioEndpoints, GetDefaultAudioEndpoint, GetCount,                      // enumerator level
-    Item, GetDevice, GetId, OpenPropertyStore, GetValue, Activate,              // endpoint level
-    IsFormatSupported, GetDevicePeriod, Initialize, GetBufferSize, SetEventHandle,
-    GetService, Start, Stop, Reset, GetMixFormat, GetStreamLatency, GetCurrentPadding,
-    GetBuffer, ReleaseBuffer,
+enum class Call : int
+{
+    EnumAudioEndpoints,
+    GetDefaultAudioEndpoint,
+    GetCount, // enumerator level
+    Item,
+    GetDevice,
+    GetId,
+    OpenPropertyStore,
+    GetValue,
+    Activate, // endpoint level
+    IsFormatSupported,
+    GetDevicePeriod,
+    Initialize,
+    GetBufferSize,
+    SetEventHandle,
+    GetService,
+    Start,
+    Stop,
+    Reset,
+    GetMixFormat,
+    GetStreamLatency,
+    GetCurrentPadding,
+    GetBuffer,
+    ReleaseBuffer,
     Count
 };
 
@@ -23,10 +42,11 @@ bool callFromName(const std::string& name, Call& out);
 // Enumerator-level calls are configured globally, the rest per endpoint.
 bool isEnumeratorCall(Call c);
 
-struct FailRule {
+struct FailRule
+{
     Call call = Call::Count;
-    uint32_t nth = 0;                   // 0: every call; n: only the n-th call (1-based)
-    int32_t hr = int32_t(0x80004005);   // E_FAIL unless the test names another result
+    uint32_t nth = 0;                 // 0: every call; n: only the n-th call (1-based)
+    int32_t hr = int32_t(0x80004005); // E_FAIL unless the test names another result
 };
 
 // Parses "Initialize#2:0x88890004, Start" into rules; false with a message on bad text.
@@ -34,7 +54,8 @@ bool parseFailRules(const std::string& text, bool enumeratorLevel, std::vector<F
                     std::string& error);
 
 // Counts calls and answers the injected result. Safe to use from any thread.
-class FaultPlan {
+class FaultPlan
+{
 public:
     FaultPlan() = default;
     explicit FaultPlan(std::vector<FailRule> rules) : rules_(std::move(rules)) {}
@@ -42,7 +63,8 @@ public:
     FaultPlan& operator=(const FaultPlan& o)
     {
         rules_ = o.rules_;
-        for (auto& c : counts_) c.store(0, std::memory_order_relaxed);
+        for (auto& c : counts_)
+            c.store(0, std::memory_order_relaxed);
         return *this;
     }
 

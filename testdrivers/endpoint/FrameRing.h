@@ -9,7 +9,8 @@
 
 namespace PomaroTestEndpoint {
 
-class FrameRing {
+class FrameRing
+{
 public:
     // Capacity is rounded up to a power of two; allocation happens here only.
     explicit FrameRing(uint32_t minCapacity = 0) { reset(minCapacity); }

@@ -14,7 +14,8 @@ std::atomic<long> g_serverLocks{0};
 
 namespace {
 
-class ClassFactory final : public IClassFactory, public RefCounted {
+class ClassFactory final : public IClassFactory, public RefCounted
+{
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
@@ -79,7 +80,8 @@ extern "C" __declspec(dllexport) HRESULT __stdcall DllGetClassObject(REFCLSID cl
 extern "C" __declspec(dllexport) HRESULT __stdcall DllCanUnloadNow()
 {
     using namespace PomaroTestEndpoint;
-    return g_liveObjects.load(std::memory_order_acquire) == 0 && g_serverLocks.load(std::memory_order_acquire) == 0
+    return g_liveObjects.load(std::memory_order_acquire) == 0 &&
+                   g_serverLocks.load(std::memory_order_acquire) == 0
                ? S_OK
                : S_FALSE;
 }

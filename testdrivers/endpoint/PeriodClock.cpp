@@ -5,11 +5,9 @@
 namespace PomaroTestEndpoint {
 
 PeriodSchedule::PeriodSchedule(int64_t startTicks, int64_t periodHns, int64_t ticksPerSecond)
-    : start_(startTicks),
-      periodTicks_(double(periodHns) * double(ticksPerSecond) / 1e7),
+    : start_(startTicks), periodTicks_(double(periodHns) * double(ticksPerSecond) / 1e7),
       ticksPerMs_(ticksPerSecond >= 1000 ? ticksPerSecond / 1000 : 1)
-{
-}
+{}
 
 int64_t PeriodSchedule::due(uint64_t index) const
 {

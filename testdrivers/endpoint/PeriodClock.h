@@ -7,7 +7,8 @@
 namespace PomaroTestEndpoint {
 
 // Due times derived from the start and the period index, so rounding never accumulates.
-class PeriodSchedule {
+class PeriodSchedule
+{
 public:
     PeriodSchedule() = default;
     PeriodSchedule(int64_t startTicks, int64_t periodHns, int64_t ticksPerSecond);
@@ -22,15 +23,17 @@ private:
     int64_t ticksPerMs_ = 1;
 };
 
-struct PeriodCounts {
-    uint64_t periods = 0;       // events signalled
-    uint64_t late = 0;          // periods the client let pass without releasing a buffer
-    uint64_t endpointLate = 0;  // periods the endpoint's own thread handled late; not the client's fault
+struct PeriodCounts
+{
+    uint64_t periods = 0;      // events signalled
+    uint64_t late = 0;         // periods the client let pass without releasing a buffer
+    uint64_t endpointLate = 0; // periods the endpoint's own thread handled late; not the client's fault
 };
 
 // A period is late when its event falls due again before the client released a buffer
 // for the previous one. The first event has no previous one to answer.
-class LateTracker {
+class LateTracker
+{
 public:
     // releases: non-empty ReleaseBuffer calls so far; tickLate: this tick is handled
     // more than half a period after it fell due.

@@ -12,7 +12,8 @@
 
 namespace PomaroTestEndpoint {
 
-class Recorder {
+class Recorder
+{
 public:
     static Recorder& instance();
 

@@ -12,8 +12,9 @@ constexpr int64_t kHnsPerSecond = 10000000;
 // Exclusive buffers longer than this are refused (AUDCLNT_E_BUFFER_SIZE_ERROR).
 constexpr int64_t kMaxBufferDuration = 20000000;
 
-struct FormatDesc {
-    uint16_t tag = 0;          // 1 PCM, 3 float, 0xFFFE extensible
+struct FormatDesc
+{
+    uint16_t tag = 0; // 1 PCM, 3 float, 0xFFFE extensible
     uint16_t channels = 0;
     uint32_t rate = 0;
     uint32_t avgBytes = 0;
@@ -33,9 +34,10 @@ uint32_t framesForDuration(int64_t hns, uint32_t rate);
 int64_t durationForFrames(uint32_t frames, uint32_t rate);
 
 // The answer to an exclusive Initialize's buffer size.
-struct SizeDecision {
-    bool aligned = true;    // false: AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED
-    uint32_t frames = 0;    // aligned: the buffer the endpoint makes; else the aligned size to use
+struct SizeDecision
+{
+    bool aligned = true; // false: AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED
+    uint32_t frames = 0; // aligned: the buffer the endpoint makes; else the aligned size to use
 };
 SizeDecision decideExclusiveSize(const EndpointSpec& e, uint32_t requestedFrames);
 

@@ -11,7 +11,8 @@
 // HKEY_CURRENT_USER key whose REG_SZ value "Config" names the configuration file.
 #define POMARO_TEST_ENDPOINT_KEY L"Software\\PomaroTest\\Endpoint"
 
-struct PomaroEndpointStats {
+struct PomaroEndpointStats
+{
     UINT64 periods;
     UINT64 latePeriods;
     UINT64 endpointLatePeriods;
@@ -24,7 +25,9 @@ struct PomaroEndpointStats {
 };
 
 MIDL_INTERFACE("8d6b8a52-3c1e-4f0a-9b7e-2f4c6a1d9e37")
-IPomaroEndpointStats : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetStats(PomaroEndpointStats* stats) = 0;
+IPomaroEndpointStats : public IUnknown
+{
+    virtual HRESULT STDMETHODCALLTYPE GetStats(PomaroEndpointStats * stats) = 0;
 };
-__CRT_UUID_DECL(IPomaroEndpointStats, 0x8d6b8a52, 0x3c1e, 0x4f0a, 0x9b, 0x7e, 0x2f, 0x4c, 0x6a, 0x1d, 0x9e, 0x37)
+__CRT_UUID_DECL(IPomaroEndpointStats, 0x8d6b8a52, 0x3c1e, 0x4f0a, 0x9b, 0x7e, 0x2f, 0x4c, 0x6a, 0x1d, 0x9e,
+                0x37)

@@ -41,8 +41,8 @@ bool WavWriter::writeHeader()
     put32(h + 4, uint32_t(36 + dataBytes_));
     std::memcpy(h + 8, "WAVEfmt ", 8);
     put32(h + 16, 16);
-    put16(h + 20, 1);       // PCM
-    put16(h + 22, 2);       // stereo
+    put16(h + 20, 1); // PCM
+    put16(h + 22, 2); // stereo
     put32(h + 24, rate_);
     put32(h + 28, rate_ * 4);
     put16(h + 32, 4);

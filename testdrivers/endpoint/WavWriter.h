@@ -8,7 +8,8 @@
 
 namespace PomaroTestEndpoint {
 
-class WavWriter {
+class WavWriter
+{
 public:
     WavWriter() = default;
     ~WavWriter() { close(); }

@@ -15,8 +15,8 @@ std::wstring g_report;
 
 bool readFile(const std::wstring& path, std::string& out)
 {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE)
         return false;
     out.clear();
@@ -50,8 +50,8 @@ void loadConfig()
     wchar_t path[1024];
     DWORD size = sizeof path;
     std::string text;
-    if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\PomaroTest\\Midi", L"Config", RRF_RT_REG_SZ, nullptr, path,
-                     &size) == ERROR_SUCCESS &&
+    if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\PomaroTest\\Midi", L"Config", RRF_RT_REG_SZ, nullptr,
+                     path, &size) == ERROR_SUCCESS &&
         !readFile(path, text))
         std::fprintf(stderr, "PomaroTestMidi: cannot read the configuration file\n");
     std::istringstream lines(text);
@@ -150,8 +150,8 @@ void light(UINT port, int note, const std::wstring& topClass, const std::wstring
     const double took = nowMs() - begin;
     ReleaseDC(window, dc);
     ports().deliver(port, noteOff(note), stats);
-    report(format("light port=%u note=%d found=1 delivered=%d changed=%d ms=%.1f", port, note, delivered ? 1 : 0,
-                  changed ? 1 : 0, took));
+    report(format("light port=%u note=%d found=1 delivered=%d changed=%d ms=%.1f", port, note,
+                  delivered ? 1 : 0, changed ? 1 : 0, took));
 }
 
 void run(const std::string& line)
@@ -193,7 +193,8 @@ DWORD WINAPI senderMain(void*)
     const std::wstring taken = g_commands + L".taken";
     for (;;) {
         std::string text;
-        if (MoveFileExW(g_commands.c_str(), taken.c_str(), MOVEFILE_REPLACE_EXISTING) && readFile(taken, text)) {
+        if (MoveFileExW(g_commands.c_str(), taken.c_str(), MOVEFILE_REPLACE_EXISTING) &&
+            readFile(taken, text)) {
             std::istringstream lines(text);
             for (std::string line; std::getline(lines, line);)
                 run(trim(line));

@@ -13,12 +13,10 @@ constexpr int kPriorityNeutral = 2; // mmdevapi picks the driver of the highest 
 
 extern "C" {
 
-__declspec(dllexport) int WINAPI GetPriority()
-{
-    return kPriorityNeutral;
-}
+__declspec(dllexport) int WINAPI GetPriority() { return kPriorityNeutral; }
 
-__declspec(dllexport) HRESULT WINAPI GetEndpointIDs(int, WCHAR*** ids, GUID** guids, UINT* count, UINT* defaultIndex)
+__declspec(dllexport) HRESULT WINAPI
+    GetEndpointIDs(int, WCHAR*** ids, GUID** guids, UINT* count, UINT* defaultIndex)
 {
     *ids = nullptr;
     *guids = nullptr;
@@ -39,7 +37,8 @@ __declspec(dllexport) HRESULT WINAPI GetAudioSessionManager(void*, void** out)
     return E_NOTIMPL;
 }
 
-__declspec(dllexport) LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message, LPARAM p1, LPARAM p2)
+__declspec(dllexport) LRESULT WINAPI
+    DriverProc(DWORD_PTR id, HDRVR driver, UINT message, LPARAM p1, LPARAM p2)
 {
     switch (message) {
     case DRV_LOAD:
@@ -56,7 +55,8 @@ __declspec(dllexport) LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT
     }
 }
 
-__declspec(dllexport) DWORD WINAPI midMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR p1, DWORD_PTR p2)
+__declspec(dllexport) DWORD WINAPI
+    midMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR p1, DWORD_PTR p2)
 {
     switch (message) {
     case DRVM_INIT:
@@ -71,7 +71,7 @@ __declspec(dllexport) DWORD WINAPI midMessage(UINT device, UINT message, DWORD_P
         return ports().count();
     case MIDM_GETDEVCAPS:
         return ports().caps(device, reinterpret_cast<MIDIINCAPSW*>(p1), p2) ? MMSYSERR_NOERROR
-                                                                           : MMSYSERR_BADDEVICEID;
+                                                                            : MMSYSERR_BADDEVICEID;
     case MIDM_OPEN: {
         const auto* desc = reinterpret_cast<const MIDIOPENDESC*>(p1);
         if (!desc)

@@ -45,14 +45,15 @@ TEST_F(Folders, MissingParentsAreCreatedAndAPresentFolderIsAccepted)
     const std::wstring deep = root + L"\\a\\b\\c\\";
     ASSERT_TRUE(CreateDirectoryTree(deep.c_str()));
     EXPECT_TRUE(PathIsDirectoryW((root + L"\\a\\b\\c").c_str()));
-    EXPECT_TRUE(CreateDirectoryTree(deep.c_str()));           // present
+    EXPECT_TRUE(CreateDirectoryTree(deep.c_str()));            // present
     EXPECT_TRUE(CreateDirectoryTree((root + L"\\a").c_str())); // present, no backslash
 }
 
 TEST_F(Folders, AFileInTheWayFails)
 {
     const std::wstring file = root + L"\\blocked";
-    HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h =
+        CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     CloseHandle(h);
     EXPECT_FALSE(CreateDirectoryTree(file.c_str()));

@@ -104,8 +104,8 @@ protected:
     void attachView()
     {
         host->pView = &view;
-        host->hwndVst = CreateWindowExW(0, L"VstWindow", nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0,
-                                        10, 10, host->hwndFrame, nullptr, GetModuleHandleW(nullptr), host);
+        host->hwndVst = CreateWindowExW(0, L"VstWindow", nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0,
+                                        0, 10, 10, host->hwndFrame, nullptr, GetModuleHandleW(nullptr), host);
         ASSERT_NE(host->hwndVst, nullptr);
         ASSERT_EQ(host->keyboard.create(host->hwndFrame), S_OK);
         host->viewAttached = true; // as after a successful attached()
@@ -197,11 +197,13 @@ TEST_F(Frame, SizingDragIsFittedToWhatTheViewAccepts)
     const RECT asDragged = drag;
 
     // Without a view the drag stays as the user made it, and the procedure still says so.
-    EXPECT_EQ(SendMessageW(host->hwndFrame, WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&drag)), TRUE);
+    EXPECT_EQ(SendMessageW(host->hwndFrame, WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&drag)),
+              TRUE);
     EXPECT_TRUE(EqualRect(&drag, &asDragged));
 
     host->pView = &view;
-    EXPECT_EQ(SendMessageW(host->hwndFrame, WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&drag)), TRUE);
+    EXPECT_EQ(SendMessageW(host->hwndFrame, WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&drag)),
+              TRUE);
     EXPECT_EQ(drag.left, 100);
     EXPECT_EQ(drag.top, 100);
     EXPECT_EQ(drag.right, 100 + 200 + ncWidth);
@@ -269,7 +271,8 @@ TEST_F(Frame, DriverResetRequestIsPostedAndRunOnTheFrameThread)
     EXPECT_EQ(host->pWasapiList, nullptr);
     MSG msg, second;
     ASSERT_TRUE(PeekMessageW(&msg, host->hwndFrame, WM_USER, WM_USER, PM_REMOVE));
-    EXPECT_FALSE(PeekMessageW(&second, host->hwndFrame, WM_USER, WM_USER, PM_NOREMOVE)) << "one message per restart";
+    EXPECT_FALSE(PeekMessageW(&second, host->hwndFrame, WM_USER, WM_USER, PM_NOREMOVE))
+        << "one message per restart";
     // Dispatched here, it runs the restart here: the device choice builds its lists.
     DispatchMessageW(&msg);
     // The restart closed the running device here, on the frame's thread, and looked for it again.

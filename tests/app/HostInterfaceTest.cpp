@@ -32,9 +32,12 @@ protected:
     FUnknown* base(int i)
     {
         switch (i) {
-        case 0: return static_cast<Vst::IHostApplication*>(host);
-        case 1: return static_cast<IPlugFrame*>(host);
-        default: return static_cast<Vst::IComponentHandler*>(host);
+        case 0:
+            return static_cast<Vst::IHostApplication*>(host);
+        case 1:
+            return static_cast<IPlugFrame*>(host);
+        default:
+            return static_cast<Vst::IComponentHandler*>(host);
         }
     }
 
@@ -74,8 +77,8 @@ TEST_F(Interfaces, EveryBaseHandsOutTheSameInterfacesAndCountsThem)
 
 TEST_F(Interfaces, UnknownInterfacesAreRefusedWithResultFalseAndNull)
 {
-    for (const TUID* iid : {&Vst::IMidiMapping::iid.toTUID(), &Vst::IAudioProcessor::iid.toTUID(),
-                            &IPlugView::iid.toTUID()}) {
+    for (const TUID* iid :
+         {&Vst::IMidiMapping::iid.toTUID(), &Vst::IAudioProcessor::iid.toTUID(), &IPlugView::iid.toTUID()}) {
         void* obj = &obj; // anything but null
         EXPECT_EQ(base(1)->queryInterface(*iid, &obj), kResultFalse);
         EXPECT_EQ(obj, nullptr);

@@ -13,9 +13,9 @@ namespace {
 
 // The two keyboards as they lie on the keys, lowest note first: the lower letter rows
 // from offset 0, the number row with the row below it from offset 16.
-const std::vector<uint32_t> kLowerRows = {'A', 'Z', 'S', 'X', 'C', 'F', 'V', 'G', 'B', 'N',
+const std::vector<uint32_t> kLowerRows = {'A', 'Z', 'S', 'X',  'C', 'F',  'V',  'G',  'B',  'N',
                                           'J', 'M', 'K', 0xBC, 'L', 0xBE, 0xBF, 0xBA, 0xE2, 0xDD};
-const std::vector<uint32_t> kUpperRows = {'Q', '2', 'W', '3', 'E', 'R', '5', 'T', '6', 'Y', '7',
+const std::vector<uint32_t> kUpperRows = {'Q', '2', 'W', '3', 'E', 'R', '5',  'T',  '6',  'Y', '7',
                                           'U', 'I', '9', 'O', '0', 'P', 0xC0, 0xDE, 0xDB, 0xDC};
 
 TEST(KeyTable, EveryKeyHasTheOffsetOfItsPlaceOnTheKeyboard)
@@ -39,18 +39,18 @@ constexpr uint32_t kUp = kVkPageUp, kDown = kVkPageDown;
 
 struct Stroke
 {
-    char what;      // 'd' key down, 'r' auto-repeated key down, 'u' key up
+    char what; // 'd' key down, 'r' auto-repeated key down, 'u' key up
     uint32_t key;
-    int result;     // 0x90 / 0x80: that message for `note`; 1: the octave changed; 0: nothing
+    int result; // 0x90 / 0x80: that message for `note`; 1: the octave changed; 0: nothing
     uint8_t note;
     int32_t octave; // after the stroke
 };
 
 // From the starting octave 5, in order.
 const Stroke kStrokes[] = {
-    {'d', 'C', 0x90, 60, 5},   // middle C on the C key
+    {'d', 'C', 0x90, 60, 5}, // middle C on the C key
     {'d', kUp, 1, 0, 6},
-    {'u', 'C', 0x80, 60, 6},   // the note-off goes to the note the key started
+    {'u', 'C', 0x80, 60, 6}, // the note-off goes to the note the key started
     {'d', 'C', 0x90, 72, 6},
     {'u', 'C', 0x80, 72, 6},
     {'r', kUp, 1, 0, 7},       // a held octave key keeps stepping ...
@@ -58,15 +58,15 @@ const Stroke kStrokes[] = {
     {'d', 0xDC, 0x90, 116, 7}, // the highest note
     {'u', 0xDC, 0x80, 116, 7},
     {'d', 'C', 0x90, 84, 7},
-    {'r', 'C', 0, 0, 7},       // a held note key does not repeat
+    {'r', 'C', 0, 0, 7}, // a held note key does not repeat
     {'u', 'C', 0x80, 84, 7},
-    {'d', 'D', 0, 0, 7},       // between S and F: no black key there
+    {'d', 'D', 0, 0, 7}, // between S and F: no black key there
     {'u', 'D', 0, 0, 7},
     {'d', 0x100 | 'C', 0x90, 84, 7}, // only the low byte of wParam is the key
     {'u', 0x100 | 'C', 0x80, 84, 7},
-    {'d', 'Q', 0x90, 96, 7},   // offset 16 ...
+    {'d', 'Q', 0x90, 96, 7}, // offset 16 ...
     {'d', kDown, 1, 0, 6},
-    {'d', 0xBF, 0x90, 84, 6},  // ... on both keyboards, sharing one held note
+    {'d', 0xBF, 0x90, 84, 6}, // ... on both keyboards, sharing one held note
     {'u', 'Q', 0x80, 84, 6},
     {'u', 0xBF, 0x80, 84, 6},
     {'r', kDown, 1, 0, 5},
@@ -74,8 +74,8 @@ const Stroke kStrokes[] = {
     {'r', kDown, 1, 0, 3},
     {'r', kDown, 1, 0, 2},
     {'r', kDown, 1, 0, 1},
-    {'r', kDown, 0, 0, 1},     // down to 1
-    {'d', 'A', 0x90, 8, 1},    // the lowest note
+    {'r', kDown, 0, 0, 1},  // down to 1
+    {'d', 'A', 0x90, 8, 1}, // the lowest note
     {'u', 'A', 0x80, 8, 1},
 };
 
@@ -86,7 +86,8 @@ TEST(KeyboardInput, KeyStrokesSendTheirNotesAndStepTheOctaveWithinItsLimits)
     HeldNoteTable heldNote{};
     int32_t octave = 5;
     for (const Stroke& s : kStrokes) {
-        SCOPED_TRACE(::testing::Message() << s.what << " 0x" << std::hex << s.key << std::dec << " at octave " << octave);
+        SCOPED_TRACE(::testing::Message()
+                     << s.what << " 0x" << std::hex << s.key << std::dec << " at octave " << octave);
         const KeyAction a = s.what == 'u' ? keyUp(keyToNote, heldNote, s.key)
                                           : keyDown(keyToNote, heldNote, octave, s.key, s.what == 'r');
         EXPECT_EQ(octave, s.octave);

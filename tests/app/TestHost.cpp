@@ -4,10 +4,7 @@
 
 namespace PomaroTest {
 
-void useTestModule()
-{
-    g_hInstance = GetModuleHandleW(nullptr);
-}
+void useTestModule() { g_hInstance = GetModuleHandleW(nullptr); }
 
 void drainThreadQueue()
 {

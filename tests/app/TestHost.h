@@ -66,7 +66,10 @@ public:
     Kelvane::SampleFormat getSampleFormat() override { return Kelvane::SampleFormatInt16; }
     Kelvane::SampleRate getSampleRate() override { return Kelvane::Rate48000; }
     int32_t getSupportedSampleRates() override { return Kelvane::Rate48000; }
-    bool getBufferSizeRange(Kelvane::SampleRate, int32_t*, int32_t*, int32_t*, int32_t*) override { return false; }
+    bool getBufferSizeRange(Kelvane::SampleRate, int32_t*, int32_t*, int32_t*, int32_t*) override
+    {
+        return false;
+    }
     bool open(HWND) override { return true; }
     bool close() override { return true; }
     bool prepare(Kelvane::SampleRate, int32_t, IDataProvider*) override { return true; }

@@ -68,10 +68,13 @@ std::string readFile(const std::wstring& path)
 
 TEST_F(AsioDeviceTest, OpenLearnsFormatAndRatesFromTheDriver)
 {
-    const struct {
+    const struct
+    {
         const char* type;
         SampleFormat format;
-    } cases[] = {{"16", SampleFormatInt16}, {"18", SampleFormatInt32}, {"19", SampleFormatFloat32},
+    } cases[] = {{"16", SampleFormatInt16},
+                 {"18", SampleFormatInt32},
+                 {"19", SampleFormatFloat32},
                  {"17", SampleFormatUnknown}};
     for (const auto& c : cases) {
         hooks.configure((std::string("type = ") + c.type + "\nrates = 44100, 96000, 32000\n").c_str());
@@ -104,7 +107,8 @@ TEST_F(AsioDeviceTest, OpenFailuresReleaseTheDriver)
 {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = std::wstring(temp) + L"pomaro-asio-log-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+    const std::wstring folder =
+        std::wstring(temp) + L"pomaro-asio-log-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
     CreateDirectoryW(folder.c_str(), nullptr);
     ASSERT_TRUE(DebugLog::Open(folder.c_str()));
 
@@ -113,7 +117,8 @@ TEST_F(AsioDeviceTest, OpenFailuresReleaseTheDriver)
     EXPECT_FALSE(device->open(nullptr));
     EXPECT_EQ(device->deviceState(), DeviceClosed);
     EXPECT_EQ(hooks.calls(), "init getErrorMessage");
-    EXPECT_NE(readFile(folder + L"PomaroApp.log").find("ASIO Error : Hardware not found\r\n"), std::string::npos)
+    EXPECT_NE(readFile(folder + L"PomaroApp.log").find("ASIO Error : Hardware not found\r\n"),
+              std::string::npos)
         << readFile(folder + L"PomaroApp.log");
     EXPECT_EQ(hooks.stats().liveInstances, 0);
     EXPECT_EQ(list->registry()->find(0)->pDriver, nullptr);
@@ -319,14 +324,15 @@ TEST_F(AsioDeviceTest, DeletingARunningDeviceEndsEveryCallbackFirst)
 
 TEST_F(AsioDeviceTest, DriverMessagesFromItsThreadReachTheProvider)
 {
-    const struct {
+    const struct
+    {
         const char* config;
         int resets;
         long resetAnswer;
         long sizeAnswer;
     } cases[] = {
         {"reset_after = 3\n", 1, 1, -1},
-        {"size_change_after = 3\n", 0, -1, 0},                    // the current size
+        {"size_change_after = 3\n", 0, -1, 0},                       // the current size
         {"size_change_after = 3\nsize_change_to = 256\n", 1, -1, 0}, // another size
     };
     for (const auto& c : cases) {
@@ -351,7 +357,8 @@ TEST_F(AsioDeviceTest, NoProviderCallOnTheStartingThreadOverlappingOrAfterStop)
     // or switch from a new thread now and then. Every call into the provider comes from
     // a driver thread between start and stop, one at a time; what the driver plays
     // outside that is silence.
-    const struct {
+    const struct
+    {
         const char* config;
         long PomaroTestAsioStats::*evidence; // the misbehaviour happened
     } cases[] = {
@@ -379,7 +386,8 @@ TEST_F(AsioDeviceTest, NoProviderCallOnTheStartingThreadOverlappingOrAfterStop)
         EXPECT_FALSE(provider.renderAfterEnd.load()) << c.config;
         EXPECT_FALSE(provider.onMainThread.load()) << c.config;
         EXPECT_FALSE(provider.overlapped.load()) << c.config;
-        EXPECT_EQ(provider.otherThreads.load() > 0, c.evidence == &PomaroTestAsioStats::threadCallbacks) << c.config;
+        EXPECT_EQ(provider.otherThreads.load() > 0, c.evidence == &PomaroTestAsioStats::threadCallbacks)
+            << c.config;
         if (drained) { // both halves were switched after stop: silence, not the provider's 1000
             for (int i = 0; i < 96; ++i)
                 ASSERT_EQ(left[i], 0) << i;
@@ -411,7 +419,8 @@ TEST_F(AsioDeviceTest, CallbacksOfADeviceNoLongerPreparedReachNothing)
 namespace {
 
 // Presses OK on the first message box titled title and keeps its text.
-struct BoxWatcher {
+struct BoxWatcher
+{
     explicit BoxWatcher(const wchar_t* boxTitle) : title(boxTitle), worker([this] { run(); }) {}
     ~BoxWatcher()
     {

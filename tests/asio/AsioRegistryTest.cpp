@@ -15,10 +15,7 @@ const wchar_t* const kClassA = L"{11111111-2222-3333-4444-55555555AAAA}";
 const wchar_t* const kClassALower = L"{11111111-2222-3333-4444-55555555aaaa}";
 const wchar_t* const kClassB = L"{11111111-2222-3333-4444-55555555bbbb}";
 
-std::wstring name(const AsioDriverEntry* e)
-{
-    return e ? std::wstring(e->name) : std::wstring(L"<none>");
-}
+std::wstring name(const AsioDriverEntry* e) { return e ? std::wstring(e->name) : std::wstring(L"<none>"); }
 
 } // namespace
 
@@ -100,8 +97,8 @@ TEST(AsioDriverRegistryWalk, UnusableDriversAreLeftOutAndShiftTheNumbers)
     ScratchRegistry keys;
     keys.addClass(kClassALower, L"C:\\nowhere\\missing-driver.dll");
     keys.addClass(kClassB, testDriverPath().c_str());
-    keys.addClass(L"{22222222-0000-0000-0000-000000000000}", L"C:\\windows");       // a folder
-    keys.addClass(L"{33333333-0000-0000-0000-000000000000}", nullptr);               // no server key
+    keys.addClass(L"{22222222-0000-0000-0000-000000000000}", L"C:\\windows"); // a folder
+    keys.addClass(L"{33333333-0000-0000-0000-000000000000}", nullptr);        // no server key
     RegCloseKey(keys.addDriver(L"1 Missing File", kClassA, L"Missing"));
     RegCloseKey(keys.addDriver(L"2 Folder", L"{22222222-0000-0000-0000-000000000000}", L"Folder"));
     RegCloseKey(keys.addDriver(L"3 No Server", L"{33333333-0000-0000-0000-000000000000}", L"No Server"));
@@ -124,7 +121,7 @@ TEST(AsioDriverRegistryWalk, UnusableDriversAreLeftOutAndShiftTheNumbers)
 TEST(AsioDriverRegistryWalk, ClassIdsMatchWhateverTheirCase)
 {
     ScratchRegistry keys;
-    keys.addClass(kClassALower, testDriverPath().c_str());            // lower-case class key
+    keys.addClass(kClassALower, testDriverPath().c_str()); // lower-case class key
     keys.addClass(L"{11111111-2222-3333-4444-55555555BBBB}", testDriverPath().c_str()); // upper-case key
     RegCloseKey(keys.addDriver(L"Upper Text", kClassA, L"upper text, lower key"));
     RegCloseKey(keys.addDriver(L"Lower Text", kClassB, L"lower text, upper key"));
@@ -156,7 +153,8 @@ TEST(AsioDriverRegistryWalk, ServerPathsThatDoNotFitNeverOverrun)
                             KEY_ALL_ACCESS, &server),
               ERROR_SUCCESS);
     const std::wstring tooLong = dll + std::wstring(600, L'x');
-    ScratchRegistry::setRaw(server, nullptr, REG_SZ, tooLong.c_str(), DWORD((tooLong.size() + 1) * sizeof(wchar_t)));
+    ScratchRegistry::setRaw(server, nullptr, REG_SZ, tooLong.c_str(),
+                            DWORD((tooLong.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(server);
 
     AsioDriverRegistry registry;

@@ -25,7 +25,8 @@ std::vector<unsigned char> utf16(const std::u16string& s, bool terminator)
     return bytes;
 }
 
-std::u16string copied(const std::vector<unsigned char>& bytes, uint32_t type, size_t outChars, bool* ok = nullptr)
+std::u16string copied(const std::vector<unsigned char>& bytes, uint32_t type, size_t outChars,
+                      bool* ok = nullptr)
 {
     // A guard zone after the field shows any write past it.
     std::vector<char16_t> field(outChars + 8, u'#');
@@ -100,12 +101,12 @@ TEST(RegistryText, OneCharacterFieldHoldsOnlyTheTerminator)
 
 TEST(PowerOfTwoFrames, RoundsUpWithinTheRange)
 {
-    EXPECT_EQ(asioPowerOfTwoFrames(480, 64, 2048), 512);   // the 10 ms floor at 48 kHz
+    EXPECT_EQ(asioPowerOfTwoFrames(480, 64, 2048), 512); // the 10 ms floor at 48 kHz
     EXPECT_EQ(asioPowerOfTwoFrames(441, 64, 2048), 512);
-    EXPECT_EQ(asioPowerOfTwoFrames(256, 64, 2048), 256);   // already a power
+    EXPECT_EQ(asioPowerOfTwoFrames(256, 64, 2048), 256); // already a power
     EXPECT_EQ(asioPowerOfTwoFrames(960, 64, 2048), 1024);
-    EXPECT_EQ(asioPowerOfTwoFrames(1, 64, 2048), 64);      // below the minimum
-    EXPECT_EQ(asioPowerOfTwoFrames(20, 48, 2048), 64);     // minimum itself no power
+    EXPECT_EQ(asioPowerOfTwoFrames(1, 64, 2048), 64);  // below the minimum
+    EXPECT_EQ(asioPowerOfTwoFrames(20, 48, 2048), 64); // minimum itself no power
 }
 
 TEST(PowerOfTwoFrames, AboveTheRangeTakesTheLargestAllowed)

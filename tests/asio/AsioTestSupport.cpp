@@ -14,18 +14,15 @@ std::wstring binFile(const wchar_t* name)
     return dir + name;
 }
 
-std::wstring testDriverPath()
-{
-    return binFile(L"PomaroTestAsio.dll");
-}
+std::wstring testDriverPath() { return binFile(L"PomaroTestAsio.dll"); }
 
 ScratchRegistry::ScratchRegistry()
 {
     static std::atomic<int> serial{0};
     root_ = L"Software\\PomaroAsioTest\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
             std::to_wstring(serial.fetch_add(1));
-    RegCreateKeyExW(HKEY_CURRENT_USER, (root_ + L"\\asio").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &asio_,
-                    nullptr);
+    RegCreateKeyExW(HKEY_CURRENT_USER, (root_ + L"\\asio").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &asio_, nullptr);
     RegCreateKeyExW(HKEY_CURRENT_USER, (root_ + L"\\clsid").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                     &clsid_, nullptr);
 }
@@ -44,7 +41,8 @@ HKEY ScratchRegistry::addDriver(const wchar_t* keyName, const wchar_t* clsid, co
     if (clsid)
         setRaw(key, L"clsid", REG_SZ, clsid, DWORD((lstrlenW(clsid) + 1) * sizeof(wchar_t)));
     if (description)
-        setRaw(key, L"description", REG_SZ, description, DWORD((lstrlenW(description) + 1) * sizeof(wchar_t)));
+        setRaw(key, L"description", REG_SZ, description,
+               DWORD((lstrlenW(description) + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
     RegOpenKeyExW(asio_, keyName, 0, KEY_ALL_ACCESS, &key);
     return key; // the caller adds values and closes it
@@ -68,16 +66,13 @@ void ScratchRegistry::setRaw(HKEY key, const wchar_t* name, DWORD type, const vo
     ASSERT_EQ(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes), ERROR_SUCCESS);
 }
 
-void ScratchRegistry::load(Kelvane::AsioDriverRegistry& registry)
-{
-    registry.load(asio_, clsid_);
-}
+void ScratchRegistry::load(Kelvane::AsioDriverRegistry& registry) { registry.load(asio_, clsid_); }
 
 void registerTestDriverClass()
 {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\" POMARO_TEST_ASIO_CLSID_TEXT L"\\InprocServer32", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\" POMARO_TEST_ASIO_CLSID_TEXT L"\\InprocServer32",
+                              0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     const std::wstring path = testDriverPath();
     RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),

@@ -43,7 +43,8 @@ private:
 // Makes the test driver's class known to COM (the machine's class key).
 void registerTestDriverClass();
 
-struct TestDriverHooks {
+struct TestDriverHooks
+{
     TestDriverHooks();
     void configure(const char* text) const { configureFn(text); }
     PomaroTestAsioStats stats() const
@@ -118,7 +119,7 @@ public:
     std::atomic<void*> lastRight{nullptr};
     std::atomic<bool> inside{false};
     std::atomic<bool> overlapped{false};
-    std::atomic<bool> ended{false};         // set by the test once the device is stopped or gone
+    std::atomic<bool> ended{false}; // set by the test once the device is stopped or gone
     std::atomic<bool> renderAfterEnd{false};
     const DWORD mainThread = GetCurrentThreadId();
     std::atomic<bool> onMainThread{false};
@@ -127,8 +128,7 @@ public:
 };
 
 // Waits up to timeoutMs for predicate; true when it held.
-template <typename F>
-bool waitFor(F predicate, DWORD timeoutMs)
+template <typename F> bool waitFor(F predicate, DWORD timeoutMs)
 {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
     while (!predicate()) {

@@ -15,18 +15,19 @@ TEST(AsioTestConfig, ReadsEveryKey)
 {
     AsioTestConfig c;
     std::string error;
-    ASSERT_TRUE(parseAsioTestConfig("# comment\n"
-                                    "type = 19\r\n"
-                                    "rates = 44100, 96000\n"
-                                    "min = 64\nmax = 2048\npreferred = 256\ngranularity = -1\n"
-                                    "outputs = 1\ninputs = 2\n"
-                                    "init_error = No hardware\n"
-                                    "fail = start, createBuffers#2\n"
-                                    "panel = no\nreset_after = 5\nsize_change_after = 7\nsize_change_to = 128\n"
-                                    "reset_burst = 20\nreset_every_init = yes\nafter_stop = 3\n"
-                                    "callback_in_start = yes\nthread_every = 9\n"
-                                    "callback = timeinfo\nwav = C:\\out\\a.wav\nstats = C:\\out\\a.txt\n",
-                                    c, error))
+    ASSERT_TRUE(
+        parseAsioTestConfig("# comment\n"
+                            "type = 19\r\n"
+                            "rates = 44100, 96000\n"
+                            "min = 64\nmax = 2048\npreferred = 256\ngranularity = -1\n"
+                            "outputs = 1\ninputs = 2\n"
+                            "init_error = No hardware\n"
+                            "fail = start, createBuffers#2\n"
+                            "panel = no\nreset_after = 5\nsize_change_after = 7\nsize_change_to = 128\n"
+                            "reset_burst = 20\nreset_every_init = yes\nafter_stop = 3\n"
+                            "callback_in_start = yes\nthread_every = 9\n"
+                            "callback = timeinfo\nwav = C:\\out\\a.wav\nstats = C:\\out\\a.txt\n",
+                            c, error))
         << error;
     EXPECT_EQ(c.sampleType, 19);
     EXPECT_EQ(c.rates, (std::vector<double>{44100.0, 96000.0}));
@@ -116,10 +117,7 @@ uint32_t at32(const std::vector<unsigned char>& b, size_t i)
     return uint32_t(b[i]) | uint32_t(b[i + 1]) << 8 | uint32_t(b[i + 2]) << 16 | uint32_t(b[i + 3]) << 24;
 }
 
-uint16_t at16(const std::vector<unsigned char>& b, size_t i)
-{
-    return uint16_t(b[i] | b[i + 1] << 8);
-}
+uint16_t at16(const std::vector<unsigned char>& b, size_t i) { return uint16_t(b[i] | b[i + 1] << 8); }
 
 std::string tempPath(const char* name)
 {
@@ -144,8 +142,8 @@ TEST(ChannelWavWriter, InterleavesChannelsAndKeepsTheHeaderCurrent)
     ASSERT_EQ(b.size(), 44u + 12u);
     EXPECT_EQ(std::memcmp(b.data(), "RIFF", 4), 0);
     EXPECT_EQ(at32(b, 4), 36u + 12u);
-    EXPECT_EQ(at16(b, 20), 1);      // PCM
-    EXPECT_EQ(at16(b, 22), 2);      // stereo
+    EXPECT_EQ(at16(b, 20), 1); // PCM
+    EXPECT_EQ(at16(b, 22), 2); // stereo
     EXPECT_EQ(at32(b, 24), 48000u);
     EXPECT_EQ(at32(b, 28), 48000u * 4);
     EXPECT_EQ(at16(b, 34), 16);

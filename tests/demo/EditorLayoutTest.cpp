@@ -9,17 +9,20 @@ using namespace PomaroDemo;
 
 namespace {
 
-bool inside(const Rect& r, EditorSize s) {
+bool inside(const Rect& r, EditorSize s)
+{
     return r.left >= 0 && r.top >= 0 && r.right <= s.width && r.bottom <= s.height && r.width() > 0 &&
            r.height() > 0;
 }
-bool overlap(const Rect& a, const Rect& b) {
+bool overlap(const Rect& a, const Rect& b)
+{
     return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
 }
 
-}  // namespace
+} // namespace
 
-TEST(EditorLayout, EveryAdjustableParameterHasOneRow) {
+TEST(EditorLayout, EveryAdjustableParameterHasOneRow)
+{
     for (uint32_t id = 0; id < kNumParams; ++id) {
         const int row = editorRowOfParam(id);
         if (paramDesc(id).readOnly) {
@@ -31,7 +34,8 @@ TEST(EditorLayout, EveryAdjustableParameterHasOneRow) {
     }
 }
 
-TEST(EditorLayout, SizeConstraintClampsToLimits) {
+TEST(EditorLayout, SizeConstraintClampsToLimits)
+{
     EditorSize s{100, 2000};
     EXPECT_TRUE(constrainEditorSize(s));
     EXPECT_EQ(s.width, kEditorMin.width);
@@ -45,7 +49,8 @@ TEST(EditorLayout, SizeConstraintClampsToLimits) {
     EXPECT_EQ(zero.height, kEditorMin.height);
 }
 
-TEST(EditorLayout, ControlsFitWithoutOverlapAtEverySize) {
+TEST(EditorLayout, ControlsFitWithoutOverlapAtEverySize)
+{
     for (EditorSize s : {kEditorMin, kEditorDefault, kEditorMax, EditorSize{777, 333}}) {
         const EditorLayout l = layoutEditor(s);
         std::vector<Rect> all{l.title, l.meterLabel, l.meter, l.meterValue};
@@ -59,19 +64,22 @@ TEST(EditorLayout, ControlsFitWithoutOverlapAtEverySize) {
         for (size_t i = 0; i < all.size(); ++i) {
             EXPECT_TRUE(inside(all[i], s)) << i << " at " << s.width << "x" << s.height;
             for (size_t j = i + 1; j < all.size(); ++j)
-                EXPECT_FALSE(overlap(all[i], all[j])) << i << "," << j << " at " << s.width << "x" << s.height;
+                EXPECT_FALSE(overlap(all[i], all[j]))
+                    << i << "," << j << " at " << s.width << "x" << s.height;
         }
     }
 }
 
-TEST(EditorLayout, SlidersStretchWithTheWidth) {
+TEST(EditorLayout, SlidersStretchWithTheWidth)
+{
     const EditorLayout narrow = layoutEditor(kEditorMin);
     const EditorLayout wide = layoutEditor({kEditorMin.width + 200, kEditorMin.height});
     EXPECT_EQ(wide.rows[0].slider.width(), narrow.rows[0].slider.width() + 200);
     EXPECT_EQ(wide.meter.width(), narrow.meter.width() + 200);
 }
 
-TEST(EditorLayout, MeterFillFollowsTheLevel) {
+TEST(EditorLayout, MeterFillFollowsTheLevel)
+{
     Rect meter;
     meter.left = 10;
     meter.right = 110;

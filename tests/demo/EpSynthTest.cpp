@@ -14,12 +14,14 @@ using namespace PomaroDemoTest;
 
 namespace {
 
-struct Stereo {
+struct Stereo
+{
     std::vector<float> left, right;
 };
 
 // Renders in device-like blocks of 256 frames.
-Stereo render(EpSynth& synth, double seconds, double rate = 48000.0, int block = 256) {
+Stereo render(EpSynth& synth, double seconds, double rate = 48000.0, int block = 256)
+{
     const size_t frames = size_t(seconds * rate);
     Stereo out{std::vector<float>(frames), std::vector<float>(frames)};
     for (size_t pos = 0; pos < frames; pos += size_t(block)) {
@@ -29,58 +31,71 @@ Stereo render(EpSynth& synth, double seconds, double rate = 48000.0, int block =
     return out;
 }
 
-std::vector<float> mono(const Stereo& s) {
+std::vector<float> mono(const Stereo& s)
+{
     std::vector<float> m(s.left.size());
-    for (size_t i = 0; i < m.size(); ++i) m[i] = 0.5f * (s.left[i] + s.right[i]);
+    for (size_t i = 0; i < m.size(); ++i)
+        m[i] = 0.5f * (s.left[i] + s.right[i]);
     return m;
 }
 
 double noteHz(int pitch) { return 440.0 * std::pow(2.0, (pitch - 69) / 12.0); }
 
-double measuredPitch(EpSynth& synth, double rate = 48000.0) {
-    render(synth, 0.05, rate);  // past the attack
+double measuredPitch(EpSynth& synth, double rate = 48000.0)
+{
+    render(synth, 0.05, rate); // past the attack
     return dominantFrequency(mono(render(synth, 0.5, rate)), rate, 200.0, 330.0);
 }
 
-float largestStep(const std::vector<float>& x, float previous) {
+float largestStep(const std::vector<float>& x, float previous)
+{
     float step = 0.0f;
-    for (float v : x) step = std::max(step, std::fabs(v - previous)), previous = v;
+    for (float v : x)
+        step = std::max(step, std::fabs(v - previous)), previous = v;
     return step;
 }
 
-}  // namespace
+} // namespace
 
-TEST(EpSynthPitch, MiddleCIsInTuneAtCommonRatesAndTones) {
+TEST(EpSynthPitch, MiddleCIsInTuneAtCommonRatesAndTones)
+{
     for (double rate : {44100.0, 48000.0, 96000.0}) {
         for (double tone : {0.0, 1.0}) {
             EpSynth synth;
             synth.setup(rate);
             synth.setTone(tone);
             synth.noteOn(0, 60, 0.8f);
-            EXPECT_NEAR(measuredPitch(synth, rate), 261.63, 261.63 * 0.005) << "rate " << rate << " tone " << tone;
+            EXPECT_NEAR(measuredPitch(synth, rate), 261.63, 261.63 * 0.005)
+                << "rate " << rate << " tone " << tone;
         }
     }
 }
 
-TEST(EpSynthPitch, PitchBendSpansTwoSemitonesEachWayAndMovesSoundingNotes) {
-    const struct {
+TEST(EpSynthPitch, PitchBendSpansTwoSemitonesEachWayAndMovesSoundingNotes)
+{
+    const struct
+    {
         double normalized, semitones;
         bool beforeTheNote;
-    } cases[] = {{0.0, -2.0, true}, {0.25, -1.0, true}, {0.5, 0.0, true}, {1.0, 2.0, true}, {1.0, 2.0, false}};
+    } cases[] = {
+        {0.0, -2.0, true}, {0.25, -1.0, true}, {0.5, 0.0, true}, {1.0, 2.0, true}, {1.0, 2.0, false}};
     for (const auto& c : cases) {
         EpSynth synth;
-        if (c.beforeTheNote) synth.setPitchBend(c.normalized);
+        if (c.beforeTheNote)
+            synth.setPitchBend(c.normalized);
         synth.noteOn(0, 60, 0.8f);
         if (!c.beforeTheNote) {
             render(synth, 0.1);
             synth.setPitchBend(c.normalized);
         }
         const double expected = noteHz(60) * std::pow(2.0, c.semitones / 12.0);
-        EXPECT_NEAR(measuredPitch(synth), expected, expected * 0.005) << c.normalized << " " << c.beforeTheNote;
+        EXPECT_NEAR(measuredPitch(synth), expected, expected * 0.005)
+            << c.normalized << " " << c.beforeTheNote;
     }
 }
 
-TEST(EpSynthLevel, LouderStrikesAreLouder) {
+TEST(EpSynthLevel, LouderStrikesAreLouder)
+{
     double previous = 0.0;
     for (float velocity : {0.1f, 0.4f, 0.7f, 1.0f}) {
         EpSynth synth;
@@ -91,11 +106,12 @@ TEST(EpSynthLevel, LouderStrikesAreLouder) {
     }
 }
 
-TEST(EpSynthLevel, VolumeScalesOutputBySquareLawAndGlidesWithoutSteps) {
+TEST(EpSynthLevel, VolumeScalesOutputBySquareLawAndGlidesWithoutSteps)
+{
     auto levelAt = [](double volume) {
         EpSynth synth;
         synth.setVolume(volume);
-        synth.reset();  // start at the target, no fade from the default
+        synth.reset(); // start at the target, no fade from the default
         synth.noteOn(0, 60, 0.6f);
         return rms(mono(render(synth, 0.3)));
     };
@@ -117,19 +133,23 @@ TEST(EpSynthLevel, VolumeScalesOutputBySquareLawAndGlidesWithoutSteps) {
     EXPECT_EQ(rms(after.left, after.left.size() - 480), 0.0);
 }
 
-TEST(EpSynthLevel, FullChordsStayWithinFullScale) {
+TEST(EpSynthLevel, FullChordsStayWithinFullScale)
+{
     EpSynth synth;
     synth.setVolume(1.0);
     synth.setTone(1.0);
-    for (int i = 0; i < EpSynth::kMaxVoices; ++i) synth.noteOn(0, 36 + 3 * i, 1.0f);
+    for (int i = 0; i < EpSynth::kMaxVoices; ++i)
+        synth.noteOn(0, 36 + 3 * i, 1.0f);
     const Stereo s = render(synth, 0.5);
     float peak = 0.0f;
-    for (float x : s.left) peak = std::max(peak, std::fabs(x));
+    for (float x : s.left)
+        peak = std::max(peak, std::fabs(x));
     EXPECT_LT(peak, 1.0f);
     EXPECT_GT(peak, 0.5f);
 }
 
-TEST(EpSynthRelease, NoteOffFadesToSilenceWithinTheReleaseTime) {
+TEST(EpSynthRelease, NoteOffFadesToSilenceWithinTheReleaseTime)
+{
     for (double releaseNorm : {0.0, 0.3, 0.7}) {
         EpSynth synth;
         synth.setRelease(releaseNorm);
@@ -144,15 +164,18 @@ TEST(EpSynthRelease, NoteOffFadesToSilenceWithinTheReleaseTime) {
         EXPECT_EQ(synth.activeVoices(), 0) << releaseNorm;
         EXPECT_EQ(rms(tail.left, tail.left.size() - 48), 0.0) << releaseNorm;
         if (seconds > 0.1) {
-            EXPECT_GT(rms(tail.left, size_t(0.25 * seconds * 48000), size_t(0.25 * seconds * 48000) + 480), 0.0);
+            EXPECT_GT(rms(tail.left, size_t(0.25 * seconds * 48000), size_t(0.25 * seconds * 48000) + 480),
+                      0.0);
         }
     }
 }
 
 // Short scripts on an engine with the 20 ms release, each followed by that release
 // time, and the voices they leave sounding.
-TEST(EpSynthVoices, ScriptsLeaveTheirVoices) {
-    const struct {
+TEST(EpSynthVoices, ScriptsLeaveTheirVoices)
+{
+    const struct
+    {
         const char* what;
         int voices;
         std::function<void(EpSynth&)> script;
@@ -192,7 +215,7 @@ TEST(EpSynthVoices, ScriptsLeaveTheirVoices) {
          }},
         {"a release change applies to ringing tails", 0,
          [](EpSynth& s) {
-             s.setRelease(1.0);  // 3 s
+             s.setRelease(1.0); // 3 s
              s.noteOn(0, 60, 1.0f);
              render(s, 0.1);
              s.noteOff(0, 60);
@@ -209,7 +232,8 @@ TEST(EpSynthVoices, ScriptsLeaveTheirVoices) {
     }
 }
 
-TEST(EpSynthVoices, PedalHoldsReleasedKeysUntilLifted) {
+TEST(EpSynthVoices, PedalHoldsReleasedKeysUntilLifted)
+{
     EpSynth synth;
     synth.setRelease(0.0);
     synth.setSustain(true);
@@ -222,7 +246,7 @@ TEST(EpSynthVoices, PedalHoldsReleasedKeysUntilLifted) {
     EXPECT_EQ(synth.activeVoices(), 2);
     EXPECT_GT(rms(held.left, held.left.size() - 480), 0.001);
 
-    synth.noteOn(0, 67, 0.8f);  // key still down when the pedal comes up
+    synth.noteOn(0, 67, 0.8f); // key still down when the pedal comes up
     render(synth, 0.05);
     synth.setSustain(false);
     render(synth, releaseSeconds(0.0) + 0.002);
@@ -231,7 +255,8 @@ TEST(EpSynthVoices, PedalHoldsReleasedKeysUntilLifted) {
     EXPECT_FALSE(synth.isSounding(60));
 }
 
-TEST(EpSynthVoices, SeventeenthNoteTakesTheOldestHeldVoiceWithoutAClick) {
+TEST(EpSynthVoices, SeventeenthNoteTakesTheOldestHeldVoiceWithoutAClick)
+{
     EpSynth synth;
     synth.setVolume(1.0);
     for (int i = 0; i < EpSynth::kMaxVoices; ++i) {
@@ -242,19 +267,24 @@ TEST(EpSynthVoices, SeventeenthNoteTakesTheOldestHeldVoiceWithoutAClick) {
     const Stereo before = render(synth, 0.01);
     EXPECT_EQ(synth.activeVoices(), EpSynth::kMaxVoices);
     synth.noteOn(0, 30, 0.3f);
-    const Stereo during = render(synth, 0.01);  // the taken voice fades out in a few ms, then plays the new note
+    const Stereo during =
+        render(synth, 0.01); // the taken voice fades out in a few ms, then plays the new note
     // Cutting a voice dead would step by its whole amplitude (about 0.2).
-    EXPECT_LT(largestStep(during.left, before.left.back()), 1.5f * largestStep(before.left, before.left[0]) + 0.01f);
+    EXPECT_LT(largestStep(during.left, before.left.back()),
+              1.5f * largestStep(before.left, before.left[0]) + 0.01f);
     EXPECT_EQ(synth.activeVoices(), EpSynth::kMaxVoices);
     EXPECT_TRUE(synth.isSounding(30));
     EXPECT_FALSE(synth.isSounding(40));
-    for (int i = 1; i < EpSynth::kMaxVoices; ++i) EXPECT_TRUE(synth.isSounding(40 + i)) << i;
+    for (int i = 1; i < EpSynth::kMaxVoices; ++i)
+        EXPECT_TRUE(synth.isSounding(40 + i)) << i;
 }
 
-TEST(EpSynthVoices, ReleasedTailsAreTakenBeforeHeldKeys) {
+TEST(EpSynthVoices, ReleasedTailsAreTakenBeforeHeldKeys)
+{
     EpSynth synth;
     synth.setRelease(1.0);
-    for (int i = 0; i < EpSynth::kMaxVoices; ++i) synth.noteOn(0, 40 + i, 0.8f);
+    for (int i = 0; i < EpSynth::kMaxVoices; ++i)
+        synth.noteOn(0, 40 + i, 0.8f);
     render(synth, 0.05);
     synth.noteOff(0, 50);
     render(synth, 0.05);
@@ -265,13 +295,16 @@ TEST(EpSynthVoices, ReleasedTailsAreTakenBeforeHeldKeys) {
     EXPECT_TRUE(synth.isSounding(40));
 }
 
-TEST(EpSynthRobustness, LongSilenceLeavesNoNaNOrDenormals) {
+TEST(EpSynthRobustness, LongSilenceLeavesNoNaNOrDenormals)
+{
     EpSynth synth;
     synth.setVibrato(1.0);
     synth.setPitchBend(0.0);
-    for (int p : {24, 48, 60, 72, 96, 108, 127}) synth.noteOn(0, p, 1.0f);
+    for (int p : {24, 48, 60, 72, 96, 108, 127})
+        synth.noteOn(0, p, 1.0f);
     render(synth, 0.5);
-    for (int p : {24, 48, 60, 72, 96, 108, 127}) synth.noteOff(0, p);
+    for (int p : {24, 48, 60, 72, 96, 108, 127})
+        synth.noteOff(0, p);
     // Odd block sizes, 40 s in all.
     const int sizes[] = {1, 7, 64, 333, 1024};
     std::vector<float> l(1024), r(1024);
@@ -279,7 +312,8 @@ TEST(EpSynthRobustness, LongSilenceLeavesNoNaNOrDenormals) {
     for (int round = 0; round < 40 * 48000 / 1429; ++round) {
         for (int n : sizes) {
             synth.render(l.data(), r.data(), n);
-            for (int i = 0; i < n; ++i) bad += !isCleanSample(l[size_t(i)]) + !isCleanSample(r[size_t(i)]);
+            for (int i = 0; i < n; ++i)
+                bad += !isCleanSample(l[size_t(i)]) + !isCleanSample(r[size_t(i)]);
         }
     }
     EXPECT_EQ(bad, 0u);
@@ -288,14 +322,16 @@ TEST(EpSynthRobustness, LongSilenceLeavesNoNaNOrDenormals) {
     EXPECT_TRUE(std::all_of(l.begin(), l.end(), [](float x) { return x == 0.0f; }));
 }
 
-TEST(EpSynthRobustness, UnheldNotesDieAwayOnTheirOwn) {
+TEST(EpSynthRobustness, UnheldNotesDieAwayOnTheirOwn)
+{
     EpSynth synth;
-    synth.noteOn(0, 21, 1.0f);  // lowest piano key: the longest decay
+    synth.noteOn(0, 21, 1.0f); // lowest piano key: the longest decay
     render(synth, 15.0);
     EXPECT_EQ(synth.activeVoices(), 0);
 }
 
-TEST(EpSynthRobustness, OutputDoesNotDependOnBlockSize) {
+TEST(EpSynthRobustness, OutputDoesNotDependOnBlockSize)
+{
     auto run = [](int block) {
         EpSynth synth;
         synth.setVibrato(0.6);
@@ -308,7 +344,8 @@ TEST(EpSynthRobustness, OutputDoesNotDependOnBlockSize) {
     EXPECT_EQ(a, run(37));
 }
 
-TEST(EpSynthStereo, BassLeansLeftAndTrebleRight) {
+TEST(EpSynthStereo, BassLeansLeftAndTrebleRight)
+{
     auto balance = [](int pitch) {
         EpSynth synth;
         synth.noteOn(0, pitch, 0.8f);
@@ -320,7 +357,8 @@ TEST(EpSynthStereo, BassLeansLeftAndTrebleRight) {
     EXPECT_LT(balance(84), 1.0 / 1.2);
 }
 
-TEST(SoftClip, IsTransparentBelowTheKneeAndBoundedAbove) {
+TEST(SoftClip, IsTransparentBelowTheKneeAndBoundedAbove)
+{
     EXPECT_EQ(softClip(0.5f), 0.5f);
     EXPECT_EQ(softClip(-0.75f), -0.75f);
     EXPECT_NEAR(softClip(0.7501f), 0.7501f, 1e-5f);

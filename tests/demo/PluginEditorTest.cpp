@@ -24,9 +24,11 @@ namespace {
 
 // Host side: a frame window with a child that passes its size to the view,
 // and an IPlugFrame that moves the child as the host's frame would.
-class HostFrame : public FObject, public IPlugFrame {
+class HostFrame : public FObject, public IPlugFrame
+{
 public:
-    HostFrame() {
+    HostFrame()
+    {
         WNDCLASSW wc = {};
         wc.lpfnWndProc = &HostFrame::childProc;
         wc.hInstance = GetModuleHandleW(nullptr);
@@ -34,24 +36,29 @@ public:
         RegisterClassW(&wc);
         frame = CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, 800, 700,
                                 nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-        child = CreateWindowExW(0, L"DemoTestVstWindow", L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 10,
-                                10, frame, nullptr, GetModuleHandleW(nullptr), nullptr);
+        child = CreateWindowExW(0, L"DemoTestVstWindow", L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0,
+                                10, 10, frame, nullptr, GetModuleHandleW(nullptr), nullptr);
         current = this;
     }
-    ~HostFrame() override {
-        if (frame) DestroyWindow(frame);
+    ~HostFrame() override
+    {
+        if (frame)
+            DestroyWindow(frame);
         current = nullptr;
     }
 
-    tresult PLUGIN_API resizeView(IPlugView* v, ViewRect* r) SMTG_OVERRIDE {
-        if (!v || !r) return kInvalidArgument;
+    tresult PLUGIN_API resizeView(IPlugView* v, ViewRect* r) SMTG_OVERRIDE
+    {
+        if (!v || !r)
+            return kInvalidArgument;
         ++resizeCalls;
         requested = *r;
-        MoveWindow(child, 0, 0, r->getWidth(), r->getHeight(), TRUE);  // WM_SIZE tells the view
+        MoveWindow(child, 0, 0, r->getWidth(), r->getHeight(), TRUE); // WM_SIZE tells the view
         return kResultOk;
     }
 
-    static LRESULT CALLBACK childProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    static LRESULT CALLBACK childProc(HWND h, UINT m, WPARAM w, LPARAM l)
+    {
         if (m == WM_SIZE && current && current->view) {
             ViewRect r(0, 0, LOWORD(l), HIWORD(l));
             current->view->onSize(&r);
@@ -68,14 +75,16 @@ public:
 
     OBJ_METHODS(HostFrame, FObject)
     DEFINE_INTERFACES
-        DEF_INTERFACE(IPlugFrame)
+    DEF_INTERFACE(IPlugFrame)
     END_DEFINE_INTERFACES(FObject)
     REFCOUNT_METHODS(FObject)
 };
 HostFrame* HostFrame::current = nullptr;
 
-std::vector<HWND> childrenOfClass(HWND parent, const wchar_t* cls) {
-    struct Search {
+std::vector<HWND> childrenOfClass(HWND parent, const wchar_t* cls)
+{
+    struct Search
+    {
         const wchar_t* cls;
         std::vector<HWND> found;
     } search{cls, {}};
@@ -85,36 +94,44 @@ std::vector<HWND> childrenOfClass(HWND parent, const wchar_t* cls) {
             auto* s = reinterpret_cast<Search*>(p);
             wchar_t name[64] = {};
             GetClassNameW(h, name, 64);
-            if (lstrcmpiW(name, s->cls) == 0) s->found.push_back(h);
+            if (lstrcmpiW(name, s->cls) == 0)
+                s->found.push_back(h);
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
-bool hasWindowText(HWND parent, const std::wstring& text) {
+bool hasWindowText(HWND parent, const std::wstring& text)
+{
     for (HWND h : childrenOfClass(parent, L"Static")) {
         wchar_t t[128] = {};
         GetWindowTextW(h, t, 128);
-        if (text == t) return true;
+        if (text == t)
+            return true;
     }
     return false;
 }
 
-SIZE clientSize(HWND h) {
+SIZE clientSize(HWND h)
+{
     RECT r = {};
     GetClientRect(h, &r);
     return SIZE{r.right, r.bottom};
 }
 
-void pump() {
+void pump()
+{
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&msg);
 }
 
-class DemoEditorTest : public ::testing::Test {
+class DemoEditorTest : public ::testing::Test
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(module.load(pluginPath()));
         ASSERT_EQ(plugin.create(module.factory()), "");
         handler = owned(new RecordingHandler);
@@ -125,20 +142,23 @@ protected:
         ASSERT_TRUE(view);
         hostFrame->view = view;
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (hostFrame) {
-            DestroyWindow(hostFrame->frame);  // the host's child dies first, then the view is told
+            DestroyWindow(hostFrame->frame); // the host's child dies first, then the view is told
             hostFrame->frame = nullptr;
             hostFrame->view = nullptr;
         }
-        if (view) view->removed();
+        if (view)
+            view->removed();
         view = nullptr;
         hostFrame = nullptr;
         plugin.destroy();
         module.unload();
     }
     // As the host's loader does it: placeholder size first, then frame and attach.
-    void attach() {
+    void attach()
+    {
         ViewRect placeholder(0, 0, 10, 10);
         view->onSize(&placeholder);
         view->setFrame(hostFrame);
@@ -157,9 +177,10 @@ protected:
     HWND editor = nullptr;
 };
 
-}  // namespace
+} // namespace
 
-TEST_F(DemoEditorTest, AnnouncesItsSizeFromAttachedAndKeepsWithinItsLimits) {
+TEST_F(DemoEditorTest, AnnouncesItsSizeFromAttachedAndKeepsWithinItsLimits)
+{
     EXPECT_EQ(view->isPlatformTypeSupported(kPlatformTypeHWND), kResultTrue);
     EXPECT_NE(view->isPlatformTypeSupported("NSView"), kResultTrue);
     EXPECT_NE(view->attached(hostFrame->child, "NSView"), kResultOk);
@@ -172,7 +193,7 @@ TEST_F(DemoEditorTest, AnnouncesItsSizeFromAttachedAndKeepsWithinItsLimits) {
     const SIZE size = clientSize(editor);
     EXPECT_EQ(size.cx, kEditorDefault.width);
     EXPECT_EQ(size.cy, kEditorDefault.height);
-    EXPECT_NE(view->attached(hostFrame->child, kPlatformTypeHWND), kResultOk);  // a second attach
+    EXPECT_NE(view->attached(hostFrame->child, kPlatformTypeHWND), kResultOk); // a second attach
 
     ViewRect tooSmall(5, 5, 105, 55), tooBig(0, 0, 5000, 5000);
     EXPECT_EQ(view->checkSizeConstraint(&tooSmall), kResultTrue);
@@ -185,12 +206,13 @@ TEST_F(DemoEditorTest, AnnouncesItsSizeFromAttachedAndKeepsWithinItsLimits) {
     EXPECT_EQ(view->checkSizeConstraint(nullptr), kInvalidArgument);
 }
 
-TEST_F(DemoEditorTest, HasASliderPerParameterAndTheMeter) {
+TEST_F(DemoEditorTest, HasASliderPerParameterAndTheMeter)
+{
     attach();
     EXPECT_EQ(childrenOfClass(editor, TRACKBAR_CLASSW).size(), size_t(kEditorRows));
     EXPECT_TRUE(hasWindowText(editor, L"Volume"));
     EXPECT_TRUE(hasWindowText(editor, L"Output Level"));
-    EXPECT_TRUE(hasWindowText(editor, L"-3.9 dB"));  // default volume 0.8: gain 0.64
+    EXPECT_TRUE(hasWindowText(editor, L"-3.9 dB")); // default volume 0.8: gain 0.64
 
     plugin.controller->setParamNormalized(kParamOutputLevel, 0.5);
     EXPECT_TRUE(hasWindowText(editor, L"-30.0 dB"));
@@ -200,7 +222,8 @@ TEST_F(DemoEditorTest, HasASliderPerParameterAndTheMeter) {
     EXPECT_EQ(SendMessageW(toneSlider, TBM_GETPOS, 0, 0), 250);
 }
 
-TEST_F(DemoEditorTest, FollowsTheHostsSizeAndRemembersIt) {
+TEST_F(DemoEditorTest, FollowsTheHostsSizeAndRemembersIt)
+{
     attach();
     MoveWindow(hostFrame->child, 0, 0, 700, 400, TRUE);
     const SIZE size = clientSize(editor);
@@ -226,7 +249,8 @@ TEST_F(DemoEditorTest, FollowsTheHostsSizeAndRemembersIt) {
     view = nullptr;
 }
 
-TEST_F(DemoEditorTest, DraggingASliderEditsThroughTheHost) {
+TEST_F(DemoEditorTest, DraggingASliderEditsThroughTheHost)
+{
     attach();
     const HWND slider = childrenOfClass(editor, TRACKBAR_CLASSW)[editorRowOfParam(kParamRelease)];
     SendMessageW(slider, TBM_SETPOS, TRUE, 100);
@@ -241,7 +265,8 @@ TEST_F(DemoEditorTest, DraggingASliderEditsThroughTheHost) {
     EXPECT_TRUE(hasWindowText(editor, L"0.07 s"));
 }
 
-TEST_F(DemoEditorTest, AnEditInProgressIsClosedWhenTheEditorGoes) {
+TEST_F(DemoEditorTest, AnEditInProgressIsClosedWhenTheEditorGoes)
+{
     attach();
     const HWND slider = childrenOfClass(editor, TRACKBAR_CLASSW)[editorRowOfParam(kParamSustain)];
     SendMessageW(slider, TBM_SETPOS, TRUE, 1);
@@ -255,7 +280,8 @@ TEST_F(DemoEditorTest, AnEditInProgressIsClosedWhenTheEditorGoes) {
     view = nullptr;
 }
 
-TEST_F(DemoEditorTest, SurvivesItsParentBeingDestroyedFirst) {
+TEST_F(DemoEditorTest, SurvivesItsParentBeingDestroyedFirst)
+{
     attach();
     DestroyWindow(hostFrame->frame);
     hostFrame->frame = nullptr;

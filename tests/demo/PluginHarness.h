@@ -18,7 +18,8 @@ namespace PomaroDemoTest {
 // <folder of this test program>\VST3\Pomaro.vst3
 std::wstring pluginPath();
 
-class PluginModule {
+class PluginModule
+{
 public:
     ~PluginModule() { unload(); }
     bool load(const std::wstring& path);
@@ -32,7 +33,8 @@ private:
 };
 
 // Component and controller created, initialized and connected as the host does.
-class LoadedPlugin {
+class LoadedPlugin
+{
 public:
     ~LoadedPlugin() { destroy(); }
     // Empty on success, otherwise the step that failed.
@@ -46,24 +48,26 @@ public:
 };
 
 // Records what an editor tells its component handler.
-class RecordingHandler : public Steinberg::FObject, public Steinberg::Vst::IComponentHandler {
+class RecordingHandler : public Steinberg::FObject, public Steinberg::Vst::IComponentHandler
+{
 public:
     Steinberg::tresult PLUGIN_API beginEdit(Steinberg::Vst::ParamID id) SMTG_OVERRIDE;
     Steinberg::tresult PLUGIN_API performEdit(Steinberg::Vst::ParamID id,
                                               Steinberg::Vst::ParamValue value) SMTG_OVERRIDE;
     Steinberg::tresult PLUGIN_API endEdit(Steinberg::Vst::ParamID id) SMTG_OVERRIDE;
-    Steinberg::tresult PLUGIN_API restartComponent(Steinberg::int32) SMTG_OVERRIDE {
+    Steinberg::tresult PLUGIN_API restartComponent(Steinberg::int32) SMTG_OVERRIDE
+    {
         return Steinberg::kResultOk;
     }
 
-    std::string log;  // "b1 p1=0.250 e1 "
-    int open = 0;     // begun and not yet ended
+    std::string log; // "b1 p1=0.250 e1 "
+    int open = 0;    // begun and not yet ended
 
     OBJ_METHODS(RecordingHandler, FObject)
     DEFINE_INTERFACES
-        DEF_INTERFACE(IComponentHandler)
+    DEF_INTERFACE(IComponentHandler)
     END_DEFINE_INTERFACES(FObject)
     REFCOUNT_METHODS(FObject)
 };
 
-}  // namespace PomaroDemoTest
+} // namespace PomaroDemoTest

@@ -28,9 +28,11 @@ namespace {
 constexpr int32 kBlock = 256;
 
 // One host-like process call: stereo output bus, events and parameter lists.
-class Block {
+class Block
+{
 public:
-    Block() {
+    Block()
+    {
         buffers_ = {left_.data(), right_.data()};
         bus_.numChannels = 2;
         bus_.channelBuffers32 = buffers_.data();
@@ -43,14 +45,16 @@ public:
         data.inputParameterChanges = inChanges;
         data.outputParameterChanges = outChanges;
     }
-    void clear() {
+    void clear()
+    {
         events->clear();
         inChanges->clearQueue();
         outChanges->clearQueue();
-        std::fill(left_.begin(), left_.end(), 0.5f);  // garbage the plug-in must overwrite
+        std::fill(left_.begin(), left_.end(), 0.5f); // garbage the plug-in must overwrite
         std::fill(right_.begin(), right_.end(), 0.5f);
     }
-    void note(bool on, int16 pitch, float velocity, int32 offset = 0) {
+    void note(bool on, int16 pitch, float velocity, int32 offset = 0)
+    {
         Event e = {};
         e.busIndex = 0;
         e.sampleOffset = offset;
@@ -64,16 +68,21 @@ public:
         }
         events->addEvent(e);
     }
-    void param(ParamID id, double value) {
+    void param(ParamID id, double value)
+    {
         int32 index = 0;
-        if (IParamValueQueue* q = inChanges->addParameterData(id, index)) q->addPoint(0, value, index);
+        if (IParamValueQueue* q = inChanges->addParameterData(id, index))
+            q->addPoint(0, value, index);
     }
-    double peak() const {
+    double peak() const
+    {
         float p = 0.0f;
-        for (int i = 0; i < kBlock; ++i) p = std::max({p, std::fabs(left_[i]), std::fabs(right_[i])});
+        for (int i = 0; i < kBlock; ++i)
+            p = std::max({p, std::fabs(left_[i]), std::fabs(right_[i])});
         return p;
     }
-    bool reported(ParamID id, double& value) const {
+    bool reported(ParamID id, double& value) const
+    {
         for (int32 i = 0; i < outChanges->getParameterCount(); ++i) {
             IParamValueQueue* q = outChanges->getParameterData(i);
             int32 offset = 0;
@@ -96,28 +105,34 @@ private:
     AudioBusBuffers bus_ = {};
 };
 
-class DemoPlugin : public ::testing::Test {
+class DemoPlugin : public ::testing::Test
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(module.load(pluginPath())) << "GetLastError " << GetLastError();
         const std::string failed = plugin.create(module.factory());
         ASSERT_EQ(failed, "");
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         plugin.destroy();
         module.unload();
     }
-    void startProcessing(double rate = 48000.0) {
+    void startProcessing(double rate = 48000.0)
+    {
         ProcessSetup setup = {kRealtime, kSample32, kBlock, rate};
         ASSERT_EQ(plugin.processor->setupProcessing(setup), kResultOk);
         ASSERT_EQ(plugin.component->setActive(true), kResultOk);
         ASSERT_EQ(plugin.processor->setProcessing(true), kResultOk);
     }
-    void stopProcessing() {
+    void stopProcessing()
+    {
         plugin.processor->setProcessing(false);
         plugin.component->setActive(false);
     }
-    double run(Block& block, int blocks) {
+    double run(Block& block, int blocks)
+    {
         double peak = 0.0;
         for (int i = 0; i < blocks; ++i) {
             plugin.processor->process(block.data);
@@ -131,10 +146,11 @@ protected:
     LoadedPlugin plugin;
 };
 
-}  // namespace
+} // namespace
 
 // Three times over: the module loads, answers and unloads cleanly again and again.
-TEST(DemoModule, ExportsTheEntryPointsAndTwoClassesAndLoadsRepeatedly) {
+TEST(DemoModule, ExportsTheEntryPointsAndTwoClassesAndLoadsRepeatedly)
+{
     for (int i = 0; i < 3; ++i) {
         PluginModule module;
         ASSERT_TRUE(module.load(pluginPath()));
@@ -155,7 +171,8 @@ TEST(DemoModule, ExportsTheEntryPointsAndTwoClassesAndLoadsRepeatedly) {
     }
 }
 
-TEST_F(DemoPlugin, HasOneStereoOutputAndAnEventInput) {
+TEST_F(DemoPlugin, HasOneStereoOutputAndAnEventInput)
+{
     EXPECT_EQ(plugin.component->getBusCount(kAudio, kOutput), 1);
     EXPECT_EQ(plugin.component->getBusCount(kAudio, kInput), 0);
     EXPECT_GE(plugin.component->getBusCount(kEvent, kInput), 1);
@@ -169,7 +186,8 @@ TEST_F(DemoPlugin, HasOneStereoOutputAndAnEventInput) {
     EXPECT_NE(plugin.processor->canProcessSampleSize(kSample64), kResultTrue);
 }
 
-TEST_F(DemoPlugin, PlaysANoteAndReportsItsLevel) {
+TEST_F(DemoPlugin, PlaysANoteAndReportsItsLevel)
+{
     startProcessing();
     Block block;
     block.clear();
@@ -188,32 +206,36 @@ TEST_F(DemoPlugin, PlaysANoteAndReportsItsLevel) {
     plugin.processor->process(block.data);
     EXPECT_EQ(block.peak(), 0.0);
     EXPECT_EQ(block.data.outputs[0].silenceFlags, 3u);
-    ASSERT_TRUE(block.reported(kParamOutputLevel, level));  // reported every block, also in silence
+    ASSERT_TRUE(block.reported(kParamOutputLevel, level)); // reported every block, also in silence
     stopProcessing();
 }
 
-TEST_F(DemoPlugin, NotesStartOnTheirOwnSample) {
+TEST_F(DemoPlugin, NotesStartOnTheirOwnSample)
+{
     startProcessing();
     Block block;
     block.clear();
     block.note(true, 60, 0.8f, 100);
     plugin.processor->process(block.data);
     const float* left = block.data.outputs[0].channelBuffers32[0];
-    for (int i = 0; i < 100; ++i) ASSERT_EQ(left[i], 0.0f) << i;
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(left[i], 0.0f) << i;
     float after = 0.0f;
-    for (int i = 100; i < kBlock; ++i) after = std::max(after, std::fabs(left[i]));
+    for (int i = 100; i < kBlock; ++i)
+        after = std::max(after, std::fabs(left[i]));
     EXPECT_GT(after, 0.01f);
     stopProcessing();
 }
 
-TEST_F(DemoPlugin, ParameterChangesReachTheSound) {
+TEST_F(DemoPlugin, ParameterChangesReachTheSound)
+{
     startProcessing();
     Block block;
     block.clear();
     block.note(true, 60, 0.8f);
     run(block, 2);
     block.param(kParamVolume, 1.0);
-    run(block, 10);  // the gain glides over a few milliseconds
+    run(block, 10); // the gain glides over a few milliseconds
     const double full = run(block, 4);
     block.param(kParamVolume, 0.5);
     run(block, 10);
@@ -227,7 +249,8 @@ TEST_F(DemoPlugin, ParameterChangesReachTheSound) {
     stopProcessing();
 }
 
-TEST_F(DemoPlugin, NotesStopWhenProcessingStops) {
+TEST_F(DemoPlugin, NotesStopWhenProcessingStops)
+{
     startProcessing();
     Block block;
     block.clear();
@@ -241,7 +264,8 @@ TEST_F(DemoPlugin, NotesStopWhenProcessingStops) {
     stopProcessing();
 }
 
-TEST_F(DemoPlugin, StateTravelsFromComponentToController) {
+TEST_F(DemoPlugin, StateTravelsFromComponentToController)
+{
     uint8_t bytes[kStateBytes];
     encodeState({0.25, 0.75, 0.125, 0.5}, bytes);
     IPtr<MemoryStream> in = owned(new MemoryStream(bytes, sizeof bytes));
@@ -260,7 +284,8 @@ TEST_F(DemoPlugin, StateTravelsFromComponentToController) {
     EXPECT_EQ(plugin.controller->getParamNormalized(kParamVibrato), 0.5);
 }
 
-TEST_F(DemoPlugin, DamagedStateIsRefusedAndChangesNothing) {
+TEST_F(DemoPlugin, DamagedStateIsRefusedAndChangesNothing)
+{
     uint8_t junk[kStateBytes] = {'X'};
     IPtr<MemoryStream> bad = owned(new MemoryStream(junk, sizeof junk));
     EXPECT_NE(plugin.component->setState(bad), kResultOk);
@@ -276,7 +301,8 @@ TEST_F(DemoPlugin, DamagedStateIsRefusedAndChangesNothing) {
     EXPECT_EQ(std::memcmp(out->getData(), good, kStateBytes), 0);
 }
 
-TEST_F(DemoPlugin, MidiControllersMapToParameters) {
+TEST_F(DemoPlugin, MidiControllersMapToParameters)
+{
     FUnknownPtr<IMidiMapping> mapping(plugin.controller);
     ASSERT_TRUE(mapping);
     auto assigned = [&](int16 channel, CtrlNumber cc) {
@@ -289,13 +315,14 @@ TEST_F(DemoPlugin, MidiControllersMapToParameters) {
     EXPECT_EQ(assigned(0, kAfterTouch), kParamVibrato);
     EXPECT_EQ(assigned(0, kPitchBend), kParamPitchBend);
     EXPECT_EQ(assigned(5, kPitchBend), kParamPitchBend);
-    EXPECT_EQ(assigned(0, 39), kNoParamId);  // the host pairs 39 with 7 itself
+    EXPECT_EQ(assigned(0, 39), kNoParamId); // the host pairs 39 with 7 itself
     EXPECT_EQ(assigned(0, 10), kNoParamId);
     ParamID id = kNoParamId;
     EXPECT_NE(mapping->getMidiControllerAssignment(1, 0, kCtrlVolume, id), kResultOk);
 }
 
-TEST_F(DemoPlugin, ParametersDescribeThemselves) {
+TEST_F(DemoPlugin, ParametersDescribeThemselves)
+{
     ASSERT_EQ(plugin.controller->getParameterCount(), int32(kNumParams));
     for (int32 i = 0; i < int32(kNumParams); ++i) {
         ParameterInfo info = {};
@@ -311,6 +338,6 @@ TEST_F(DemoPlugin, ParametersDescribeThemselves) {
     String128 input = {'-', '1', '.', '0', '0', 0};
     ASSERT_EQ(plugin.controller->getParamValueByString(kParamPitchBend, input, value), kResultOk);
     EXPECT_DOUBLE_EQ(value, 0.25);
-    String128 wide = {0x65E5, 0};  // not a number in any script we accept
+    String128 wide = {0x65E5, 0}; // not a number in any script we accept
     EXPECT_NE(plugin.controller->getParamValueByString(kParamPitchBend, wide, value), kResultOk);
 }

@@ -9,15 +9,19 @@ namespace PomaroDemoTest {
 
 constexpr double kPi = 3.14159265358979323846;
 
-inline double rms(const std::vector<float>& x, size_t from = 0, size_t to = 0) {
-    if (to == 0 || to > x.size()) to = x.size();
+inline double rms(const std::vector<float>& x, size_t from = 0, size_t to = 0)
+{
+    if (to == 0 || to > x.size())
+        to = x.size();
     double sum = 0.0;
-    for (size_t i = from; i < to; ++i) sum += double(x[i]) * x[i];
+    for (size_t i = from; i < to; ++i)
+        sum += double(x[i]) * x[i];
     return to > from ? std::sqrt(sum / double(to - from)) : 0.0;
 }
 
 // Magnitude of one frequency in a Hann-windowed signal (Goertzel).
-inline double magnitudeAt(const std::vector<float>& x, double hz, double rate) {
+inline double magnitudeAt(const std::vector<float>& x, double hz, double rate)
+{
     const double w = 2.0 * kPi * hz / rate;
     const double c = 2.0 * std::cos(w);
     double s1 = 0.0, s2 = 0.0;
@@ -32,7 +36,8 @@ inline double magnitudeAt(const std::vector<float>& x, double hz, double rate) {
 }
 
 // Frequency of the strongest component between lo and hi, to a fraction of a hertz.
-inline double dominantFrequency(const std::vector<float>& x, double rate, double lo, double hi) {
+inline double dominantFrequency(const std::vector<float>& x, double rate, double lo, double hi)
+{
     const double step = 0.5;
     double best = lo, bestMag = -1.0;
     for (double f = lo; f <= hi; f += step) {
@@ -52,4 +57,4 @@ inline double dominantFrequency(const std::vector<float>& x, double rate, double
 
 inline bool isCleanSample(float s) { return std::isfinite(s) && (s == 0.0f || std::fabs(s) >= FLT_MIN); }
 
-}  // namespace PomaroDemoTest
+} // namespace PomaroDemoTest

@@ -24,7 +24,8 @@ protected:
     {
         const char* expected = std::getenv("POMARO_EXPECT_CODEPAGE");
         if (!expected)
-            GTEST_SKIP() << "needs the locale set by ctest (diag_codepage_tests, diag_codepage_western_tests)";
+            GTEST_SKIP()
+                << "needs the locale set by ctest (diag_codepage_tests, diag_codepage_western_tests)";
         expectedCodePage = static_cast<unsigned>(std::atoi(expected));
         ASSERT_EQ(GetACP(), expectedCodePage)
             << "Wine did not take the code page from the locale; is the locale generated (locale -a)?";
@@ -59,7 +60,8 @@ TEST_F(CodePageTest, JapaneseReachesTheFileInTheAnsiCodePage)
 TEST_F(CodePageTest, UnmappableCharactersKeepTheLineShape)
 {
     ASSERT_TRUE(DebugLog::Open(folder.Path().c_str()));
-    DebugLog::WriteError(L"CHost::loadVstPlugin()", L"VSTiプラグインを読み込めませんでした", 0x2000ABCDu, false);
+    DebugLog::WriteError(L"CHost::loadVstPlugin()", L"VSTiプラグインを読み込めませんでした", 0x2000ABCDu,
+                         false);
     DebugLog::WriteLine(L"next");
     const std::vector<std::string> lines = ReadLines(folder.File(L"PomaroApp.log"));
     ASSERT_EQ(lines.size(), 2u);

@@ -82,10 +82,7 @@ void FaultBehindCatchAll()
     }
 }
 
-void RaiseUnknownCode()
-{
-    RaiseException(0xE0ABCDEFu, 0, 0, nullptr);
-}
+void RaiseUnknownCode() { RaiseException(0xE0ABCDEFu, 0, 0, nullptr); }
 
 void RaiseWithParameters()
 {
@@ -107,10 +104,7 @@ __attribute__((noinline)) int Recurse(int depth)
     return depth > 1000000 ? page[0] : Recurse(depth + 1) + page[0];
 }
 
-void OverflowTheStack()
-{
-    g_sink = Recurse(0);
-}
+void OverflowTheStack() { g_sink = Recurse(0); }
 
 void ThrowAndCatchInside()
 {
@@ -126,10 +120,7 @@ void ThrowAndCatchInside()
     }
 }
 
-void ThrowOut()
-{
-    throw std::runtime_error("escapes");
-}
+void ThrowOut() { throw std::runtime_error("escapes"); }
 
 void ThrowAndReport()
 {
@@ -163,8 +154,8 @@ TEST_F(CrashReportTest, AccessViolationIsReportedOnce)
     EXPECT_FALSE(g_catchAllRan);
 
     const std::wstring report = OnlyReport();
-    EXPECT_EQ(report, L"Access Violation : code=C0000005, flag=0, adr=" + AsPercentP(lastExceptionRecord.ExceptionAddress)
-                          + L", param= 00000000 00000010");
+    EXPECT_EQ(report, L"Access Violation : code=C0000005, flag=0, adr=" +
+                          AsPercentP(lastExceptionRecord.ExceptionAddress) + L", param= 00000000 00000010");
     // The address is the faulting instruction, inside the function that read.
     const auto address = reinterpret_cast<std::uintptr_t>(lastExceptionRecord.ExceptionAddress);
     const auto function = reinterpret_cast<std::uintptr_t>(&ReadAddress0x10);
@@ -181,16 +172,17 @@ TEST_F(CrashReportTest, UnknownCodeWithoutParameters)
 {
     EXPECT_FALSE(RunGuarded(&RaiseUnknownCode));
     const std::wstring report = OnlyReport();
-    EXPECT_EQ(report, L"Unknown Exception : code=E0ABCDEF, flag=0, adr=" + AsPercentP(lastExceptionRecord.ExceptionAddress));
+    EXPECT_EQ(report, L"Unknown Exception : code=E0ABCDEF, flag=0, adr=" +
+                          AsPercentP(lastExceptionRecord.ExceptionAddress));
     EXPECT_EQ(report.find(L"param"), std::wstring::npos);
 }
 
 TEST_F(CrashReportTest, FlagsAndParametersArePrinted)
 {
     EXPECT_FALSE(RunGuarded(&RaiseWithParameters));
-    EXPECT_EQ(OnlyReport(), L"Divide by Zero (Integer) : code=C0000094, flag=1, adr="
-                                + AsPercentP(lastExceptionRecord.ExceptionAddress)
-                                + L", param= 00000001 FFFFFFFF 90ABCDEF");
+    EXPECT_EQ(OnlyReport(), L"Divide by Zero (Integer) : code=C0000094, flag=1, adr=" +
+                                AsPercentP(lastExceptionRecord.ExceptionAddress) +
+                                L", param= 00000001 FFFFFFFF 90ABCDEF");
 }
 
 TEST_F(CrashReportTest, IntegerDivisionByZero)
@@ -236,9 +228,9 @@ TEST_F(CrashReportTest, FaultsHandledInsideNeverReachTheOuterGuard)
 {
     g_innerGuardResult = true;
     EXPECT_TRUE(RunGuarded(&FaultsTakenInside));
-    EXPECT_EQ(g_sink, 1);                 // IsBadReadPtr saw the bad address
-    EXPECT_FALSE(g_innerGuardResult);     // the inner guard took the fault...
-    EXPECT_EQ(BoxRecorder::Boxes().size(), 1u);   // ...and reported it, once
+    EXPECT_EQ(g_sink, 1);                       // IsBadReadPtr saw the bad address
+    EXPECT_FALSE(g_innerGuardResult);           // the inner guard took the fault...
+    EXPECT_EQ(BoxRecorder::Boxes().size(), 1u); // ...and reported it, once
 }
 
 TEST_F(CrashReportTest, OnlyTheFirstFatalErrorIsReported)
@@ -259,7 +251,8 @@ TEST_F(CrashReportTest, OnlyTheFirstFatalErrorIsReported)
 TEST_F(CrashReportTest, AFaultWhileTheReportIsOnScreenMakesNoSecondReport)
 {
     // The box's message loop runs the timer and the editor: one of them faults.
-    const struct {
+    const struct
+    {
         const char* name;
         void (*fatal)();
     } cases[] = {{"structured", &ReadAddress0x10}, {"thrown", &ThrowAndReport}};
@@ -292,8 +285,9 @@ TEST_F(CrashReportTest, AFaultOnAnotherThreadIsKeptAndReportedByThisOne)
     // A thrown error after it still reports the fault, which came first.
     EXPECT_TRUE(reportFatalError(L"thrown later"));
     EXPECT_FALSE(reportStructuredException());
-    EXPECT_EQ(OnlyReport(), L"Access Violation : code=C0000005, flag=0, adr="
-                                + AsPercentP(lastExceptionRecord.ExceptionAddress) + L", param= 00000000 00000010");
+    EXPECT_EQ(OnlyReport(), L"Access Violation : code=C0000005, flag=0, adr=" +
+                                AsPercentP(lastExceptionRecord.ExceptionAddress) +
+                                L", param= 00000000 00000010");
     EXPECT_EQ(LogLines().size(), 1u);
 }
 
@@ -301,7 +295,8 @@ TEST_F(CrashReportTest, ThrownExceptionReports)
 {
     // An exception text longer than the 256 characters its buffer starts with.
     const std::string longText = "disk full: " + std::string(300, '#');
-    const struct {
+    const struct
+    {
         void (*thrower)(const std::string&);
         std::wstring text;
     } cases[] = {{[](const std::string& what) { throw std::runtime_error(what); },

@@ -12,7 +12,7 @@ std::wstring Report(const CrashText::ExceptionFacts& facts)
     EXPECT_TRUE(CrashText::FormatExceptionReport(out, facts));
     return out.Text() ? out.Text() : L"<null>";
 }
-}
+} // namespace
 
 TEST(CrashText, AccessViolationReport)
 {
@@ -22,7 +22,8 @@ TEST(CrashText, AccessViolationReport)
     facts.address = 0x1400015F5u;
     facts.parameterCount = 2;
     facts.parameters = params;
-    EXPECT_EQ(Report(facts), L"Access Violation : code=C0000005, flag=0, adr=00000001400015F5, param= 00000000 00000010");
+    EXPECT_EQ(Report(facts),
+              L"Access Violation : code=C0000005, flag=0, adr=00000001400015F5, param= 00000000 00000010");
 }
 
 TEST(CrashText, NoParametersMeansNoParamPart)
@@ -42,11 +43,12 @@ TEST(CrashText, ParametersPrintTheirLow32BitsAndAtMostFifteen)
     params[0] = static_cast<std::uintptr_t>(0x1234567890ABCDEFull & UINTPTR_MAX);
     CrashText::ExceptionFacts facts;
     facts.code = 0xC0000094u;
-    facts.parameterCount = 20;   // corrupt: a record holds 15
+    facts.parameterCount = 20; // corrupt: a record holds 15
     facts.parameters = params;
-    const std::wstring expected = L"Divide by Zero (Integer) : code=C0000094, flag=0, adr=0000000000000000, param="
-                                  L" 90ABCDEF 00000001 00000002 00000003 00000004 00000005 00000006 00000007"
-                                  L" 00000008 00000009 0000000A 0000000B 0000000C 0000000D 0000000E";
+    const std::wstring expected =
+        L"Divide by Zero (Integer) : code=C0000094, flag=0, adr=0000000000000000, param="
+        L" 90ABCDEF 00000001 00000002 00000003 00000004 00000005 00000006 00000007"
+        L" 00000008 00000009 0000000A 0000000B 0000000C 0000000D 0000000E";
     EXPECT_EQ(Report(facts), expected);
 }
 

@@ -62,7 +62,8 @@ TEST_F(DebugLogTest, LinesAreStampBodyAndCrLf)
     DebugLog::WriteLine(L"plain text");
     DebugLog::WriteSeparator();
     DebugLog::Write(L"CHost::createFrameWindow()", L"CreateWindowEx()", false);
-    DebugLog::WriteErrorDetail(L"CHost::loadVstPlugin()", L"LoadLibrary()", L"VST3\\Pomaro.vst3", 0x2000ABCDu);
+    DebugLog::WriteErrorDetail(L"CHost::loadVstPlugin()", L"LoadLibrary()", L"VST3\\Pomaro.vst3",
+                               0x2000ABCDu);
     DebugLog::WriteError(L"S", L"M", 0x2000ABCDu, false);
     DebugLog::WriteLine(L"");
 
@@ -139,7 +140,7 @@ TEST_F(DebugLogTest, BoxShowsTheBodyWithItsLineEnd)
     EXPECT_EQ(Narrow(shown[2].text), Body(lines[4]) + "\r\n");
     for (const RecordedBox& box : shown) {
         EXPECT_TRUE(box.ownerNull);
-        EXPECT_TRUE(box.captionNull);   // no version resource read yet
+        EXPECT_TRUE(box.captionNull); // no version resource read yet
         EXPECT_EQ(box.style, static_cast<unsigned>(MB_OK | MB_ICONERROR));
     }
 }
@@ -157,7 +158,7 @@ void LogFromBox()
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     g_linesWhileShown = ReadLines(g_boxLogPath).size();
 }
-}
+} // namespace
 
 TEST_F(DebugLogTest, BoxKeepsOtherThreadsWaiting)
 {

@@ -15,19 +15,20 @@ DebugLog::MessageBoxFunction g_previous = nullptr;
 
 int RecordBox(void* owner, const wchar_t* text, const wchar_t* caption, unsigned style)
 {
-    g_boxes.push_back({owner == nullptr, text ? text : L"", caption == nullptr, caption ? caption : L"", style});
+    g_boxes.push_back(
+        {owner == nullptr, text ? text : L"", caption == nullptr, caption ? caption : L"", style});
     if (g_hook)
         g_hook();
     return IDOK;
 }
-}
+} // namespace
 
 TempFolder::TempFolder()
 {
     wchar_t base[MAX_PATH];
     GetTempPathW(MAX_PATH, base);
-    path_ = std::wstring(base) + L"pomaro-diag-" + std::to_wstring(GetCurrentProcessId()) + L"-"
-            + std::to_wstring(++g_folderCounter) + L"\\";
+    path_ = std::wstring(base) + L"pomaro-diag-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(++g_folderCounter) + L"\\";
     CreateDirectoryW(path_.c_str(), nullptr);
 }
 
@@ -122,7 +123,4 @@ BoxRecorder::~BoxRecorder()
     g_hook = nullptr;
 }
 
-std::vector<RecordedBox>& BoxRecorder::Boxes()
-{
-    return g_boxes;
-}
+std::vector<RecordedBox>& BoxRecorder::Boxes() { return g_boxes; }

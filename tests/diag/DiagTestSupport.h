@@ -12,7 +12,7 @@ public:
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
-    const std::wstring& Path() const { return path_; }   // with trailing backslash
+    const std::wstring& Path() const { return path_; } // with trailing backslash
     std::wstring File(const std::wstring& name) const { return path_ + name; }
     std::vector<std::wstring> FileNames() const;
 
@@ -29,7 +29,8 @@ std::string Body(const std::string& line);
 bool HasStamp(const std::string& line);
 std::string Narrow(const std::wstring& ascii);
 
-struct RecordedBox {
+struct RecordedBox
+{
     bool ownerNull;
     std::wstring text;
     bool captionNull;

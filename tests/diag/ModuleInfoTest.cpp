@@ -23,7 +23,7 @@ bool Matches(const std::string& text, const char* pattern)
 {
     return std::regex_match(text, std::regex(pattern));
 }
-}
+} // namespace
 
 TEST_F(ModuleInfoTest, CaptionComesFromTheVersionResource)
 {
@@ -64,16 +64,20 @@ TEST_F(ModuleInfoTest, TenLinesWithAlignedLabels)
 
     EXPECT_EQ(body[0], "Module file name : diag_log_tests.exe");
     EXPECT_EQ(body[1], "Module type      : 64bit");
-    EXPECT_TRUE(Matches(body[2], R"(Module file time : 20[0-9]{2}/[01][0-9]/[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9])"))
+    EXPECT_TRUE(Matches(
+        body[2], R"(Module file time : 20[0-9]{2}/[01][0-9]/[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9])"))
         << body[2];
     EXPECT_EQ(body[3], "Module name      : Pomaro Diag Test");
     EXPECT_EQ(body[4], "Module version   : 0.04.0.0000");
     EXPECT_EQ(body[5], "Build type       : Release");
     EXPECT_TRUE(Matches(body[6], R"(OS version       : [0-9]+\.[0-9]+\.[0-9]+ .*)")) << body[6];
     EXPECT_EQ(body[7], "Processor architecture : x64");
-    EXPECT_TRUE(Matches(body[8], R"(Processor info   : Processors=[1-9][0-9]* Level=[0-9]+ Model=[0-9]+ Stepping=[0-9]+)"))
+    EXPECT_TRUE(Matches(
+        body[8], R"(Processor info   : Processors=[1-9][0-9]* Level=[0-9]+ Model=[0-9]+ Stepping=[0-9]+)"))
         << body[8];
-    EXPECT_TRUE(Matches(body[9], R"(Processor features :( MMX)?( SSE)?( SSE2)?( SSE3)?( 3DNow!)?( PAE)?( RDTSC)?( FLOATING_POINT_EMULATED)?)"))
+    EXPECT_TRUE(Matches(
+        body[9],
+        R"(Processor features :( MMX)?( SSE)?( SSE2)?( SSE3)?( 3DNow!)?( PAE)?( RDTSC)?( FLOATING_POINT_EMULATED)?)"))
         << body[9];
     // Every x64 processor has SSE2.
     EXPECT_NE(body[9].find(" SSE2"), std::string::npos);
@@ -91,7 +95,7 @@ TEST_F(ModuleInfoTest, TenLinesWithAlignedLabels)
     ASSERT_TRUE(FileTimeToLocalFileTime(&data.ftLastWriteTime, &local));
     ASSERT_TRUE(FileTimeToSystemTime(&local, &t));
     char expected[64];
-    snprintf(expected, sizeof expected, "Module file time : %u/%02u/%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
-             t.wHour, t.wMinute, t.wSecond);
+    snprintf(expected, sizeof expected, "Module file time : %u/%02u/%02u %02u:%02u:%02u", t.wYear, t.wMonth,
+             t.wDay, t.wHour, t.wMinute, t.wSecond);
     EXPECT_EQ(body[2], expected);
 }

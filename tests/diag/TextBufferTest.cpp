@@ -37,7 +37,7 @@ TEST(TextBufferGrowth, FirstBlockIs1024AndCapacityIsTheRequest)
 
     ASSERT_TRUE(buffer.Reserve(1500));
     EXPECT_EQ(buffer.Capacity(), 1500u);
-    EXPECT_EQ(buffer.BlockSize(), 2560u);   // 5 doubled until it holds 1500
+    EXPECT_EQ(buffer.BlockSize(), 2560u); // 5 doubled until it holds 1500
 
     // The whole block is usable memory even beyond the recorded capacity.
     buffer.Data()[buffer.BlockSize() - 1] = L'x';
@@ -126,7 +126,7 @@ TEST(TextBufferText, AppendGrowsByLengthPlusOne)
 TEST(TextBufferText, AppendingOwnTextSurvivesTheMove)
 {
     TextBuffer buffer;
-    ASSERT_TRUE(buffer.Assign(L"0123456789"));   // capacity exactly 11
+    ASSERT_TRUE(buffer.Assign(L"0123456789")); // capacity exactly 11
     ASSERT_TRUE(buffer.Append(buffer.Text() + 5));
     EXPECT_STREQ(buffer.Text(), L"012345678956789");
     ASSERT_TRUE(buffer.Append(buffer.Text()));

@@ -91,8 +91,8 @@ protected:
         ASSERT_TRUE(InitCommonControlsEx(&icc));
         ASSERT_TRUE(DebugLog::IsOpen() || (TestLog::get(), DebugLog::IsOpen()));
         host = new CHost();
-        host->pWasapiList = new FakeWasapiList(
-            {spec(L"Speakers", 64, 1024, 32), spec(L"Headphones", 64, 576, 0)}, journal);
+        host->pWasapiList =
+            new FakeWasapiList({spec(L"Speakers", 64, 1024, 32), spec(L"Headphones", 64, 576, 0)}, journal);
         host->pAsioList = new FakeAsioList(
             {spec(L"Test ASIO", 64, 1024, -1, true), spec(L"Second ASIO", 128, 2048, -1)}, journal);
     }
@@ -128,7 +128,10 @@ protected:
     bool checked(int id) { return SendMessageW(item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
     bool enabled(int id) { return IsWindowEnabled(item(id)) != FALSE; }
     int comboCount() { return static_cast<int>(SendMessageW(item(IDC_DRIVER_COMBO), CB_GETCOUNT, 0, 0)); }
-    int comboSelection() { return static_cast<int>(SendMessageW(item(IDC_DRIVER_COMBO), CB_GETCURSEL, 0, 0)); }
+    int comboSelection()
+    {
+        return static_cast<int>(SendMessageW(item(IDC_DRIVER_COMBO), CB_GETCURSEL, 0, 0));
+    }
     std::wstring comboText(int index)
     {
         wchar_t text[256]{};
@@ -406,7 +409,7 @@ TEST_F(DriverDialog, ApplyWithNothingSelectedDoesNothing)
     const size_t mark = TestLog::get().mark();
     host->settingsDialog.apply();
     EXPECT_TRUE(enabled(IDC_APPLY)); // not even the buttons change
-    click(item(IDC_APPLY)); // only refreshes the dialog
+    click(item(IDC_APPLY));          // only refreshes the dialog
     EXPECT_EQ(TestLog::get().since(mark), L"");
     EXPECT_TRUE(journal.events.empty());
     EXPECT_EQ(comboText(0), L"Speakers");
@@ -445,7 +448,8 @@ TEST_F(DriverDialog, MenuOpensTheDialogAndOkTakesTheDraggedSize)
     EXPECT_TRUE(sawRange);
     EXPECT_EQ(host->requestedBufferSize, 1024);
     // The same device again, by name and without probing, at the new size.
-    EXPECT_EQ(journal.events, (std::vector<std::wstring>{L"delete Speakers", L"create 1:0", L"prepare Speakers 1024"}));
+    EXPECT_EQ(journal.events,
+              (std::vector<std::wstring>{L"delete Speakers", L"create 1:0", L"prepare Speakers 1024"}));
     const std::wstring log = TestLog::get().since(mark);
     const size_t change = log.find(L"オーディオドライバを変更します。");
     const size_t load = log.find(L"オーディオドライバをロードします : Speakers");

@@ -45,13 +45,14 @@ TEST(BufferSizeSlider, AnySizeDriverGetsEightStepsOfAtLeastOneFrame)
 
 TEST(BufferSizeSlider, NegativeGranularityOffersEveryPowerOfTwoInRangeAndNothingElse)
 {
-    struct Case {
+    struct Case
+    {
         int32_t minFrames, maxFrames;
         std::vector<int32_t> sizes;
     };
     const std::vector<Case> cases = {
         {64, 1024, {64, 128, 256, 512, 1024}},
-        {48, 1000, {64, 128, 256, 512}},         // neither end a power of two
+        {48, 1000, {64, 128, 256, 512}}, // neither end a power of two
         {256, 256, {256}},
         {1, 8, {1, 2, 4, 8}},
         {0, 4, {1, 2, 4}},

@@ -20,10 +20,7 @@ BOOL CALLBACK findDialog(HWND hwnd, LPARAM out)
     return TRUE;
 }
 
-LPARAM point(int x, int y)
-{
-    return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y));
-}
+LPARAM point(int x, int y) { return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)); }
 
 // Centre of the thumb, in the trackbar's client coordinates.
 POINT thumbCentre(HWND trackbar)
@@ -42,20 +39,11 @@ std::wstring windowText(HWND hwnd)
     return text;
 }
 
-void click(HWND button)
-{
-    SendMessageW(button, BM_CLICK, 0, 0);
-}
+void click(HWND button) { SendMessageW(button, BM_CLICK, 0, 0); }
 
-int trackbarPos(HWND trackbar)
-{
-    return static_cast<int>(SendMessageW(trackbar, TBM_GETPOS, 0, 0));
-}
+int trackbarPos(HWND trackbar) { return static_cast<int>(SendMessageW(trackbar, TBM_GETPOS, 0, 0)); }
 
-int trackbarMax(HWND trackbar)
-{
-    return static_cast<int>(SendMessageW(trackbar, TBM_GETRANGEMAX, 0, 0));
-}
+int trackbarMax(HWND trackbar) { return static_cast<int>(SendMessageW(trackbar, TBM_GETRANGEMAX, 0, 0)); }
 
 bool dragThumbTo(HWND trackbar, int position)
 {
@@ -105,10 +93,7 @@ ModalScript::~ModalScript()
     pendingScript = nullptr;
 }
 
-bool ModalScript::ran() const
-{
-    return scriptRan;
-}
+bool ModalScript::ran() const { return scriptRan; }
 
 void CALLBACK ModalScript::onTimer(HWND, UINT, UINT_PTR id, DWORD)
 {

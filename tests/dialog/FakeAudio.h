@@ -12,7 +12,8 @@
 
 namespace PomaroTest {
 
-struct FakeDeviceSpec {
+struct FakeDeviceSpec
+{
     std::wstring name;
     int32_t rates = Kelvane::Rate48000;
     int32_t minFrames = 64;
@@ -23,7 +24,8 @@ struct FakeDeviceSpec {
     bool controlPanel = false;
 };
 
-struct FakeJournal {
+struct FakeJournal
+{
     // "create <type>:<index>", "delete <name>", "prepare <name> <frames>", "panel <name>"
     std::vector<std::wstring> events;
     bool contains(const std::wstring& event) const;
@@ -35,8 +37,7 @@ class FakeDevice : public Kelvane::CAudioDevice
 public:
     FakeDevice(Kelvane::DriverType type, int32_t index, const FakeDeviceSpec& spec, FakeJournal& journal)
         : type(type), index(index), spec(spec), journal(journal)
-    {
-    }
+    {}
     ~FakeDevice() override { journal.events.push_back(L"delete " + spec.name); }
 
     int32_t getIndex() override { return index; }
@@ -85,11 +86,12 @@ private:
 
 // A list of fake devices in the place of one driver family's list (the host holds the
 // families by their own types).
-template <class Family, Kelvane::DriverType Type>
-class FakeList : public Family
+template <class Family, Kelvane::DriverType Type> class FakeList : public Family
 {
 public:
-    FakeList(std::vector<FakeDeviceSpec> specs, FakeJournal& journal) : specs(std::move(specs)), journal(journal) {}
+    FakeList(std::vector<FakeDeviceSpec> specs, FakeJournal& journal)
+        : specs(std::move(specs)), journal(journal)
+    {}
 
     int32_t getCount() override { return static_cast<int32_t>(specs.size()); }
     const wchar_t* getName(int32_t index) override

@@ -3,8 +3,8 @@
 
 #include <unknwn.h>
 
-template <class T>
-class ComRef {
+template <class T> class ComRef
+{
 public:
     ComRef() = default;
     ~ComRef() { reset(); }

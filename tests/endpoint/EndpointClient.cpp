@@ -60,8 +60,8 @@ int list(IMMDeviceEnumerator* e)
         ComRef<IPropertyStore> store;
         LPWSTR id = nullptr;
         std::string name = "<none>";
-        if (SUCCEEDED(c->Item(i, d.put())) && SUCCEEDED(d->GetId(&id))
-            && SUCCEEDED(d->OpenPropertyStore(STGM_READ, store.put()))) {
+        if (SUCCEEDED(c->Item(i, d.put())) && SUCCEEDED(d->GetId(&id)) &&
+            SUCCEEDED(d->OpenPropertyStore(STGM_READ, store.put()))) {
             PROPVARIANT v;
             PropVariantInit(&v);
             if (SUCCEEDED(store->GetValue(PKEY_Device_FriendlyName, &v)) && v.vt == VT_LPWSTR)
@@ -93,7 +93,8 @@ int bare(IMMDeviceEnumerator* e, double seconds, uint32_t rate, uint32_t frames)
     if (!r.haveStats)
         return fail("not the test endpoint: no statistics", E_NOINTERFACE);
     std::printf("periods=%llu\nlate_periods=%llu\nendpoint_late_periods=%llu\nframes=%llu\n",
-                static_cast<unsigned long long>(r.stats.periods), static_cast<unsigned long long>(r.stats.latePeriods),
+                static_cast<unsigned long long>(r.stats.periods),
+                static_cast<unsigned long long>(r.stats.latePeriods),
                 static_cast<unsigned long long>(r.stats.endpointLatePeriods),
                 static_cast<unsigned long long>(r.stats.frames));
     return 0;
@@ -112,8 +113,8 @@ int wmain(int argc, wchar_t** argv)
     int rc;
     {
         ComRef<IMMDeviceEnumerator> e;
-        HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
-                                      e.putVoid());
+        HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                      __uuidof(IMMDeviceEnumerator), e.putVoid());
         if (FAILED(hr)) {
             rc = fail("CoCreateInstance", hr);
         } else if (std::wcscmp(argv[1], L"list") == 0) {

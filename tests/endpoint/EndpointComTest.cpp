@@ -13,7 +13,8 @@
 
 namespace {
 
-class EndpointCom : public ::testing::Test {
+class EndpointCom : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -82,7 +83,7 @@ REFERENCE_TIME hns(uint32_t frames, uint32_t rate)
 
 const char* kFourEndpoints =
     "[endpoint]\nname = Speakers A\n"
-    "[endpoint]\n"                                   // active, without a readable name
+    "[endpoint]\n" // active, without a readable name
     "[endpoint]\nname = Off\nstate = disabled\n"
     "[endpoint]\nname = Mic\nflow = capture\n"
     "[endpoint]\nname = \xE3\x82\xB9\xE3\x83\x94\xE3\x83\xBC\xE3\x82\xAB\n"; // スピーカ
@@ -154,7 +155,8 @@ TEST_F(EndpointCom, PropertyStoreIsReadOnly)
 
 TEST_F(EndpointCom, AcceptsExactlyTheConfiguredExclusiveFormats)
 {
-    open("[endpoint]\nname = A\nrates = 44100 96000\nperiod = 100000\nmin_period = 30000\nmix_rate = 44100\n");
+    open(
+        "[endpoint]\nname = A\nrates = 44100 96000\nperiod = 100000\nmin_period = 30000\nmix_rate = 44100\n");
     ComRef<IAudioClient> c = activate(0);
     ASSERT_TRUE(c);
     for (uint32_t rate : {22050u, 44100u, 48000u, 96000u}) {
@@ -164,7 +166,8 @@ TEST_F(EndpointCom, AcceptsExactlyTheConfiguredExclusiveFormats)
     }
     WAVEFORMATEX w24 = pcm(44100, 24), mono = pcm(44100, 16, 1);
     EXPECT_EQ(c->IsFormatSupported(AUDCLNT_SHAREMODE_EXCLUSIVE, &w24, nullptr), AUDCLNT_E_UNSUPPORTED_FORMAT);
-    EXPECT_EQ(c->IsFormatSupported(AUDCLNT_SHAREMODE_EXCLUSIVE, &mono, nullptr), AUDCLNT_E_UNSUPPORTED_FORMAT);
+    EXPECT_EQ(c->IsFormatSupported(AUDCLNT_SHAREMODE_EXCLUSIVE, &mono, nullptr),
+              AUDCLNT_E_UNSUPPORTED_FORMAT);
 
     WAVEFORMATEX w = pcm(96000);
     WAVEFORMATEX* closest = nullptr;
@@ -191,8 +194,9 @@ TEST_F(EndpointCom, NotAlignedAnswerAndTheRetryWithANewClient)
     ComRef<IAudioClient> c = activate(0);
     WAVEFORMATEX w = pcm(48000);
     REFERENCE_TIME d = hns(480, 48000);
-    ASSERT_EQ(c->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, d, d, &w, nullptr),
-              AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED);
+    ASSERT_EQ(
+        c->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, d, d, &w, nullptr),
+        AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED);
     UINT32 aligned = 0;
     ASSERT_EQ(c->GetBufferSize(&aligned), S_OK);
     EXPECT_EQ(aligned, 512u);
@@ -203,7 +207,9 @@ TEST_F(EndpointCom, NotAlignedAnswerAndTheRetryWithANewClient)
     EXPECT_EQ(misuseOf(c.get()), 1u);
     c = activate(0);
     d = hns(aligned, 48000);
-    ASSERT_EQ(c->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, d, d, &w, nullptr), S_OK);
+    ASSERT_EQ(
+        c->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, d, d, &w, nullptr),
+        S_OK);
     UINT32 frames = 0;
     ASSERT_EQ(c->GetBufferSize(&frames), S_OK);
     EXPECT_EQ(frames, 512u);
@@ -216,13 +222,16 @@ TEST_F(EndpointCom, AlignmentRuleAndLargerBuffers)
     WAVEFORMATEX w = pcm(48000);
     ComRef<IAudioClient> a = activate(0);
     REFERENCE_TIME d = hns(480, 48000);
-    EXPECT_EQ(a->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, d, d, &w, nullptr),
-              AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED);
+    EXPECT_EQ(
+        a->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, d, d, &w, nullptr),
+        AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED);
     UINT32 n = 0;
     a->GetBufferSize(&n);
     EXPECT_EQ(n, 512u);
     ComRef<IAudioClient> b = activate(1);
-    ASSERT_EQ(b->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, d, d, &w, nullptr), S_OK);
+    ASSERT_EQ(
+        b->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, d, d, &w, nullptr),
+        S_OK);
     b->GetBufferSize(&n);
     EXPECT_EQ(n, 512u) << "asked for 480, the endpoint made 512";
 }
@@ -247,17 +256,22 @@ TEST_F(EndpointCom, InjectedFailuresHitTheChosenCalls)
     EXPECT_EQ(v.vt, VT_EMPTY);
 
     ComRef<IAudioClient> c;
-    EXPECT_EQ(d->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, c.putVoid()), AUDCLNT_E_DEVICE_INVALIDATED);
+    EXPECT_EQ(d->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, c.putVoid()),
+              AUDCLNT_E_DEVICE_INVALIDATED);
     EXPECT_FALSE(c);
     ASSERT_EQ(d->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, c.putVoid()), S_OK);
     WAVEFORMATEX w = pcm(48000);
     REFERENCE_TIME dur = hns(480, 48000);
     // The first Initialize carries a wrong period on purpose; the second is the injected failure.
-    EXPECT_EQ(c->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, dur, dur + 1, &w, nullptr),
+    EXPECT_EQ(c->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, dur, dur + 1, &w,
+                            nullptr),
               AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL);
-    EXPECT_EQ(c->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, dur, dur, &w, nullptr),
-              AUDCLNT_E_DEVICE_IN_USE);
-    ASSERT_EQ(c->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, dur, dur, &w, nullptr), S_OK);
+    EXPECT_EQ(
+        c->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, dur, dur, &w, nullptr),
+        AUDCLNT_E_DEVICE_IN_USE);
+    ASSERT_EQ(
+        c->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, dur, dur, &w, nullptr),
+        S_OK);
     HANDLE e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     ASSERT_EQ(c->SetEventHandle(e), S_OK);
     EXPECT_EQ(c->Start(), E_FAIL);
@@ -275,9 +289,12 @@ TEST_F(EndpointCom, ProtocolErrorsAreAnsweredAndCounted)
     EXPECT_EQ(c->GetService(__uuidof(IAudioRenderClient), r.putVoid()), AUDCLNT_E_NOT_INITIALIZED);
     EXPECT_EQ(c->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, hns(96, 48000),
                             hns(96, 48000), &w, nullptr),
-              AUDCLNT_E_INVALID_DEVICE_PERIOD) << "2 ms is below the minimum period";
+              AUDCLNT_E_INVALID_DEVICE_PERIOD)
+        << "2 ms is below the minimum period";
     REFERENCE_TIME d = hns(480, 48000);
-    ASSERT_EQ(c->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, d, d, &w, nullptr), S_OK);
+    ASSERT_EQ(
+        c->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, d, d, &w, nullptr),
+        S_OK);
     EXPECT_EQ(c->Start(), AUDCLNT_E_EVENTHANDLE_NOT_SET);
     HANDLE e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     ASSERT_EQ(c->SetEventHandle(e), S_OK);

@@ -78,11 +78,13 @@ TEST(EndpointConfig, EmptyNameIsAName)
 
 TEST(EndpointConfig, BadLinesNameTheirLine)
 {
-    EXPECT_EQ(parseError("wav = x\n\n[endpoint]\nrate = 48000\n"), "line 4: unknown key 'rate' in [endpoint]");
+    EXPECT_EQ(parseError("wav = x\n\n[endpoint]\nrate = 48000\n"),
+              "line 4: unknown key 'rate' in [endpoint]");
     EXPECT_EQ(parseError("[speakers]\n"), "line 1: unknown section [speakers]");
     EXPECT_EQ(parseError("[endpoint]\nrates = 48000 fast\n"), "line 2: bad rate 'fast'");
     EXPECT_EQ(parseError("[endpoint]\nperiod = 0\n"), "line 2: bad period '0'");
-    EXPECT_EQ(parseError("[endpoint]\nnot_aligned = 480\n"), "line 2: not_aligned wants REQUEST:ALIGNED frame counts");
+    EXPECT_EQ(parseError("[endpoint]\nnot_aligned = 480\n"),
+              "line 2: not_aligned wants REQUEST:ALIGNED frame counts");
     EXPECT_EQ(parseError("[endpoint]\nstate = sleeping\n"), "line 2: unknown state 'sleeping'");
     EXPECT_EQ(parseError("[endpoint]\njust text\n"), "line 2: expected key = value");
 }
@@ -91,7 +93,8 @@ TEST(EndpointConfig, FailuresAreCheckedForPlaceAndResult)
 {
     EXPECT_EQ(parseError("[endpoint]\nfail = Initalize\n"), "line 2: unknown call 'Initalize'");
     EXPECT_EQ(parseError("fail = Start\n"), "line 1: 'Start' belongs in an [endpoint] section");
-    EXPECT_EQ(parseError("[endpoint]\nfail = GetCount\n"), "line 2: 'GetCount' belongs before the first [endpoint]");
+    EXPECT_EQ(parseError("[endpoint]\nfail = GetCount\n"),
+              "line 2: 'GetCount' belongs before the first [endpoint]");
     // A success code would make the "failure" a silent no-op.
     EXPECT_EQ(parseError("[endpoint]\nfail = Start:0x1\n"), "line 2: bad failure result '0x1'");
     EXPECT_EQ(parseError("[endpoint]\nfail = Start#0\n"), "line 2: bad call number '0'");

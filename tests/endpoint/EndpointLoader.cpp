@@ -59,7 +59,8 @@ HRESULT EndpointLoader::getClassObject(REFCLSID clsid, REFIID iid, void** ppv)
 
 HRESULT EndpointLoader::canUnloadNow()
 {
-    auto fn = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
+    auto fn =
+        reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
     return fn ? fn() : E_NOTIMPL;
 }
 

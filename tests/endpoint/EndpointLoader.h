@@ -8,7 +8,8 @@
 
 #include <string>
 
-class EndpointLoader {
+class EndpointLoader
+{
 public:
     EndpointLoader();
     ~EndpointLoader();

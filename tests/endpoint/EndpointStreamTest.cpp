@@ -54,7 +54,8 @@ std::string configFor(const std::wstring& wav, const char* endpoint)
     return "wav = " + toUtf8(wav) + "\n[endpoint]\n" + endpoint;
 }
 
-class EndpointStream : public ::testing::Test {
+class EndpointStream : public ::testing::Test
+{
 protected:
     void SetUp() override { ASSERT_TRUE(loader.loaded()); }
 
@@ -81,7 +82,8 @@ protected:
     EndpointLoader loader;
 };
 
-struct MidpointProbe {
+struct MidpointProbe
+{
     std::wstring wav;
     size_t fileBytes = 0;
     uint32_t claimedBytes = 0;
@@ -184,14 +186,14 @@ TEST_F(EndpointStream, SilentClientIsLateEveryPeriod)
             WAVEFORMATEX w = {WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
             HANDLE ev = CreateEventW(nullptr, FALSE, FALSE, nullptr);
             BYTE* data = nullptr;
-            if (SUCCEEDED(loader.createEnumerator(e)) && SUCCEEDED(activeRenderEndpoint(e.get(), 0, d))
-                && SUCCEEDED(d->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, c.putVoid()))
-                && SUCCEEDED(c->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, 100000,
-                                           100000, &w, nullptr))
-                && SUCCEEDED(c->SetEventHandle(ev))
-                && SUCCEEDED(c->GetService(__uuidof(IAudioRenderClient), rc.putVoid()))
-                && SUCCEEDED(rc->GetBuffer(480, &data)) && SUCCEEDED(rc->ReleaseBuffer(480, AUDCLNT_BUFFERFLAGS_SILENT))
-                && SUCCEEDED(c->Start())) {
+            if (SUCCEEDED(loader.createEnumerator(e)) && SUCCEEDED(activeRenderEndpoint(e.get(), 0, d)) &&
+                SUCCEEDED(d->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, c.putVoid())) &&
+                SUCCEEDED(c->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK,
+                                        100000, 100000, &w, nullptr)) &&
+                SUCCEEDED(c->SetEventHandle(ev)) &&
+                SUCCEEDED(c->GetService(__uuidof(IAudioRenderClient), rc.putVoid())) &&
+                SUCCEEDED(rc->GetBuffer(480, &data)) &&
+                SUCCEEDED(rc->ReleaseBuffer(480, AUDCLNT_BUFFERFLAGS_SILENT)) && SUCCEEDED(c->Start())) {
                 Sleep(300);
                 c->Stop();
                 c->QueryInterface(__uuidof(IPomaroEndpointStats), s.putVoid());

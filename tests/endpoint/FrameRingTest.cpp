@@ -64,7 +64,8 @@ TEST(FrameRing, ProducerAndConsumerThreads)
     while (expect < kFrames) {
         uint32_t n = ring.pop(out, 64);
         for (uint32_t i = 0; i < n; ++i, ++expect) {
-            ordered = ordered && out[2 * i] == int16_t(expect & 0x7FFF) && out[2 * i + 1] == int16_t(~expect & 0x7FFF);
+            ordered = ordered && out[2 * i] == int16_t(expect & 0x7FFF) &&
+                      out[2 * i + 1] == int16_t(~expect & 0x7FFF);
         }
     }
     producer.join();

@@ -23,7 +23,8 @@ REFERENCE_TIME durationOf(uint32_t frames, uint32_t rate)
     return REFERENCE_TIME(10000000.0 / rate * frames + 0.5);
 }
 
-struct EventHandle {
+struct EventHandle
+{
     HANDLE h = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     ~EventHandle()
     {
@@ -56,7 +57,8 @@ RenderResult renderExclusive(IMMDevice* device, const RenderRequest& rq)
         return fail(hr, "Activate");
     WAVEFORMATEX format = pcm16Stereo(rq.rate);
     REFERENCE_TIME d = durationOf(rq.frames, rq.rate);
-    hr = client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, d, d, &format, nullptr);
+    hr = client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, d, d, &format,
+                            nullptr);
     if (hr == AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED) {
         UINT32 aligned = 0;
         hr = client->GetBufferSize(&aligned);
@@ -66,7 +68,8 @@ RenderResult renderExclusive(IMMDevice* device, const RenderRequest& rq)
         hr = device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, client.putVoid());
         if (FAILED(hr))
             return fail(hr, "Activate (aligned)");
-        hr = client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, d, d, &format, nullptr);
+        hr = client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, d, d, &format,
+                                nullptr);
     }
     if (FAILED(hr))
         return fail(hr, "Initialize");

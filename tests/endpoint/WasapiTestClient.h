@@ -8,9 +8,10 @@
 
 #include <cstdint>
 
-struct RenderRequest {
+struct RenderRequest
+{
     uint32_t rate = 48000;
-    uint32_t frames = 480;      // asked for; a NOT_ALIGNED answer is followed
+    uint32_t frames = 480; // asked for; a NOT_ALIGNED answer is followed
     double seconds = 0.5;
     // Fills n frames starting at frame index first; null renders silence.
     void (*fill)(int16_t* frames, uint32_t n, uint64_t first, void* context) = nullptr;
@@ -20,12 +21,13 @@ struct RenderRequest {
     void (*midpoint)(void* context) = nullptr;
 };
 
-struct RenderResult {
-    HRESULT hr = E_FAIL;        // first failure, or S_OK
-    const char* step = "";      // the call that failed
+struct RenderResult
+{
+    HRESULT hr = E_FAIL;   // first failure, or S_OK
+    const char* step = ""; // the call that failed
     uint32_t bufferFrames = 0;
-    uint64_t releases = 0;      // buffers released, the pre-roll included
-    double elapsedSeconds = 0;  // from Start to the last release
+    uint64_t releases = 0;     // buffers released, the pre-roll included
+    double elapsedSeconds = 0; // from Start to the last release
     bool haveStats = false;
     PomaroEndpointStats stats = {};
 };

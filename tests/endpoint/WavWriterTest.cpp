@@ -26,10 +26,7 @@ uint32_t le32(const std::vector<uint8_t>& v, size_t at)
 {
     return uint32_t(v[at]) | uint32_t(v[at + 1]) << 8 | uint32_t(v[at + 2]) << 16 | uint32_t(v[at + 3]) << 24;
 }
-std::string tempPath(const char* name)
-{
-    return ::testing::TempDir() + name;
-}
+std::string tempPath(const char* name) { return ::testing::TempDir() + name; }
 } // namespace
 
 TEST(WavWriter, HeaderDescribes16BitStereoAndGrowsWithTheData)

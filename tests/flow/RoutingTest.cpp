@@ -16,20 +16,20 @@ using Calls = std::vector<std::pair<ParamID, ParamValue>>;
 
 namespace {
 
-MidiDecodeResult decode (MidiCtrlMap& map, uint8_t status, uint8_t d1, uint8_t d2)
+MidiDecodeResult decode(MidiCtrlMap& map, uint8_t status, uint8_t d1, uint8_t d2)
 {
-	const uint8_t message[4] = {status, d1, d2, 0};
-	return decodeMidiMessage (map, message);
+    const uint8_t message[4] = {status, d1, d2, 0};
+    return decodeMidiMessage(map, message);
 }
 
 struct Step
 {
-	uint8_t status, d1, d2;
-	Display display;
-	uint8_t note;
-	bool pressed;
-	ParamID param; // kNoParamId: none
-	double value;
+    uint8_t status, d1, d2;
+    Display display;
+    uint8_t note;
+    bool pressed;
+    ParamID param; // kNoParamId: none
+    double value;
 };
 
 constexpr Display N = Display::None, Show = Display::ShowNote, Off = Display::ReleaseAll;
@@ -37,198 +37,196 @@ constexpr ParamID kNone = kNoParamId;
 
 // In order: the 14-bit pairs keep the last high half between messages.
 const Step kSteps[] = {
-	{0xB0, 7, 127, N, 0, false, 42, 1.0},                      // a high half alone reaches 1.0
-	{0xB0, 7, 64, N, 0, false, 42, 8192.0 / 16256.0},
-	{0xB0, 39, 127, N, 0, false, 42, 8319.0 / 16383.0},        // its low half drives the same parameter
-	{0xB0, 33, 100, N, 0, false, 5, 100.0 / 16383.0},          // a low half before any high half
-	{0xB0, 2, 127, N, 0, false, kNone, 0},                     // an unmapped pair ...
-	{0xB0, 34, 1, N, 0, false, kNone, 0},                      // ... gives nothing either half
-	{0xB5, 74, 127, N, 0, false, 9, 1.0},                      // channel ignored
-	{0xB5, 74, 0xFF, N, 0, false, 9, 1.0},                     // data bytes masked to seven bits
-	{0xB0, 74, 0, N, 0, false, 9, 0.0},
-	{0xB0, 64, 127, N, 0, false, 3, 1.0},                      // the first controller past the pairs
-	{0xB0, 10, 64, N, 0, false, kNone, 0},
-	{0xE0, 0x00, 0x40, N, 0, false, 100, 0.5},                 // exactly the centre
-	{0xE3, 0x7F, 0x7F, N, 0, false, 100, 1.0},
-	{0xE0, 0x00, 0x00, N, 0, false, 100, 0.0},
-	{0xE0, 0x01, 0x40, N, 0, false, 100, 8193.0 / 16383.0},
-	{0xD9, 127, 0, N, 0, false, 101, 1.0},
-	{0xA0, 60, 100, N, 0, false, kNone, 0},
-	{0xC0, 60, 100, N, 0, false, kNone, 0},
-	{0xF8, 60, 100, N, 0, false, kNone, 0},
-	{0xB4, 120, 0, Off, 0, false, kNone, 0},                   // all sound off, mapped or not
-	{0xB0, 123, 0, Off, 0, false, 7, 0.0},                     // all notes off
-	{0xB0, 121, 0, N, 0, false, kNone, 0},
-	{0x91, 60, 100, Show, 60, true, kNone, 0},
-	{0x90, 61, 0, Show, 61, false, kNone, 0},                  // velocity 0 is a release
-	{0x8F, 62, 64, Show, 62, false, kNone, 0},
-	{0x90, 200, 100, N, 0, false, kNone, 0},                   // no such key
+    {0xB0, 7, 127, N, 0, false, 42, 1.0}, // a high half alone reaches 1.0
+    {0xB0, 7, 64, N, 0, false, 42, 8192.0 / 16256.0},
+    {0xB0, 39, 127, N, 0, false, 42, 8319.0 / 16383.0}, // its low half drives the same parameter
+    {0xB0, 33, 100, N, 0, false, 5, 100.0 / 16383.0},   // a low half before any high half
+    {0xB0, 2, 127, N, 0, false, kNone, 0},              // an unmapped pair ...
+    {0xB0, 34, 1, N, 0, false, kNone, 0},               // ... gives nothing either half
+    {0xB5, 74, 127, N, 0, false, 9, 1.0},               // channel ignored
+    {0xB5, 74, 0xFF, N, 0, false, 9, 1.0},              // data bytes masked to seven bits
+    {0xB0, 74, 0, N, 0, false, 9, 0.0},
+    {0xB0, 64, 127, N, 0, false, 3, 1.0}, // the first controller past the pairs
+    {0xB0, 10, 64, N, 0, false, kNone, 0},
+    {0xE0, 0x00, 0x40, N, 0, false, 100, 0.5}, // exactly the centre
+    {0xE3, 0x7F, 0x7F, N, 0, false, 100, 1.0},
+    {0xE0, 0x00, 0x00, N, 0, false, 100, 0.0},
+    {0xE0, 0x01, 0x40, N, 0, false, 100, 8193.0 / 16383.0},
+    {0xD9, 127, 0, N, 0, false, 101, 1.0},
+    {0xA0, 60, 100, N, 0, false, kNone, 0},
+    {0xC0, 60, 100, N, 0, false, kNone, 0},
+    {0xF8, 60, 100, N, 0, false, kNone, 0},
+    {0xB4, 120, 0, Off, 0, false, kNone, 0}, // all sound off, mapped or not
+    {0xB0, 123, 0, Off, 0, false, 7, 0.0},   // all notes off
+    {0xB0, 121, 0, N, 0, false, kNone, 0},
+    {0x91, 60, 100, Show, 60, true, kNone, 0},
+    {0x90, 61, 0, Show, 61, false, kNone, 0}, // velocity 0 is a release
+    {0x8F, 62, 64, Show, 62, false, kNone, 0},
+    {0x90, 200, 100, N, 0, false, kNone, 0}, // no such key
 };
 
 // The same messages through a map with assignments and through one without any.
-TEST (MidiControllerMap, DecodesEveryKindOfMessage)
+TEST(MidiControllerMap, DecodesEveryKindOfMessage)
 {
-	for (bool assigned : {true, false})
-	{
-		MidiCtrlMap map;
-		initMidiCtrlMap (map);
-		if (assigned)
-		{
-			const std::pair<int, ParamID> assignments[] = {{7, 42}, {1, 5}, {74, 9}, {64, 3}, {123, 7},
-			                                                {kMidiCtrlPitchBend, 100}, {kMidiCtrlAfterTouch, 101}};
-			for (const auto& [cc, id] : assignments)
-				map[cc].paramId = id;
-		}
-		for (const Step& s : kSteps)
-		{
-			SCOPED_TRACE (::testing::Message () << std::hex << int (s.status) << " " << std::dec << int (s.d1) << " "
-			                                    << int (s.d2) << (assigned ? " assigned" : " unassigned"));
-			const MidiDecodeResult r = decode (map, s.status, s.d1, s.d2);
-			EXPECT_EQ (r.display, s.display);
-			if (s.display == Show)
-			{
-				EXPECT_EQ (r.note, s.note);
-				EXPECT_EQ (r.pressed, s.pressed);
-			}
-			const bool hasParam = assigned && s.param != kNone;
-			ASSERT_EQ (r.hasParam, hasParam);
-			if (hasParam)
-			{
-				EXPECT_EQ (r.paramId, s.param);
-				EXPECT_DOUBLE_EQ (r.value, s.value);
-			}
-		}
-		EXPECT_EQ (map[2].value14.load (), 0); // an unmapped high half is not remembered
-	}
+    for (bool assigned : {true, false}) {
+        MidiCtrlMap map;
+        initMidiCtrlMap(map);
+        if (assigned) {
+            const std::pair<int, ParamID> assignments[] = {{7, 42},
+                                                           {1, 5},
+                                                           {74, 9},
+                                                           {64, 3},
+                                                           {123, 7},
+                                                           {kMidiCtrlPitchBend, 100},
+                                                           {kMidiCtrlAfterTouch, 101}};
+            for (const auto& [cc, id] : assignments)
+                map[cc].paramId = id;
+        }
+        for (const Step& s : kSteps) {
+            SCOPED_TRACE(::testing::Message()
+                         << std::hex << int(s.status) << " " << std::dec << int(s.d1) << " " << int(s.d2)
+                         << (assigned ? " assigned" : " unassigned"));
+            const MidiDecodeResult r = decode(map, s.status, s.d1, s.d2);
+            EXPECT_EQ(r.display, s.display);
+            if (s.display == Show) {
+                EXPECT_EQ(r.note, s.note);
+                EXPECT_EQ(r.pressed, s.pressed);
+            }
+            const bool hasParam = assigned && s.param != kNone;
+            ASSERT_EQ(r.hasParam, hasParam);
+            if (hasParam) {
+                EXPECT_EQ(r.paramId, s.param);
+                EXPECT_DOUBLE_EQ(r.value, s.value);
+            }
+        }
+        EXPECT_EQ(map[2].value14.load(), 0); // an unmapped high half is not remembered
+    }
 }
 
 struct ParameterFlowTest : ::testing::Test
 {
-	MidiMessageRing midiRing;
-	ParameterChangeTransfer2 toProcessor, fromProcessor;
-	ParamValueCache cache;
-	MidiCtrlMap map;
-	ParameterFlow flow {midiRing, toProcessor, fromProcessor, cache, map};
-	FakeController controller;
+    MidiMessageRing midiRing;
+    ParameterChangeTransfer2 toProcessor, fromProcessor;
+    ParamValueCache cache;
+    MidiCtrlMap map;
+    ParameterFlow flow{midiRing, toProcessor, fromProcessor, cache, map};
+    FakeController controller;
 
-	void SetUp () override
-	{
-		initMidiRing (midiRing);
-		initMidiCtrlMap (map);
-	}
+    void SetUp() override
+    {
+        initMidiRing(midiRing);
+        initMidiCtrlMap(map);
+    }
 
-	MidiDecodeResult send (uint8_t status, uint8_t d1, uint8_t d2)
-	{
-		const uint8_t message[4] = {status, d1, d2, 0};
-		return flow.onMidiData (message);
-	}
+    MidiDecodeResult send(uint8_t status, uint8_t d1, uint8_t d2)
+    {
+        const uint8_t message[4] = {status, d1, d2, 0};
+        return flow.onMidiData(message);
+    }
 
-	Calls processorGets ()
-	{
-		Calls out;
-		ParamID id;
-		ParamValue v;
-		int32 offset;
-		while (toProcessor.getNextChange (id, v, offset))
-		{
-			EXPECT_EQ (offset, 0);
-			out.emplace_back (id, v);
-		}
-		return out;
-	}
+    Calls processorGets()
+    {
+        Calls out;
+        ParamID id;
+        ParamValue v;
+        int32 offset;
+        while (toProcessor.getNextChange(id, v, offset)) {
+            EXPECT_EQ(offset, 0);
+            out.emplace_back(id, v);
+        }
+        return out;
+    }
 
-	// What the processor reports within one block.
-	void processorReports (const Calls& reports)
-	{
-		ParameterChanges out (8);
-		for (const auto& [id, value] : reports)
-		{
-			int32 index = 0;
-			IParamValueQueue* q = out.addParameterData (id, index);
-			q->addPoint (q->getPointCount (), value, index);
-		}
-		fromProcessor.transferChangesFrom (&out);
-	}
+    // What the processor reports within one block.
+    void processorReports(const Calls& reports)
+    {
+        ParameterChanges out(8);
+        for (const auto& [id, value] : reports) {
+            int32 index = 0;
+            IParamValueQueue* q = out.addParameterData(id, index);
+            q->addPoint(q->getPointCount(), value, index);
+        }
+        fromProcessor.transferChangesFrom(&out);
+    }
 };
 
-TEST_F (ParameterFlowTest, EditsGoToTheProcessorAndMappedControllersAlsoToTheController)
+TEST_F(ParameterFlowTest, EditsGoToTheProcessorAndMappedControllersAlsoToTheController)
 {
-	flow.performEdit (3, 0.7);
-	EXPECT_EQ (processorGets (), (Calls {{3, 0.7}}));
-	flow.onTimer (&controller);
-	EXPECT_TRUE (controller.calls.empty ()); // not echoed to the controller that made it
+    flow.performEdit(3, 0.7);
+    EXPECT_EQ(processorGets(), (Calls{{3, 0.7}}));
+    flow.onTimer(&controller);
+    EXPECT_TRUE(controller.calls.empty()); // not echoed to the controller that made it
 
-	map[1].paramId = 3;
-	map[kMidiCtrlPitchBend].paramId = 50;
-	const uint8_t modulation[4] = {0xB0, 1, 127, 0xEE}; // the fourth byte carries nothing
-	EXPECT_EQ (flow.onMidiData (modulation).display, Display::None);
-	send (0xE2, 0x00, 0x40);
-	map[kMidiCtrlAfterTouch].paramId = 4;
-	send (0xD0, 127, 0);
-	flow.performEdit (4, 0.25); // an edit after a controller: the edit decides
-	EXPECT_EQ (processorGets (), (Calls {{3, 1.0}, {50, 0.5}, {4, 1.0}, {4, 0.25}}));
-	uint32_t raw = 0;
-	ASSERT_TRUE (midiRing.pop (raw)); // every message is queued, whatever it is
-	EXPECT_EQ (raw, 0x7F01B0u);
-	ASSERT_TRUE (midiRing.pop (raw));
-	EXPECT_EQ (raw, 0x4000E2u);
-	flow.onTimer (&controller);
-	EXPECT_EQ (controller.calls, (Calls {{3, 1.0}, {50, 0.5}}));
+    map[1].paramId = 3;
+    map[kMidiCtrlPitchBend].paramId = 50;
+    const uint8_t modulation[4] = {0xB0, 1, 127, 0xEE}; // the fourth byte carries nothing
+    EXPECT_EQ(flow.onMidiData(modulation).display, Display::None);
+    send(0xE2, 0x00, 0x40);
+    map[kMidiCtrlAfterTouch].paramId = 4;
+    send(0xD0, 127, 0);
+    flow.performEdit(4, 0.25); // an edit after a controller: the edit decides
+    EXPECT_EQ(processorGets(), (Calls{{3, 1.0}, {50, 0.5}, {4, 1.0}, {4, 0.25}}));
+    uint32_t raw = 0;
+    ASSERT_TRUE(midiRing.pop(raw)); // every message is queued, whatever it is
+    EXPECT_EQ(raw, 0x7F01B0u);
+    ASSERT_TRUE(midiRing.pop(raw));
+    EXPECT_EQ(raw, 0x4000E2u);
+    flow.onTimer(&controller);
+    EXPECT_EQ(controller.calls, (Calls{{3, 1.0}, {50, 0.5}}));
 }
 
-TEST_F (ParameterFlowTest, ProcessorReportsReachTheControllerOnceInIdOrderWithTheLastValue)
+TEST_F(ParameterFlowTest, ProcessorReportsReachTheControllerOnceInIdOrderWithTheLastValue)
 {
-	processorReports ({{9, 0.5}, {8, 0.1}});
-	processorReports ({{8, 0.2}});
-	flow.onTimer (nullptr); // collected for later
-	EXPECT_EQ (fromProcessor.count (), 0);
-	processorReports ({{8, 0.3}});
-	flow.onTimer (&controller);
-	EXPECT_EQ (controller.calls, (Calls {{8, 0.3}, {9, 0.5}}));
-	flow.onTimer (&controller);
-	EXPECT_EQ (controller.calls.size (), 2u);
-	ParamValueCache::Entry e;
-	ASSERT_TRUE (cache.lookup (8, e));
-	EXPECT_FALSE (e.changed);
-	EXPECT_EQ (e.value, 0.3);
-	EXPECT_FALSE (cache.lookup (7, e));
-	EXPECT_EQ (cache.size (), 2u);
+    processorReports({{9, 0.5}, {8, 0.1}});
+    processorReports({{8, 0.2}});
+    flow.onTimer(nullptr); // collected for later
+    EXPECT_EQ(fromProcessor.count(), 0);
+    processorReports({{8, 0.3}});
+    flow.onTimer(&controller);
+    EXPECT_EQ(controller.calls, (Calls{{8, 0.3}, {9, 0.5}}));
+    flow.onTimer(&controller);
+    EXPECT_EQ(controller.calls.size(), 2u);
+    ParamValueCache::Entry e;
+    ASSERT_TRUE(cache.lookup(8, e));
+    EXPECT_FALSE(e.changed);
+    EXPECT_EQ(e.value, 0.3);
+    EXPECT_FALSE(cache.lookup(7, e));
+    EXPECT_EQ(cache.size(), 2u);
 }
 
-TEST_F (ParameterFlowTest, ControllerMayEditFromInsideTheTick)
+TEST_F(ParameterFlowTest, ControllerMayEditFromInsideTheTick)
 {
-	// A controller that reacts to a value by editing a linked parameter reaches the
-	// cache on the same thread while the tick is telling it values.
-	controller.onSet = [&] (ParamID id, ParamValue v) {
-		if (id == 1)
-		{
-			flow.performEdit (2, v / 2);
-			cache.set (3, v, true); // a new id, inserted during the tick
-		}
-	};
-	processorReports ({{1, 0.8}});
-	flow.onTimer (&controller);
-	EXPECT_EQ (controller.calls, (Calls {{1, 0.8}}));
-	flow.onTimer (&controller);
-	EXPECT_EQ (controller.calls, (Calls {{1, 0.8}, {3, 0.8}}));
-	EXPECT_EQ (processorGets (), (Calls {{2, 0.4}}));
+    // A controller that reacts to a value by editing a linked parameter reaches the
+    // cache on the same thread while the tick is telling it values.
+    controller.onSet = [&](ParamID id, ParamValue v) {
+        if (id == 1) {
+            flow.performEdit(2, v / 2);
+            cache.set(3, v, true); // a new id, inserted during the tick
+        }
+    };
+    processorReports({{1, 0.8}});
+    flow.onTimer(&controller);
+    EXPECT_EQ(controller.calls, (Calls{{1, 0.8}}));
+    flow.onTimer(&controller);
+    EXPECT_EQ(controller.calls, (Calls{{1, 0.8}, {3, 0.8}}));
+    EXPECT_EQ(processorGets(), (Calls{{2, 0.4}}));
 }
 
-TEST_F (ParameterFlowTest, FullRingStillUpdatesDisplayAndParameters)
+TEST_F(ParameterFlowTest, FullRingStillUpdatesDisplayAndParameters)
 {
-	for (int i = 0; i < 1023; ++i)
-		send (0x90, 60, 100);
-	map[kMidiCtrlAfterTouch].paramId = 6;
-	MidiDecodeResult r = send (0x90, 64, 90);
-	EXPECT_EQ (r.display, Display::ShowNote);
-	EXPECT_EQ (r.note, 64);
-	EXPECT_TRUE (r.pressed);
-	EXPECT_TRUE (send (0xD0, 127, 0).hasParam);
-	EXPECT_EQ (processorGets (), (Calls {{6, 1.0}}));
-	EXPECT_EQ (midiRing.count (), 1023);
-	uint32_t raw = 0;
-	while (midiRing.pop (raw))
-		ASSERT_EQ (raw, 0x643C90u);
+    for (int i = 0; i < 1023; ++i)
+        send(0x90, 60, 100);
+    map[kMidiCtrlAfterTouch].paramId = 6;
+    MidiDecodeResult r = send(0x90, 64, 90);
+    EXPECT_EQ(r.display, Display::ShowNote);
+    EXPECT_EQ(r.note, 64);
+    EXPECT_TRUE(r.pressed);
+    EXPECT_TRUE(send(0xD0, 127, 0).hasParam);
+    EXPECT_EQ(processorGets(), (Calls{{6, 1.0}}));
+    EXPECT_EQ(midiRing.count(), 1023);
+    uint32_t raw = 0;
+    while (midiRing.pop(raw))
+        ASSERT_EQ(raw, 0x643C90u);
 }
 
 } // namespace

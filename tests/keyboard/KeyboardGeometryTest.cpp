@@ -14,16 +14,18 @@ namespace {
 
 TEST(KeyboardHitTest, EdgesOfTheKeysAndOutside)
 {
-    const struct {
+    const struct
+    {
         int32_t x, y, note;
     } cases[] = {
-        {10, 10, 13}, {5, 10, 13}, {4, 10, 12}, {14, 10, 13}, // C#: its hit area is one pixel wider on the left
-        {15, 10, 15}, {10, 16, 13}, {10, 17, 14},              // D#; below row 16 only white keys
-        {0, 0, 12},   {69, 29, 23}, {70, 29, 24},
-        {65, 10, 23}, {64, 10, 22},                            // B has no black key to its right; A#
-        {590, 10, 113}, {590, 29, 113},                        // past the last drawn key, still a note
-        {591, 10, -1}, {10, 30, -1}, {-1, 10, -1}, {10, -1, -1},
-        {65535, 10, -1}, {10, 65535, -1},                      // left of or above the window: unsigned words
+        {10, 10, 13},   {5, 10, 13},     {4, 10, 12},
+        {14, 10, 13},                                  // C#: its hit area is one pixel wider on the left
+        {15, 10, 15},   {10, 16, 13},    {10, 17, 14}, // D#; below row 16 only white keys
+        {0, 0, 12},     {69, 29, 23},    {70, 29, 24},
+        {65, 10, 23},   {64, 10, 22},   // B has no black key to its right; A#
+        {590, 10, 113}, {590, 29, 113}, // past the last drawn key, still a note
+        {591, 10, -1},  {10, 30, -1},    {-1, 10, -1},
+        {10, -1, -1},   {65535, 10, -1}, {10, 65535, -1}, // left of or above the window: unsigned words
     };
     for (const auto& c : cases)
         EXPECT_EQ(KG::hitTest(c.x, c.y), c.note) << c.x << "," << c.y;
@@ -38,20 +40,22 @@ TEST(KeyboardHitTest, EveryOctaveRepeatsTheFirst)
     for (int32_t o = 1; o <= 8; ++o)
         for (int32_t xo = 0; xo < 70 && 70 * o + xo < KG::kStripWidth; ++xo)
             for (int32_t y = 0; y < 30; ++y)
-                ASSERT_EQ(KG::hitTest(70 * o + xo, y), KG::hitTest(xo, y) + 12 * o) << o << " " << xo << " " << y;
+                ASSERT_EQ(KG::hitTest(70 * o + xo, y), KG::hitTest(xo, y) + 12 * o)
+                    << o << " " << xo << " " << y;
 }
 
 TEST(KeyboardSprite, DestinationIsTheOctaveSourceIsTheKeyRow)
 {
-    const struct {
+    const struct
+    {
         int32_t note;
         bool pressed;
         KG::Rect destination, source;
     } cases[] = {
-        {60, true, {280, 0, 350, 30}, {0, 30, 70, 60}},       // C of octave index 4
-        {71, false, {280, 0, 350, 30}, {71, 360, 141, 390}},  // B: last row, released column
+        {60, true, {280, 0, 350, 30}, {0, 30, 70, 60}},      // C of octave index 4
+        {71, false, {280, 0, 350, 30}, {71, 360, 141, 390}}, // B: last row, released column
         {12, true, {0, 0, 70, 30}, {0, 30, 70, 60}},
-        {112, true, {560, 0, 630, 30}, {0, 150, 70, 180}},    // E of the partial ninth octave
+        {112, true, {560, 0, 630, 30}, {0, 150, 70, 180}}, // E of the partial ninth octave
     };
     auto edges = [](const KG::Rect& r) { return std::vector<int32_t>{r.left, r.top, r.right, r.bottom}; };
     for (const auto& c : cases) {
@@ -76,10 +80,11 @@ TEST(KeyboardLabels, EveryLabelLiesOnTheNoteItsKeyPlays)
     };
     std::vector<Label> labels;
     const uint32_t whiteKeys[21] = {'Z', 'X', 'C', 'V', 'B', 'N', 'M', 0xBC, 0xBE, 'Q', 'W',
-                                    'E', 'R', 'T', 'Y', 'U', 'I', 'O', 'P', 0xC0, 0xDB};
+                                    'E', 'R', 'T', 'Y', 'U', 'I', 'O', 'P',  0xC0, 0xDB};
     for (int32_t i = 0; i < 21; ++i)
         labels.push_back({whiteKeys[i], 25 + 10 * i, 22});
-    const uint32_t blackKeys[16] = {'A', 'S', 'F', 'G', 'J', 'K', 'L', '2', '3', '5', '6', '7', '9', '0', 0xDE, 0xDC};
+    const uint32_t blackKeys[16] = {'A', 'S', 'F', 'G', 'J', 'K', 'L',  '2',
+                                    '3', '5', '6', '7', '9', '0', 0xDE, 0xDC};
     const int32_t blackX[16] = {20, 30, 50, 60, 80, 90, 100, 120, 130, 150, 160, 170, 190, 200, 220, 230};
     for (int32_t i = 0; i < 16; ++i)
         labels.push_back({blackKeys[i], blackX[i], 10});
@@ -97,7 +102,7 @@ TEST(KeyboardLabels, EveryLabelLiesOnTheNoteItsKeyPlays)
                 << "key " << label.virtualKey << " octave " << octave;
         }
     }
-    EXPECT_EQ(KG::hitTest(KG::labelsX(5) + 25, 22), 57); // "Z"
+    EXPECT_EQ(KG::hitTest(KG::labelsX(5) + 25, 22), 57);  // "Z"
     EXPECT_EQ(KG::hitTest(KG::labelsX(5) + 115, 22), 72); // "Q"
     EXPECT_EQ(KG::labelsX(1), -40);
     EXPECT_GT(KG::labelsX(7) + KG::kLabelsWidth, KG::kStripWidth);
@@ -118,7 +123,10 @@ TEST(KeyboardMouse, GesturesSendTheirNotes)
 {
     const std::vector<std::vector<Gesture>> sequences = {
         // Click plays and release stops; moves within the key send nothing.
-        {{'d', 4, 20, {{0x90, 12, 100, 0}}}, {'m', 6, 25, {}}, {'u', 0, 0, {{0x80, 12, 0, 0}}}, {'u', 0, 0, {}}},
+        {{'d', 4, 20, {{0x90, 12, 100, 0}}},
+         {'m', 6, 25, {}},
+         {'u', 0, 0, {{0x80, 12, 0, 0}}},
+         {'u', 0, 0, {}}},
         // A drag starts the new key before stopping the old; out of the window below only
         // the note-off, then nothing until it comes back.
         {{'d', 282, 25, {{0x90, 60, 100, 0}}},
@@ -129,7 +137,10 @@ TEST(KeyboardMouse, GesturesSendTheirNotes)
          {'u', 0, 0, {{0x80, 63, 0, 0}}}},
         // Moves without the button and presses outside play nothing; moving in with the
         // button down does.
-        {{'m', 10, 10, {}}, {'d', 600, 10, {}}, {'m', 10, 10, {{0x90, 13, 100, 0}}}, {'u', 0, 0, {{0x80, 13, 0, 0}}}},
+        {{'m', 10, 10, {}},
+         {'d', 600, 10, {}},
+         {'m', 10, 10, {{0x90, 13, 100, 0}}},
+         {'u', 0, 0, {{0x80, 13, 0, 0}}}},
         // The button-up went to another window (capture lost): the next press must not leave
         // the old note hanging, and the same key starts afresh.
         {{'d', 4, 20, {{0x90, 12, 100, 0}}},
@@ -148,7 +159,8 @@ TEST(KeyboardMouse, GesturesSendTheirNotes)
                                                          : KG::mouseButtonUp(down, note);
             Msgs sent;
             for (int32_t i = 0; i < notes.count; ++i)
-                sent.push_back({notes.messages[i][0], notes.messages[i][1], notes.messages[i][2], notes.messages[i][3]});
+                sent.push_back(
+                    {notes.messages[i][0], notes.messages[i][1], notes.messages[i][2], notes.messages[i][3]});
             EXPECT_EQ(sent, g.sent) << "sequence " << s << " " << g.what << " " << g.x << "," << g.y;
             EXPECT_EQ(down, pressed);
         }

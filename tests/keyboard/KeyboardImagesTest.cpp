@@ -33,8 +33,7 @@ struct DecodedImage
     Rgba at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + static_cast<size_t>(x)]; }
 };
 
-template <class T>
-struct ComRef
+template <class T> struct ComRef
 {
     T* p = nullptr;
     ~ComRef()
@@ -59,8 +58,8 @@ DecodedImage decodePngResource(HMODULE module, int id)
     ComRef<IWICBitmapDecoder> decoder;
     ComRef<IWICBitmapFrameDecode> frame;
     ComRef<IWICFormatConverter> converter;
-    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                  reinterpret_cast<void**>(&factory.p));
+    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IWICImagingFactory, reinterpret_cast<void**>(&factory.p));
     if (SUCCEEDED(hr))
         hr = factory->CreateStream(&stream.p);
     if (SUCCEEDED(hr))
@@ -74,8 +73,8 @@ DecodedImage decodePngResource(HMODULE module, int id)
     if (SUCCEEDED(hr))
         hr = factory->CreateFormatConverter(&converter.p);
     if (SUCCEEDED(hr))
-        hr = converter->Initialize(frame.p, GUID_WICPixelFormat32bppRGBA, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                   WICBitmapPaletteTypeCustom);
+        hr = converter->Initialize(frame.p, GUID_WICPixelFormat32bppRGBA, WICBitmapDitherTypeNone, nullptr,
+                                   0.0, WICBitmapPaletteTypeCustom);
     if (SUCCEEDED(hr)) {
         image.pixels.resize(static_cast<size_t>(image.width) * image.height);
         hr = converter->CopyPixels(nullptr, image.width * 4, static_cast<UINT>(image.pixels.size() * 4),
@@ -124,7 +123,8 @@ protected:
         wchar_t path[MAX_PATH];
         std::wstring exe(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
         exe = exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"Pomaro.exe";
-        program = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        program =
+            LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
         if (program) {
             keys = decodePngResource(program, 101);
             labels = decodePngResource(program, 102);
@@ -182,7 +182,8 @@ TEST_F(ShippedImages, EachKeyRowHoldsItsShapeInBothColours)
                     ASSERT_EQ(pressed, kPressed) << "key " << k << " at " << x << "," << y;
                     ASSERT_EQ(released, own) << "key " << k << " at " << x << "," << y;
                 } else {
-                    ASSERT_TRUE(transparent(pressed) && transparent(released)) << "key " << k << " at " << x << "," << y;
+                    ASSERT_TRUE(transparent(pressed) && transparent(released))
+                        << "key " << k << " at " << x << "," << y;
                 }
             }
         }

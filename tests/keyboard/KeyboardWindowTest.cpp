@@ -182,7 +182,8 @@ TEST_F(KeyboardStrip, ClickPlaysDragSlidesReleaseStops)
     EXPECT_NE(GetCapture(), strip);
     EXPECT_FALSE(host->keyboard.mouseDown);
     EXPECT_EQ(host->keyboard.mouseNote, -1);
-    const std::vector<Bytes> expected{{0x90, 60, 100, 0}, {0x90, 62, 100, 0}, {0x80, 60, 0, 0}, {0x80, 62, 0, 0}};
+    const std::vector<Bytes> expected{
+        {0x90, 60, 100, 0}, {0x90, 62, 100, 0}, {0x80, 60, 0, 0}, {0x80, 62, 0, 0}};
     EXPECT_EQ(host->received, expected);
     // The same notes reached the audio thread's ring, status in the low byte.
     EXPECT_EQ(ringMessages(), (std::vector<uint32_t>{0x643C90, 0x643E90, 0x3C80, 0x3E80}));

@@ -52,8 +52,7 @@ public:
                       std::this_thread::yield();
               }
           })
-    {
-    }
+    {}
     ~Flood()
     {
         stop.store(true);
@@ -68,7 +67,8 @@ private:
 void waitForCalls(const WatchingListener& listener, int atLeast)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (listener.calls.load(std::memory_order_acquire) < atLeast && std::chrono::steady_clock::now() < deadline)
+    while (listener.calls.load(std::memory_order_acquire) < atLeast &&
+           std::chrono::steady_clock::now() < deadline)
         std::this_thread::yield();
 }
 

@@ -20,15 +20,9 @@ const std::wstring kEnded = L"MIDI入力を終了しました：";
 
 using Lines = std::vector<std::wstring>;
 
-bool isStarted(const CMidiInPort& port)
-{
-    return port.handle != nullptr && port.listener.load() != nullptr;
-}
+bool isStarted(const CMidiInPort& port) { return port.handle != nullptr && port.listener.load() != nullptr; }
 
-bool isClosed(const CMidiInPort& port)
-{
-    return port.handle == nullptr && port.listener.load() == nullptr;
-}
+bool isClosed(const CMidiInPort& port) { return port.handle == nullptr && port.listener.load() == nullptr; }
 
 } // namespace
 
@@ -53,7 +47,8 @@ TEST(MidiInPortList, OpensEveryDeviceThatWorksAndLogsWhatOpened)
         EXPECT_TRUE(isStarted(list.ports[3]));
         EXPECT_TRUE(isClosed(list.ports[4]));
         EXPECT_EQ(sim.openCount(), 2);
-        EXPECT_EQ(log.lines(), (Lines{kStarted + L"Keys A", kStarted + L"Stuck", kEnded + L"Stuck", kStarted + L"Pads"}));
+        EXPECT_EQ(log.lines(),
+                  (Lines{kStarted + L"Keys A", kStarted + L"Stuck", kEnded + L"Stuck", kStarted + L"Pads"}));
 
         EXPECT_TRUE(sim.send(0, 0x00643C90));
         EXPECT_FALSE(sim.send(1, 0x00643D90));
@@ -141,8 +136,8 @@ TEST(MidiInPort, OpenCloseAndReopen)
     } // destroying a started port closes it
     EXPECT_EQ(sim.openCount(), 0);
     EXPECT_EQ(sim.misuseCount(), 0);
-    EXPECT_EQ(log.lines(), (Lines{kStarted + L"Keys A", kEnded + L"Keys A", kStarted + L"Pads", kEnded + L"Pads",
-                                  kStarted + L"Keys A", kEnded + L"Keys A"}));
+    EXPECT_EQ(log.lines(), (Lines{kStarted + L"Keys A", kEnded + L"Keys A", kStarted + L"Pads",
+                                  kEnded + L"Pads", kStarted + L"Keys A", kEnded + L"Keys A"}));
 }
 
 // Every short message arrives whole and in order: status, data 1, data 2 and the

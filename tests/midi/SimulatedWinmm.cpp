@@ -73,7 +73,8 @@ bool SimulatedWinmm::isStarted(UINT device) const
 int SimulatedWinmm::openCount() const
 {
     std::lock_guard<std::mutex> lock(mutex);
-    return static_cast<int>(std::count_if(devices.begin(), devices.end(), [](const Device& d) { return d.open; }));
+    return static_cast<int>(
+        std::count_if(devices.begin(), devices.end(), [](const Device& d) { return d.open; }));
 }
 
 int SimulatedWinmm::misuseCount() const
@@ -94,10 +95,7 @@ SimulatedWinmm::Device* SimulatedWinmm::find(HMIDIIN handle, size_t* index)
     return nullptr;
 }
 
-HMIDIIN SimulatedWinmm::handleOf(size_t index)
-{
-    return reinterpret_cast<HMIDIIN>(&devices[index]);
-}
+HMIDIIN SimulatedWinmm::handleOf(size_t index) { return reinterpret_cast<HMIDIIN>(&devices[index]); }
 
 uint64_t SimulatedWinmm::queueEvent(size_t device, UINT message, DWORD_PTR param1)
 {
@@ -114,9 +112,10 @@ void SimulatedWinmm::waitDelivered(std::unique_lock<std::mutex>& lock, uint64_t 
 
 void SimulatedWinmm::dropQueuedData(size_t device)
 {
-    queue.erase(std::remove_if(queue.begin(), queue.end(),
-                               [device](const Event& e) { return e.device == device && e.message == MIM_DATA; }),
-                queue.end());
+    queue.erase(
+        std::remove_if(queue.begin(), queue.end(),
+                       [device](const Event& e) { return e.device == device && e.message == MIM_DATA; }),
+        queue.end());
 }
 
 void SimulatedWinmm::waitCallbackDone(std::unique_lock<std::mutex>& lock, size_t device)
@@ -124,10 +123,7 @@ void SimulatedWinmm::waitCallbackDone(std::unique_lock<std::mutex>& lock, size_t
     changed.wait(lock, [&] { return inCallback != device; });
 }
 
-bool SimulatedWinmm::onServiceThread() const
-{
-    return std::this_thread::get_id() == service.get_id();
-}
+bool SimulatedWinmm::onServiceThread() const { return std::this_thread::get_id() == service.get_id(); }
 
 UINT WINAPI SimulatedWinmm::apiGetNumDevs()
 {
@@ -158,8 +154,8 @@ MMRESULT WINAPI SimulatedWinmm::apiGetDevCaps(UINT_PTR deviceId, MIDIINCAPSW* ca
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI SimulatedWinmm::apiOpen(HMIDIIN* handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR instance,
-                                        DWORD flags)
+MMRESULT WINAPI SimulatedWinmm::apiOpen(HMIDIIN* handle, UINT deviceId, DWORD_PTR callback,
+                                        DWORD_PTR instance, DWORD flags)
 {
     SimulatedWinmm& sim = current();
     std::unique_lock<std::mutex> lock(sim.mutex);

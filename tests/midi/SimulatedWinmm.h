@@ -18,7 +18,8 @@
 
 namespace MidiTest {
 
-enum class DeviceKind {
+enum class DeviceKind
+{
     Normal,
     HeldElsewhere, // another program has it: midiInOpen answers MMSYSERR_ALLOCATED
     StartFails,    // opens, but midiInStart answers MMSYSERR_ERROR

@@ -15,11 +15,7 @@
 namespace {
 std::atomic<int> sleeps{0};
 
-template <typename Fn>
-Fn real(const char* name)
-{
-    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
-}
+template <typename Fn> Fn real(const char* name) { return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name)); }
 } // namespace
 
 extern "C" int nanosleep(const struct timespec* request, struct timespec* remaining)
@@ -29,10 +25,12 @@ extern "C" int nanosleep(const struct timespec* request, struct timespec* remain
     return next(request, remaining);
 }
 
-extern "C" int clock_nanosleep(clockid_t clock, int flags, const struct timespec* request, struct timespec* remaining)
+extern "C" int clock_nanosleep(clockid_t clock, int flags, const struct timespec* request,
+                               struct timespec* remaining)
 {
     sleeps.fetch_add(1, std::memory_order_relaxed);
-    static auto next = real<int (*)(clockid_t, int, const struct timespec*, struct timespec*)>("clock_nanosleep");
+    static auto next =
+        real<int (*)(clockid_t, int, const struct timespec*, struct timespec*)>("clock_nanosleep");
     return next(clock, flags, request, remaining);
 }
 

@@ -9,25 +9,25 @@ namespace TestPlugins {
 
 struct LogLine
 {
-	unsigned long seq {0};
-	unsigned long tid {0};
-	std::string call; // "<object>.<method>"
-	std::map<std::string, std::string> args;
-	std::string result;
-	std::string text; // the whole line, for messages
+    unsigned long seq{0};
+    unsigned long tid{0};
+    std::string call; // "<object>.<method>"
+    std::map<std::string, std::string> args;
+    std::string result;
+    std::string text; // the whole line, for messages
 
-	std::string arg (const std::string& key) const
-	{
-		auto it = args.find (key);
-		return it == args.end () ? std::string () : it->second;
-	}
+    std::string arg(const std::string& key) const
+    {
+        auto it = args.find(key);
+        return it == args.end() ? std::string() : it->second;
+    }
 };
 
 // Lines sorted by seq (the order in which the calls began).
-std::vector<LogLine> readLog (const std::wstring& path);
-LogLine parseLine (const std::string& text);
+std::vector<LogLine> readLog(const std::wstring& path);
+LogLine parseLine(const std::string& text);
 
-std::vector<LogLine> select (const std::vector<LogLine>& lines, const std::string& call);
-bool contains (const std::vector<LogLine>& lines, const std::string& call);
+std::vector<LogLine> select(const std::vector<LogLine>& lines, const std::string& call);
+bool contains(const std::vector<LogLine>& lines, const std::string& call);
 
 } // namespace TestPlugins

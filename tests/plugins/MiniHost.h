@@ -22,24 +22,24 @@ using Outcome = std::vector<std::pair<std::string, std::string>>;
 
 struct RunDetails
 {
-	unsigned long audioThreadId {0};
-	float noteBlockPeak {0.f};
-	std::vector<std::pair<unsigned, double>> performEdits; // from the editor, via IComponentHandler
-	std::vector<int> restartFlags;
+    unsigned long audioThreadId{0};
+    float noteBlockPeak{0.f};
+    std::vector<std::pair<unsigned, double>> performEdits; // from the editor, via IComponentHandler
+    std::vector<int> restartFlags;
 };
 
 struct Hooks
 {
-	// After the processing run, before unloading: the editor's child window, if any.
-	std::function<void (void* editorWindow)> whileLoaded;
-	// After the processing run's blocks, while processing is still on.
-	std::function<void ()> whileProcessing;
+    // After the processing run, before unloading: the editor's child window, if any.
+    std::function<void(void* editorWindow)> whileLoaded;
+    // After the processing run's blocks, while processing is still on.
+    std::function<void()> whileProcessing;
 };
 
-std::wstring pluginPath (const std::wstring& variant);
-std::wstring logPathFor (const std::wstring& variant); // POMARO_RECORDER_LOG is set to this
-std::string resultName (long r);
+std::wstring pluginPath(const std::wstring& variant);
+std::wstring logPathFor(const std::wstring& variant); // POMARO_RECORDER_LOG is set to this
+std::string resultName(long r);
 
-Outcome runMiniHost (const std::wstring& variant, RunDetails* details = nullptr, const Hooks& hooks = {});
+Outcome runMiniHost(const std::wstring& variant, RunDetails* details = nullptr, const Hooks& hooks = {});
 
 } // namespace TestPlugins

@@ -52,14 +52,14 @@ public:
 } // namespace
 
 BEGIN_FACTORY_DEF("Pomaro tests", "", "")
-    {
-        static PClassInfo2 processor(mda::EPianoProcessor::uid, PClassInfo::kManyInstances, kVstAudioEffectClass,
-                                     "SDK sample electric piano", kDistributable, PlugType::kInstrumentPiano, nullptr,
-                                     "1.0", kVstVersionString);
-        gPluginFactory->registerClass(&processor, &Processor::createInstance);
-        static PClassInfo2 controller(mda::EPianoController::uid, PClassInfo::kManyInstances,
-                                      kVstComponentControllerClass, "SDK sample electric piano", 0, "", nullptr,
-                                      "1.0", kVstVersionString);
-        gPluginFactory->registerClass(&controller, &Controller::createInstance);
-    }
+{
+    static PClassInfo2 processor(mda::EPianoProcessor::uid, PClassInfo::kManyInstances, kVstAudioEffectClass,
+                                 "SDK sample electric piano", kDistributable, PlugType::kInstrumentPiano,
+                                 nullptr, "1.0", kVstVersionString);
+    gPluginFactory->registerClass(&processor, &Processor::createInstance);
+    static PClassInfo2 controller(mda::EPianoController::uid, PClassInfo::kManyInstances,
+                                  kVstComponentControllerClass, "SDK sample electric piano", 0, "", nullptr,
+                                  "1.0", kVstVersionString);
+    gPluginFactory->registerClass(&controller, &Controller::createInstance);
+}
 END_FACTORY

@@ -33,10 +33,11 @@ protected:
     Lines stateCalls()
     {
         Lines out;
-        for (const auto& l : recorderCalls(variant, {"component.setupProcessing", "component.setActive",
-                                                     "component.setProcessing"}))
-            out.push_back(l.call == "component.setupProcessing" ? brief(l, "maxSamplesPerBlock") + " -> " + l.result
-                                                                 : brief(l, "state") + " -> " + l.result);
+        for (const auto& l : recorderCalls(
+                 variant, {"component.setupProcessing", "component.setActive", "component.setProcessing"}))
+            out.push_back(l.call == "component.setupProcessing"
+                              ? brief(l, "maxSamplesPerBlock") + " -> " + l.result
+                              : brief(l, "state") + " -> " + l.result);
         return out;
     }
     size_t processCalls() { return recorderCalls(variant, {"component.process"}).size(); }
@@ -65,13 +66,12 @@ TEST_F(Processing, WithoutADeviceTheStartEndsActiveAfterProcessingWasSwitchedOnA
     EXPECT_EQ(state(), ProcessState::SetUp);
     EXPECT_FALSE(host.onRender(nullptr, nullptr));
 
-    EXPECT_EQ(stateCalls(), (Lines{"component.setupProcessing maxSamplesPerBlock=480 -> kResultOk",
-                                   "component.setActive state=1 -> kResultOk",
-                                   "component.setProcessing state=1 -> kResultOk",
-                                   "component.setProcessing state=0 -> kResultOk",
-                                   "component.setProcessing state=1 -> kResultOk",
-                                   "component.setProcessing state=0 -> kResultOk",
-                                   "component.setActive state=0 -> kResultOk"}));
+    EXPECT_EQ(
+        stateCalls(),
+        (Lines{"component.setupProcessing maxSamplesPerBlock=480 -> kResultOk",
+               "component.setActive state=1 -> kResultOk", "component.setProcessing state=1 -> kResultOk",
+               "component.setProcessing state=0 -> kResultOk", "component.setProcessing state=1 -> kResultOk",
+               "component.setProcessing state=0 -> kResultOk", "component.setActive state=0 -> kResultOk"}));
     const auto setup = recorderCalls(variant, {"component.setupProcessing"});
     ASSERT_EQ(setup.size(), 1u);
     EXPECT_EQ(setup[0].arg("sampleRate"), "48000");
@@ -222,17 +222,15 @@ TEST_F(Processing, ARefusedSecondSetupKeepsTheFirstWhileItStillFitsTheDevice)
     EXPECT_EQ(state(), ProcessState::SetUp);
     EXPECT_EQ(host.processData.data.numSamples, 960);
 
-    EXPECT_EQ(stateCalls(), (Lines{"component.setupProcessing maxSamplesPerBlock=480 -> kResultOk",
-                                   "component.setActive state=1 -> kResultOk",
-                                   "component.setProcessing state=1 -> kResultOk",
-                                   "component.setProcessing state=0 -> kResultOk",
-                                   "component.setActive state=0 -> kResultOk",
-                                   "component.setupProcessing maxSamplesPerBlock=480 -> kResultFalse",
-                                   "component.setActive state=1 -> kResultOk",
-                                   "component.setProcessing state=1 -> kResultOk",
-                                   "component.setProcessing state=0 -> kResultOk",
-                                   "component.setActive state=0 -> kResultOk",
-                                   "component.setupProcessing maxSamplesPerBlock=960 -> kResultFalse"}));
+    EXPECT_EQ(
+        stateCalls(),
+        (Lines{"component.setupProcessing maxSamplesPerBlock=480 -> kResultOk",
+               "component.setActive state=1 -> kResultOk", "component.setProcessing state=1 -> kResultOk",
+               "component.setProcessing state=0 -> kResultOk", "component.setActive state=0 -> kResultOk",
+               "component.setupProcessing maxSamplesPerBlock=480 -> kResultFalse",
+               "component.setActive state=1 -> kResultOk", "component.setProcessing state=1 -> kResultOk",
+               "component.setProcessing state=0 -> kResultOk", "component.setActive state=0 -> kResultOk",
+               "component.setupProcessing maxSamplesPerBlock=960 -> kResultFalse"}));
 }
 
 TEST_F(Processing, ANewBufferLengthIsSetUpBeforeTheNextActivationAndGetsNewChannels)

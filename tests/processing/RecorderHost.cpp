@@ -36,9 +36,11 @@ bool loadRecorder(PomaroApp::CHost& host, const std::wstring& variant)
         return false;
     using FactoryFn = IPluginFactory*(PLUGIN_API*)();
     using EntryFn = bool(PLUGIN_API*)();
-    if (auto initDll = reinterpret_cast<EntryFn>(reinterpret_cast<void*>(GetProcAddress(host.hModule, "InitDll"))))
+    if (auto initDll =
+            reinterpret_cast<EntryFn>(reinterpret_cast<void*>(GetProcAddress(host.hModule, "InitDll"))))
         initDll();
-    auto getFactory = reinterpret_cast<FactoryFn>(reinterpret_cast<void*>(GetProcAddress(host.hModule, "GetPluginFactory")));
+    auto getFactory = reinterpret_cast<FactoryFn>(
+        reinterpret_cast<void*>(GetProcAddress(host.hModule, "GetPluginFactory")));
     IPluginFactory* factory = getFactory ? getFactory() : nullptr;
     if (!factory)
         return false;
@@ -57,7 +59,8 @@ bool loadRecorder(PomaroApp::CHost& host, const std::wstring& variant)
     return true;
 }
 
-std::vector<TestPlugins::LogLine> recorderCalls(const std::wstring& variant, const std::vector<std::string>& calls)
+std::vector<TestPlugins::LogLine> recorderCalls(const std::wstring& variant,
+                                                const std::vector<std::string>& calls)
 {
     std::vector<TestPlugins::LogLine> out;
     for (const auto& line : TestPlugins::readLog(recorderLogPath(variant)))

@@ -16,7 +16,8 @@ bool loadRecorder(PomaroApp::CHost& host, const std::wstring& variant);
 std::wstring recorderLogPath(const std::wstring& variant);
 
 // The recorder's calls of the given names, in the order they began.
-std::vector<TestPlugins::LogLine> recorderCalls(const std::wstring& variant, const std::vector<std::string>& calls);
+std::vector<TestPlugins::LogLine> recorderCalls(const std::wstring& variant,
+                                                const std::vector<std::string>& calls);
 // "<call> <arg>=<value>" shorthand of a line, for comparing sequences.
 std::string brief(const TestPlugins::LogLine& line, const char* arg = nullptr);
 

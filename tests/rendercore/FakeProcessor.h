@@ -25,7 +25,12 @@ constexpr ParamID kEchoOffset = 1000;
 class FakeProcessor : public IAudioProcessor
 {
 public:
-    struct Point { ParamID id; ParamValue value; int32 offset; };
+    struct Point
+    {
+        ParamID id;
+        ParamValue value;
+        int32 offset;
+    };
 
     int32 calls = 0;
     int32 lastEventCount = 0;
@@ -54,7 +59,8 @@ public:
                 points[static_cast<size_t>(lastParamCount++)] = p;
                 if (echoParameters && data.outputParameterChanges) {
                     int32 index = 0;
-                    if (IParamValueQueue* out = data.outputParameterChanges->addParameterData(p.id + kEchoOffset, index))
+                    if (IParamValueQueue* out =
+                            data.outputParameterChanges->addParameterData(p.id + kEchoOffset, index))
                         out->addPoint(0, p.value, index);
                 }
             }
@@ -70,8 +76,14 @@ public:
         return kResultOk;
     }
 
-    tresult PLUGIN_API setBusArrangements(SpeakerArrangement*, int32, SpeakerArrangement*, int32) override { return kResultOk; }
-    tresult PLUGIN_API getBusArrangement(BusDirection, int32, SpeakerArrangement&) override { return kResultFalse; }
+    tresult PLUGIN_API setBusArrangements(SpeakerArrangement*, int32, SpeakerArrangement*, int32) override
+    {
+        return kResultOk;
+    }
+    tresult PLUGIN_API getBusArrangement(BusDirection, int32, SpeakerArrangement&) override
+    {
+        return kResultFalse;
+    }
     tresult PLUGIN_API canProcessSampleSize(int32) override { return kResultOk; }
     uint32 PLUGIN_API getLatencySamples() override { return 0; }
     tresult PLUGIN_API setupProcessing(ProcessSetup&) override { return kResultOk; }

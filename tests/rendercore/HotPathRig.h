@@ -53,8 +53,8 @@ public:
         unsigned char* base = device + ((16 - reinterpret_cast<std::uintptr_t>(device) % 16) % 16);
         unsigned char* b0 = (block / 6) % 2 ? base : base + 4;
         unsigned char* b1 = b0 + kFrames * 4;
-        PomaroApp::renderBlock(pd, PomaroApp::RenderQueues{ring, toProcessor, fromProcessor}, &processor, format,
-                               b0, format.interleaved ? nullptr : b1);
+        PomaroApp::renderBlock(pd, PomaroApp::RenderQueues{ring, toProcessor, fromProcessor}, &processor,
+                               format, b0, format.interleaved ? nullptr : b1);
         // Every fourth block also the silence that a faulted plug-in's blocks get.
         if (block % 4 == 3)
             PomaroApp::renderSilence(pd, format, b0, format.interleaved ? nullptr : b1);

@@ -10,7 +10,8 @@ namespace {
 
 using PomaroApp::decodeNoteMessage;
 
-struct NoteCase {
+struct NoteCase
+{
     uint32_t message;
     uint16 type;
     int16 channel;

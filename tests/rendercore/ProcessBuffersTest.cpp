@@ -17,8 +17,11 @@ std::uintptr_t address(const void* p) { return reinterpret_cast<std::uintptr_t>(
 
 TEST(ProcessBuffers, ChannelsAreAlignedAndStridedByTheRoundedChannelSize)
 {
-    const struct { int32_t frames; std::size_t stride; } strides[] = {
-        {1, 16}, {3, 16}, {4, 16}, {5, 32}, {1000, 4000}, {1001, 4016}, {1024, 4096}};
+    const struct
+    {
+        int32_t frames;
+        std::size_t stride;
+    } strides[] = {{1, 16}, {3, 16}, {4, 16}, {5, 32}, {1000, 4000}, {1001, 4016}, {1024, 4096}};
     for (const auto& s : strides) {
         SCOPED_TRACE(s.frames);
         EXPECT_EQ(channelStride(s.frames), s.stride);

@@ -15,7 +15,8 @@ namespace {
 
 using namespace PomaroApp;
 
-struct Rig {
+struct Rig
+{
     explicit Rig(int32_t frames = 64)
     {
         initMidiRing(midiRing);
@@ -138,7 +139,8 @@ TEST(RenderCore, EachFormatGoesToItsRoutineAndUnknownWritesNothing)
 {
     const float l[2] = {0.5f, -1.0f}, r[2] = {-0.25f, 1.0f};
     // The samples as the device reads them: interleaved L R L R, per channel L L then R R.
-    const struct {
+    const struct
+    {
         int32_t format;
         bool interleaved;
         std::vector<double> samples;
@@ -165,7 +167,9 @@ TEST(RenderCore, EachFormatGoesToItsRoutineAndUnknownWritesNothing)
                 std::memcpy(&i16, p, 2);
             else
                 std::memcpy(c.format == Kelvane::SampleFormatInt32 ? static_cast<void*>(&i32) : &f32, p, 4);
-            const double value = bytes == 2 ? double(i16) : c.format == Kelvane::SampleFormatInt32 ? double(i32) : double(f32);
+            const double value = bytes == 2                               ? double(i16)
+                                 : c.format == Kelvane::SampleFormatInt32 ? double(i32)
+                                                                          : double(f32);
             EXPECT_EQ(value, c.samples[i]) << "sample " << i;
         }
     }
@@ -187,7 +191,8 @@ TEST(RenderCore, UnalignedDeviceBuffersReceiveTheSameSamples)
     for (size_t offset : {4u, 8u, 12u}) {
         std::fill(rig.device.begin(), rig.device.end(), 0xEE);
         rig.render(&rig.processor, rig.aligned(offset));
-        EXPECT_EQ(std::vector<unsigned char>(rig.aligned(offset), rig.aligned(offset) + 37 * 8), alignedBytes) << offset;
+        EXPECT_EQ(std::vector<unsigned char>(rig.aligned(offset), rig.aligned(offset) + 37 * 8), alignedBytes)
+            << offset;
         EXPECT_EQ(*(rig.aligned(offset) + 37 * 8), 0xEE) << "wrote past the buffer";
     }
     int32_t first = 0;
@@ -204,7 +209,8 @@ TEST(RenderCore, WhatThePluginLeavesUnwrittenIsSilence)
                 rig.pd.buffers.buses[0].channelBuffers32[c][i] = 0.75f;
         rig.pd.buffers.buses[0].silenceFlags = 3;
     };
-    const struct {
+    const struct
+    {
         const char* name;
         bool silentBlock; // renderSilence instead of the plug-in's call
     } cases[] = {{"a plug-in that writes nothing", false}, {"a block without the plug-in", true}};

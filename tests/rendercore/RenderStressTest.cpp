@@ -21,7 +21,8 @@ TEST(RenderStress, NotesAndParametersFromTwoThreadsArriveCompleteAndInOrder)
     // Note i is on channel i % 16 with pitch (i / 16) % 128: the sequence shows order.
     std::thread midiThread([&] {
         for (int32_t i = 0; i < kNotes;) {
-            const uint32_t m = midi(0x90 | static_cast<uint32_t>(i % 16), static_cast<uint32_t>(i / 16 % 128), 100);
+            const uint32_t m =
+                midi(0x90 | static_cast<uint32_t>(i % 16), static_cast<uint32_t>(i / 16 % 128), 100);
             if (rig.ring.push(m))
                 ++i;
             else

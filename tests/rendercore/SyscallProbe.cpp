@@ -17,11 +17,7 @@
 namespace {
 std::atomic<long> lockCalls{0};
 
-template <typename Fn>
-Fn next(const char* name)
-{
-    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
-}
+template <typename Fn> Fn next(const char* name) { return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name)); }
 } // namespace
 
 // Every lock of the C++ library and of the SDK's base goes through these.

@@ -27,22 +27,28 @@ HINSTANCE self() { return GetModuleHandleW(nullptr); }
 
 std::u16string u16(const wchar_t* s) { return std::u16string(reinterpret_cast<const char16_t*>(s)); }
 
-bool sameIgnoringCase(const std::u16string& a, const std::u16string& b) {
+bool sameIgnoringCase(const std::u16string& a, const std::u16string& b)
+{
     return CompareStringOrdinal(reinterpret_cast<const wchar_t*>(a.c_str()), static_cast<int>(a.size()),
                                 reinterpret_cast<const wchar_t*>(b.c_str()), static_cast<int>(b.size()),
                                 TRUE) == CSTR_EQUAL;
 }
 
-struct WindowCloser { void operator()(HWND w) const { DestroyWindow(w); } };
+struct WindowCloser
+{
+    void operator()(HWND w) const { DestroyWindow(w); }
+};
 using WindowPtr = std::unique_ptr<std::remove_pointer_t<HWND>, WindowCloser>;
 
 // The bytes of one resource of this module, or an empty view when it is missing.
-struct ResourceBytes {
+struct ResourceBytes
+{
     const void* data = nullptr;
     DWORD size = 0;
 };
 
-ResourceBytes findResource(const wchar_t* type, WORD id, WORD language = kJapanese) {
+ResourceBytes findResource(const wchar_t* type, WORD id, WORD language = kJapanese)
+{
     HRSRC info = FindResourceExW(self(), type, MAKEINTRESOURCEW(id), language);
     HGLOBAL handle = info ? LoadResource(self(), info) : nullptr;
     return {handle ? LockResource(handle) : nullptr, info ? SizeofResource(self(), info) : 0};
@@ -51,9 +57,11 @@ ResourceBytes findResource(const wchar_t* type, WORD id, WORD language = kJapane
 // ---------------------------------------------------------------------------------------------
 // Menu 103
 
-TEST(MainMenu, HasTheTwoPopupsWithTheirCommandsInOrder) {
+TEST(MainMenu, HasTheTwoPopupsWithTheirCommandsInOrder)
+{
     ASSERT_NE(findResource(RT_MENU, 103).data, nullptr) << "no Japanese RT_MENU 103";
-    const struct {
+    const struct
+    {
         const char16_t* popup;
         const char16_t* item;
         UINT command;
@@ -82,11 +90,12 @@ TEST(MainMenu, HasTheTwoPopupsWithTheirCommandsInOrder) {
 
 // Reads a template's fields in order; every read is bounds-checked, so a truncated or
 // malformed template fails instead of reading past the resource.
-class TemplateReader {
+class TemplateReader
+{
 public:
     TemplateReader(const void* data, size_t size) : p_(static_cast<const uint8_t*>(data)), size_(size) {}
-    template <class T>
-    T get() {
+    template <class T> T get()
+    {
         T v{};
         if (ok_ && size_ - pos_ >= sizeof v)
             std::memcpy(&v, p_ + pos_, sizeof v);
@@ -96,14 +105,16 @@ public:
         return v;
     }
     // A NUL-terminated UTF-16 string.
-    std::u16string text() {
+    std::u16string text()
+    {
         std::u16string s;
         for (char16_t c = get<char16_t>(); ok_ && c != 0; c = get<char16_t>())
             s.push_back(c);
         return s;
     }
     // A class, menu or title: an ordinal after 0xFFFF, shown as "#<n>", or a string.
-    std::u16string nameOrOrdinal() {
+    std::u16string nameOrOrdinal()
+    {
         const char16_t first = get<char16_t>();
         if (first == 0xFFFF) {
             const std::string n = "#" + std::to_string(get<uint16_t>());
@@ -111,7 +122,8 @@ public:
         }
         return first == 0 ? std::u16string() : first + text();
     }
-    void alignTo4() {
+    void alignTo4()
+    {
         const size_t aligned = (pos_ + 3) & ~size_t(3);
         ok_ = ok_ && aligned <= size_;
         pos_ = ok_ ? aligned : pos_;
@@ -126,7 +138,8 @@ private:
     bool ok_ = true;
 };
 
-struct Control {
+struct Control
+{
     int id;
     std::u16string windowClass; // "#<atom>" for the system's predefined classes
     std::u16string text;
@@ -150,7 +163,8 @@ const std::vector<Control> kControls = {
     {1010, u"#128", u"適用", 0x50010000, 260, 182, 50, 14},
 };
 
-TEST(AudioDriverDialog, TemplateIsTheJapaneseDialogExFieldByField) {
+TEST(AudioDriverDialog, TemplateIsTheJapaneseDialogExFieldByField)
+{
     const ResourceBytes res = findResource(RT_DIALOG, 104);
     ASSERT_NE(res.data, nullptr) << "no Japanese RT_DIALOG 104";
     TemplateReader r(res.data, res.size);
@@ -174,12 +188,14 @@ TEST(AudioDriverDialog, TemplateIsTheJapaneseDialogExFieldByField) {
 
     ASSERT_EQ(count, kControls.size());
     for (const Control& want : kControls) {
-        SCOPED_TRACE(testing::Message() << "control id " << want.id << " " << testing::PrintToString(want.text));
+        SCOPED_TRACE(testing::Message()
+                     << "control id " << want.id << " " << testing::PrintToString(want.text));
         r.alignTo4();
         EXPECT_EQ(r.get<uint32_t>(), 0u); // help id
         EXPECT_EQ(r.get<uint32_t>(), 0u); // extended style
         EXPECT_EQ(r.get<uint32_t>(), want.style) << std::hex << std::showbase;
-        const int16_t ix = r.get<int16_t>(), iy = r.get<int16_t>(), icx = r.get<int16_t>(), icy = r.get<int16_t>();
+        const int16_t ix = r.get<int16_t>(), iy = r.get<int16_t>(), icx = r.get<int16_t>(),
+                      icy = r.get<int16_t>();
         EXPECT_EQ(std::vector<int>({ix, iy, icx, icy}), std::vector<int>({want.x, want.y, want.cx, want.cy}));
         EXPECT_EQ(static_cast<int32_t>(r.get<uint32_t>()), want.id);
         EXPECT_TRUE(sameIgnoringCase(r.nameOrOrdinal(), want.windowClass));
@@ -192,7 +208,8 @@ TEST(AudioDriverDialog, TemplateIsTheJapaneseDialogExFieldByField) {
 
 INT_PTR CALLBACK quietDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
 
-std::u16string windowText(HWND w) {
+std::u16string windowText(HWND w)
+{
     wchar_t buffer[256] = {};
     GetWindowTextW(w, buffer, static_cast<int>(std::size(buffer)));
     return u16(buffer);
@@ -200,7 +217,8 @@ std::u16string windowText(HWND w) {
 
 // The dialog manager itself must be able to build every control from the template: a
 // class name it cannot resolve would make CreateDialog fail at run time only.
-TEST(AudioDriverDialog, DialogManagerCreatesEveryControl) {
+TEST(AudioDriverDialog, DialogManagerCreatesEveryControl)
+{
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_BAR_CLASSES};
     ASSERT_TRUE(InitCommonControlsEx(&icc));
     WindowPtr dialog(CreateDialogParamW(self(), MAKEINTRESOURCEW(104), nullptr, quietDialogProc, 0));
@@ -224,7 +242,8 @@ TEST(AudioDriverDialog, DialogManagerCreatesEveryControl) {
                                              : want.windowClass == u"#133" ? created[1]
                                              : want.windowClass == u"#130" ? created[2]
                                                                            : want.windowClass;
-        EXPECT_TRUE(sameIgnoringCase(u16(name), expectedClass)) << "created as " << testing::PrintToString(u16(name));
+        EXPECT_TRUE(sameIgnoringCase(u16(name), expectedClass))
+            << "created as " << testing::PrintToString(u16(name));
         if (want.id != 1004) { // a drop-down list's text is its selection
             EXPECT_EQ(windowText(control), want.text);
         }
@@ -239,7 +258,8 @@ TEST(AudioDriverDialog, DialogManagerCreatesEveryControl) {
 // Icon group 106
 
 #pragma pack(push, 2)
-struct GroupIconEntry {
+struct GroupIconEntry
+{
     BYTE width, height, colorCount, reserved;
     WORD planes, bitCount;
     DWORD bytesInRes;
@@ -247,7 +267,8 @@ struct GroupIconEntry {
 };
 #pragma pack(pop)
 
-TEST(AppIcon, GroupHoldsTrueColour16And32PixelImages) {
+TEST(AppIcon, GroupHoldsTrueColour16And32PixelImages)
+{
     const ResourceBytes res = findResource(RT_GROUP_ICON, 106);
     ASSERT_NE(res.data, nullptr) << "no Japanese RT_GROUP_ICON 106";
     ASSERT_GE(res.size, 6 + 2 * sizeof(GroupIconEntry));
@@ -268,7 +289,8 @@ TEST(AppIcon, GroupHoldsTrueColour16And32PixelImages) {
 }
 
 // Alpha values of an icon's colour image, top-down, as the system rebuilt it.
-std::vector<BYTE> iconAlpha(HICON icon, int size) {
+std::vector<BYTE> iconAlpha(HICON icon, int size)
+{
     ICONINFO info = {};
     if (!GetIconInfo(icon, &info))
         return {};
@@ -278,7 +300,8 @@ std::vector<BYTE> iconAlpha(HICON icon, int size) {
     BITMAP bm = {};
     HDC dc = GetDC(nullptr);
     const bool ok = info.hbmColor && GetObjectW(info.hbmColor, sizeof bm, &bm) && bm.bmWidth == size &&
-                    bm.bmHeight == size && GetDIBits(dc, info.hbmColor, 0, size, pixels.data(), &bi, DIB_RGB_COLORS) == size;
+                    bm.bmHeight == size &&
+                    GetDIBits(dc, info.hbmColor, 0, size, pixels.data(), &bi, DIB_RGB_COLORS) == size;
     ReleaseDC(nullptr, dc);
     DeleteObject(info.hbmColor);
     DeleteObject(info.hbmMask);
@@ -288,10 +311,12 @@ std::vector<BYTE> iconAlpha(HICON icon, int size) {
     return ok ? alpha : std::vector<BYTE>();
 }
 
-TEST(AppIcon, LoadsAtBothSizesWithATransparentSurround) {
+TEST(AppIcon, LoadsAtBothSizesWithATransparentSurround)
+{
     for (int size : {16, 32}) {
         SCOPED_TRACE(testing::Message() << size << " px");
-        HICON icon = static_cast<HICON>(LoadImageW(self(), MAKEINTRESOURCEW(106), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+        HICON icon = static_cast<HICON>(
+            LoadImageW(self(), MAKEINTRESOURCEW(106), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
         ASSERT_TRUE(icon) << "LoadImageW failed, error " << GetLastError();
         const std::vector<BYTE> alpha = iconAlpha(icon, size);
         DestroyIcon(icon);
@@ -307,7 +332,8 @@ TEST(AppIcon, LoadsAtBothSizesWithATransparentSurround) {
 // ---------------------------------------------------------------------------------------------
 // Version block
 
-TEST(VersionBlock, ProductNameThroughTheFirstTranslationAndTheProjectVersion) {
+TEST(VersionBlock, ProductNameThroughTheFirstTranslationAndTheProjectVersion)
+{
     ASSERT_NE(findResource(RT_VERSION, VS_VERSION_INFO).data, nullptr) << "no Japanese RT_VERSION";
     wchar_t path[MAX_PATH] = {};
     ASSERT_GT(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
@@ -340,8 +366,9 @@ TEST(VersionBlock, ProductNameThroughTheFirstTranslationAndTheProjectVersion) {
     ASSERT_NE(fixed, nullptr);
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
     char version[64];
-    std::snprintf(version, sizeof version, "%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
-                  HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
+    std::snprintf(version, sizeof version, "%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS),
+                  LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
+                  LOWORD(fixed->dwFileVersionLS));
     EXPECT_STREQ(version, POMARO_PROJECT_VERSION);
     EXPECT_STREQ(version, POMARO_VERSION_TEXT);
     EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);

@@ -104,28 +104,59 @@ TEST(RestartRequests, CoalescedDeferredAndBounded)
     // b / e: a busy stretch begins / ends (e 1: post again); x: the device was replaced;
     // u: the user chose a device. Expected for m: R restart, W wait, I ignore, F first refusal.
     using A = RestartRequests::Action;
-    struct Step {
+    struct Step
+    {
         char op;
         uint64_t at;
         int expect;
     };
     const int R = int(A::Restart), W = int(A::Wait), I = int(A::Ignore), F = int(A::IgnoreFirst);
-    const struct {
+    const struct
+    {
         const char* name;
         std::vector<Step> steps;
     } cases[] = {
-        {"burst, more during the restart", {{'a', 0, 1}, {'a', 0, 0}, {'a', 0, 0}, {'m', 0, R}, {'b', 0, 0},
-                                            {'a', 0, 1}, {'a', 0, 0}, {'x', 0, 0}, {'e', 0, 0}, {'m', 9, I}}},
-        {"inside the control panel", {{'b', 0, 0}, {'a', 0, 1}, {'m', 0, W}, {'a', 0, 1}, {'m', 0, W}, {'e', 0, 1},
-                                      {'m', 5, R}}},
-        {"nested busy stretches", {{'b', 0, 0}, {'b', 0, 0}, {'a', 0, 1}, {'m', 0, W}, {'e', 0, 0}, {'e', 0, 1},
-                                   {'m', 5, R}}},
+        {"burst, more during the restart",
+         {{'a', 0, 1},
+          {'a', 0, 0},
+          {'a', 0, 0},
+          {'m', 0, R},
+          {'b', 0, 0},
+          {'a', 0, 1},
+          {'a', 0, 0},
+          {'x', 0, 0},
+          {'e', 0, 0},
+          {'m', 9, I}}},
+        {"inside the control panel",
+         {{'b', 0, 0}, {'a', 0, 1}, {'m', 0, W}, {'a', 0, 1}, {'m', 0, W}, {'e', 0, 1}, {'m', 5, R}}},
+        {"nested busy stretches",
+         {{'b', 0, 0}, {'b', 0, 0}, {'a', 0, 1}, {'m', 0, W}, {'e', 0, 0}, {'e', 0, 1}, {'m', 5, R}}},
         {"a message nobody asked for", {{'m', 0, R}}},
         {"the new device asks while the old one's message waits",
-         {{'a', 0, 1}, {'m', 0, R}, {'b', 0, 0}, {'a', 0, 1}, {'x', 0, 0}, {'a', 0, 0}, {'e', 0, 0}, {'m', 9, R}}},
+         {{'a', 0, 1},
+          {'m', 0, R},
+          {'b', 0, 0},
+          {'a', 0, 1},
+          {'x', 0, 0},
+          {'a', 0, 0},
+          {'e', 0, 0},
+          {'m', 9, R}}},
         {"asks after every restart",
-         {{'a', 0, 1}, {'m', 0, R}, {'x', 0, 0}, {'a', 0, 1}, {'m', 900, R}, {'x', 0, 0}, {'a', 0, 1}, {'m', 1800, R},
-          {'x', 0, 0}, {'a', 0, 1}, {'m', 2700, F}, {'a', 0, 1}, {'m', 30000, I}, {'u', 0, 0}, {'a', 0, 1},
+         {{'a', 0, 1},
+          {'m', 0, R},
+          {'x', 0, 0},
+          {'a', 0, 1},
+          {'m', 900, R},
+          {'x', 0, 0},
+          {'a', 0, 1},
+          {'m', 1800, R},
+          {'x', 0, 0},
+          {'a', 0, 1},
+          {'m', 2700, F},
+          {'a', 0, 1},
+          {'m', 30000, I},
+          {'u', 0, 0},
+          {'a', 0, 1},
           {'m', 30001, R}}},
         {"three in the window, the fourth after it",
          {{'m', 0, R}, {'m', 4000, R}, {'m', 8000, R}, {'m', 10001, R}, {'m', 11000, F}}},
@@ -136,12 +167,24 @@ TEST(RestartRequests, CoalescedDeferredAndBounded)
             const Step& s = c.steps[i];
             int got = 0;
             switch (s.op) {
-            case 'a': got = r.ask(); break;
-            case 'm': got = int(r.onMessage(s.at)); break;
-            case 'b': r.beginBusy(); break;
-            case 'e': got = r.endBusy(); break;
-            case 'x': r.answered(); break;
-            case 'u': r.userChoseDevice(); break;
+            case 'a':
+                got = r.ask();
+                break;
+            case 'm':
+                got = int(r.onMessage(s.at));
+                break;
+            case 'b':
+                r.beginBusy();
+                break;
+            case 'e':
+                got = r.endBusy();
+                break;
+            case 'x':
+                r.answered();
+                break;
+            case 'u':
+                r.userChoseDevice();
+                break;
             }
             EXPECT_EQ(got, s.expect) << c.name << ", step " << i << " (" << s.op << ")";
         }

@@ -80,8 +80,8 @@ protected:
             std::fclose(f);
         }
         std::wstring text(bytes.size(), L'\0');
-        text.resize(size_t(MultiByteToWideChar(CP_ACP, 0, bytes.data(), int(bytes.size()), &text[0],
-                                               int(text.size()))));
+        text.resize(size_t(
+            MultiByteToWideChar(CP_ACP, 0, bytes.data(), int(bytes.size()), &text[0], int(text.size()))));
         std::vector<std::wstring> lines;
         for (size_t at = 0, end; (end = text.find(L"\r\n", at)) != std::wstring::npos; at = end + 2)
             lines.push_back(text.substr(at + 13, end - at - 13));
@@ -99,8 +99,8 @@ protected:
 
 using Lines = std::vector<std::wstring>;
 
-const Lines kPrepared480 = {L"サンプルレート : 48.0kHz", L"バッファ長 : 480 (10.000msec)", L"フォーマット：Int 16bit",
-                            L"オーディオ出力を開始しました。"};
+const Lines kPrepared480 = {L"サンプルレート : 48.0kHz", L"バッファ長 : 480 (10.000msec)",
+                            L"フォーマット：Int 16bit", L"オーディオ出力を開始しました。"};
 
 Lines concat(Lines a, const Lines& b)
 {
@@ -118,10 +118,11 @@ TEST_F(HostChoiceTest, AutomaticChoiceScoresEveryEndpointAndPrefersTheFirstBest)
               "[endpoint]\nname = Second48\nrates = 48000\n"
               "[endpoint]\nname = Broken\nfail = Activate\n");
     ASSERT_TRUE(host->openAudioDevice(DriverAuto, nullptr));
-    EXPECT_EQ(newLines(), concat({L"オーディオドライバを列挙します。", L"Windowsドライバ : Slow", L"Windowsドライバ : None",
-                                  L"Windowsドライバ : First48", L"Windowsドライバ : Second48",
-                                  L"Windowsドライバ : Broken", L"オーディオドライバをロードします : First48"},
-                                 kPrepared480));
+    EXPECT_EQ(newLines(),
+              concat({L"オーディオドライバを列挙します。", L"Windowsドライバ : Slow",
+                      L"Windowsドライバ : None", L"Windowsドライバ : First48", L"Windowsドライバ : Second48",
+                      L"Windowsドライバ : Broken", L"オーディオドライバをロードします : First48"},
+                     kPrepared480));
     ASSERT_NE(host->pDevice, nullptr);
     EXPECT_STREQ(host->pDevice->getName(), L"First48");
     EXPECT_EQ(host->bestDeviceScore, 120);
@@ -150,7 +151,8 @@ TEST_F(HostChoiceTest, ChoiceByNameSkipsTheEnumeration)
 TEST_F(HostChoiceTest, FailureLinesInOrder)
 {
     const Lines unusable = {L"オーディオ出力を終了しました。", L"オーディオドライバが使用できません。"};
-    struct Case {
+    struct Case
+    {
         const char* endpoint;
         const wchar_t* line;
     } cases[] = {
@@ -177,8 +179,8 @@ TEST_F(HostChoiceTest, NothingUsableEndsWithoutDevice)
 {
     configure("[endpoint]\nname = Mute\nrates = 8000\n[endpoint]\nname = Gone\nfail = Activate\n");
     EXPECT_FALSE(host->openAudioDevice(DriverAuto, nullptr));
-    EXPECT_EQ(newLines(), (Lines{L"オーディオドライバを列挙します。", L"Windowsドライバ : Mute", L"Windowsドライバ : Gone",
-                                 L"オーディオドライバが使用できません。"}));
+    EXPECT_EQ(newLines(), (Lines{L"オーディオドライバを列挙します。", L"Windowsドライバ : Mute",
+                                 L"Windowsドライバ : Gone", L"オーディオドライバが使用できません。"}));
     EXPECT_EQ(host->pDevice, nullptr);
     EXPECT_EQ(g_boxes, 1);
 }

@@ -22,12 +22,13 @@ constexpr size_t kFrames = 8;
 
 // Records every call as one letter: G get, R release, S silent release, T start,
 // P stop, W wait. Fails the calls it is told to.
-struct ScriptedEndpoint {
+struct ScriptedEndpoint
+{
     std::string calls;
     std::vector<int16_t> buffer = std::vector<int16_t>(kFrames * 2, 0x5555);
     std::vector<std::vector<int16_t>> released;
-    int periods = 10;          // waits that report the event
-    int failGetAt = -1;        // n-th getBuffer (0-based) that fails
+    int periods = 10;   // waits that report the event
+    int failGetAt = -1; // n-th getBuffer (0-based) that fails
     bool failStart = false;
     int gets = 0;
 
@@ -59,7 +60,8 @@ struct ScriptedEndpoint {
     size_t bufferBytes() const { return kFrames * 4; }
 };
 
-struct ScriptedProvider {
+struct ScriptedProvider
+{
     std::function<bool(int call)> answer;
     int calls = 0;
     bool render(void* buffer)
@@ -80,7 +82,9 @@ TEST(RenderLoop, PreRollsSilenceBeforeStartingTheClient)
     ScriptedProvider provider{[](int) { return true; }};
     RenderShared shared;
     EXPECT_EQ(runRenderLoop(endpoint, provider, shared), RenderLoopEnd::WaitFailed);
-    EXPECT_EQ(endpoint.calls, "GRT" "WGR" "WP");
+    EXPECT_EQ(endpoint.calls, "GRT"
+                              "WGR"
+                              "WP");
     ASSERT_EQ(endpoint.released.size(), 2u);
     EXPECT_EQ(endpoint.released[0], std::vector<int16_t>(kFrames * 2, 0));
     EXPECT_EQ(endpoint.released[1], std::vector<int16_t>(kFrames * 2, 1001));
@@ -97,7 +101,14 @@ TEST(RenderLoop, ProviderNotReadyYetGetsSilenceAndIsAskedAgain)
     EXPECT_EQ(runRenderLoop(endpoint, provider, shared), RenderLoopEnd::WaitFailed);
     EXPECT_EQ(provider.calls, 6);
     EXPECT_FALSE(shared.refused.load());
-    EXPECT_EQ(endpoint.calls, "GRT" "WGS" "WGS" "WGS" "WGR" "WGR" "WGR" "WP");
+    EXPECT_EQ(endpoint.calls, "GRT"
+                              "WGS"
+                              "WGS"
+                              "WGS"
+                              "WGR"
+                              "WGR"
+                              "WGR"
+                              "WP");
     EXPECT_EQ(endpoint.released[3], std::vector<int16_t>(kFrames * 2, 0));
     EXPECT_EQ(endpoint.released[4], std::vector<int16_t>(kFrames * 2, 1004));
 }
@@ -112,7 +123,11 @@ TEST(RenderLoop, RefusalAfterRenderingHandsThePeriodOverAndEnds)
     EXPECT_EQ(provider.calls, 3);
     // The refused period is released (as silence, the provider wrote nothing), then the
     // client is stopped without another wait.
-    EXPECT_EQ(endpoint.calls, "GRT" "WGR" "WGR" "WGS" "P");
+    EXPECT_EQ(endpoint.calls, "GRT"
+                              "WGR"
+                              "WGR"
+                              "WGS"
+                              "P");
 }
 
 TEST(RenderLoop, StopRequestEndsTheLoopAtTheNextWake)
@@ -126,7 +141,10 @@ TEST(RenderLoop, StopRequestEndsTheLoopAtTheNextWake)
     }};
     EXPECT_EQ(runRenderLoop(endpoint, provider, shared), RenderLoopEnd::StopRequested);
     EXPECT_EQ(provider.calls, 2);
-    EXPECT_EQ(endpoint.calls, "GRT" "WGR" "WGR" "WP");
+    EXPECT_EQ(endpoint.calls, "GRT"
+                              "WGR"
+                              "WGR"
+                              "WP");
 }
 
 TEST(RenderLoop, EndpointFailures)
@@ -154,14 +172,18 @@ TEST(RenderLoop, EndpointFailures)
         RenderShared shared;
         EXPECT_EQ(runRenderLoop(endpoint, provider, shared), RenderLoopEnd::BufferFailed);
         EXPECT_EQ(provider.calls, 1);
-        EXPECT_EQ(endpoint.calls, "GRT" "WGR" "WG" "P");
+        EXPECT_EQ(endpoint.calls, "GRT"
+                                  "WGR"
+                                  "WG"
+                                  "P");
     }
 }
 
 namespace {
 
 // A real thread with a real period, and a provider that can be held inside a call.
-struct ClockedEndpoint {
+struct ClockedEndpoint
+{
     RenderShared* shared;
     std::vector<int16_t> buffer = std::vector<int16_t>(kFrames * 2);
     uint8_t* getBuffer() { return reinterpret_cast<uint8_t*>(buffer.data()); }
@@ -176,7 +198,8 @@ struct ClockedEndpoint {
     size_t bufferBytes() const { return kFrames * 4; }
 };
 
-struct HeldProvider {
+struct HeldProvider
+{
     std::mutex lock;
     std::condition_variable changed;
     bool inside = false;
@@ -194,7 +217,8 @@ struct HeldProvider {
 };
 
 // The block a device and its thread share, with a record of its end.
-struct Stream {
+struct Stream
+{
     RenderShared shared;
     std::atomic<int>* freed;
     ~Stream() { freed->fetch_add(1); }

@@ -47,7 +47,8 @@ std::string readAll(const std::wstring& path)
 
 std::string utf8(const std::wstring& text)
 {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(size_t(n > 0 ? n : 0), '\0');
     if (n > 0)
         WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), &out[0], n, nullptr, nullptr);
@@ -63,8 +64,8 @@ TestEndpointHarness::TestEndpointHarness()
     auto getClassObject = reinterpret_cast<GetClassObjectFn>(
         reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
     IUnknown* factory = nullptr;
-    if (!getClassObject ||
-        FAILED(getClassObject(__uuidof(MMDeviceEnumerator), IID_IUnknown, reinterpret_cast<void**>(&factory))))
+    if (!getClassObject || FAILED(getClassObject(__uuidof(MMDeviceEnumerator), IID_IUnknown,
+                                                 reinterpret_cast<void**>(&factory))))
         return;
     if (FAILED(CoRegisterClassObject(__uuidof(MMDeviceEnumerator), factory, CLSCTX_INPROC_SERVER,
                                      REGCLS_MULTIPLEUSE, &cookie)))
@@ -91,10 +92,7 @@ void TestEndpointHarness::configure(const std::string& text)
     SetEnvironmentVariableW(L"POMARO_TEST_ENDPOINT_CONFIG", configPath.c_str());
 }
 
-std::string TestEndpointHarness::wavPathUtf8() const
-{
-    return utf8(wav);
-}
+std::string TestEndpointHarness::wavPathUtf8() const { return utf8(wav); }
 
 std::map<std::string, long long> TestEndpointHarness::stats() const
 {

@@ -7,7 +7,8 @@
 
 namespace PomaroDemo {
 
-enum ParamId : uint32_t {
+enum ParamId : uint32_t
+{
     kParamVolume = 0,
     kParamTone = 1,
     kParamRelease = 2,
@@ -18,13 +19,14 @@ enum ParamId : uint32_t {
     kNumParams = 7
 };
 
-struct ParamDesc {
+struct ParamDesc
+{
     ParamId id;
     const char* title;
     const char* shortTitle;
     const char* units;
-    double defaultValue;  // normalized
-    int32_t stepCount;    // 0 = continuous
+    double defaultValue; // normalized
+    int32_t stepCount;   // 0 = continuous
     bool readOnly;
 };
 
@@ -33,10 +35,10 @@ const ParamDesc& paramDesc(uint32_t id);
 bool isValidParam(uint32_t id);
 
 // Engine values from normalized ones.
-double volumeGain(double normalized);           // linear gain, square law
-double releaseSeconds(double normalized);       // 20 ms .. 3 s, exponential
-double pitchBendSemitones(double normalized);   // -2 .. +2
-double vibratoSemitones(double normalized);     // 0 .. 0.5 (half a semitone)
+double volumeGain(double normalized);         // linear gain, square law
+double releaseSeconds(double normalized);     // 20 ms .. 3 s, exponential
+double pitchBendSemitones(double normalized); // -2 .. +2
+double vibratoSemitones(double normalized);   // 0 .. 0.5 (half a semitone)
 bool sustainDown(double normalized);
 
 // Peak meter: -60 dB .. 0 dB mapped linearly in dB to 0 .. 1.
@@ -49,4 +51,4 @@ void formatParamValue(uint32_t id, double normalized, char* out, size_t size);
 // that is not a number in the parameter's range.
 bool parseParamValue(uint32_t id, const char* text, double& normalized);
 
-}  // namespace PomaroDemo
+} // namespace PomaroDemo

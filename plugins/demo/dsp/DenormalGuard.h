@@ -9,7 +9,8 @@
 
 namespace PomaroDemo {
 
-class DenormalGuard {
+class DenormalGuard
+{
 public:
 #ifdef POMARO_DEMO_HAVE_MXCSR
     DenormalGuard() : saved_(_mm_getcsr()) { _mm_setcsr(saved_ | kFtzDaz); }
@@ -22,9 +23,9 @@ public:
 
 private:
 #ifdef POMARO_DEMO_HAVE_MXCSR
-    static constexpr unsigned kFtzDaz = 0x8040u;  // FZ (bit 15) | DAZ (bit 6)
+    static constexpr unsigned kFtzDaz = 0x8040u; // FZ (bit 15) | DAZ (bit 6)
     unsigned saved_;
 #endif
 };
 
-}  // namespace PomaroDemo
+} // namespace PomaroDemo

@@ -6,27 +6,41 @@
 
 namespace PomaroDemo {
 
-class Envelope {
+class Envelope
+{
 public:
-    enum class Stage { Idle, Attack, Decay, Release, Fade };
+    enum class Stage
+    {
+        Idle,
+        Attack,
+        Decay,
+        Release,
+        Fade
+    };
 
-    static constexpr float kFloor = 1e-4f;  // -80 dB: here a stage counts as silent
+    static constexpr float kFloor = 1e-4f; // -80 dB: here a stage counts as silent
 
-    void start(float attackStep, float decayCoef) {
+    void start(float attackStep, float decayCoef)
+    {
         attackStep_ = attackStep;
         decayCoef_ = decayCoef;
         stage_ = Stage::Attack;
     }
-    void release(float releaseCoef) {
+    void release(float releaseCoef)
+    {
         releaseCoef_ = releaseCoef;
-        if (stage_ == Stage::Attack || stage_ == Stage::Decay) stage_ = Stage::Release;
+        if (stage_ == Stage::Attack || stage_ == Stage::Decay)
+            stage_ = Stage::Release;
     }
     void setReleaseCoef(float releaseCoef) { releaseCoef_ = releaseCoef; }
-    void fade(float fadeCoef) {
+    void fade(float fadeCoef)
+    {
         fadeCoef_ = fadeCoef;
-        if (stage_ != Stage::Idle) stage_ = Stage::Fade;
+        if (stage_ != Stage::Idle)
+            stage_ = Stage::Fade;
     }
-    void reset() {
+    void reset()
+    {
         stage_ = Stage::Idle;
         level_ = 0.0f;
     }
@@ -35,31 +49,34 @@ public:
     bool idle() const { return stage_ == Stage::Idle; }
     float level() const { return level_; }
 
-    float next() {
+    float next()
+    {
         switch (stage_) {
-            case Stage::Idle:
-                return 0.0f;
-            case Stage::Attack:
-                level_ += attackStep_;
-                if (level_ >= 1.0f) {
-                    level_ = 1.0f;
-                    stage_ = Stage::Decay;
-                }
-                return level_;
-            case Stage::Decay:
-                return fall(decayCoef_);
-            case Stage::Release:
-                return fall(releaseCoef_);
-            case Stage::Fade:
-                return fall(fadeCoef_);
+        case Stage::Idle:
+            return 0.0f;
+        case Stage::Attack:
+            level_ += attackStep_;
+            if (level_ >= 1.0f) {
+                level_ = 1.0f;
+                stage_ = Stage::Decay;
+            }
+            return level_;
+        case Stage::Decay:
+            return fall(decayCoef_);
+        case Stage::Release:
+            return fall(releaseCoef_);
+        case Stage::Fade:
+            return fall(fadeCoef_);
         }
         return 0.0f;
     }
 
 private:
-    float fall(float coef) {
+    float fall(float coef)
+    {
         level_ *= coef;
-        if (level_ < kFloor) reset();
+        if (level_ < kFloor)
+            reset();
         return level_;
     }
 
@@ -71,4 +88,4 @@ private:
     float fadeCoef_ = 0.0f;
 };
 
-}  // namespace PomaroDemo
+} // namespace PomaroDemo

@@ -10,7 +10,8 @@
 
 namespace PomaroDemo {
 
-class EpSynth {
+class EpSynth
+{
 public:
     static constexpr int kMaxVoices = 16;
 
@@ -36,7 +37,7 @@ public:
     void render(float* left, float* right, int frames);
 
     int activeVoices() const;
-    bool isSounding(int pitch) const;  // a voice plays or is about to play this key
+    bool isSounding(int pitch) const; // a voice plays or is about to play this key
     bool sustainDown() const { return sustain_; }
 
 private:
@@ -50,10 +51,10 @@ private:
     int samplesToControl_ = 0;
 
     VoiceControl control_;
-    Smoother volume_;  // per sample
-    Smoother tone_;    // per control block
-    Smoother bend_;    // semitones, per control block
-    float vibratoDepth_ = 0.0f;  // semitones
+    Smoother volume_;           // per sample
+    Smoother tone_;             // per control block
+    Smoother bend_;             // semitones, per control block
+    float vibratoDepth_ = 0.0f; // semitones
     uint32_t lfoPhase_ = 0;
     uint32_t lfoInc_ = 0;
     float releaseSeconds_ = 0.0f;
@@ -63,4 +64,4 @@ private:
 // from hard clipping without touching ordinary levels.
 float softClip(float x);
 
-}  // namespace PomaroDemo
+} // namespace PomaroDemo

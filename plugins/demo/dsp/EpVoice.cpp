@@ -10,20 +10,22 @@ namespace {
 
 constexpr double kTwoPi = 6.283185307179586476925286766559;
 constexpr double kPhaseScale = 4294967296.0;
-constexpr float kBodyIndexFloor = 0.3f;  // share of the strike's brightness that stays
+constexpr float kBodyIndexFloor = 0.3f; // share of the strike's brightness that stays
 constexpr uint32_t kTineRatio = 14;
-constexpr float kFundamental = 0.4f;  // pure sine under the FM body keeps the bass full
+constexpr float kFundamental = 0.4f; // pure sine under the FM body keeps the bass full
 
 double noteFrequency(int pitch) { return 440.0 * std::exp2((pitch - 69) / 12.0); }
 
 // Seconds for the body to fall 80 dB: long in the bass, short in the treble.
-double decaySeconds(int pitch) {
+double decaySeconds(int pitch)
+{
     return std::min(14.0, std::max(1.5, 12.0 * std::exp2(-(pitch - 36) / 18.0)));
 }
 
-}  // namespace
+} // namespace
 
-void EpVoice::setup(double sampleRate) {
+void EpVoice::setup(double sampleRate)
+{
     sampleRate_ = sampleRate > 0.0 ? sampleRate : 48000.0;
     attackStep_ = static_cast<float>(1.0 / (0.002 * sampleRate_));
     fadeCoef_ = static_cast<float>(std::exp(std::log(Envelope::kFloor) / (0.004 * sampleRate_)));
@@ -33,13 +35,15 @@ void EpVoice::setup(double sampleRate) {
     reset();
 }
 
-void EpVoice::reset() {
+void EpVoice::reset()
+{
     env_.reset();
     hasPending_ = false;
     keyHeld = sustained = pendingKeyHeld = pendingSustained = false;
 }
 
-void EpVoice::start(const NoteInfo& note, uint64_t age, const VoiceControl& control) {
+void EpVoice::start(const NoteInfo& note, uint64_t age, const VoiceControl& control)
+{
     note_ = note;
     age_ = age;
     hasPending_ = false;
@@ -47,7 +51,8 @@ void EpVoice::start(const NoteInfo& note, uint64_t age, const VoiceControl& cont
     beginNote();
 }
 
-void EpVoice::steal(const NoteInfo& next, uint64_t age, const VoiceControl& control) {
+void EpVoice::steal(const NoteInfo& next, uint64_t age, const VoiceControl& control)
+{
     control_ = control;
     if (env_.idle()) {
         start(next, age, control);
@@ -61,7 +66,8 @@ void EpVoice::steal(const NoteInfo& next, uint64_t age, const VoiceControl& cont
 
 void EpVoice::release() { env_.release(control_.releaseCoef); }
 
-void EpVoice::beginNote() {
+void EpVoice::beginNote()
+{
     const float v = std::min(1.0f, std::max(0.0f, note_.velocity));
     const int pitch = std::min(127, std::max(0, note_.pitch));
 
@@ -84,8 +90,8 @@ void EpVoice::beginNote() {
     baseIncrement_ = noteFrequency(pitch) / sampleRate_ * kPhaseScale;
     carrierPhase_ = bodyModPhase_ = tineModPhase_ = 0;
 
-    const float decayCoef = static_cast<float>(
-        std::exp(std::log(Envelope::kFloor) / (decaySeconds(pitch) * sampleRate_)));
+    const float decayCoef =
+        static_cast<float>(std::exp(std::log(Envelope::kFloor) / (decaySeconds(pitch) * sampleRate_)));
     env_.start(attackStep_, decayCoef);
     env_.setReleaseCoef(control_.releaseCoef);
     keyHeld = pendingKeyHeld;
@@ -93,37 +99,44 @@ void EpVoice::beginNote() {
     updateIncrements();
 }
 
-void EpVoice::updateIncrements() {
+void EpVoice::updateIncrements()
+{
     const double inc = baseIncrement_ * control_.pitchFactor;
     carrierInc_ = static_cast<uint32_t>(std::min(inc, kPhaseScale / 2.0));
     tineModInc_ = carrierInc_ * kTineRatio;
     const float toneScale = 0.4f + 0.8f * control_.tone;
-    bodyIndex_ = bodyIndexPeak_ * toneScale *
-                 (kBodyIndexFloor + (1.0f - kBodyIndexFloor) * bodyIndexEnv_);
+    bodyIndex_ = bodyIndexPeak_ * toneScale * (kBodyIndexFloor + (1.0f - kBodyIndexFloor) * bodyIndexEnv_);
     tineLevel_ = tineLevelPeak_ * (0.25f + 1.5f * control_.tone) * tineEnv_;
 }
 
-void EpVoice::control(const VoiceControl& control) {
+void EpVoice::control(const VoiceControl& control)
+{
     control_ = control;
-    if (env_.idle()) return;
+    if (env_.idle())
+        return;
     env_.setReleaseCoef(control.releaseCoef);
     bodyIndexEnv_ *= bodyDecayBlock_;
     tineEnv_ *= tineDecayBlock_;
-    if (tineEnv_ < 1e-5f) tineEnv_ = 0.0f;
-    if (bodyIndexEnv_ < 1e-5f) bodyIndexEnv_ = 0.0f;
+    if (tineEnv_ < 1e-5f)
+        tineEnv_ = 0.0f;
+    if (bodyIndexEnv_ < 1e-5f)
+        bodyIndexEnv_ = 0.0f;
     updateIncrements();
 }
 
-void EpVoice::render(float* left, float* right, int frames) {
+void EpVoice::render(float* left, float* right, int frames)
+{
     const SineTable& sine = SineTable::instance();
     for (int i = 0; i < frames; ++i) {
         if (env_.idle()) {
-            if (!hasPending_) return;
+            if (!hasPending_)
+                return;
             hasPending_ = false;
             note_ = pending_;
             age_ = pendingAge_;
             beginNote();
-            if (!keyHeld && !sustained) env_.release(control_.releaseCoef);
+            if (!keyHeld && !sustained)
+                env_.release(control_.releaseCoef);
         }
         const float level = env_.next() * amplitude_;
         const float bodyMod = sine.lookup(bodyModPhase_);
@@ -140,4 +153,4 @@ void EpVoice::render(float* left, float* right, int frames) {
     }
 }
 
-}  // namespace PomaroDemo
+} // namespace PomaroDemo

@@ -10,20 +10,23 @@
 
 namespace PomaroDemo {
 
-struct NoteInfo {
+struct NoteInfo
+{
     int channel = 0;
     int pitch = 0;
-    float velocity = 0.0f;  // 0 .. 1
+    float velocity = 0.0f; // 0 .. 1
 };
 
 // Values shared by all voices, refreshed once per control block.
-struct VoiceControl {
-    double pitchFactor = 1.0;  // bend and vibrato as a frequency ratio
-    float tone = 0.5f;         // 0 .. 1
-    float releaseCoef = 0.0f;  // per-sample factor of the release stage
+struct VoiceControl
+{
+    double pitchFactor = 1.0; // bend and vibrato as a frequency ratio
+    float tone = 0.5f;        // 0 .. 1
+    float releaseCoef = 0.0f; // per-sample factor of the release stage
 };
 
-class EpVoice {
+class EpVoice
+{
 public:
     static constexpr int kControlBlock = 16;
 
@@ -74,7 +77,7 @@ private:
     uint64_t pendingAge_ = 0;
     VoiceControl control_;
 
-    double baseIncrement_ = 0.0;  // carrier phase step without bend, in 2^-32 cycles
+    double baseIncrement_ = 0.0; // carrier phase step without bend, in 2^-32 cycles
     uint32_t carrierPhase_ = 0;
     uint32_t bodyModPhase_ = 0;
     uint32_t tineModPhase_ = 0;
@@ -84,13 +87,13 @@ private:
     float amplitude_ = 0.0f;
     float gainLeft_ = 0.0f;
     float gainRight_ = 0.0f;
-    float bodyIndexPeak_ = 0.0f;  // cycles
+    float bodyIndexPeak_ = 0.0f; // cycles
     float bodyIndexEnv_ = 0.0f;
-    float tineIndex_ = 0.0f;      // cycles
+    float tineIndex_ = 0.0f; // cycles
     float tineLevelPeak_ = 0.0f;
     float tineEnv_ = 0.0f;
     float bodyIndex_ = 0.0f;
     float tineLevel_ = 0.0f;
 };
 
-}  // namespace PomaroDemo
+} // namespace PomaroDemo

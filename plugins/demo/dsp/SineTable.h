@@ -6,7 +6,8 @@
 
 namespace PomaroDemo {
 
-class SineTable {
+class SineTable
+{
 public:
     static constexpr int kBits = 12;
     static constexpr int kSize = 1 << kBits;
@@ -14,7 +15,8 @@ public:
     // Fills the table on first use; call from a non-realtime thread before rendering.
     static const SineTable& instance();
 
-    float lookup(uint32_t phase) const {
+    float lookup(uint32_t phase) const
+    {
         const uint32_t index = phase >> (32 - kBits);
         const float frac = static_cast<float>(phase & kFracMask) * kFracScale;
         const float a = table_[index];
@@ -29,8 +31,9 @@ private:
 };
 
 // Cycles (any sign, |x| < 2^31 cycles' fraction) to a phase offset that wraps like the accumulator.
-inline uint32_t cyclesToPhase(float cycles) {
+inline uint32_t cyclesToPhase(float cycles)
+{
     return static_cast<uint32_t>(static_cast<int64_t>(cycles * 4294967296.0f));
 }
 
-}  // namespace PomaroDemo
+} // namespace PomaroDemo

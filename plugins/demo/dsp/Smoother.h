@@ -6,10 +6,12 @@
 
 namespace PomaroDemo {
 
-class Smoother {
+class Smoother
+{
 public:
     // timeConstant in seconds at `rate` updates per second.
-    void setup(double rate, double timeConstant) {
+    void setup(double rate, double timeConstant)
+    {
         coef_ = static_cast<float>(1.0 - std::exp(-1.0 / (rate * timeConstant)));
     }
     void setTarget(float target) { target_ = target; }
@@ -18,7 +20,8 @@ public:
     float current() const { return current_; }
     bool settled() const { return current_ == target_; }
 
-    float next() {
+    float next()
+    {
         const float diff = target_ - current_;
         if (std::fabs(diff) < 1e-6f)
             current_ = target_;
@@ -33,4 +36,4 @@ private:
     float current_ = 0.0f;
 };
 
-}  // namespace PomaroDemo
+} // namespace PomaroDemo

@@ -7,7 +7,8 @@
 
 namespace PomaroDemo {
 
-struct DemoState {
+struct DemoState
+{
     double volume;
     double tone;
     double release;
@@ -23,4 +24,4 @@ void encodeState(const DemoState& state, uint8_t (&out)[kStateBytes]);
 // value that is not a number; values outside 0..1 are clamped.
 bool decodeState(const uint8_t* data, size_t size, DemoState& out);
 
-}  // namespace PomaroDemo
+} // namespace PomaroDemo

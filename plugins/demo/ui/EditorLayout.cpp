@@ -16,7 +16,8 @@ constexpr int32_t kValueWidth = 84;
 constexpr int32_t kGap = 8;
 constexpr int32_t kMeterHeight = 14;
 
-Rect makeRect(int32_t l, int32_t t, int32_t r, int32_t b) {
+Rect makeRect(int32_t l, int32_t t, int32_t r, int32_t b)
+{
     Rect rc;
     rc.left = l;
     rc.top = t;
@@ -25,24 +26,28 @@ Rect makeRect(int32_t l, int32_t t, int32_t r, int32_t b) {
     return rc;
 }
 
-}  // namespace
+} // namespace
 
 uint32_t editorRowParam(int row) { return kRowParams[row]; }
 
-int editorRowOfParam(uint32_t id) {
+int editorRowOfParam(uint32_t id)
+{
     for (int i = 0; i < kEditorRows; ++i)
-        if (kRowParams[i] == id) return i;
+        if (kRowParams[i] == id)
+            return i;
     return -1;
 }
 
-bool constrainEditorSize(EditorSize& size) {
+bool constrainEditorSize(EditorSize& size)
+{
     const EditorSize in = size;
     size.width = std::min(kEditorMax.width, std::max(kEditorMin.width, size.width));
     size.height = std::min(kEditorMax.height, std::max(kEditorMin.height, size.height));
     return size.width != in.width || size.height != in.height;
 }
 
-EditorLayout layoutEditor(EditorSize size) {
+EditorLayout layoutEditor(EditorSize size)
+{
     constrainEditorSize(size);
     EditorLayout out;
     out.title = makeRect(kMargin, kMargin / 2, size.width - kMargin, kMargin / 2 + kTitleHeight);
@@ -69,11 +74,12 @@ EditorLayout layoutEditor(EditorSize size) {
     return out;
 }
 
-Rect meterFill(const Rect& meter, double normalized) {
+Rect meterFill(const Rect& meter, double normalized)
+{
     const double n = normalized > 1.0 ? 1.0 : normalized > 0.0 ? normalized : 0.0;
     Rect fill = meter;
     fill.right = meter.left + static_cast<int32_t>(n * meter.width() + 0.5);
     return fill;
 }
 
-}  // namespace PomaroDemo
+} // namespace PomaroDemo

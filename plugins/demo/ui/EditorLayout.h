@@ -7,26 +7,30 @@
 
 namespace PomaroDemo {
 
-struct Rect {
+struct Rect
+{
     int32_t left = 0, top = 0, right = 0, bottom = 0;
     int32_t width() const { return right - left; }
     int32_t height() const { return bottom - top; }
 };
 
-struct EditorSize {
+struct EditorSize
+{
     int32_t width = 0, height = 0;
 };
 
 // The rows of the editor, top to bottom, and the parameter each one drives.
 constexpr int kEditorRows = 6;
 uint32_t editorRowParam(int row);
-int editorRowOfParam(uint32_t id);  // -1 when the parameter has no row
+int editorRowOfParam(uint32_t id); // -1 when the parameter has no row
 
-struct RowRects {
+struct RowRects
+{
     Rect label, slider, value;
 };
 
-struct EditorLayout {
+struct EditorLayout
+{
     Rect title;
     RowRects rows[kEditorRows];
     Rect meterLabel, meter, meterValue;
@@ -45,4 +49,4 @@ EditorLayout layoutEditor(EditorSize size);
 // Meter bar fill: the part of `meter` lit by a normalized level.
 Rect meterFill(const Rect& meter, double normalized);
 
-}  // namespace PomaroDemo
+} // namespace PomaroDemo

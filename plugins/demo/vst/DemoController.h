@@ -10,7 +10,8 @@ namespace PomaroDemo {
 
 class DemoEditor;
 
-class DemoController : public Steinberg::Vst::EditController, public Steinberg::Vst::IMidiMapping {
+class DemoController : public Steinberg::Vst::EditController, public Steinberg::Vst::IMidiMapping
+{
 public:
     static Steinberg::FUnknown* createInstance(void*);
 
@@ -34,7 +35,7 @@ public:
 
     OBJ_METHODS(DemoController, EditController)
     DEFINE_INTERFACES
-        DEF_INTERFACE(IMidiMapping)
+    DEF_INTERFACE(IMidiMapping)
     END_DEFINE_INTERFACES(EditController)
     REFCOUNT_METHODS(EditController)
 
@@ -43,4 +44,4 @@ private:
     EditorSize editorSize_ = kEditorDefault;
 };
 
-}  // namespace PomaroDemo
+} // namespace PomaroDemo

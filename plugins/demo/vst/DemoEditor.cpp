@@ -28,58 +28,73 @@ constexpr COLORREF kMeterHigh = RGB(235, 80, 70);
 // and removed with the last one so the module can unload cleanly.
 int gClassUsers = 0;
 
-HINSTANCE moduleInstance() {
+HINSTANCE moduleInstance()
+{
     HMODULE module = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCWSTR>(&moduleInstance), &module);
     return module;
 }
 
-int sliderSteps(ParamID id) {
+int sliderSteps(ParamID id)
+{
     const int32 steps = paramDesc(id).stepCount;
     return steps > 0 ? steps : kSliderSteps;
 }
 
-void place(HWND hwnd, const Rect& r) {
-    if (hwnd) MoveWindow(hwnd, r.left, r.top, r.width(), r.height(), TRUE);
+void place(HWND hwnd, const Rect& r)
+{
+    if (hwnd)
+        MoveWindow(hwnd, r.left, r.top, r.width(), r.height(), TRUE);
 }
 
 RECT toRECT(const Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 
-void fill(HDC dc, const Rect& r, COLORREF color) {
-    if (r.width() <= 0 || r.height() <= 0) return;
+void fill(HDC dc, const Rect& r, COLORREF color)
+{
+    if (r.width() <= 0 || r.height() <= 0)
+        return;
     const RECT rc = toRECT(r);
     SetBkColor(dc, color);
     ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rc, nullptr, 0, nullptr);
 }
 
-std::wstring widen(const char* text) {
+std::wstring widen(const char* text)
+{
     std::wstring out;
-    for (; text && *text; ++text) out += static_cast<wchar_t>(static_cast<unsigned char>(*text));
+    for (; text && *text; ++text)
+        out += static_cast<wchar_t>(static_cast<unsigned char>(*text));
     return out;
 }
 
-}  // namespace
+} // namespace
 
-DemoEditor::DemoEditor(DemoController* controller) : EditorView(controller) {
+DemoEditor::DemoEditor(DemoController* controller) : EditorView(controller)
+{
     const EditorSize size = controller->editorSize();
     rect = ViewRect(0, 0, size.width, size.height);
 }
 
-DemoEditor::~DemoEditor() {
+DemoEditor::~DemoEditor()
+{
     // A host that never called removed still must not leave a window with our procedure.
-    if (hwnd_ || classHeld_) removed();
+    if (hwnd_ || classHeld_)
+        removed();
 }
 
 DemoController* DemoEditor::demoController() const { return static_cast<DemoController*>(getController()); }
 
-tresult PLUGIN_API DemoEditor::isPlatformTypeSupported(FIDString type) {
+tresult PLUGIN_API DemoEditor::isPlatformTypeSupported(FIDString type)
+{
     return type && std::strcmp(type, kPlatformTypeHWND) == 0 ? kResultTrue : kResultFalse;
 }
 
-tresult PLUGIN_API DemoEditor::attached(void* parent, FIDString type) {
-    if (!parent || isPlatformTypeSupported(type) != kResultTrue) return kResultFalse;
-    if (hwnd_) return kResultFalse;
+tresult PLUGIN_API DemoEditor::attached(void* parent, FIDString type)
+{
+    if (!parent || isPlatformTypeSupported(type) != kResultTrue)
+        return kResultFalse;
+    if (hwnd_)
+        return kResultFalse;
     const HINSTANCE instance = moduleInstance();
     if (gClassUsers == 0) {
         WNDCLASSEXW wc = {};
@@ -88,7 +103,8 @@ tresult PLUGIN_API DemoEditor::attached(void* parent, FIDString type) {
         wc.hInstance = instance;
         wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
         wc.lpszClassName = kClassName;
-        if (!RegisterClassExW(&wc)) return kResultFalse;
+        if (!RegisterClassExW(&wc))
+            return kResultFalse;
     }
     ++gClassUsers;
     classHeld_ = true;
@@ -98,8 +114,9 @@ tresult PLUGIN_API DemoEditor::attached(void* parent, FIDString type) {
     background_.reset(CreateSolidBrush(kBackground));
     font_.reset(CreateFontW(-13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                             CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Segoe UI"));
-    titleFont_.reset(CreateFontW(-19, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                 CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Segoe UI"));
+    titleFont_.reset(CreateFontW(-19, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                 DEFAULT_PITCH | FF_SWISS, L"Segoe UI"));
 
     EditorSize size = demoController()->editorSize();
     constrainEditorSize(size);
@@ -112,7 +129,8 @@ tresult PLUGIN_API DemoEditor::attached(void* parent, FIDString type) {
     }
     createControls();
     applyLayout(size);
-    for (int row = 0; row < kEditorRows; ++row) updateRow(row);
+    for (int row = 0; row < kEditorRows; ++row)
+        updateRow(row);
     parameterChanged(kParamOutputLevel);
 
     EditorView::attached(parent, type);
@@ -124,25 +142,33 @@ tresult PLUGIN_API DemoEditor::attached(void* parent, FIDString type) {
     return kResultOk;
 }
 
-tresult PLUGIN_API DemoEditor::removed() {
+tresult PLUGIN_API DemoEditor::removed()
+{
     endOpenEdits();
-    if (hwnd_) DestroyWindow(hwnd_);  // WM_NCDESTROY forgets the handle
+    if (hwnd_)
+        DestroyWindow(hwnd_); // WM_NCDESTROY forgets the handle
     releaseWindowClass();
     return EditorView::removed();
 }
 
-void DemoEditor::releaseWindowClass() {
+void DemoEditor::releaseWindowClass()
+{
     // Only once no window of the class is left may it be unregistered.
-    if (!classHeld_) return;
+    if (!classHeld_)
+        return;
     classHeld_ = false;
-    if (--gClassUsers == 0) UnregisterClassW(kClassName, moduleInstance());
+    if (--gClassUsers == 0)
+        UnregisterClassW(kClassName, moduleInstance());
 }
 
-tresult PLUGIN_API DemoEditor::onSize(ViewRect* newSize) {
-    if (!newSize) return kInvalidArgument;
+tresult PLUGIN_API DemoEditor::onSize(ViewRect* newSize)
+{
+    if (!newSize)
+        return kInvalidArgument;
     // Before attached the host's child window is only a placeholder; our own
     // size goes to the host through resizeView once the editor exists.
-    if (!hwnd_) return kResultTrue;
+    if (!hwnd_)
+        return kResultTrue;
     rect = *newSize;
     const EditorSize size{newSize->getWidth(), newSize->getHeight()};
     MoveWindow(hwnd_, 0, 0, size.width, size.height, TRUE);
@@ -153,8 +179,10 @@ tresult PLUGIN_API DemoEditor::onSize(ViewRect* newSize) {
     return kResultTrue;
 }
 
-tresult PLUGIN_API DemoEditor::checkSizeConstraint(ViewRect* r) {
-    if (!r) return kInvalidArgument;
+tresult PLUGIN_API DemoEditor::checkSizeConstraint(ViewRect* r)
+{
+    if (!r)
+        return kInvalidArgument;
     EditorSize size{r->getWidth(), r->getHeight()};
     constrainEditorSize(size);
     r->right = r->left + size.width;
@@ -162,11 +190,12 @@ tresult PLUGIN_API DemoEditor::checkSizeConstraint(ViewRect* r) {
     return kResultTrue;
 }
 
-void DemoEditor::createControls() {
+void DemoEditor::createControls()
+{
     const HINSTANCE instance = moduleInstance();
     auto makeStatic = [&](const wchar_t* text, DWORD align) {
-        HWND h = CreateWindowExW(0, L"STATIC", text, WS_CHILD | WS_VISIBLE | SS_NOPREFIX | align, 0, 0, 10, 10,
-                                 hwnd_, nullptr, instance, nullptr);
+        HWND h = CreateWindowExW(0, L"STATIC", text, WS_CHILD | WS_VISIBLE | SS_NOPREFIX | align, 0, 0, 10,
+                                 10, hwnd_, nullptr, instance, nullptr);
         SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
         return h;
     };
@@ -174,8 +203,9 @@ void DemoEditor::createControls() {
         const ParamID id = editorRowParam(row);
         labels_[row] = makeStatic(widen(paramDesc(id).title).c_str(), SS_LEFT);
         values_[row] = makeStatic(L"", SS_RIGHT);
-        sliders_[row] = CreateWindowExW(0, TRACKBAR_CLASSW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | TBS_HORZ |
-                                        TBS_NOTICKS | TBS_BOTH, 0, 0, 10, 10, hwnd_, nullptr, instance, nullptr);
+        sliders_[row] = CreateWindowExW(
+            0, TRACKBAR_CLASSW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | TBS_HORZ | TBS_NOTICKS | TBS_BOTH,
+            0, 0, 10, 10, hwnd_, nullptr, instance, nullptr);
         SendMessageW(sliders_[row], TBM_SETRANGEMIN, FALSE, 0);
         SendMessageW(sliders_[row], TBM_SETRANGEMAX, FALSE, sliderSteps(id));
         SendMessageW(sliders_[row], TBM_SETLINESIZE, 0, sliderSteps(id) >= 100 ? sliderSteps(id) / 100 : 1);
@@ -185,7 +215,8 @@ void DemoEditor::createControls() {
     meterValue_ = makeStatic(L"", SS_RIGHT);
 }
 
-void DemoEditor::applyLayout(EditorSize size) {
+void DemoEditor::applyLayout(EditorSize size)
+{
     layout_ = layoutEditor(size);
     for (int row = 0; row < kEditorRows; ++row) {
         place(labels_[row], layout_.rows[row].label);
@@ -197,19 +228,24 @@ void DemoEditor::applyLayout(EditorSize size) {
     InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
-void DemoEditor::showValue(HWND label, ParamID id) {
-    if (!label) return;
+void DemoEditor::showValue(HWND label, ParamID id)
+{
+    if (!label)
+        return;
     String128 text = {};
     EditController* controller = getController();
     controller->getParamStringByValue(id, controller->getParamNormalized(id), text);
     std::wstring line;
-    for (int i = 0; i < 128 && text[i]; ++i) line += static_cast<wchar_t>(text[i]);
+    for (int i = 0; i < 128 && text[i]; ++i)
+        line += static_cast<wchar_t>(text[i]);
     const char* units = paramDesc(id).units;
-    if (units && *units) line += L" " + widen(units);
+    if (units && *units)
+        line += L" " + widen(units);
     SetWindowTextW(label, line.c_str());
 }
 
-void DemoEditor::updateRow(int row) {
+void DemoEditor::updateRow(int row)
+{
     const ParamID id = editorRowParam(row);
     // While the user drags, the thumb is theirs; only the text follows.
     if (!editing_[row]) {
@@ -219,8 +255,10 @@ void DemoEditor::updateRow(int row) {
     showValue(values_[row], id);
 }
 
-void DemoEditor::parameterChanged(ParamID id) {
-    if (!hwnd_) return;
+void DemoEditor::parameterChanged(ParamID id)
+{
+    if (!hwnd_)
+        return;
     if (id == kParamOutputLevel) {
         meterLevel_ = getController()->getParamNormalized(id);
         showValue(meterValue_, id);
@@ -229,13 +267,17 @@ void DemoEditor::parameterChanged(ParamID id) {
         return;
     }
     const int row = editorRowOfParam(id);
-    if (row >= 0) updateRow(row);
+    if (row >= 0)
+        updateRow(row);
 }
 
-void DemoEditor::onSlider(HWND slider, int code) {
+void DemoEditor::onSlider(HWND slider, int code)
+{
     int row = 0;
-    while (row < kEditorRows && sliders_[row] != slider) ++row;
-    if (row == kEditorRows) return;
+    while (row < kEditorRows && sliders_[row] != slider)
+        ++row;
+    if (row == kEditorRows)
+        return;
     const ParamID id = editorRowParam(row);
     EditController* controller = getController();
     if (code == TB_ENDTRACK) {
@@ -256,15 +298,18 @@ void DemoEditor::onSlider(HWND slider, int code) {
     }
 }
 
-void DemoEditor::endOpenEdits() {
+void DemoEditor::endOpenEdits()
+{
     for (int row = 0; row < kEditorRows; ++row) {
-        if (!editing_[row]) continue;
+        if (!editing_[row])
+            continue;
         editing_[row] = false;
         getController()->endEdit(editorRowParam(row));
     }
 }
 
-void DemoEditor::paint() {
+void DemoEditor::paint()
+{
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hwnd_, &ps);
     const RECT& dirty = ps.rcPaint;
@@ -280,29 +325,33 @@ void DemoEditor::paint() {
     SetTextColor(dc, kTitle);
     SetBkMode(dc, TRANSPARENT);
     RECT titleRect = title;
-    DrawTextW(dc, L"Pomaro Electric Piano", -1, &titleRect, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    DrawTextW(dc, L"Pomaro Electric Piano", -1, &titleRect,
+              DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     SelectObject(dc, oldFont);
 
     // Meter: green up to -12 dB, amber to -3 dB, red above.
     const Rect lit = meterFill(layout_.meter, meterLevel_);
-    const Rect amberStart = meterFill(layout_.meter, levelToNormalized(0.25119));  // -12 dB
-    const Rect redStart = meterFill(layout_.meter, levelToNormalized(0.70795));    // -3 dB
+    const Rect amberStart = meterFill(layout_.meter, levelToNormalized(0.25119)); // -12 dB
+    const Rect redStart = meterFill(layout_.meter, levelToNormalized(0.70795));   // -3 dB
     Rect part = layout_.meter;
     part.right = lit.right < amberStart.right ? lit.right : amberStart.right;
     fill(dc, part, kMeterLow);
     part.left = part.right;
     part.right = lit.right < redStart.right ? lit.right : redStart.right;
-    if (part.right > part.left) fill(dc, part, kMeterMid);
+    if (part.right > part.left)
+        fill(dc, part, kMeterMid);
     part.left = part.right > part.left ? part.right : part.left;
     part.right = lit.right;
-    if (part.right > part.left) fill(dc, part, kMeterHigh);
+    if (part.right > part.left)
+        fill(dc, part, kMeterHigh);
     Rect off = layout_.meter;
     off.left = lit.right;
     fill(dc, off, kMeterOff);
     EndPaint(hwnd_, &ps);
 }
 
-LRESULT CALLBACK DemoEditor::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK DemoEditor::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
     if (message == WM_NCCREATE) {
         auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
@@ -311,32 +360,36 @@ LRESULT CALLBACK DemoEditor::windowProc(HWND hwnd, UINT message, WPARAM wParam, 
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
         // Also reached when the parent is destroyed before removed is called.
-        if (self && self->hwnd_ == hwnd) self->hwnd_ = nullptr;
+        if (self && self->hwnd_ == hwnd)
+            self->hwnd_ = nullptr;
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
-    if (self && self->hwnd_ == hwnd) return self->handleMessage(message, wParam, lParam);
+    if (self && self->hwnd_ == hwnd)
+        return self->handleMessage(message, wParam, lParam);
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-LRESULT DemoEditor::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT DemoEditor::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
     switch (message) {
-        case WM_ERASEBKGND:
-            return 1;  // WM_PAINT covers every pixel
-        case WM_PAINT:
-            paint();
-            return 0;
-        case WM_CTLCOLORSTATIC: {
-            HDC dc = reinterpret_cast<HDC>(wParam);
-            SetTextColor(dc, kText);
-            SetBkColor(dc, kBackground);
-            return reinterpret_cast<LRESULT>(background_.get());
-        }
-        case WM_HSCROLL:
-            if (lParam) onSlider(reinterpret_cast<HWND>(lParam), LOWORD(wParam));
-            return 0;
-        default:
-            return DefWindowProcW(hwnd_, message, wParam, lParam);
+    case WM_ERASEBKGND:
+        return 1; // WM_PAINT covers every pixel
+    case WM_PAINT:
+        paint();
+        return 0;
+    case WM_CTLCOLORSTATIC: {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        SetTextColor(dc, kText);
+        SetBkColor(dc, kBackground);
+        return reinterpret_cast<LRESULT>(background_.get());
+    }
+    case WM_HSCROLL:
+        if (lParam)
+            onSlider(reinterpret_cast<HWND>(lParam), LOWORD(wParam));
+        return 0;
+    default:
+        return DefWindowProcW(hwnd_, message, wParam, lParam);
     }
 }
 
-}  // namespace PomaroDemo
+} // namespace PomaroDemo

@@ -12,15 +12,17 @@ namespace PomaroDemo {
 class DemoController;
 
 // Owns one GDI object and deletes it with the editor.
-template <typename Handle>
-class GdiObject {
+template <typename Handle> class GdiObject
+{
 public:
     GdiObject() = default;
     ~GdiObject() { reset(); }
     GdiObject(const GdiObject&) = delete;
     GdiObject& operator=(const GdiObject&) = delete;
-    void reset(Handle h = nullptr) {
-        if (handle_) DeleteObject(handle_);
+    void reset(Handle h = nullptr)
+    {
+        if (handle_)
+            DeleteObject(handle_);
         handle_ = h;
     }
     Handle get() const { return handle_; }
@@ -29,7 +31,8 @@ private:
     Handle handle_ = nullptr;
 };
 
-class DemoEditor : public Steinberg::Vst::EditorView {
+class DemoEditor : public Steinberg::Vst::EditorView
+{
 public:
     explicit DemoEditor(DemoController* controller);
     ~DemoEditor() override;
@@ -74,4 +77,4 @@ private:
     GdiObject<HBRUSH> background_;
 };
 
-}  // namespace PomaroDemo
+} // namespace PomaroDemo

@@ -8,8 +8,8 @@
 
 BEGIN_FACTORY(PomaroDemo::kVendorName, "", "", PFactoryInfo::kNoFlags)
 
-DEF_CLASS2(INLINE_UID_FROM_FUID(PomaroDemo::kProcessorUID), PClassInfo::kManyInstances,
-           kVstAudioEffectClass, PomaroDemo::kPluginName, Vst::kDistributable, Vst::PlugType::kInstrumentPiano,
+DEF_CLASS2(INLINE_UID_FROM_FUID(PomaroDemo::kProcessorUID), PClassInfo::kManyInstances, kVstAudioEffectClass,
+           PomaroDemo::kPluginName, Vst::kDistributable, Vst::PlugType::kInstrumentPiano,
            PomaroDemo::kPluginVersion, kVstVersionString, PomaroDemo::DemoProcessor::createInstance)
 
 DEF_CLASS2(INLINE_UID_FROM_FUID(PomaroDemo::kControllerUID), PClassInfo::kManyInstances,

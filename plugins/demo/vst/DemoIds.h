@@ -12,4 +12,4 @@ constexpr const char* kVendorName = "Kelvane";
 constexpr const char* kPluginName = "Pomaro";
 constexpr const char* kPluginVersion = "1.0.0";
 
-}  // namespace PomaroDemo
+} // namespace PomaroDemo

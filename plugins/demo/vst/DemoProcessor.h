@@ -13,7 +13,8 @@
 
 namespace PomaroDemo {
 
-class DemoProcessor : public Steinberg::Vst::AudioEffect {
+class DemoProcessor : public Steinberg::Vst::AudioEffect
+{
 public:
     DemoProcessor();
     static Steinberg::FUnknown* createInstance(void*);
@@ -49,4 +50,4 @@ private:
     std::atomic<bool> releaseAll_{false};
 };
 
-}  // namespace PomaroDemo
+} // namespace PomaroDemo

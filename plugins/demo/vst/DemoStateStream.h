@@ -11,4 +11,4 @@ bool writeStateTo(Steinberg::IBStream* stream, const DemoState& state);
 // False (and state untouched) when the stream ends early or holds something else.
 bool readStateFrom(Steinberg::IBStream* stream, DemoState& state);
 
-}  // namespace PomaroDemo
+} // namespace PomaroDemo
