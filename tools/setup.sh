@@ -5,7 +5,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 pkgs=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb xauth xdotool imagemagick
       libgl1-mesa-dri locales cmake ninja-build ccache g++ googletest libbenchmark-dev
-      python3 ca-certificates fonts-ipafont-gothic sox strace binutils-mingw-w64-x86-64 zip unzip)
+      python3 ca-certificates fonts-ipafont-gothic sox strace binutils-mingw-w64-x86-64 zip unzip
+      clang-format git)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
