@@ -4,6 +4,9 @@
 // and the receiver of MIDI. It owns the frame and editor windows, the keyboard strip,
 // the plug-in's interfaces, the audio devices, the MIDI ports and the queues between
 // the threads.
+//
+// Its member functions are spread over app/, host/ and audio/ by what they do; each
+// section below names the file that implements it.
 
 #include "app/KeyboardInput.h"
 #include "audio/AudioDevice.h"
@@ -58,21 +61,6 @@ constexpr UINT kFrameTimerMs = 50;
 
 LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Counts one render call for as long as it lasts.
-class RenderCallCount
-{
-public:
-    explicit RenderCallCount(std::atomic<int32_t>& count) : calls(count)
-    {
-        calls.fetch_add(1, std::memory_order_seq_cst);
-    }
-    ~RenderCallCount() { calls.fetch_sub(1, std::memory_order_release); }
-    RenderCallCount(const RenderCallCount&) = delete;
-    RenderCallCount& operator=(const RenderCallCount&) = delete;
-
-private:
-    std::atomic<int32_t>& calls;
-};
 LRESULT CALLBACK VstWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 class CHost : public Steinberg::Vst::HostApplication,
@@ -93,47 +81,47 @@ public:
     CHost(const CHost&) = delete;
     CHost& operator=(const CHost&) = delete;
 
-    // FUnknown, shared by every base.
+    // FUnknown, shared by every base (app/Host.cpp).
     tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
     uint32 PLUGIN_API addRef() override;
     uint32 PLUGIN_API release() override;
 
-    // IHostApplication
+    // IHostApplication (app/Host.cpp)
     tresult PLUGIN_API getName(Steinberg::Vst::String128 name) override;
 
-    // IPlugFrame
+    // IPlugFrame (app/HostWindows.cpp)
     tresult PLUGIN_API resizeView(Steinberg::IPlugView* view, Steinberg::ViewRect* newSize) override;
 
-    // IComponentHandler
+    // IComponentHandler (host/HostParameterFlow.cpp)
     tresult PLUGIN_API beginEdit(ParamID id) override;
     tresult PLUGIN_API performEdit(ParamID id, ParamValue valueNormalized) override;
     tresult PLUGIN_API endEdit(ParamID id) override;
     tresult PLUGIN_API restartComponent(int32 flags) override;
 
-    // CAudioDevice::IDataProvider
+    // CAudioDevice::IDataProvider (host/HostAudioProvider.cpp)
     bool onPrepare(Kelvane::SampleFormat format, Kelvane::SampleRate rate, int32_t bufferFrames,
                    bool interleaved) override;
     bool onRender(void* buffer0, void* buffer1) override;
     void onResetRequest() override;
 
-    // IMidiDataListener
+    // IMidiDataListener (host/HostParameterFlow.cpp)
     void onMidiData(const uint8_t* message) override;
 
-    // Windows and message loop.
+    // Windows (app/HostWindows.cpp) and message loop (app/MessageLoop.cpp).
     bool createFrameWindow();
     void runMessageLoop();
     void onFrameSize(int width, int height);
     void onFrameSizing(RECT* drag);
     void onTimer(UINT_PTR id);
 
-    // Plug-in loading.
+    // Plug-in loading (host/PluginLoader.cpp).
     bool loadVstPlugin();
     void unloadVstPlugin();
     bool checkBusConfiguration();
     void setupMidiMapping();
     bool createPluginObjects(Steinberg::IPluginFactory* factory);
 
-    // Processing state.
+    // Processing state (host/Processing.cpp).
     void prepareProcessing();
     void startProcessing();
     void stopProcessing();
@@ -141,7 +129,7 @@ public:
     // once it has returned, processing is switched off for it and true.
     bool settleAbandonedRender();
 
-    // Audio device choice.
+    // Audio device choice (audio/AudioDeviceSelection.cpp).
     bool openAudioDevice(Kelvane::DriverType type, const wchar_t* name);
     void closeAudioDevice();
     void restartAudioDevice();
@@ -151,7 +139,7 @@ public:
     // The frame's restart message: a restart now, later, or not at all (restartRequests).
     void onRestartMessage();
 
-    // Everything the host holds, in the order it is given back.
+    // Everything the host holds, in the order it is given back (app/Host.cpp).
     void shutdown();
 
     // The queues and the controller map, as the routing between the threads sees them.
@@ -198,7 +186,7 @@ public:
     MidiMessageRing midiRing;
     MidiCtrlMap midiCtrlMap;
     std::atomic<int32_t> processState{ProcessState::None};
-    // Render calls inside onRender; counted before the state is read (RenderCallCount).
+    // Render calls inside onRender; counted before the state is read (Kelvane::CallInside).
     std::atomic<int32_t> renderCalls{0};
     // A render call outlived the device's stop: the plug-in, its module and this object
     // stay as they are, processing included, until that call has returned.
@@ -213,7 +201,7 @@ public:
 
 // While one lives, the user-interface thread is busy with the audio device (opening or
 // replacing it, or inside its driver's panel) and a driver's restart request waits; at
-// its end a request that waited gets its message again.
+// its end a request that waited gets its message again (audio/AudioDeviceSelection.cpp).
 class AudioBusyScope
 {
 public:

@@ -2,6 +2,8 @@
 
 #include "audio/AsioDriverRegistry.h"
 #include "audio/AsioRules.h"
+#include "audio/CallInside.h"
+#include "audio/DeviceChoice.h"
 #include "diag/DebugLog.h"
 
 #include <cstring>
@@ -20,15 +22,7 @@ namespace {
 std::atomic<CAsioAudioDevice*> currentAsioDevice{nullptr};
 std::atomic<int32_t> callbacksInside{0};
 
-class CallbackScope
-{
-public:
-    CallbackScope() { callbacksInside.fetch_add(1, std::memory_order_seq_cst); }
-    ~CallbackScope() { callbacksInside.fetch_sub(1, std::memory_order_release); }
-    CallbackScope(const CallbackScope&) = delete;
-    CallbackScope& operator=(const CallbackScope&) = delete;
-    CAsioAudioDevice* device() const { return currentAsioDevice.load(std::memory_order_seq_cst); }
-};
+CAsioAudioDevice* deviceOfCallback() { return currentAsioDevice.load(std::memory_order_seq_cst); }
 
 SampleFormat formatOfType(ASIOSampleType type)
 {
@@ -106,14 +100,10 @@ bool CAsioAudioDevice::getBufferSizeRange(SampleRate, int32_t* minFrames, int32_
     long minSize = 0, maxSize = 0, preferred = 0, step = 0;
     if (pDriver->getBufferSize(&minSize, &maxSize, &preferred, &step) != ASE_OK)
         return false;
-    if (minFrames)
-        *minFrames = minSize;
-    if (maxFrames)
-        *maxFrames = maxSize;
-    if (preferredFrames)
-        *preferredFrames = preferred;
-    if (granularity)
-        *granularity = step; // -1: powers of two only, passed on as it is
+    // A granularity of -1 (powers of two only) is passed on as it is.
+    const BufferSizeRange range{static_cast<int32_t>(minSize), static_cast<int32_t>(maxSize),
+                                static_cast<int32_t>(preferred), static_cast<int32_t>(step)};
+    range.copyTo(minFrames, maxFrames, preferredFrames, granularity);
     return true;
 }
 
@@ -143,14 +133,9 @@ bool CAsioAudioDevice::open(HWND window)
         close();
         return false;
     }
-    static const struct
-    {
-        double hz;
-        SampleRate flag;
-    } rates[] = {{22050.0, Rate22050}, {44100.0, Rate44100}, {48000.0, Rate48000}, {96000.0, Rate96000}};
-    for (const auto& r : rates)
-        if (pDriver->canSampleRate(r.hz) == ASE_OK)
-            supportedRates |= r.flag;
+    for (SampleRate rate : kSampleRates)
+        if (pDriver->canSampleRate(sampleRateToHz(rate)) == ASE_OK)
+            supportedRates |= rate;
 
     ASIOChannelInfo info{};
     info.channel = 0;
@@ -339,15 +324,15 @@ void CAsioAudioDevice::writeSilence(int half)
 
 void CAsioAudioDevice::bufferSwitch(long doubleBufferIndex, ASIOBool)
 {
-    CallbackScope scope;
-    if (CAsioAudioDevice* device = scope.device())
+    const CallInside inside(callbacksInside);
+    if (CAsioAudioDevice* device = deviceOfCallback())
         device->render(doubleBufferIndex);
 }
 
 ASIOTime* CAsioAudioDevice::bufferSwitchTimeInfo(ASIOTime*, long doubleBufferIndex, ASIOBool)
 {
-    CallbackScope scope;
-    if (CAsioAudioDevice* device = scope.device())
+    const CallInside inside(callbacksInside);
+    if (CAsioAudioDevice* device = deviceOfCallback())
         device->render(doubleBufferIndex);
     return nullptr;
 }
@@ -356,8 +341,8 @@ void CAsioAudioDevice::sampleRateDidChange(ASIOSampleRate) {}
 
 long CAsioAudioDevice::asioMessage(long selector, long value, void*, double*)
 {
-    CallbackScope scope;
-    CAsioAudioDevice* device = scope.device();
+    const CallInside inside(callbacksInside);
+    CAsioAudioDevice* device = deviceOfCallback();
     const AsioMessageAnswer a =
         asioMessageAnswer(selector, value, device != nullptr, device ? device->bufferFrames : 0);
     if (a.requestReset)

@@ -4,14 +4,14 @@
 #include "audio/WasapiRenderStream.h"
 #include "diag/DebugLog.h"
 
+#include <wrl/client.h>
+
 #include <exception>
 #include <string>
 
 namespace Kelvane {
 
 namespace {
-
-constexpr SampleRate kProbeOrder[] = {Rate22050, Rate44100, Rate48000, Rate96000};
 
 WAVEFORMATEX pcm16Stereo(int32_t hz)
 {
@@ -65,7 +65,7 @@ bool CWasapiAudioDevice::open(HWND)
     supportedRates = 0;
     if (!activateClient())
         return false;
-    for (SampleRate rate : kProbeOrder) {
+    for (SampleRate rate : kSampleRates) {
         WAVEFORMATEX format = pcm16Stereo(sampleRateToHz(rate));
         if (pAudioClient->IsFormatSupported(AUDCLNT_SHAREMODE_EXCLUSIVE, &format, nullptr) >= 0) {
             supportedRates |= rate;
@@ -87,15 +87,8 @@ bool CWasapiAudioDevice::getBufferSizeRange(SampleRate rate, int32_t* minFrames,
     REFERENCE_TIME defaultPeriod = 0, minimumPeriod = 0;
     if (FAILED(pAudioClient->GetDevicePeriod(&defaultPeriod, &minimumPeriod)))
         return false;
-    const BufferSizeRange range = wasapiBufferSizeRange(defaultPeriod, minimumPeriod, hz);
-    if (minFrames)
-        *minFrames = range.minFrames;
-    if (maxFrames)
-        *maxFrames = range.maxFrames;
-    if (preferredFrames)
-        *preferredFrames = range.preferredFrames;
-    if (granularity)
-        *granularity = range.granularity;
+    wasapiBufferSizeRange(defaultPeriod, minimumPeriod, hz)
+        .copyTo(minFrames, maxFrames, preferredFrames, granularity);
     return true;
 }
 
@@ -133,19 +126,17 @@ bool CWasapiAudioDevice::prepare(SampleRate rate, int32_t frames, IDataProvider*
     if (!hEvent)
         hEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     UINT32 endpointSize = 0;
-    IAudioRenderClient* render = nullptr;
+    Microsoft::WRL::ComPtr<IAudioRenderClient> render;
     if (!hEvent || FAILED(pAudioClient->SetEventHandle(hEvent)) ||
         FAILED(pAudioClient->GetBufferSize(&endpointSize)) || endpointSize == 0 ||
-        endpointSize > 0x7FFFFFFF ||
-        FAILED(pAudioClient->GetService(__uuidof(IAudioRenderClient), reinterpret_cast<void**>(&render))) ||
-        !render) {
+        endpointSize > 0x7FFFFFFF || FAILED(pAudioClient->GetService(IID_PPV_ARGS(&render))) || !render) {
         unprepare();
         return false;
     }
     endpointFrames = endpointSize;
     if (pRenderClient)
         pRenderClient->Release();
-    pRenderClient = render;
+    pRenderClient = render.Detach();
     // Every period moves the endpoint's whole buffer, so that is the count the provider
     // is told, whatever was asked for: it is never asked for more than it was told.
     const int32_t announced = static_cast<int32_t>(endpointFrames);

@@ -2,6 +2,8 @@
 
 #include "audio/WasapiAudioDevice.h"
 
+#include <wrl/client.h>
+
 #include <cwchar>
 #include <new>
 
@@ -28,7 +30,7 @@ wchar_t* copyText(const wchar_t* text)
 // The endpoint's friendly name; null when it cannot be read.
 wchar_t* readFriendlyName(IMMDevice* endpoint)
 {
-    IPropertyStore* store = nullptr;
+    Microsoft::WRL::ComPtr<IPropertyStore> store;
     if (FAILED(endpoint->OpenPropertyStore(STGM_READ, &store)) || !store)
         return nullptr;
     wchar_t* name = nullptr;
@@ -37,7 +39,6 @@ wchar_t* readFriendlyName(IMMDevice* endpoint)
     if (SUCCEEDED(store->GetValue(kFriendlyNameKey, &value)) && value.vt == VT_LPWSTR && value.pwszVal)
         name = copyText(value.pwszVal);
     PropVariantClear(&value);
-    store->Release();
     return name;
 }
 
@@ -52,29 +53,27 @@ void CWasapiAudioDeviceList::enumerate()
         pEnumerator = nullptr;
     if (!pEnumerator)
         return;
-    IMMDeviceCollection* collection = nullptr;
+    Microsoft::WRL::ComPtr<IMMDeviceCollection> collection;
     if (FAILED(pEnumerator->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, &collection)) || !collection)
         return;
     UINT found = 0;
     if (SUCCEEDED(collection->GetCount(&found)) && found > 0 && found <= 0x7FFFFFFF) {
-        entries = new (std::nothrow) WasapiDeviceEntry[found];
+        entries.reset(new (std::nothrow) WasapiDeviceEntry[found]);
         if (entries)
             count = static_cast<int32_t>(found);
     }
     for (int32_t i = 0; i < count; ++i) {
-        IMMDevice* endpoint = nullptr;
+        Microsoft::WRL::ComPtr<IMMDevice> endpoint;
         if (FAILED(collection->Item(static_cast<UINT>(i), &endpoint)) || !endpoint)
             continue;
         if (FAILED(endpoint->GetId(&entries[i].pId)))
             entries[i].pId = nullptr;
-        entries[i].pName = readFriendlyName(endpoint);
-        endpoint->Release();
+        entries[i].pName = readFriendlyName(endpoint.Get());
     }
     // Every entry has a name that is safe to compare and show, even without a readable one.
     for (int32_t i = 0; i < count; ++i)
         if (!entries[i].pName)
             entries[i].pName = copyText(L"");
-    collection->Release();
 }
 
 CWasapiAudioDeviceList::~CWasapiAudioDeviceList()
@@ -83,8 +82,7 @@ CWasapiAudioDeviceList::~CWasapiAudioDeviceList()
         CoTaskMemFree(entries[i].pId);
         delete[] entries[i].pName;
     }
-    delete[] entries;
-    entries = nullptr;
+    entries.reset();
     count = 0;
     if (pEnumerator)
         pEnumerator->Release();
@@ -103,12 +101,12 @@ CAudioDevice* CWasapiAudioDeviceList::createDevice(int32_t index)
 {
     if (!entries || !pEnumerator || index < 0 || index >= count || !entries[index].pId)
         return nullptr;
-    IMMDevice* endpoint = nullptr;
+    Microsoft::WRL::ComPtr<IMMDevice> endpoint;
     if (FAILED(pEnumerator->GetDevice(entries[index].pId, &endpoint)) || !endpoint)
         return nullptr;
-    auto* device = new (std::nothrow) CWasapiAudioDevice(index, entries[index].pName, endpoint);
-    if (!device)
-        endpoint->Release();
+    auto* device = new (std::nothrow) CWasapiAudioDevice(index, entries[index].pName, endpoint.Get());
+    if (device)
+        endpoint.Detach(); // the device holds the reference now
     return device;
 }
 

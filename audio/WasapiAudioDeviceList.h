@@ -6,6 +6,8 @@
 
 #include <mmdeviceapi.h>
 
+#include <memory>
+
 namespace Kelvane {
 
 struct WasapiDeviceEntry
@@ -31,7 +33,7 @@ private:
 
     IMMDeviceEnumerator* pEnumerator = nullptr;
     int32_t count = 0;
-    WasapiDeviceEntry* entries = nullptr;
+    std::unique_ptr<WasapiDeviceEntry[]> entries;
 };
 
 } // namespace Kelvane

@@ -104,9 +104,7 @@ WasapiRenderStream* WasapiRenderStream::create(IAudioClient* client, IAudioRende
         CloseHandle(own);
         return nullptr;
     }
-    client->AddRef();
-    render->AddRef();
-    stream->client = client;
+    stream->client = client; // references of the stream's own
     stream->renderClient = render;
     stream->event = own;
     stream->frames = frames;
@@ -116,12 +114,7 @@ WasapiRenderStream* WasapiRenderStream::create(IAudioClient* client, IAudioRende
     return stream;
 }
 
-WasapiRenderStream::~WasapiRenderStream()
-{
-    renderClient->Release();
-    client->Release();
-    CloseHandle(event);
-}
+WasapiRenderStream::~WasapiRenderStream() { CloseHandle(event); }
 
 void WasapiRenderStream::release()
 {
@@ -135,7 +128,7 @@ void WasapiRenderStream::render()
     HANDLE task = AvSetMmThreadCharacteristicsW(L"Pro Audio", &taskIndex);
     if (!task)
         return;
-    EndpointPeriods endpoint(client, renderClient, event, frames, timing);
+    EndpointPeriods endpoint(client.Get(), renderClient.Get(), event, frames, timing);
     ProviderCalls calls{provider, shared.gate};
     runRenderLoop(endpoint, calls, shared);
     AvRevertMmThreadCharacteristics(task);

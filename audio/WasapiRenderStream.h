@@ -11,6 +11,7 @@
 
 #include <audioclient.h>
 #include <windows.h>
+#include <wrl/client.h>
 
 namespace Kelvane {
 
@@ -35,8 +36,8 @@ private:
     WasapiRenderStream() = default;
     ~WasapiRenderStream();
 
-    IAudioClient* client = nullptr;
-    IAudioRenderClient* renderClient = nullptr;
+    Microsoft::WRL::ComPtr<IAudioClient> client;
+    Microsoft::WRL::ComPtr<IAudioRenderClient> renderClient;
     HANDLE event = nullptr;
     UINT32 frames = 0;
     CAudioDevice::IDataProvider* provider = nullptr;

@@ -1,6 +1,7 @@
 // The host as the audio device's data provider.
 
 #include "app/Host.h"
+#include "audio/CallInside.h"
 #include "diag/CrashReport.h"
 #include "diag/DebugLog.h"
 #include "diag/SehGuard.h"
@@ -53,7 +54,7 @@ bool CHost::onRender(void* buffer0, void* buffer1)
 {
     // Counted before the state is read: stopProcessing leaves Processing first and looks
     // at the count after, so either it sees this call or this call sees the stop.
-    RenderCallCount counted(renderCalls);
+    const Kelvane::CallInside counted(renderCalls);
     // The load also pairs with the release that published Processing: the process data,
     // processor and device format written before it are visible here.
     if (processState.load(std::memory_order_seq_cst) != ProcessState::Processing)

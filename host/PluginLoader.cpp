@@ -26,38 +26,12 @@ template <typename Fn> Fn moduleProc(HMODULE module, const char* name)
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// A reference obtained through queryInterface, released when it goes out of scope.
-template <typename I> class QueriedPtr
-{
-public:
-    QueriedPtr(FUnknown* from, const TUID iid)
-    {
-        void* obj = nullptr;
-        if (from && from->queryInterface(iid, &obj) == kResultOk)
-            p = static_cast<I*>(obj);
-    }
-    ~QueriedPtr()
-    {
-        if (p)
-            p->release();
-    }
-    QueriedPtr(const QueriedPtr&) = delete;
-    QueriedPtr& operator=(const QueriedPtr&) = delete;
-    I* get() const { return p; }
-    I* operator->() const { return p; }
-    explicit operator bool() const { return p != nullptr; }
-
-private:
-    I* p = nullptr;
-};
-
 } // namespace
 
 bool CHost::loadVstPlugin()
 {
     unloadVstPlugin();
     bool loaded = false;
-    IPluginFactory* factory = nullptr;
 
     // The module is taken from the program's own folder by absolute path; the altered
     // search path lets it find DLLs of its own beside it.
@@ -76,15 +50,14 @@ bool CHost::loadVstPlugin()
         if (!getFactory) {
             DebugLog::WriteErrorDetail(kSection, kPluginRelativePath, L"GetPluginFactory()", GetLastError());
         } else {
-            factory = getFactory();
+            // The factory comes with a reference of ours.
+            IPtr<IPluginFactory> factory = owned(getFactory());
             if (!factory)
                 DebugLog::Write(kSection, L"getFactory() = 0", false);
             else
                 loaded = createPluginObjects(factory);
         }
     }
-    if (factory)
-        factory->release();
 
     if (!loaded) {
         unloadVstPlugin();
@@ -95,11 +68,11 @@ bool CHost::loadVstPlugin()
     DebugLog::Write(L"VSTiプラグインを読み込みました", kPluginRelativePath, false);
     pController->setComponentHandler(static_cast<Vst::IComponentHandler*>(this));
     {
-        QueriedPtr<Vst::IConnectionPoint> controllerPoint(pController, Vst::IConnectionPoint::iid);
-        QueriedPtr<Vst::IConnectionPoint> componentPoint(pComponent, Vst::IConnectionPoint::iid);
+        FUnknownPtr<Vst::IConnectionPoint> controllerPoint(pController);
+        FUnknownPtr<Vst::IConnectionPoint> componentPoint(pComponent);
         if (controllerPoint && componentPoint) {
-            controllerPoint->connect(componentPoint.get());
-            componentPoint->connect(controllerPoint.get());
+            controllerPoint->connect(componentPoint);
+            componentPoint->connect(controllerPoint);
         }
         IPtr<MemoryStream> stream = owned(new MemoryStream());
         if (pComponent->getState(stream) == kResultOk) {
@@ -254,7 +227,7 @@ void CHost::setupMidiMapping()
 {
     if (!pController)
         return;
-    QueriedPtr<Vst::IMidiMapping> mapping(pController, Vst::IMidiMapping::iid);
+    FUnknownPtr<Vst::IMidiMapping> mapping(pController);
     if (!mapping)
         return;
     for (auto& entry : midiCtrlMap) {

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace PomaroApp {
 
@@ -51,8 +52,9 @@ struct CProcessBuffers
     int32_t numBuses = 0;
     int32_t numChannels = 0;
     int32_t numSamples = 0;
-    Steinberg::Vst::AudioBusBuffers* buses = nullptr;
-    unsigned char* memory = nullptr;
+    std::unique_ptr<Steinberg::Vst::AudioBusBuffers[]> buses;
+    std::unique_ptr<float*[]> channelPointers; // two for each bus, left and right
+    std::unique_ptr<unsigned char[]> memory;
 };
 
 struct CProcessData

@@ -65,7 +65,7 @@ void CHost::startProcessing()
         setupCovers(processData.acceptedSetup, blockSize, sampleRate)) {
         if (pComponent->setActive(true) == kResultOk) {
             if (processData.buffers.allocate(processData.data.numOutputs, blockSize)) {
-                processData.data.outputs = processData.buffers.buses;
+                processData.data.outputs = processData.buffers.buses.get();
                 processState.store(ProcessState::Active, std::memory_order_release);
             } else {
                 // No channels to process into: stay inactive rather than hand out null.

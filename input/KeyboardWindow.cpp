@@ -6,6 +6,7 @@
 
 #include <d2d1.h>
 #include <wincodec.h>
+#include <wrl/client.h>
 
 namespace PomaroApp {
 
@@ -205,28 +206,25 @@ HRESULT CKeyboardWindow::loadPngResource(int id, ID2D1Bitmap** out)
     if (!size)
         return lastErrorOrFail();
 
-    IWICStream* stream = nullptr;
-    IWICBitmapDecoder* decoder = nullptr;
-    IWICBitmapFrameDecode* frame = nullptr;
-    IWICFormatConverter* converter = nullptr;
+    Microsoft::WRL::ComPtr<IWICStream> stream;
+    Microsoft::WRL::ComPtr<IWICBitmapDecoder> decoder;
+    Microsoft::WRL::ComPtr<IWICBitmapFrameDecode> frame;
+    Microsoft::WRL::ComPtr<IWICFormatConverter> converter;
     HRESULT hr = wicFactory->CreateStream(&stream);
     if (SUCCEEDED(hr))
         hr = stream->InitializeFromMemory(static_cast<BYTE*>(bytes), size);
     if (SUCCEEDED(hr))
-        hr = wicFactory->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnLoad, &decoder);
+        hr = wicFactory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnLoad,
+                                                 &decoder);
     if (SUCCEEDED(hr))
         hr = decoder->GetFrame(0, &frame);
     if (SUCCEEDED(hr))
         hr = wicFactory->CreateFormatConverter(&converter);
     if (SUCCEEDED(hr))
-        hr = converter->Initialize(frame, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr,
-                                   0.0, WICBitmapPaletteTypeCustom);
+        hr = converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone,
+                                   nullptr, 0.0, WICBitmapPaletteTypeCustom);
     if (SUCCEEDED(hr))
-        hr = renderTarget->CreateBitmapFromWicBitmap(converter, nullptr, out);
-    releaseCom(converter);
-    releaseCom(frame);
-    releaseCom(decoder);
-    releaseCom(stream);
+        hr = renderTarget->CreateBitmapFromWicBitmap(converter.Get(), nullptr, out);
     return hr;
 }
 
@@ -292,7 +290,7 @@ HRESULT CKeyboardWindow::composeAndPresent(HWND window)
 HRESULT CKeyboardWindow::present(HWND window)
 {
     const WICRect all{0, 0, KG::kStripWidth, KG::kStripHeight};
-    IWICBitmapLock* lock = nullptr;
+    Microsoft::WRL::ComPtr<IWICBitmapLock> lock;
     HRESULT hr = presentBitmap->Lock(&all, WICBitmapLockRead, &lock);
     if (FAILED(hr))
         return hr;
@@ -326,7 +324,6 @@ HRESULT CKeyboardWindow::present(HWND window)
             ReleaseDC(window, dc);
         }
     }
-    lock->Release();
     return hr;
 }
 

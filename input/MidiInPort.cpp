@@ -91,7 +91,7 @@ bool CMidiInPortList::openAll(IMidiDataListener* listener)
     const UINT devices = midiApi().getNumDevs();
     if (devices == 0 || devices > 0x7FFFFFFFu)
         return false;
-    ports = new (std::nothrow) CMidiInPort[devices];
+    ports.reset(new (std::nothrow) CMidiInPort[devices]);
     if (!ports)
         return false;
     count = static_cast<int32_t>(devices);
@@ -102,8 +102,7 @@ bool CMidiInPortList::openAll(IMidiDataListener* listener)
 
 void CMidiInPortList::clear()
 {
-    delete[] ports; // each port closes itself
-    ports = nullptr;
+    ports.reset(); // each port closes itself
     count = 0;
 }
 

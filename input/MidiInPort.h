@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 namespace Kelvane {
 
@@ -50,7 +51,7 @@ public:
     void clear();
 
     int32_t count = 0;
-    CMidiInPort* ports = nullptr; // index = winmm device number
+    std::unique_ptr<CMidiInPort[]> ports; // index = winmm device number
 };
 
 } // namespace Kelvane

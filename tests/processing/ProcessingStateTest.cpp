@@ -1,6 +1,7 @@
 // The processing states against the recorder plug-in: what the plug-in is told, in
 // which order, and where each refusal leaves the host.
 
+#include "audio/CallInside.h"
 #include "tests/app/TestHost.h"
 #include "tests/processing/RecorderHost.h"
 
@@ -54,7 +55,7 @@ TEST_F(Processing, WithoutADeviceTheStartEndsActiveAfterProcessingWasSwitchedOnA
     EXPECT_EQ(state(), ProcessState::Active);
     EXPECT_EQ(host.processData.data.numSamples, 480);
     ASSERT_NE(host.processData.data.outputs, nullptr);
-    EXPECT_EQ(host.processData.data.outputs, host.processData.buffers.buses);
+    EXPECT_EQ(host.processData.data.outputs, host.processData.buffers.buses.get());
     EXPECT_EQ(host.processData.buffers.numSamples, 480);
 
     // From Active a later start tries again from switching processing on.
@@ -142,7 +143,7 @@ TEST_F(Processing, ARenderCallThatOutlivesTheDeviceStopKeepsThePlugInUntilItRetu
     const int32_t refs = host.refCount.load();
     {
         // Still inside the plug-in when the device gave up waiting for it.
-        RenderCallCount stuck(host.renderCalls);
+        Kelvane::CallInside stuck(host.renderCalls);
         host.stopProcessing();
         host.unloadVstPlugin();
         host.startProcessing();

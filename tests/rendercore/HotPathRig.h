@@ -21,7 +21,7 @@ public:
     {
         PomaroApp::initMidiRing(ring);
         pd.buffers.allocate(1, kFrames);
-        pd.data.outputs = pd.buffers.buses;
+        pd.data.outputs = pd.buffers.buses.get();
         pd.data.numSamples = kFrames;
         device = static_cast<unsigned char*>(std::calloc(kFrames * 2 * 4 + 16, 1));
     }

@@ -34,8 +34,8 @@ TEST(ProcessBuffers, ChannelsAreAlignedAndStridedByTheRoundedChannelSize)
             EXPECT_EQ(b.numSamples, s.frames);
             const std::uintptr_t base = address(b.buses[0].channelBuffers32[0]);
             EXPECT_EQ(base % 16, 0u);
-            EXPECT_GE(base, address(b.memory));
-            EXPECT_LT(base, address(b.memory) + 16);
+            EXPECT_GE(base, address(b.memory.get()));
+            EXPECT_LT(base, address(b.memory.get()) + 16);
             for (int32_t bus = 0; bus < busCount; ++bus) {
                 const AudioBusBuffers& a = b.buses[bus];
                 EXPECT_EQ(a.numChannels, 2);

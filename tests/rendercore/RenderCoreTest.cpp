@@ -21,7 +21,7 @@ struct Rig
     {
         initMidiRing(midiRing);
         pd.buffers.allocate(1, frames);
-        pd.data.outputs = pd.buffers.buses;
+        pd.data.outputs = pd.buffers.buses.get();
         pd.data.numSamples = frames;
         format = DeviceFormat{Kelvane::SampleFormatInt16, true, frames};
         device.assign(static_cast<size_t>(frames) * 2 * 4 + 64, 0xEE);
