@@ -2,12 +2,15 @@
 // Frame layout arithmetic: the keyboard strip under the editor and the sizes the frame
 // takes around the editor. Platform-free so it is tested natively.
 
+#include "input/KeyboardGeometry.h"
+
 #include <cstdint>
 
 namespace PomaroApp {
 
-constexpr int32_t kKeyboardStripHeight = 30;
-constexpr int32_t kKeyboardWidth = 591;
+// The strip's size is the keyboard's own.
+constexpr int32_t kKeyboardStripHeight = KeyboardGeometry::kStripHeight;
+constexpr int32_t kKeyboardWidth = KeyboardGeometry::kStripWidth;
 
 struct FrameRect
 {

@@ -1,21 +1,17 @@
 #include "audio/AudioTypes.h"
 
+#include <cstddef>
+
 namespace Kelvane {
 
 int32_t sampleRateToHz(int32_t rate)
 {
-    switch (rate) {
-    case Rate22050:
-        return 22050;
-    case Rate44100:
-        return 44100;
-    case Rate48000:
-        return 48000;
-    case Rate96000:
-        return 96000;
-    default:
-        return 0;
-    }
+    static constexpr int32_t kHz[] = {22050, 44100, 48000, 96000};
+    static_assert(sizeof kHz == sizeof kSampleRates, "one frequency for each rate");
+    for (size_t i = 0; i < sizeof kHz / sizeof kHz[0]; ++i)
+        if (rate == kSampleRates[i])
+            return kHz[i];
+    return 0;
 }
 
 const wchar_t* sampleFormatName(int32_t format)

@@ -23,6 +23,9 @@ enum SampleRate : int32_t
     Rate96000 = 8,
 };
 
+// Every rate a device is asked about, lowest first.
+constexpr SampleRate kSampleRates[] = {Rate22050, Rate44100, Rate48000, Rate96000};
+
 enum DriverType : int32_t
 {
     DriverAuto = 0, // a request meaning "no preference", never the type of a device

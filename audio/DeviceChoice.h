@@ -16,6 +16,19 @@ struct BufferSizeRange
     int32_t maxFrames = 0;
     int32_t preferredFrames = 0;
     int32_t granularity = 0;
+
+    // Fills whichever of the device interface's optional answers the caller asked for.
+    void copyTo(int32_t* minOut, int32_t* maxOut, int32_t* preferredOut, int32_t* granularityOut) const
+    {
+        if (minOut)
+            *minOut = minFrames;
+        if (maxOut)
+            *maxOut = maxFrames;
+        if (preferredOut)
+            *preferredOut = preferredFrames;
+        if (granularityOut)
+            *granularityOut = granularity;
+    }
 };
 
 // A device period (100-ns units) in frames at hz, rounded, then cut to a multiple of 16.

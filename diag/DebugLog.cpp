@@ -87,6 +87,19 @@ void WriteBody(const wchar_t* section, const wchar_t* message)
 
 void ShowLineBox() { DebugLog::ShowErrorBox(DebugLogInternal::LineBody()); }
 
+// One whole line under the lock: the stamp, what fill appends, the line end; then the box.
+template <typename Fill> void WriteWith(bool showBox, Fill fill)
+{
+    if (!DebugLog::IsOpen())
+        return;
+    DebugLogInternal::LineLock lock;
+    DebugLogInternal::BeginLine();
+    fill();
+    DebugLogInternal::EndLine();
+    if (showBox)
+        ShowLineBox();
+}
+
 } // namespace
 
 namespace DebugLogInternal {
@@ -149,12 +162,7 @@ void SetCaption(const wchar_t* caption) { g_log.caption.Assign(caption); }
 
 void WriteWholeLine(const wchar_t* body)
 {
-    if (!DebugLog::IsOpen())
-        return;
-    LineLock lock;
-    BeginLine();
-    AppendText(body);
-    EndLine();
+    WriteWith(false, [&] { AppendText(body); });
 }
 
 } // namespace DebugLogInternal
@@ -199,64 +207,37 @@ bool DebugLog::IsOpen() { return g_log.file.load(std::memory_order_acquire) != n
 
 void DebugLog::WriteLine(const wchar_t* text, bool showBox)
 {
-    if (!IsOpen())
-        return;
-    LineLock lock;
-    BeginLine();
-    AppendText(text);
-    EndLine();
-    if (showBox)
-        ShowLineBox();
+    WriteWith(showBox, [&] { AppendText(text); });
 }
 
 void DebugLog::WriteSeparator()
 {
-    if (!IsOpen())
-        return;
-    LineLock lock;
-    BeginLine();
-    g_log.line.AppendRepeated(L'-', LogText::kSeparatorLength);
-    EndLine();
+    WriteWith(false, [] { g_log.line.AppendRepeated(L'-', LogText::kSeparatorLength); });
 }
 
 void DebugLog::Write(const wchar_t* section, const wchar_t* message, bool showBox)
 {
-    if (!IsOpen())
-        return;
-    LineLock lock;
-    BeginLine();
-    WriteBody(section, message);
-    EndLine();
-    if (showBox)
-        ShowLineBox();
+    WriteWith(showBox, [&] { WriteBody(section, message); });
 }
 
 void DebugLog::WriteError(const wchar_t* section, const wchar_t* message, std::uint32_t errorCode,
                           bool showBox)
 {
-    if (!IsOpen())
-        return;
-    LineLock lock;
-    BeginLine();
-    WriteBody(section, message);
-    AppendErrorText(errorCode);
-    EndLine();
-    if (showBox)
-        ShowLineBox();
+    WriteWith(showBox, [&] {
+        WriteBody(section, message);
+        AppendErrorText(errorCode);
+    });
 }
 
 void DebugLog::WriteErrorDetail(const wchar_t* section, const wchar_t* message, const wchar_t* detail,
                                 std::uint32_t errorCode)
 {
-    if (!IsOpen())
-        return;
-    LineLock lock;
-    BeginLine();
-    WriteBody(section, message);
-    AppendText(L" : ");
-    AppendText(detail);
-    AppendErrorText(errorCode);
-    EndLine();
+    WriteWith(false, [&] {
+        WriteBody(section, message);
+        AppendText(L" : ");
+        AppendText(detail);
+        AppendErrorText(errorCode);
+    });
 }
 
 const wchar_t* DebugLog::Caption() { return g_log.caption.Text(); }
