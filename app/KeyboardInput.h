@@ -9,7 +9,6 @@ namespace PomaroApp {
 constexpr int kKeyTableSize = 256;
 constexpr int kMinOctave = 1;
 constexpr int kMaxOctave = 7;
-constexpr int kStartOctave = 5;
 constexpr uint32_t kVkPageUp = 0x21;   // VK_PRIOR
 constexpr uint32_t kVkPageDown = 0x22; // VK_NEXT
 constexpr uint8_t kKeyVelocity = 100;

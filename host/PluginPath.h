@@ -10,11 +10,8 @@ namespace PomaroApp {
 // The path as the log shows it.
 constexpr wchar_t kPluginRelativePath[] = L"VST3\\Pomaro.vst3";
 
-// The folder the relative path is resolved against; empty means the folder of the
-// program's executable. Tests point it at a folder of their own.
-extern std::wstring g_pluginBaseFolder;
-
-// The absolute module path; empty when the program's own path cannot be read.
+// The absolute module path beside the program's executable; empty when the program's
+// own path cannot be read.
 std::wstring pluginModulePath();
 
 } // namespace PomaroApp
