@@ -58,7 +58,7 @@ void runAndKeepExitCode() { guardedExitCode = RunApplication(); }
 
 int RunGuardedApplication()
 {
-    if (!RunGuarded(&runAndKeepExitCode))
+    if (!runGuarded(&runAndKeepExitCode))
         return kExitFatalError;
     return guardedExitCode;
 }

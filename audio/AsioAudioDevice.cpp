@@ -59,7 +59,7 @@ void logInitError(IAsioDriver* driver)
         wide[0] = 0;
         message = wide;
     }
-    DebugLog::Write(L"ASIO Error", message, false);
+    PomaroApp::DebugLog::Write(L"ASIO Error", message, false);
     delete[] allocated;
 }
 
@@ -266,8 +266,9 @@ void CAsioAudioDevice::closeGate()
     while (gate.busy()) {
         const ULONGLONG waited = GetTickCount64() - begin;
         if (!told && waited >= kRenderWaitReportMs) {
-            DebugLog::Write(L"CAsioAudioDevice::stop()",
-                            L"the render call has not returned after 3000 ms; waiting for it", false);
+            PomaroApp::DebugLog::Write(L"CAsioAudioDevice::stop()",
+                                       L"the render call has not returned after 3000 ms; waiting for it",
+                                       false);
             told = true;
         }
         if (waited < 2)

@@ -28,7 +28,7 @@ WAVEFORMATEX pcm16Stereo(int32_t hz)
 
 void logThreadException(const wchar_t* message)
 {
-    DebugLog::Write(L"CWasapiAudioDevice::StaticThreadProc()", message, true);
+    PomaroApp::DebugLog::Write(L"CWasapiAudioDevice::StaticThreadProc()", message, true);
 }
 
 } // namespace
@@ -186,8 +186,8 @@ bool CWasapiAudioDevice::stop()
     // references and calls the provider no more. The provider learns for itself whether
     // its call is still running (the host keeps the plug-in for it).
     if (WaitForSingleObject(hThread, kStopTimeoutMs) != WAIT_OBJECT_0)
-        DebugLog::Write(L"CWasapiAudioDevice::stop()", L"the render thread has not ended after 3000 ms",
-                        false);
+        PomaroApp::DebugLog::Write(L"CWasapiAudioDevice::stop()",
+                                   L"the render thread has not ended after 3000 ms", false);
     CloseHandle(hThread);
     hThread = nullptr;
     pStream->release();

@@ -135,8 +135,8 @@ void WasapiRenderStream::render()
     // An endpoint that fails while nobody stops it is lost (an unplugged interface, for
     // one): say so, and let the host rebuild the stream as after a driver's reset request.
     if (endpoint.failedCall && !shared.stopRequested.load(std::memory_order_acquire)) {
-        DebugLog::WriteError(L"CWasapiAudioDevice::StaticThreadProc()", endpoint.failedCall,
-                             static_cast<uint32_t>(endpoint.failure), false);
+        PomaroApp::DebugLog::WriteError(L"CWasapiAudioDevice::StaticThreadProc()", endpoint.failedCall,
+                                        static_cast<uint32_t>(endpoint.failure), false);
         if (shared.gate.enter()) {
             provider->onResetRequest();
             shared.gate.leave();

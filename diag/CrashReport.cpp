@@ -8,6 +8,8 @@
 #include "diag/DebugLog.h"
 #include "diag/TextBuffer.h"
 
+namespace PomaroApp {
+
 EXCEPTION_RECORD lastExceptionRecord{};
 
 namespace {
@@ -29,7 +31,7 @@ void showReport(const wchar_t* text)
 {
     DebugLog::WriteLine(text);
     TextBuffer message(kMessageStart);
-    DebugLog::ShowErrorBox(CrashText::ComposeFatalMessage(message, text) ? message.Text() : text);
+    DebugLog::ShowErrorBox(CrashText::composeFatalMessage(message, text) ? message.Text() : text);
 }
 
 // Takes the report for the kept record; false when there is none or it was given.
@@ -75,8 +77,8 @@ bool reportStructuredException()
     facts.parameters = parameters;
 
     TextBuffer report;
-    showReport(CrashText::FormatExceptionReport(report, facts) ? report.Text()
-                                                               : CrashText::ExceptionName(facts.code));
+    showReport(CrashText::formatExceptionReport(report, facts) ? report.Text()
+                                                               : CrashText::exceptionName(facts.code));
     return true;
 }
 
@@ -106,3 +108,5 @@ void CrashReportTesting::Reset()
     lastExceptionRecord = EXCEPTION_RECORD{};
     g_state.store(None, std::memory_order_release);
 }
+
+} // namespace PomaroApp

@@ -5,6 +5,8 @@
 
 #include <exception>
 
+namespace PomaroApp {
+
 // Copy of the record of the first structured exception that reached a guard.
 extern EXCEPTION_RECORD lastExceptionRecord;
 
@@ -26,3 +28,5 @@ bool fatalErrorRecorded();
 // For the catch clauses around the run sequence: what() is text of the ANSI code page.
 void reportFatalException(const std::exception& error);
 void reportUnknownException();
+
+} // namespace PomaroApp

@@ -2,6 +2,8 @@
 
 #include "diag/LogText.h"
 
+namespace PomaroApp {
+
 namespace CrashText {
 
 namespace {
@@ -39,7 +41,7 @@ constexpr NamedCode kNames[] = {
 constexpr std::size_t kReportStart = 256;
 } // namespace
 
-const wchar_t* ExceptionName(std::uint32_t code) noexcept
+const wchar_t* exceptionName(std::uint32_t code) noexcept
 {
     for (const NamedCode& entry : kNames)
         if (entry.code == code)
@@ -47,12 +49,12 @@ const wchar_t* ExceptionName(std::uint32_t code) noexcept
     return L"Unknown Exception";
 }
 
-bool FormatExceptionReport(TextBuffer& out, const ExceptionFacts& facts) noexcept
+bool formatExceptionReport(TextBuffer& out, const ExceptionFacts& facts) noexcept
 {
-    const wchar_t* name = ExceptionName(facts.code);
+    const wchar_t* name = exceptionName(facts.code);
     if (!out.Reserve(kReportStart))
         return false;
-    if (!LogText::Format(out.Data(), kReportStart, L"%ls : code=%08X, flag=%d, adr=%0*llX", name,
+    if (!LogText::format(out.Data(), kReportStart, L"%ls : code=%08X, flag=%d, adr=%0*llX", name,
                          static_cast<unsigned>(facts.code), static_cast<int>(facts.flags),
                          static_cast<int>(2 * sizeof(void*)), static_cast<unsigned long long>(facts.address)))
         return false;
@@ -66,16 +68,18 @@ bool FormatExceptionReport(TextBuffer& out, const ExceptionFacts& facts) noexcep
         return false;
     for (std::uint32_t i = 0; i < count; ++i) {
         wchar_t one[16];
-        if (!LogText::Format(one, 16, L" %08X", static_cast<unsigned>(facts.parameters[i] & 0xFFFFFFFFu)) ||
+        if (!LogText::format(one, 16, L" %08X", static_cast<unsigned>(facts.parameters[i] & 0xFFFFFFFFu)) ||
             !out.Append(one))
             return false;
     }
     return true;
 }
 
-bool ComposeFatalMessage(TextBuffer& out, const wchar_t* text) noexcept
+bool composeFatalMessage(TextBuffer& out, const wchar_t* text) noexcept
 {
     return out.Assign(kFatalErrorLead) && out.Append(text);
 }
 
 } // namespace CrashText
+
+} // namespace PomaroApp

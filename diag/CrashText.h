@@ -5,6 +5,8 @@
 
 #include "diag/TextBuffer.h"
 
+namespace PomaroApp {
+
 namespace CrashText {
 
 constexpr wchar_t kFatalErrorLead[] = L"Sorry, this application encountered fatal error.\n\n";
@@ -21,13 +23,15 @@ struct ExceptionFacts
 };
 
 // The English name of a structured exception code; "Unknown Exception" for any other.
-const wchar_t* ExceptionName(std::uint32_t code) noexcept;
+const wchar_t* exceptionName(std::uint32_t code) noexcept;
 
 // "<name> : code=XXXXXXXX, flag=d, adr=<pointer>[, param= XXXXXXXX ...]". The address
 // is printed as the Microsoft runtime prints %p: all digits of a pointer, upper case.
-bool FormatExceptionReport(TextBuffer& out, const ExceptionFacts& facts) noexcept;
+bool formatExceptionReport(TextBuffer& out, const ExceptionFacts& facts) noexcept;
 
 // The text of the fatal error box: the fixed lead sentence, then the report text.
-bool ComposeFatalMessage(TextBuffer& out, const wchar_t* text) noexcept;
+bool composeFatalMessage(TextBuffer& out, const wchar_t* text) noexcept;
 
 } // namespace CrashText
+
+} // namespace PomaroApp

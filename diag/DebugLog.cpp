@@ -12,9 +12,11 @@
 #include "diag/LogText.h"
 #include "diag/TextBuffer.h"
 
+namespace PomaroApp {
+
 namespace {
 
-int SystemMessageBox(void* owner, const wchar_t* text, const wchar_t* caption, unsigned style)
+int systemMessageBox(void* owner, const wchar_t* text, const wchar_t* caption, unsigned style)
 {
     return MessageBoxW(static_cast<HWND>(owner), text, caption, style);
 }
@@ -30,7 +32,7 @@ struct LogState
     TextBuffer line;
     ByteTextBuffer converted;
     TextBuffer caption;
-    std::atomic<DebugLog::MessageBoxFunction> messageBox{&SystemMessageBox};
+    std::atomic<DebugLog::MessageBoxFunction> messageBox{&systemMessageBox};
 
     LogState() noexcept
     {
@@ -54,50 +56,50 @@ struct LogState
 
 LogState g_log;
 
-HANDLE File() { return static_cast<HANDLE>(g_log.file.load(std::memory_order_acquire)); }
+HANDLE logFile() { return static_cast<HANDLE>(g_log.file.load(std::memory_order_acquire)); }
 
-int ByteRoom(const ByteTextBuffer& buffer)
+int byteRoom(const ByteTextBuffer& buffer)
 {
     return buffer.Capacity() > INT_MAX ? INT_MAX : static_cast<int>(buffer.Capacity());
 }
 
 // Converts the line into the ANSI code page; false when it cannot be converted.
-bool ConvertLine()
+bool convertLine()
 {
     const wchar_t* wide = g_log.line.Text();
     if (!wide)
         return false;
     if (g_log.converted.Capacity() > 0 &&
-        WideCharToMultiByte(CP_ACP, 0, wide, -1, g_log.converted.Data(), ByteRoom(g_log.converted), nullptr,
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, g_log.converted.Data(), byteRoom(g_log.converted), nullptr,
                             nullptr) >= 1)
         return true;
     const int needed = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
     if (needed < 1 || !g_log.converted.Reserve(static_cast<std::uint64_t>(needed)))
         return false;
-    return WideCharToMultiByte(CP_ACP, 0, wide, -1, g_log.converted.Data(), ByteRoom(g_log.converted),
+    return WideCharToMultiByte(CP_ACP, 0, wide, -1, g_log.converted.Data(), byteRoom(g_log.converted),
                                nullptr, nullptr) >= 1;
 }
 
-void WriteBody(const wchar_t* section, const wchar_t* message)
+void writeBody(const wchar_t* section, const wchar_t* message)
 {
-    DebugLogInternal::AppendText(section);
-    DebugLogInternal::AppendText(L" : ");
-    DebugLogInternal::AppendText(message);
+    DebugLogInternal::appendText(section);
+    DebugLogInternal::appendText(L" : ");
+    DebugLogInternal::appendText(message);
 }
 
-void ShowLineBox() { DebugLog::ShowErrorBox(DebugLogInternal::LineBody()); }
+void showLineBox() { DebugLog::ShowErrorBox(DebugLogInternal::lineBody()); }
 
 // One whole line under the lock: the stamp, what fill appends, the line end; then the box.
-template <typename Fill> void WriteWith(bool showBox, Fill fill)
+template <typename Fill> void writeWith(bool showBox, Fill fill)
 {
     if (!DebugLog::IsOpen())
         return;
     DebugLogInternal::LineLock lock;
-    DebugLogInternal::BeginLine();
+    DebugLogInternal::beginLine();
     fill();
-    DebugLogInternal::EndLine();
+    DebugLogInternal::endLine();
     if (showBox)
-        ShowLineBox();
+        showLineBox();
 }
 
 } // namespace
@@ -108,29 +110,29 @@ LineLock::LineLock() { EnterCriticalSection(&g_log.lock); }
 
 LineLock::~LineLock() { LeaveCriticalSection(&g_log.lock); }
 
-void BeginLine()
+void beginLine()
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
     wchar_t stamp[16];
-    LogText::FormatStamp(stamp, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+    LogText::formatStamp(stamp, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
     g_log.line.Clear();
     g_log.line.Append(stamp);
 }
 
-void AppendText(const wchar_t* text) { g_log.line.Append(text); }
+void appendText(const wchar_t* text) { g_log.line.Append(text); }
 
-void AppendErrorText(std::uint32_t errorCode)
+void appendErrorText(std::uint32_t errorCode)
 {
     wchar_t code[16];
-    if (LogText::Format(code, 16, L" : 0x%08X", static_cast<unsigned>(errorCode)))
+    if (LogText::format(code, 16, L" : 0x%08X", static_cast<unsigned>(errorCode)))
         g_log.line.Append(code);
     wchar_t* message = nullptr;
     const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                                        FORMAT_MESSAGE_FROM_SYSTEM,
                                    nullptr, errorCode, 0, reinterpret_cast<LPWSTR>(&message), 0, nullptr);
     if (n > 0 && message) {
-        message[LogText::TrimmedMessageLength(message, n)] = L'\0';
+        message[LogText::trimmedMessageLength(message, n)] = L'\0';
         g_log.line.Append(L" : ");
         g_log.line.Append(message);
     }
@@ -138,19 +140,19 @@ void AppendErrorText(std::uint32_t errorCode)
         LocalFree(message);
 }
 
-void EndLine()
+void endLine()
 {
     g_log.line.Append(L"\r\n");
-    if (!ConvertLine())
+    if (!convertLine())
         return;
     const char* bytes = g_log.converted.Text();
     const std::size_t length = std::strlen(bytes);
     DWORD written = 0;
-    WriteFile(File(), bytes, static_cast<DWORD>(length), &written, nullptr);
-    FlushFileBuffers(File());
+    WriteFile(logFile(), bytes, static_cast<DWORD>(length), &written, nullptr);
+    FlushFileBuffers(logFile());
 }
 
-const wchar_t* LineBody()
+const wchar_t* lineBody()
 {
     const wchar_t* line = g_log.line.Text();
     if (!line || g_log.line.Length() < LogText::kStampLength)
@@ -158,11 +160,11 @@ const wchar_t* LineBody()
     return line + LogText::kStampLength;
 }
 
-void SetCaption(const wchar_t* caption) { g_log.caption.Assign(caption); }
+void setCaption(const wchar_t* caption) { g_log.caption.Assign(caption); }
 
-void WriteWholeLine(const wchar_t* body)
+void writeWholeLine(const wchar_t* body)
 {
-    WriteWith(false, [&] { AppendText(body); });
+    writeWith(false, [&] { appendText(body); });
 }
 
 } // namespace DebugLogInternal
@@ -183,7 +185,7 @@ bool DebugLog::Open(const wchar_t* folder)
     InitializeCriticalSection(&g_log.lock);
     wchar_t name[MAX_PATH];
     int counter = 1;
-    if (LogText::FormatLogFileName(name, MAX_PATH, counter)) {
+    if (LogText::formatLogFileName(name, MAX_PATH, counter)) {
         for (;;) {
             wchar_t path[MAX_PATH];
             if (!PathCombineW(path, folder, name))
@@ -195,7 +197,7 @@ bool DebugLog::Open(const wchar_t* folder)
                 return true;
             }
             ++counter;
-            if (counter > LogText::kLastFileCounter || !LogText::FormatLogFileName(name, MAX_PATH, counter))
+            if (counter > LogText::kLastFileCounter || !LogText::formatLogFileName(name, MAX_PATH, counter))
                 break;
         }
     }
@@ -207,36 +209,36 @@ bool DebugLog::IsOpen() { return g_log.file.load(std::memory_order_acquire) != n
 
 void DebugLog::WriteLine(const wchar_t* text, bool showBox)
 {
-    WriteWith(showBox, [&] { AppendText(text); });
+    writeWith(showBox, [&] { appendText(text); });
 }
 
 void DebugLog::WriteSeparator()
 {
-    WriteWith(false, [] { g_log.line.AppendRepeated(L'-', LogText::kSeparatorLength); });
+    writeWith(false, [] { g_log.line.AppendRepeated(L'-', LogText::kSeparatorLength); });
 }
 
 void DebugLog::Write(const wchar_t* section, const wchar_t* message, bool showBox)
 {
-    WriteWith(showBox, [&] { WriteBody(section, message); });
+    writeWith(showBox, [&] { writeBody(section, message); });
 }
 
 void DebugLog::WriteError(const wchar_t* section, const wchar_t* message, std::uint32_t errorCode,
                           bool showBox)
 {
-    WriteWith(showBox, [&] {
-        WriteBody(section, message);
-        AppendErrorText(errorCode);
+    writeWith(showBox, [&] {
+        writeBody(section, message);
+        appendErrorText(errorCode);
     });
 }
 
 void DebugLog::WriteErrorDetail(const wchar_t* section, const wchar_t* message, const wchar_t* detail,
                                 std::uint32_t errorCode)
 {
-    WriteWith(false, [&] {
-        WriteBody(section, message);
-        AppendText(L" : ");
-        AppendText(detail);
-        AppendErrorText(errorCode);
+    writeWith(false, [&] {
+        writeBody(section, message);
+        appendText(L" : ");
+        appendText(detail);
+        appendErrorText(errorCode);
     });
 }
 
@@ -249,16 +251,18 @@ void DebugLog::ShowErrorBox(const wchar_t* text)
 
 DebugLog::MessageBoxFunction DebugLog::SetMessageBoxFunction(MessageBoxFunction function)
 {
-    return g_log.messageBox.exchange(function ? function : &SystemMessageBox, std::memory_order_acq_rel);
+    return g_log.messageBox.exchange(function ? function : &systemMessageBox, std::memory_order_acq_rel);
 }
 
 void DebugLogTesting::Reset()
 {
     g_log.caption.Free();
-    const HANDLE file = File();
+    const HANDLE file = logFile();
     if (!file)
         return;
     g_log.file.store(nullptr, std::memory_order_release);
     CloseHandle(file);
     DeleteCriticalSection(&g_log.lock);
 }
+
+} // namespace PomaroApp

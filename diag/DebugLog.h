@@ -3,6 +3,8 @@
 // each on disk when its call returns. Every call does nothing while the log is not open.
 #include <cstdint>
 
+namespace PomaroApp {
+
 class DebugLog
 {
 public:
@@ -36,3 +38,5 @@ public:
     // returns the previous one. Null restores the default.
     static MessageBoxFunction SetMessageBoxFunction(MessageBoxFunction function);
 };
+
+} // namespace PomaroApp

@@ -3,6 +3,8 @@
 // caller to hold a LineLock and the log to be open.
 #include <cstdint>
 
+namespace PomaroApp {
+
 namespace DebugLogInternal {
 
 class LineLock
@@ -14,15 +16,17 @@ public:
     LineLock& operator=(const LineLock&) = delete;
 };
 
-void BeginLine();
-void AppendText(const wchar_t* text);
-void AppendErrorText(std::uint32_t errorCode);
-void EndLine();
+void beginLine();
+void appendText(const wchar_t* text);
+void appendErrorText(std::uint32_t errorCode);
+void endLine();
 // Body of the current line (after the stamp), as the error box shows it.
-const wchar_t* LineBody();
-void SetCaption(const wchar_t* caption);
+const wchar_t* lineBody();
+void setCaption(const wchar_t* caption);
 
 // Writes one whole line under its own lock, if the log is open.
-void WriteWholeLine(const wchar_t* body);
+void writeWholeLine(const wchar_t* body);
 
 } // namespace DebugLogInternal
+
+} // namespace PomaroApp

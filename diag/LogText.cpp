@@ -3,9 +3,11 @@
 #include <cstdarg>
 #include <cwchar>
 
+namespace PomaroApp {
+
 namespace LogText {
 
-bool Format(wchar_t* out, std::size_t size, const wchar_t* format, ...) noexcept
+bool format(wchar_t* out, std::size_t size, const wchar_t* format, ...) noexcept
 {
     if (!out || size == 0)
         return false;
@@ -20,26 +22,26 @@ bool Format(wchar_t* out, std::size_t size, const wchar_t* format, ...) noexcept
     return true;
 }
 
-bool FormatStamp(wchar_t (&out)[16], int hour, int minute, int second, int milliseconds) noexcept
+bool formatStamp(wchar_t (&out)[16], int hour, int minute, int second, int milliseconds) noexcept
 {
-    return Format(out, 16, L"%02d:%02d:%02d.%03d ", hour, minute, second, milliseconds);
+    return format(out, 16, L"%02d:%02d:%02d.%03d ", hour, minute, second, milliseconds);
 }
 
-bool FormatLogFileName(wchar_t* out, std::size_t size, int counter) noexcept
+bool formatLogFileName(wchar_t* out, std::size_t size, int counter) noexcept
 {
     if (counter <= 1)
-        return Format(out, size, L"%ls%ls", L"PomaroApp", L".log");
-    return Format(out, size, L"%ls(%d)%ls", L"PomaroApp", counter, L".log");
+        return format(out, size, L"%ls%ls", L"PomaroApp", L".log");
+    return format(out, size, L"%ls(%d)%ls", L"PomaroApp", counter, L".log");
 }
 
-std::size_t TrimmedMessageLength(const wchar_t* text, std::size_t n) noexcept
+std::size_t trimmedMessageLength(const wchar_t* text, std::size_t n) noexcept
 {
     if (text && n >= 2 && text[n - 2] == L'\r')
         return n - 2;
     return n;
 }
 
-const wchar_t* ArchitectureName(unsigned architecture) noexcept
+const wchar_t* architectureName(unsigned architecture) noexcept
 {
     switch (architecture) {
     case 0:
@@ -59,3 +61,5 @@ const ProcessorFeature kProcessorFeatures[kProcessorFeatureCount] = {
 };
 
 } // namespace LogText
+
+} // namespace PomaroApp

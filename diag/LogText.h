@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace PomaroApp {
+
 namespace LogText {
 
 constexpr std::size_t kStampLength = 13; // "hh:mm:ss.mmm "
@@ -13,15 +15,15 @@ constexpr std::size_t kSeparatorLength = 40;
 constexpr std::size_t kInfoLineSize = 520;
 
 // swprintf into out[size]; false when the text does not fit or cannot be formatted.
-bool Format(wchar_t* out, std::size_t size, const wchar_t* format, ...) noexcept;
+bool format(wchar_t* out, std::size_t size, const wchar_t* format, ...) noexcept;
 
-bool FormatStamp(wchar_t (&out)[16], int hour, int minute, int second, int milliseconds) noexcept;
+bool formatStamp(wchar_t (&out)[16], int hour, int minute, int second, int milliseconds) noexcept;
 
 // counter 1 is "PomaroApp.log", counter n > 1 "PomaroApp(n).log".
-bool FormatLogFileName(wchar_t* out, std::size_t size, int counter) noexcept;
+bool formatLogFileName(wchar_t* out, std::size_t size, int counter) noexcept;
 
 // System message texts end in CR LF; the length without it (index n - 2 a CR cuts there).
-std::size_t TrimmedMessageLength(const wchar_t* text, std::size_t n) noexcept;
+std::size_t trimmedMessageLength(const wchar_t* text, std::size_t n) noexcept;
 
 // Labels of the module information block: the colons of all but the processor
 // architecture and feature lines stand in the 18th character of the body.
@@ -37,7 +39,7 @@ constexpr wchar_t kProcessorInfoFormat[] = L"Processor info   : Processors=%d Le
 constexpr wchar_t kFeaturesLead[] = L"Processor features :";
 constexpr wchar_t kProductNameQueryFormat[] = L"\\StringFileInfo\\%04x%04x\\ProductName";
 
-const wchar_t* ArchitectureName(unsigned architecture) noexcept;
+const wchar_t* architectureName(unsigned architecture) noexcept;
 
 struct ProcessorFeature
 {
@@ -48,3 +50,5 @@ constexpr std::size_t kProcessorFeatureCount = 8;
 extern const ProcessorFeature kProcessorFeatures[kProcessorFeatureCount];
 
 } // namespace LogText
+
+} // namespace PomaroApp

@@ -10,34 +10,36 @@
 #include "diag/LogText.h"
 #include "diag/TextBuffer.h"
 
+namespace PomaroApp {
+
 namespace {
 
-using DebugLogInternal::WriteWholeLine;
+using DebugLogInternal::writeWholeLine;
 using LogText::kInfoLineSize;
 
 // The module holding this code: the exe, or a DLL when the log is linked into one.
-bool ThisModulePath(wchar_t (&path)[MAX_PATH])
+bool thisModulePath(wchar_t (&path)[MAX_PATH])
 {
     HMODULE module = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                 GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(&ThisModulePath), &module))
+                            reinterpret_cast<LPCWSTR>(&thisModulePath), &module))
         return false;
     const DWORD n = GetModuleFileNameW(module, path, MAX_PATH);
     return n > 0 && n < MAX_PATH;
 }
 
-void WriteFileName(const wchar_t* path)
+void writeFileName(const wchar_t* path)
 {
     const wchar_t* name = PathFindFileNameW(path);
     if (!name || !name[0])
         name = path;
     wchar_t line[kInfoLineSize];
-    if (LogText::Format(line, kInfoLineSize, LogText::kModuleFileNameFormat, name))
-        WriteWholeLine(line);
+    if (LogText::format(line, kInfoLineSize, LogText::kModuleFileNameFormat, name))
+        writeWholeLine(line);
 }
 
-void WriteFileTime(const wchar_t* path)
+void writeFileTime(const wchar_t* path)
 {
     const HANDLE file =
         CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -50,13 +52,13 @@ void WriteFileTime(const wchar_t* path)
                     FileTimeToLocalFileTime(&written, &local) && FileTimeToSystemTime(&local, &t);
     CloseHandle(file);
     wchar_t line[kInfoLineSize];
-    if (ok && LogText::Format(line, kInfoLineSize, LogText::kModuleFileTimeFormat, unsigned(t.wYear),
+    if (ok && LogText::format(line, kInfoLineSize, LogText::kModuleFileTimeFormat, unsigned(t.wYear),
                               unsigned(t.wMonth), unsigned(t.wDay), unsigned(t.wHour), unsigned(t.wMinute),
                               unsigned(t.wSecond)))
-        WriteWholeLine(line);
+        writeWholeLine(line);
 }
 
-void ReadProductName(const void* block)
+void readProductName(const void* block)
 {
     struct Translation
     {
@@ -69,7 +71,7 @@ void ReadProductName(const void* block)
         return;
     const auto* first = static_cast<const Translation*>(value);
     wchar_t query[50];
-    if (!LogText::Format(query, 50, LogText::kProductNameQueryFormat, unsigned(first->language),
+    if (!LogText::format(query, 50, LogText::kProductNameQueryFormat, unsigned(first->language),
                          unsigned(first->codePage)))
         return;
     if (!VerQueryValueW(block, query, &value, &size) || !value)
@@ -77,16 +79,16 @@ void ReadProductName(const void* block)
     const auto* name = static_cast<const wchar_t*>(value);
     if (DebugLog::IsOpen()) {
         DebugLogInternal::LineLock lock;
-        DebugLogInternal::SetCaption(name);
+        DebugLogInternal::setCaption(name);
     } else {
-        DebugLogInternal::SetCaption(name);
+        DebugLogInternal::setCaption(name);
     }
     wchar_t line[kInfoLineSize];
-    if (LogText::Format(line, kInfoLineSize, LogText::kModuleNameFormat, name))
-        WriteWholeLine(line);
+    if (LogText::format(line, kInfoLineSize, LogText::kModuleNameFormat, name))
+        writeWholeLine(line);
 }
 
-void WriteFileVersion(const void* block)
+void writeFileVersion(const void* block)
 {
     void* value = nullptr;
     UINT size = 0;
@@ -94,13 +96,13 @@ void WriteFileVersion(const void* block)
         return;
     const auto* info = static_cast<const VS_FIXEDFILEINFO*>(value);
     wchar_t line[kInfoLineSize];
-    if (LogText::Format(line, kInfoLineSize, LogText::kModuleVersionFormat,
+    if (LogText::format(line, kInfoLineSize, LogText::kModuleVersionFormat,
                         unsigned(HIWORD(info->dwFileVersionMS)), unsigned(LOWORD(info->dwFileVersionMS)),
                         unsigned(HIWORD(info->dwFileVersionLS)), unsigned(LOWORD(info->dwFileVersionLS))))
-        WriteWholeLine(line);
+        writeWholeLine(line);
 }
 
-void WriteVersionResource(const wchar_t* path)
+void writeVersionResource(const wchar_t* path)
 {
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
@@ -109,33 +111,33 @@ void WriteVersionResource(const wchar_t* path)
     std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[size]);
     if (!block || !GetFileVersionInfoW(path, 0, size, block.get()))
         return;
-    ReadProductName(block.get());
-    WriteFileVersion(block.get());
+    readProductName(block.get());
+    writeFileVersion(block.get());
 }
 
-void WriteOsVersion()
+void writeOsVersion()
 {
     OSVERSIONINFOW os{};
     os.dwOSVersionInfoSize = sizeof(os);
     wchar_t line[kInfoLineSize];
     if (GetVersionExW(&os) &&
-        LogText::Format(line, kInfoLineSize, LogText::kOsVersionFormat, int(os.dwMajorVersion),
+        LogText::format(line, kInfoLineSize, LogText::kOsVersionFormat, int(os.dwMajorVersion),
                         int(os.dwMinorVersion), int(os.dwBuildNumber), os.szCSDVersion))
-        WriteWholeLine(line);
+        writeWholeLine(line);
 }
 
-void WriteProcessor()
+void writeProcessor()
 {
     SYSTEM_INFO info{};
     GetNativeSystemInfo(&info);
     wchar_t line[kInfoLineSize];
-    if (LogText::Format(line, kInfoLineSize, LogText::kArchitectureFormat,
-                        LogText::ArchitectureName(info.wProcessorArchitecture)))
-        WriteWholeLine(line);
-    if (LogText::Format(line, kInfoLineSize, LogText::kProcessorInfoFormat, int(info.dwNumberOfProcessors),
+    if (LogText::format(line, kInfoLineSize, LogText::kArchitectureFormat,
+                        LogText::architectureName(info.wProcessorArchitecture)))
+        writeWholeLine(line);
+    if (LogText::format(line, kInfoLineSize, LogText::kProcessorInfoFormat, int(info.dwNumberOfProcessors),
                         int(info.wProcessorLevel), int(info.wProcessorRevision >> 8),
                         int(info.wProcessorRevision & 0xFF)))
-        WriteWholeLine(line);
+        writeWholeLine(line);
 
     TextBuffer features;
     features.Assign(LogText::kFeaturesLead);
@@ -143,7 +145,7 @@ void WriteProcessor()
         if (IsProcessorFeaturePresent(feature.id))
             features.Append(feature.text);
     if (features.Text())
-        WriteWholeLine(features.Text());
+        writeWholeLine(features.Text());
 }
 
 } // namespace
@@ -151,19 +153,21 @@ void WriteProcessor()
 void DebugLog::WriteModuleInfo()
 {
     wchar_t path[MAX_PATH];
-    const bool havePath = ThisModulePath(path);
+    const bool havePath = thisModulePath(path);
     if (havePath)
-        WriteFileName(path);
+        writeFileName(path);
 
     wchar_t line[kInfoLineSize];
-    if (LogText::Format(line, kInfoLineSize, LogText::kModuleTypeFormat, int(sizeof(void*) * 8)))
-        WriteWholeLine(line);
+    if (LogText::format(line, kInfoLineSize, LogText::kModuleTypeFormat, int(sizeof(void*) * 8)))
+        writeWholeLine(line);
 
     if (havePath) {
-        WriteFileTime(path);
-        WriteVersionResource(path);
+        writeFileTime(path);
+        writeVersionResource(path);
     }
-    WriteWholeLine(LogText::kBuildTypeLine);
-    WriteOsVersion();
-    WriteProcessor();
+    writeWholeLine(LogText::kBuildTypeLine);
+    writeOsVersion();
+    writeProcessor();
 }
+
+} // namespace PomaroApp

@@ -37,14 +37,16 @@ pomaro_guarded_resume:
     .seh_endproc
 )");
 
+namespace PomaroApp {
+
 namespace {
 // libgcc raises C++ throws and its unwinding as 0x2?474343 ("GCC", user bit set).
 constexpr DWORD kGccExceptionMask = 0xF0FFFFFFu;
 constexpr DWORD kGccException = 0x20474343u;
 
-void CallPlain(void* context) { (*static_cast<void (**)()>(context))(); }
+void callPlain(void* context) { (*static_cast<void (**)()>(context))(); }
 
-void ReportKept(void*) { reportStructuredException(); }
+void reportKept(void*) { reportStructuredException(); }
 } // namespace
 
 extern "C" EXCEPTION_DISPOSITION pomaro_guard_handler(EXCEPTION_RECORD* record, void* establisherFrame,
@@ -64,22 +66,24 @@ extern "C" EXCEPTION_DISPOSITION pomaro_guard_handler(EXCEPTION_RECORD* record, 
     return ExceptionContinueSearch; // not reached: the unwind resumes in the guarded frame
 }
 
-bool CallGuarded(void (*function)(void*), void* context)
+bool callGuarded(void (*function)(void*), void* context)
 {
     return !function || pomaro_guarded_call(function, context) == 0;
 }
 
-bool RunGuarded(void (*function)(void*), void* context)
+bool runGuarded(void (*function)(void*), void* context)
 {
-    if (CallGuarded(function, context))
+    if (callGuarded(function, context))
         return true;
-    CallGuarded(&ReportKept, nullptr);
+    callGuarded(&reportKept, nullptr);
     return false;
 }
 
-bool RunGuarded(void (*function)())
+bool runGuarded(void (*function)())
 {
     if (!function)
         return true;
-    return RunGuarded(&CallPlain, &function);
+    return runGuarded(&callPlain, &function);
 }
+
+} // namespace PomaroApp

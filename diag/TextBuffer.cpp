@@ -5,12 +5,14 @@
 #include <cstring>
 #include <limits>
 
+namespace PomaroApp {
+
 namespace {
 constexpr std::uint64_t kFirstBlock = 1024;
 constexpr std::uint64_t kMaxCount = std::numeric_limits<std::uint64_t>::max();
 } // namespace
 
-std::size_t TextBlockBytes(std::uint64_t count, std::size_t width) noexcept
+std::size_t textBlockBytes(std::uint64_t count, std::size_t width) noexcept
 {
     constexpr std::size_t kMaxBytes = std::numeric_limits<std::size_t>::max();
     if (width != 0 && count > kMaxBytes / width)
@@ -48,7 +50,7 @@ template <typename CharT> bool BasicTextBuffer<CharT>::Reserve(std::uint64_t n) 
     while (size < n)
         size = size > kMaxCount / 2 ? n : size * 2;
 
-    auto* block = static_cast<CharT*>(std::malloc(TextBlockBytes(size, sizeof(CharT))));
+    auto* block = static_cast<CharT*>(std::malloc(textBlockBytes(size, sizeof(CharT))));
     if (!block)
         return false;
     // The old text ends at its terminator, but never past the room it had: a conversion
@@ -59,7 +61,7 @@ template <typename CharT> bool BasicTextBuffer<CharT>::Reserve(std::uint64_t n) 
     if (kept == capacity_ && kept > 0)
         --kept;
     if (kept > 0)
-        std::memcpy(block, text_, TextBlockBytes(kept, sizeof(CharT)));
+        std::memcpy(block, text_, textBlockBytes(kept, sizeof(CharT)));
     block[kept] = CharT(0);
     std::free(text_);
     text_ = block;
@@ -83,7 +85,7 @@ template <typename CharT> bool BasicTextBuffer<CharT>::Append(const CharT* text)
         return false;
     if (own)
         text = text_ + offset;
-    std::memmove(text_ + length, text, TextBlockBytes(added, sizeof(CharT)));
+    std::memmove(text_ + length, text, textBlockBytes(added, sizeof(CharT)));
     text_[length + added] = CharT(0);
     return true;
 }
@@ -108,14 +110,14 @@ template <typename CharT> bool BasicTextBuffer<CharT>::Assign(const CharT* text)
     const std::uint64_t length = LengthOf(text);
     if (length + 1 > capacity_) {
         // Text longer than our capacity cannot lie inside our own text.
-        auto* block = static_cast<CharT*>(std::malloc(TextBlockBytes(length + 1, sizeof(CharT))));
+        auto* block = static_cast<CharT*>(std::malloc(textBlockBytes(length + 1, sizeof(CharT))));
         if (!block)
             return false;
         std::free(text_);
         text_ = block;
         block_ = capacity_ = length + 1;
     }
-    std::memmove(text_, text, TextBlockBytes(length + 1, sizeof(CharT)));
+    std::memmove(text_, text, textBlockBytes(length + 1, sizeof(CharT)));
     return true;
 }
 
@@ -134,3 +136,5 @@ template <typename CharT> void BasicTextBuffer<CharT>::Free() noexcept
 
 template class BasicTextBuffer<char>;
 template class BasicTextBuffer<wchar_t>;
+
+} // namespace PomaroApp

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace PomaroApp {
+
 template <typename CharT> class BasicTextBuffer
 {
 public:
@@ -60,4 +62,6 @@ public:
 
 // Size in bytes of a block of `count` characters of `width` bytes; a product that
 // does not fit becomes the largest size, so that the allocation fails instead of wrapping.
-std::size_t TextBlockBytes(std::uint64_t count, std::size_t width) noexcept;
+std::size_t textBlockBytes(std::uint64_t count, std::size_t width) noexcept;
+
+} // namespace PomaroApp

@@ -4,8 +4,10 @@
 
 #include <climits>
 
+namespace PomaroApp {
+
 namespace {
-int WideRoom(const TextBuffer& buffer)
+int wideRoom(const TextBuffer& buffer)
 {
     return buffer.Capacity() > INT_MAX ? INT_MAX : static_cast<int>(buffer.Capacity());
 }
@@ -18,12 +20,14 @@ bool TextBuffer::AssignFromAnsi(const char* bytes) noexcept
         return true;
     }
     // With no block a size of 0 would turn the conversion into a size query.
-    if (Capacity() > 0 && MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, bytes, -1, Data(), WideRoom(*this)) > 0)
+    if (Capacity() > 0 && MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, bytes, -1, Data(), wideRoom(*this)) > 0)
         return true;
     const int needed = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, bytes, -1, nullptr, 0);
     if (needed > 0 && Reserve(static_cast<std::uint64_t>(needed)) &&
-        MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, bytes, -1, Data(), WideRoom(*this)) > 0)
+        MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, bytes, -1, Data(), wideRoom(*this)) > 0)
         return true;
     Clear();
     return false;
 }
+
+} // namespace PomaroApp

@@ -65,7 +65,7 @@ bool CHost::onRender(void* buffer0, void* buffer1)
     // from then on the plug-in is not called and the device plays silence.
     if (!fatalErrorRecorded()) {
         GuardedBlock block{*this, format, buffer0, buffer1};
-        if (CallGuarded(&renderGuardedBlock, &block))
+        if (callGuarded(&renderGuardedBlock, &block))
             return true;
         if (HWND frame = hwndFrame.load(std::memory_order_acquire))
             PostMessageW(frame, WM_HOST_AUDIO_FAULT, 0, 0);

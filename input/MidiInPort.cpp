@@ -16,7 +16,7 @@ void logPortLine(const wchar_t* format, const MIDIINCAPSW& caps)
     wchar_t text[256];
     if (std::swprintf(text, 256, format, static_cast<int>(MAXPNAMELEN), caps.szPname) < 0)
         return;
-    DebugLog::WriteLine(text);
+    PomaroApp::DebugLog::WriteLine(text);
 }
 
 } // namespace

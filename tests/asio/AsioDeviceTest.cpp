@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+using namespace PomaroApp;
+
 using namespace Kelvane;
 
 namespace {

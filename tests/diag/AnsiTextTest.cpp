@@ -5,6 +5,8 @@
 
 #include "diag/TextBuffer.h"
 
+using namespace PomaroApp;
+
 TEST(AnsiText, ConvertsIntoAnEmptyBuffer)
 {
     TextBuffer text;

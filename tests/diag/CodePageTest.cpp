@@ -12,6 +12,8 @@
 #include "diag/DebugLogTesting.h"
 #include "diag/TextBuffer.h"
 
+using namespace PomaroApp;
+
 namespace {
 
 const char kShiftJis[] = "\x95\xa1\x90\x94\x89\xf1\x8c\xc4\x82\xce\x82\xea\x82\xdc\x82\xb5\x82\xbd";

@@ -14,6 +14,8 @@
 #include "diag/DebugLogTesting.h"
 #include "diag/SehGuard.h"
 
+using namespace PomaroApp;
+
 namespace {
 
 const std::wstring kLead = L"Sorry, this application encountered fatal error.\n\n";
@@ -133,7 +135,7 @@ void ThrowAndReport()
 
 DWORD WINAPI FaultOnAnotherThread(void*)
 {
-    return CallGuarded([](void*) { ReadAddress0x10(); }, nullptr) ? 1 : 0;
+    return callGuarded([](void*) { ReadAddress0x10(); }, nullptr) ? 1 : 0;
 }
 
 void FaultsTakenInside()
@@ -141,7 +143,7 @@ void FaultsTakenInside()
     // The system's own handlers take these before they could reach the guard.
     g_sink = IsBadReadPtr(reinterpret_cast<void*>(0x10), 4) ? 1 : 0;
     OutputDebugStringW(L"guard test\n");
-    g_innerGuardResult = RunGuarded(&ReadAddress0x10);
+    g_innerGuardResult = runGuarded(&ReadAddress0x10);
 }
 
 } // namespace
@@ -150,7 +152,7 @@ TEST_F(CrashReportTest, AccessViolationIsReportedOnce)
 {
     OpenLog();
     g_catchAllRan = false;
-    EXPECT_FALSE(RunGuarded(&FaultBehindCatchAll));
+    EXPECT_FALSE(runGuarded(&FaultBehindCatchAll));
     EXPECT_FALSE(g_catchAllRan);
 
     const std::wstring report = OnlyReport();
@@ -170,7 +172,7 @@ TEST_F(CrashReportTest, AccessViolationIsReportedOnce)
 
 TEST_F(CrashReportTest, UnknownCodeWithoutParameters)
 {
-    EXPECT_FALSE(RunGuarded(&RaiseUnknownCode));
+    EXPECT_FALSE(runGuarded(&RaiseUnknownCode));
     const std::wstring report = OnlyReport();
     EXPECT_EQ(report, L"Unknown Exception : code=E0ABCDEF, flag=0, adr=" +
                           AsPercentP(lastExceptionRecord.ExceptionAddress));
@@ -179,7 +181,7 @@ TEST_F(CrashReportTest, UnknownCodeWithoutParameters)
 
 TEST_F(CrashReportTest, FlagsAndParametersArePrinted)
 {
-    EXPECT_FALSE(RunGuarded(&RaiseWithParameters));
+    EXPECT_FALSE(runGuarded(&RaiseWithParameters));
     EXPECT_EQ(OnlyReport(), L"Divide by Zero (Integer) : code=C0000094, flag=1, adr=" +
                                 AsPercentP(lastExceptionRecord.ExceptionAddress) +
                                 L", param= 00000001 FFFFFFFF 90ABCDEF");
@@ -187,7 +189,7 @@ TEST_F(CrashReportTest, FlagsAndParametersArePrinted)
 
 TEST_F(CrashReportTest, IntegerDivisionByZero)
 {
-    EXPECT_FALSE(RunGuarded(&DivideByZero));
+    EXPECT_FALSE(runGuarded(&DivideByZero));
     const std::wstring report = OnlyReport();
     EXPECT_EQ(report.compare(0, 42, L"Divide by Zero (Integer) : code=C0000094, "), 0) << report;
 }
@@ -195,7 +197,7 @@ TEST_F(CrashReportTest, IntegerDivisionByZero)
 TEST_F(CrashReportTest, StackOverflow)
 {
     OpenLog();
-    EXPECT_FALSE(RunGuarded(&OverflowTheStack));
+    EXPECT_FALSE(runGuarded(&OverflowTheStack));
     const std::wstring report = OnlyReport();
     EXPECT_EQ(report.compare(0, 32, L"Stack Overflow : code=C00000FD, "), 0) << report;
     EXPECT_EQ(LogLines().size(), 1u);
@@ -204,7 +206,7 @@ TEST_F(CrashReportTest, StackOverflow)
 TEST_F(CrashReportTest, ThrownExceptionsReachTheirOwnCatch)
 {
     g_runtimeCaught = g_intCaught = false;
-    EXPECT_TRUE(RunGuarded(&ThrowAndCatchInside));
+    EXPECT_TRUE(runGuarded(&ThrowAndCatchInside));
     EXPECT_TRUE(g_runtimeCaught);
     EXPECT_TRUE(g_intCaught);
     EXPECT_TRUE(BoxRecorder::Boxes().empty());
@@ -215,7 +217,7 @@ TEST_F(CrashReportTest, ThrownExceptionPassesThroughTheGuard)
 {
     bool caughtOutside = false;
     try {
-        RunGuarded(&ThrowOut);
+        runGuarded(&ThrowOut);
     } catch (const std::runtime_error& error) {
         caughtOutside = std::string(error.what()) == "escapes";
     }
@@ -227,7 +229,7 @@ TEST_F(CrashReportTest, ThrownExceptionPassesThroughTheGuard)
 TEST_F(CrashReportTest, FaultsHandledInsideNeverReachTheOuterGuard)
 {
     g_innerGuardResult = true;
-    EXPECT_TRUE(RunGuarded(&FaultsTakenInside));
+    EXPECT_TRUE(runGuarded(&FaultsTakenInside));
     EXPECT_EQ(g_sink, 1);                       // IsBadReadPtr saw the bad address
     EXPECT_FALSE(g_innerGuardResult);           // the inner guard took the fault...
     EXPECT_EQ(BoxRecorder::Boxes().size(), 1u); // ...and reported it, once
@@ -236,13 +238,13 @@ TEST_F(CrashReportTest, FaultsHandledInsideNeverReachTheOuterGuard)
 TEST_F(CrashReportTest, OnlyTheFirstFatalErrorIsReported)
 {
     OpenLog();
-    EXPECT_FALSE(RunGuarded(&ReadAddress0x10));
+    EXPECT_FALSE(runGuarded(&ReadAddress0x10));
     // Later faults are still taken by the guard, and thrown errors still end the run,
     // but neither is reported again.
-    EXPECT_FALSE(RunGuarded(&RaiseUnknownCode));
+    EXPECT_FALSE(runGuarded(&RaiseUnknownCode));
     EXPECT_FALSE(reportFatalError(L"later"));
     EXPECT_FALSE(reportStructuredException());
-    EXPECT_TRUE(RunGuarded(&ThrowAndCatchInside));
+    EXPECT_TRUE(runGuarded(&ThrowAndCatchInside));
     ASSERT_EQ(BoxRecorder::Boxes().size(), 1u);
     EXPECT_EQ(lastExceptionRecord.ExceptionCode, 0xC0000005u);
     EXPECT_EQ(LogLines().size(), 1u);
@@ -262,7 +264,7 @@ TEST_F(CrashReportTest, AFaultWhileTheReportIsOnScreenMakesNoSecondReport)
         CrashReportTesting::Reset();
         OpenLog();
         BoxRecorder faultingBox(&ReadAddress0x10);
-        EXPECT_FALSE(RunGuarded(c.fatal));
+        EXPECT_FALSE(runGuarded(c.fatal));
         EXPECT_EQ(BoxRecorder::Boxes().size(), 1u);
         EXPECT_EQ(LogLines().size(), 1u);
     }

@@ -5,11 +5,13 @@
 
 #include "diag/CrashText.h"
 
+using namespace PomaroApp;
+
 namespace {
 std::wstring Report(const CrashText::ExceptionFacts& facts)
 {
     TextBuffer out;
-    EXPECT_TRUE(CrashText::FormatExceptionReport(out, facts));
+    EXPECT_TRUE(CrashText::formatExceptionReport(out, facts));
     return out.Text() ? out.Text() : L"<null>";
 }
 } // namespace
@@ -55,8 +57,8 @@ TEST(CrashText, ParametersPrintTheirLow32BitsAndAtMostFifteen)
 TEST(CrashText, FatalMessageLeadsWithTheFixedSentence)
 {
     TextBuffer out;
-    ASSERT_TRUE(CrashText::ComposeFatalMessage(out, L"disk full"));
+    ASSERT_TRUE(CrashText::composeFatalMessage(out, L"disk full"));
     EXPECT_STREQ(out.Text(), L"Sorry, this application encountered fatal error.\n\ndisk full");
-    ASSERT_TRUE(CrashText::ComposeFatalMessage(out, nullptr));
+    ASSERT_TRUE(CrashText::composeFatalMessage(out, nullptr));
     EXPECT_STREQ(out.Text(), L"Sorry, this application encountered fatal error.\n\n");
 }

@@ -11,6 +11,8 @@
 #include "diag/DebugLog.h"
 #include "diag/DebugLogTesting.h"
 
+using namespace PomaroApp;
+
 namespace {
 
 class DebugLogTest : public ::testing::Test

@@ -7,6 +7,8 @@
 
 #include "diag/DebugLog.h"
 
+using namespace PomaroApp;
+
 namespace {
 std::atomic<int> g_folderCounter{0};
 std::vector<RecordedBox> g_boxes;

@@ -10,6 +10,8 @@
 #include "diag/DebugLog.h"
 #include "diag/DebugLogTesting.h"
 
+using namespace PomaroApp;
+
 namespace {
 class ModuleInfoTest : public ::testing::Test
 {

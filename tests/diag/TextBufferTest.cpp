@@ -8,6 +8,8 @@
 
 #include "diag/TextBuffer.h"
 
+using namespace PomaroApp;
+
 namespace {
 constexpr std::uint64_t kHuge = std::numeric_limits<std::uint64_t>::max() / 2;
 }
@@ -87,9 +89,9 @@ TEST(TextBufferGrowth, GrowingKeepsTheText)
 
 TEST(TextBufferGrowth, OverflowingSizesFailAndKeepTheText)
 {
-    EXPECT_EQ(TextBlockBytes(std::numeric_limits<std::uint64_t>::max(), sizeof(wchar_t)),
+    EXPECT_EQ(textBlockBytes(std::numeric_limits<std::uint64_t>::max(), sizeof(wchar_t)),
               std::numeric_limits<std::size_t>::max());
-    EXPECT_EQ(TextBlockBytes(10, sizeof(wchar_t)), 10 * sizeof(wchar_t));
+    EXPECT_EQ(textBlockBytes(10, sizeof(wchar_t)), 10 * sizeof(wchar_t));
 
     TextBuffer buffer;
     ASSERT_TRUE(buffer.Assign(L"kept"));

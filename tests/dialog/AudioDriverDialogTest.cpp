@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <string>
 
+using namespace PomaroApp;
+
 using namespace PomaroTest;
 using PomaroApp::CAudioDriverDialog;
 using PomaroApp::CHost;

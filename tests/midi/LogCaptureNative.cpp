@@ -6,6 +6,8 @@
 
 #include <mutex>
 
+using namespace PomaroApp;
+
 namespace {
 std::mutex g_mutex;
 std::vector<std::wstring> g_lines;

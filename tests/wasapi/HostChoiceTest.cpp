@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+using namespace PomaroApp;
+
 using namespace Kelvane;
 using PomaroApp::CHost;
 
