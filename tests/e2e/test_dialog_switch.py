@@ -46,7 +46,7 @@ def click(s, control, evidence):
     """Clicks the middle of a control of the dialog until evidence() holds."""
     left, top, right, bottom = control["rect"]
     dialog = s.wait_window("^%s$" % TITLE, 30)
-    return s.click_until(dialog, (left + right) // 2, (top + bottom) // 2, evidence, screen=True)
+    return s.click_until(dialog, (left + right) // 2, (top + bottom) // 2, evidence)
 
 
 def dialog_where(s, test):
