@@ -57,7 +57,7 @@ public:
     }
     tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override
     {
-        return logQuery("component", iid, castTo(iid, obj));
+        return logQuery("component", castTo(iid, obj));
     }
     RECORDER_REFCOUNT
 

@@ -34,7 +34,7 @@ public:
             *obj = static_cast<IPlugView*>(this);
             addRef();
         }
-        return logQuery("view", iid, *obj ? kResultOk : kNoInterface);
+        return logQuery("view", *obj ? kResultOk : kNoInterface);
     }
     RECORDER_REFCOUNT
 
@@ -175,7 +175,7 @@ public:
     }
     tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override
     {
-        return logQuery("controller", iid, castTo(iid, obj));
+        return logQuery("controller", castTo(iid, obj));
     }
     RECORDER_REFCOUNT
 

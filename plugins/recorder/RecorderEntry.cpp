@@ -83,7 +83,7 @@ public:
             *obj = static_cast<IPluginFactory*>(this);
             addRef();
         }
-        return logQuery("factory", iid, *obj ? kResultOk : kNoInterface);
+        return logQuery("factory", *obj ? kResultOk : kNoInterface);
     }
     uint32 PLUGIN_API addRef() override { return refs.add(); }
     uint32 PLUGIN_API release() override

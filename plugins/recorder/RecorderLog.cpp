@@ -1,9 +1,6 @@
 #include "plugins/recorder/Recorder.h"
 
-#include "pluginterfaces/vst/ivstaudioprocessor.h"
-#include "pluginterfaces/vst/ivsteditcontroller.h"
 #include "pluginterfaces/vst/ivsthostapplication.h"
-#include "pluginterfaces/vst/ivstmessage.h"
 
 #include <windows.h>
 
@@ -211,10 +208,8 @@ tresult Call::done(tresult r)
 
 void Call::doneInt(int64_t result)
 {
-    line.text(" -> ").integer(result);
-    AcquireSRWLockExclusive(&gFileLock);
-    writeLocked(line.data(), line.size());
-    ReleaseSRWLockExclusive(&gFileLock);
+    char digits[24];
+    doneText(LineWriter(digits, sizeof(digits)).integer(result).data());
 }
 
 void Call::doneText(const char* result)
@@ -283,30 +278,7 @@ void stopFlusher()
     drainProcessRecords();
 }
 
-tresult logQuery(const char* object, const TUID iid, tresult result)
-{
-    struct Known
-    {
-        const TUID& id;
-        const char* name;
-    };
-    static const Known known[] = {
-        {FUnknown::iid, "FUnknown"},
-        {IPluginBase::iid, "IPluginBase"},
-        {Vst::IComponent::iid, "IComponent"},
-        {Vst::IAudioProcessor::iid, "IAudioProcessor"},
-        {Vst::IConnectionPoint::iid, "IConnectionPoint"},
-        {Vst::IEditController::iid, "IEditController"},
-        {Vst::IMidiMapping::iid, "IMidiMapping"},
-    };
-    const char* name = "other";
-    for (const Known& k : known)
-        if (FUnknownPrivate::iidEqual(iid, k.id))
-            name = k.name;
-    Call call(object, "queryInterface");
-    call.w().kv("iid", name);
-    return call.done(result);
-}
+tresult logQuery(const char* object, tresult result) { return Call(object, "queryInterface").done(result); }
 
 void logHostName(FUnknown* context)
 {

@@ -67,9 +67,9 @@ ROWS = [
     # The view never made it into the window: it is released without removed().
     ("attach_fails", 1, FAILED, None,
      lambda run: check(run.has("view.attached") and not run.has("view.removed"), "%r" % run.names())),
-    ("mono_output", 1, [NO_DRIVER], ANY, lambda run: check(not run.has("component.setActive"), "processed")),
-    ("two_outputs", 1, [NO_DRIVER], ANY, lambda run: check(not run.has("component.setActive"), "processed")),
-    ("no_event_input", 1, [NO_DRIVER], ANY, lambda run: check(not run.has("component.setActive"), "processed")),
+    ("mono_output", 1, [NO_DRIVER], ANY, lambda run: check(not run.has("component.setActive"), "activated")),
+    ("two_outputs", 1, [NO_DRIVER], ANY, lambda run: check(not run.has("component.setActive"), "activated")),
+    ("no_event_input", 1, [NO_DRIVER], ANY, lambda run: check(not run.has("component.setActive"), "activated")),
     ("getstate_refused", 0, [NO_DRIVER], ANY,
      lambda run: check(run.has("component.getState") and not run.has("controller.setComponentState"),
                        "a refused state is passed on")),

@@ -29,12 +29,13 @@ def falls_away(rec, start, end, held):
 
 def press_c(s, w, ep, hold):
     """Holds C for hold seconds once the endpoint's recording shows it sounding and waits
-    for it to fade (the onsets need the gap); returns the recording's length at the release."""
+    for it to fade (the onsets need the gap); returns the recording's length just before the
+    release (taken after it, a stalled test would mark a point past the fall)."""
     mark = ep.frames()
     s.keydown_until(w, "c", lambda: ep.heard_since(mark))
     time.sleep(hold)
-    s.keyup(w, "c")
     release = ep.frames()
+    s.keyup(w, "c")
     wait_for(lambda: ep.quiet(0.25, 0.009), 10, 0.1, "the note to fade after its release")
     return release
 
