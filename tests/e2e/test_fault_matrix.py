@@ -222,10 +222,10 @@ def silent(s, row):
     time.sleep(0.5)  # a block or fifty after the note
     code = close_and_wait(s, p, w)
     check(code == 0, "exit code %r" % code)
-    rec = driver.recording()
-    check(rec.frames > 4800, "only %d frames recorded" % rec.frames)
-    loud = next((i for i, v in enumerate(zip(rec.left, rec.right)) if v != (0, 0)), None)
-    check(loud is None, "frame %r of %d is not silence" % (loud, rec.frames))
+    wav = driver.recording()
+    check(wav.frames > 4800, "only %d frames recorded" % wav.frames)
+    loud = next((i for i, v in enumerate(zip(wav.left, wav.right)) if v != (0, 0)), None)
+    check(loud is None, "frame %r of %d is not silence" % (loud, wav.frames))
     check_no_process_after_stop(recorder_calls(rec))
 
 
