@@ -7,9 +7,8 @@ import os
 import re
 import shutil
 import struct
-import subprocess
 
-from pomaro_e2e import BIN_DIR, WINE64, TestFailure, wait_for
+from pomaro_e2e import BIN_DIR, TestFailure, wait_for
 
 ENUMERATOR_CLSID = "{BCDE0395-E52F-467C-8E3D-C4579291692E}"
 ASIO_CLSID = "{6F0D3C5E-8B2A-4E61-9C47-3A1B5D2E7F90}"
@@ -155,10 +154,6 @@ class Driver:
 def _install(session, dll, default_dll, ini, text):
     """Copies the driver's DLL into the session folder (so that a rebuild during the test cannot
     touch it) and writes its configuration; returns both paths as Wine sees them."""
-    # The prefix's first program starts Wine's services, which keep its output pipes open for
-    # their whole life: start them here without pipes, or the first captured run waits for them.
-    subprocess.run([WINE64, "wineboot"], env=session.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=120)
     local = os.path.join(session.dir, os.path.basename(default_dll))
     shutil.copy2(dll or os.path.join(BIN_DIR, default_dll), local)
     config = os.path.join(session.dir, ini)

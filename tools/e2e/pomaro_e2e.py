@@ -13,7 +13,6 @@ import os
 import re
 import select
 import shutil
-import signal
 import subprocess
 import tempfile
 import time
@@ -24,12 +23,8 @@ WINE_DIR = os.environ.get("POMARO_WINE_DIR", "")
 TOOLS = os.path.join(SOURCE_DIR, "tools")
 
 
-def _find(cmd, fallback):
-    return shutil.which(cmd) or fallback
-
-
-WINE64 = _find("wine64", "/usr/lib/wine/wine64")
-WINESERVER = _find("wineserver", "/usr/lib/wine/wineserver")
+WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
+WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
 
 
 class TestFailure(AssertionError):
