@@ -118,8 +118,6 @@ void stopFlusher();
 // Objects of this module still alive; reported by ExitDll and at unload.
 std::atomic<int>& liveObjects();
 
-// Writes "<object>.queryInterface -> <result>" and returns the result.
-Steinberg::tresult logQuery(const char* object, Steinberg::tresult result);
 // IHostApplication::getName, recorded as "hostapp.getName name=<UTF-8>".
 void logHostName(Steinberg::FUnknown* context);
 

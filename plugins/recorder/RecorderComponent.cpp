@@ -22,9 +22,6 @@ namespace Recorder {
 
 namespace {
 
-const char* mediaName(MediaType t) { return t == kAudio ? "audio" : t == kEvent ? "event" : "other"; }
-const char* dirName(BusDirection d) { return d == kInput ? "input" : "output"; }
-
 // At most this many events are spelled out in a process record; numEvents counts them all.
 constexpr int kMaxListedEvents = 16;
 
@@ -57,14 +54,13 @@ public:
     }
     tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override
     {
-        return logQuery("component", castTo(iid, obj));
+        return Call("component", "queryInterface").done(castTo(iid, obj));
     }
     RECORDER_REFCOUNT
 
     tresult PLUGIN_API initialize(FUnknown* context) override
     {
         Call call("component", "initialize");
-        call.w().kv("context", context ? "ptr" : "null");
         if (initialized || !context || faultIs(Fault::ComponentInitFails))
             return call.done(kResultFalse);
         hostContext = context;
@@ -99,7 +95,6 @@ public:
     int32 PLUGIN_API getBusCount(MediaType type, BusDirection dir) override
     {
         Call call("component", "getBusCount");
-        call.w().kv("type", mediaName(type)).kv("dir", dirName(dir));
         int32 count = 0;
         if (type == kAudio && dir == kOutput)
             count = outputBusCount();
@@ -142,14 +137,13 @@ public:
     }
     tresult PLUGIN_API setState(IBStream* state) override
     {
-        Call call("component", "setState");
         double values[kNumParams];
         int32 read = 0;
         if (!state || state->read(values, kStateBytes, &read) != kResultOk || read != kStateBytes)
-            return call.done(kResultFalse);
+            return kResultFalse;
         for (int i = 0; i < kNumParams; ++i)
             params[i].store(values[i], std::memory_order_relaxed);
-        return call.done(kResultOk);
+        return kResultOk;
     }
     tresult PLUGIN_API getState(IBStream* state) override
     {
@@ -161,7 +155,6 @@ public:
         if (faultIs(Fault::GetStateRefused) || !state ||
             state->write(values, kStateBytes, &written) != kResultOk)
             return call.done(kResultFalse);
-        call.w().kvInt("bytes", written);
         return call.done(kResultOk);
     }
 

@@ -34,7 +34,7 @@ public:
             *obj = static_cast<IPlugView*>(this);
             addRef();
         }
-        return logQuery("view", *obj ? kResultOk : kNoInterface);
+        return *obj ? kResultOk : kNoInterface;
     }
     RECORDER_REFCOUNT
 
@@ -45,7 +45,6 @@ public:
     tresult PLUGIN_API attached(void* parent, FIDString type) override
     {
         Call call("view", "attached");
-        call.w().kv("parent", parent ? "ptr" : "null").kv("type", type);
         if (faultIs(Fault::AttachFails))
             return call.done(kResultFalse);
         if (faultIs(Fault::CrashInAttached))
@@ -96,14 +95,12 @@ public:
     }
     tresult PLUGIN_API onSize(ViewRect* newSize) override
     {
-        Call call("view", "onSize");
         if (!newSize)
-            return call.done(kInvalidArgument);
-        call.w().kvInt("width", newSize->getWidth()).kvInt("height", newSize->getHeight());
+            return kInvalidArgument;
         rect = *newSize;
         if (hwnd)
             MoveWindow(hwnd, 0, 0, rect.getWidth(), rect.getHeight(), TRUE);
-        return call.done(kResultOk);
+        return kResultOk;
     }
     tresult PLUGIN_API onFocus(TBool) override { return kResultOk; }
     tresult PLUGIN_API setFrame(IPlugFrame* newFrame) override
@@ -117,16 +114,15 @@ public:
     }
     tresult PLUGIN_API checkSizeConstraint(ViewRect* r) override
     {
-        Call call("view", "checkSizeConstraint");
         if (!r)
-            return call.done(kInvalidArgument);
+            return kInvalidArgument;
         if (faultIs(Fault::FixedSizeView)) {
             *r = ViewRect(r->left, r->top, r->left + kViewWidth, r->top + kViewHeight);
-            return call.done(kResultFalse);
+            return kResultFalse;
         }
         r->right = r->left + (r->getWidth() < kViewMinWidth ? kViewMinWidth : r->getWidth());
         r->bottom = r->top + (r->getHeight() < kViewMinHeight ? kViewMinHeight : r->getHeight());
-        return call.done(kResultTrue);
+        return kResultTrue;
     }
 
 private:
@@ -173,10 +169,7 @@ public:
         addRef();
         return kResultOk;
     }
-    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override
-    {
-        return logQuery("controller", castTo(iid, obj));
-    }
+    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override { return castTo(iid, obj); }
     RECORDER_REFCOUNT
 
     tresult PLUGIN_API initialize(FUnknown* context) override
@@ -207,7 +200,6 @@ public:
         if (!state || state->read(v, kStateBytes, &read) != kResultOk || read != kStateBytes)
             return call.done(kResultFalse);
         std::memcpy(values, v, sizeof(values));
-        call.w().kvInt("bytes", read);
         return call.done(kResultOk);
     }
     // The controller keeps no state of its own beyond what the component holds.
@@ -253,22 +245,19 @@ public:
     IPlugView* PLUGIN_API createView(FIDString name) override
     {
         Call call("controller", "createView");
-        call.w().kv("name", name);
         const bool editor = name && std::strcmp(name, ViewType::kEditor) == 0;
         call.doneText(editor && !faultIs(Fault::NullView) ? "ptr" : "null");
         return editor && !faultIs(Fault::NullView) ? new View : nullptr;
     }
 
-    tresult PLUGIN_API getMidiControllerAssignment(int32 bus, int16 channel, CtrlNumber number,
-                                                   ParamID& id) override
+    tresult PLUGIN_API getMidiControllerAssignment(int32 bus, int16, CtrlNumber number, ParamID& id) override
     {
         Call call("controller", "getMidiControllerAssignment");
-        call.w().kvInt("bus", bus).kvInt("channel", channel).kvInt("controller", number);
+        call.w().kvInt("controller", number);
         const CtrlNumber mapped[kNumParams] = {kCtrlVolume, kPitchBend, kCtrlModWheel, kAfterTouch};
         for (int i = 0; i < kNumParams; ++i)
             if (bus == 0 && number == mapped[i]) {
                 id = ParamID(i);
-                call.w().kvInt("id", id);
                 return call.done(kResultOk);
             }
         return call.done(kResultFalse);

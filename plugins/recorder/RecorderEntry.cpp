@@ -1,5 +1,5 @@
 // Module entry and class factory of the recorder test plug-ins. Each DLL compiles this file
-// with RECORDER_FAULT set to one Fault and RECORDER_NAME to its file name (without .vst3).
+// with RECORDER_FAULT set to its Fault.
 //
 // The recorder log: the calls the host makes on the module, factory, component, controller
 // and view, and the calls the recorder makes on the host (hostapp, frame), one UTF-8 line
@@ -16,9 +16,8 @@
 //           "ptr"/"null" for pointers, "true"/"false" or "void".
 //
 // Lines whose arguments tests read:
-//   module.attach variant=<name>         module.ExitDll live=<objects not yet destroyed>
-//   module.detach live=<n> reason=FreeLibrary|processExit
-//   factory.createInstance class=component|controller|unknown iid=<name>
+//   module.ExitDll live=<objects not yet destroyed>   module.detach live=<n> reason=FreeLibrary|processExit
+//   factory.createInstance iid=IComponent|IEditController|other
 //   hostapp.getName name=<host>          (inside component.initialize and controller.initialize)
 //   component.setupProcessing sampleRate=<hz> maxSamplesPerBlock=<n> symbolicSampleSize=<n> processMode=<n>
 //   component.setActive state=0|1        component.setProcessing state=0|1
@@ -27,7 +26,7 @@
 //       events=[<on|off>:<channel>:<pitch>:<velocity>:<sampleOffset>:<noteId>:<busIndex>:<flags>,...]
 //     (processing=0: setProcessing(true) was not in force for the whole call.)
 //   component.stall process=<seq of its process call> ms=5000   (stall_in_process, before it waits)
-//   controller.getMidiControllerAssignment bus=<b> channel=<c> controller=<n>[ id=<p>]
+//   controller.getMidiControllerAssignment controller=<n>
 #include "pluginterfaces/base/ipluginbase.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstcomponent.h"
@@ -41,9 +40,6 @@
 
 #ifndef RECORDER_FAULT
 #error "RECORDER_FAULT must name the Fault of this DLL"
-#endif
-#ifndef RECORDER_NAME
-#error "RECORDER_NAME must give the DLL's name"
 #endif
 
 using namespace Steinberg;
@@ -83,7 +79,7 @@ public:
             *obj = static_cast<IPluginFactory*>(this);
             addRef();
         }
-        return logQuery("factory", *obj ? kResultOk : kNoInterface);
+        return *obj ? kResultOk : kNoInterface;
     }
     uint32 PLUGIN_API addRef() override { return refs.add(); }
     uint32 PLUGIN_API release() override
@@ -110,7 +106,6 @@ public:
     tresult PLUGIN_API getClassInfo(int32 index, PClassInfo* info) override
     {
         Call call("factory", "getClassInfo");
-        call.w().kvInt("index", index);
         if (index < 0 || index >= countClasses() || !info)
             return call.done(kInvalidArgument);
         const bool component = (index == 0) != faultIs(Fault::Class0Controller);
@@ -131,7 +126,6 @@ public:
         const bool component = FUnknownPrivate::iidEqual(cid, kComponentUid.toTUID());
         const bool controller =
             FUnknownPrivate::iidEqual(cid, kControllerUid.toTUID()) && !faultIs(Fault::NoController);
-        call.w().kv("class", component ? "component" : controller ? "controller" : "unknown");
         call.w().kv("iid", FUnknownPrivate::iidEqual(iid, Vst::IComponent::iid)        ? "IComponent"
                            : FUnknownPrivate::iidEqual(iid, Vst::IEditController::iid) ? "IEditController"
                                                                                        : "other");
@@ -163,9 +157,6 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
     if (reason == DLL_PROCESS_ATTACH) {
         gInstance = instance;
         DisableThreadLibraryCalls(instance);
-        Call call("module", "attach");
-        call.w().kv("variant", RECORDER_NAME);
-        call.doneText("void");
     } else if (reason == DLL_PROCESS_DETACH) {
         Call call("module", "detach");
         call.w().kvInt("live", liveObjects().load()).kv("reason", reserved ? "processExit" : "FreeLibrary");

@@ -278,8 +278,6 @@ void stopFlusher()
     drainProcessRecords();
 }
 
-tresult logQuery(const char* object, tresult result) { return Call(object, "queryInterface").done(result); }
-
 void logHostName(FUnknown* context)
 {
     Call call("hostapp", "getName");
