@@ -156,11 +156,12 @@ template <typename T> void releaseHeld(T*& held)
     held = nullptr;
 }
 
-// The connection point of either half: holds one peer and logs "<object>.connect".
-class PeerPoint : public Steinberg::Vst::IConnectionPoint
+// What the component and the controller share: the host's context, taken by initialize, and
+// the connection point, which holds one peer and logs "<object>.connect".
+class Half : public Steinberg::Vst::IConnectionPoint
 {
 public:
-    explicit PeerPoint(const char* name) : object(name) {}
+    explicit Half(const char* name) : object(name) {}
     Steinberg::tresult PLUGIN_API connect(Steinberg::Vst::IConnectionPoint* other) override
     {
         Call call(object, "connect");
@@ -183,7 +184,27 @@ public:
     }
 
 protected:
+    Steinberg::tresult initializeHalf(Steinberg::FUnknown* context, bool fails)
+    {
+        Call call(object, "initialize");
+        if (hostContext || !context || fails)
+            return call.done(Steinberg::kResultFalse);
+        hostContext = context;
+        hostContext->addRef();
+        logHostName(context);
+        return call.done(Steinberg::kResultOk);
+    }
+    // Gives back the host's objects; kResultFalse when it was not initialized.
+    Steinberg::tresult releaseHost()
+    {
+        const bool was = hostContext != nullptr;
+        releaseHeld(peer);
+        releaseHeld(hostContext);
+        return was ? Steinberg::kResultOk : Steinberg::kResultFalse;
+    }
+
     const char* object;
+    Steinberg::FUnknown* hostContext{nullptr};
     Steinberg::Vst::IConnectionPoint* peer{nullptr};
 };
 

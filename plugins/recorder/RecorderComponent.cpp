@@ -25,10 +25,10 @@ namespace {
 // At most this many events are spelled out in a process record; numEvents counts them all.
 constexpr int kMaxListedEvents = 16;
 
-class Component final : public IComponent, public IAudioProcessor, public PeerPoint
+class Component final : public IComponent, public IAudioProcessor, public Half
 {
 public:
-    Component() : PeerPoint("component")
+    Component() : Half("component")
     {
         for (int i = 0; i < kNumParams; ++i)
             params[i].store(kDefaults[i], std::memory_order_relaxed);
@@ -60,14 +60,7 @@ public:
 
     tresult PLUGIN_API initialize(FUnknown* context) override
     {
-        Call call("component", "initialize");
-        if (initialized || !context || faultIs(Fault::ComponentInitFails))
-            return call.done(kResultFalse);
-        hostContext = context;
-        hostContext->addRef();
-        initialized = true;
-        logHostName(context);
-        return call.done(kResultOk);
+        return initializeHalf(context, faultIs(Fault::ComponentInitFails));
     }
     tresult PLUGIN_API terminate() override
     {
@@ -75,11 +68,7 @@ public:
         if (active)
             stopFlusher();
         active = false;
-        releaseHeld(peer);
-        releaseHeld(hostContext);
-        const bool was = initialized;
-        initialized = false;
-        return call.done(was ? kResultOk : kResultFalse);
+        return call.done(releaseHost());
     }
 
     tresult PLUGIN_API getControllerClassId(TUID classId) override
@@ -213,15 +202,12 @@ public:
 private:
     ~Component()
     {
-        releaseHeld(peer);
-        releaseHeld(hostContext);
+        releaseHost();
         liveObjects().fetch_sub(1);
     }
     void faultAtFirstNoteOn(uint32_t processSeq);
     void render(float* l, float* r, int32 from, int32 to, float level);
 
-    FUnknown* hostContext{nullptr};
-    bool initialized{false};
     bool active{false};
     int setupCount{0};
     double sampleRate{44100.0};

@@ -143,10 +143,10 @@ private:
     HWND hwnd{nullptr};
 };
 
-class Controller final : public IEditController, public IMidiMapping, public PeerPoint
+class Controller final : public IEditController, public IMidiMapping, public Half
 {
 public:
-    Controller() : PeerPoint("controller")
+    Controller() : Half("controller")
     {
         for (int i = 0; i < kNumParams; ++i)
             values[i] = kDefaults[i];
@@ -174,22 +174,13 @@ public:
 
     tresult PLUGIN_API initialize(FUnknown* context) override
     {
-        Call call("controller", "initialize");
-        if (initialized || !context || faultIs(Fault::ControllerInitFails))
-            return call.done(kResultFalse);
-        hostContext = context;
-        hostContext->addRef();
-        initialized = true;
-        logHostName(context);
-        return call.done(kResultOk);
+        return initializeHalf(context, faultIs(Fault::ControllerInitFails));
     }
     tresult PLUGIN_API terminate() override
     {
         Call call("controller", "terminate");
-        releaseHostObjects();
-        const bool was = initialized;
-        initialized = false;
-        return call.done(was ? kResultOk : kResultFalse);
+        releaseHeld(handler);
+        return call.done(releaseHost());
     }
 
     tresult PLUGIN_API setComponentState(IBStream* state) override
@@ -266,19 +257,12 @@ public:
 private:
     ~Controller()
     {
-        releaseHostObjects();
+        releaseHeld(handler);
+        releaseHost();
         liveObjects().fetch_sub(1);
     }
-    void releaseHostObjects()
-    {
-        releaseHeld(handler);
-        releaseHeld(peer);
-        releaseHeld(hostContext);
-    }
 
-    FUnknown* hostContext{nullptr};
     IComponentHandler* handler{nullptr};
-    bool initialized{false};
     double values[kNumParams];
 };
 
