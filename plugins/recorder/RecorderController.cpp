@@ -1,13 +1,15 @@
-#include "plugins/recorder/RecorderController.h"
+// The recorder's edit controller (four parameters, a MIDI mapping, a connection point) and its
+// editor: a real Win32 child window of 400 x 200 pixels that announces its size from attached.
+#include "plugins/recorder/Recorder.h"
 
+#include "pluginterfaces/base/ibstream.h"
+#include "pluginterfaces/gui/iplugview.h"
+#include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "pluginterfaces/vst/ivstmessage.h"
 #include "pluginterfaces/vst/ivstmidicontrollers.h"
-#include "plugins/recorder/HostCalls.h"
-#include "plugins/recorder/RecorderLog.h"
-#include "plugins/recorder/RecorderView.h"
-#include "plugins/recorder/StateIo.h"
-#include "plugins/recorder/Variant.h"
 
-#include <cstdlib>
+#include <windows.h>
+
 #include <cstring>
 
 using namespace Steinberg;
@@ -17,325 +19,261 @@ namespace Recorder {
 
 namespace {
 
-struct ParamSpec
+constexpr int kViewWidth = 400, kViewHeight = 200, kViewMinWidth = 200, kViewMinHeight = 100;
+const wchar_t kClassName[] = L"PomaroRecorderView";
+
+class View final : public IPlugView
 {
-    const char* title;
-    int32 flags;
-};
-const ParamSpec kParams[kNumParams] = {
-    {"Level", ParameterInfo::kCanAutomate},    {"Bend", ParameterInfo::kCanAutomate},
-    {"Mod", ParameterInfo::kCanAutomate},      {"Pressure", ParameterInfo::kCanAutomate},
-    {"Last Note", ParameterInfo::kIsReadOnly},
+public:
+    View() { liveObjects().fetch_add(1); }
+
+    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override
+    {
+        *obj = nullptr;
+        if (FUnknownPrivate::iidEqual(iid, FUnknown::iid) || FUnknownPrivate::iidEqual(iid, IPlugView::iid)) {
+            *obj = static_cast<IPlugView*>(this);
+            addRef();
+        }
+        return *obj ? kResultOk : kNoInterface;
+    }
+    RECORDER_REFCOUNT
+
+    tresult PLUGIN_API isPlatformTypeSupported(FIDString type) override
+    {
+        return type && std::strcmp(type, kPlatformTypeHWND) == 0 ? kResultTrue : kResultFalse;
+    }
+    tresult PLUGIN_API attached(void* parent, FIDString type) override
+    {
+        Call call("view", "attached");
+        if (faultIs(Fault::AttachFails))
+            return call.done(kResultFalse);
+        if (faultIs(Fault::CrashInAttached))
+            return call.done(readAddress0x10());
+        if (faultIs(Fault::RaiseInAttached))
+            RaiseException(0xE0501234, 0, 0, nullptr);
+        if (hwnd || !parent || !type || std::strcmp(type, kPlatformTypeHWND) != 0)
+            return call.done(kInvalidArgument);
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hInstance = static_cast<HINSTANCE>(moduleInstance());
+        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(DKGRAY_BRUSH));
+        wc.lpszClassName = kClassName;
+        if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+            return call.done(kInternalError);
+        hwnd = CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0,
+                               rect.getWidth(), rect.getHeight(), static_cast<HWND>(parent), nullptr,
+                               wc.hInstance, nullptr);
+        if (!hwnd)
+            return call.done(kInternalError);
+        // Real editors announce their size this way; a host that never asks getSize learns it only here.
+        if (frame && !faultIs(Fault::NoResizeCall)) {
+            ViewRect wanted(0, 0, kViewWidth, kViewHeight);
+            Call resize("frame", "resizeView");
+            resize.w().kvInt("width", kViewWidth).kvInt("height", kViewHeight);
+            resize.done(frame->resizeView(this, &wanted));
+        }
+        return call.done(kResultOk);
+    }
+    tresult PLUGIN_API removed() override
+    {
+        Call call("view", "removed");
+        if (!hwnd)
+            return call.done(kResultFalse);
+        destroyWindow();
+        return call.done(kResultOk);
+    }
+    tresult PLUGIN_API onWheel(float) override { return kResultFalse; }
+    tresult PLUGIN_API onKeyDown(char16, int16, int16) override { return kResultFalse; }
+    tresult PLUGIN_API onKeyUp(char16, int16, int16) override { return kResultFalse; }
+    tresult PLUGIN_API getSize(ViewRect* size) override
+    {
+        if (!size)
+            return kInvalidArgument;
+        *size = rect;
+        return kResultOk;
+    }
+    tresult PLUGIN_API onSize(ViewRect* newSize) override
+    {
+        if (!newSize)
+            return kInvalidArgument;
+        rect = *newSize;
+        if (hwnd)
+            MoveWindow(hwnd, 0, 0, rect.getWidth(), rect.getHeight(), TRUE);
+        return kResultOk;
+    }
+    tresult PLUGIN_API onFocus(TBool) override { return kResultOk; }
+    tresult PLUGIN_API setFrame(IPlugFrame* newFrame) override
+    {
+        frame = newFrame;
+        return Call("view", "setFrame").done(kResultOk);
+    }
+    tresult PLUGIN_API canResize() override
+    {
+        return Call("view", "canResize").done(faultIs(Fault::FixedSizeView) ? kResultFalse : kResultTrue);
+    }
+    tresult PLUGIN_API checkSizeConstraint(ViewRect* r) override
+    {
+        if (!r)
+            return kInvalidArgument;
+        if (faultIs(Fault::FixedSizeView)) {
+            *r = ViewRect(r->left, r->top, r->left + kViewWidth, r->top + kViewHeight);
+            return kResultFalse;
+        }
+        r->right = r->left + (r->getWidth() < kViewMinWidth ? kViewMinWidth : r->getWidth());
+        r->bottom = r->top + (r->getHeight() < kViewMinHeight ? kViewMinHeight : r->getHeight());
+        return kResultTrue;
+    }
+
+private:
+    ~View()
+    {
+        destroyWindow();
+        liveObjects().fetch_sub(1);
+    }
+    void destroyWindow()
+    {
+        if (hwnd)
+            DestroyWindow(hwnd);
+        hwnd = nullptr;
+    }
+
+    IPlugFrame* frame{nullptr}; // not owned: the frame outlives the view
+    ViewRect rect{0, 0, kViewWidth, kViewHeight};
+    HWND hwnd{nullptr};
 };
 
-void copyText(char16* dst, int capacity, const char* src)
+class Controller final : public IEditController, public IMidiMapping, public Half
 {
-    int i = 0;
-    for (; src[i] && i < capacity - 1; ++i)
-        dst[i] = char16(src[i]);
-    dst[i] = 0;
-}
+public:
+    Controller() : Half("controller")
+    {
+        for (int i = 0; i < kNumParams; ++i)
+            values[i] = kDefaults[i];
+        liveObjects().fetch_add(1);
+    }
+
+    tresult castTo(const TUID iid, void** obj)
+    {
+        *obj = nullptr;
+        if (FUnknownPrivate::iidEqual(iid, FUnknown::iid) ||
+            FUnknownPrivate::iidEqual(iid, IPluginBase::iid) ||
+            FUnknownPrivate::iidEqual(iid, IEditController::iid))
+            *obj = static_cast<IEditController*>(this);
+        else if (FUnknownPrivate::iidEqual(iid, IMidiMapping::iid) && !faultIs(Fault::NoMidiMapping))
+            *obj = static_cast<IMidiMapping*>(this);
+        else if (FUnknownPrivate::iidEqual(iid, IConnectionPoint::iid) && !faultIs(Fault::NoConnection))
+            *obj = static_cast<IConnectionPoint*>(this);
+        if (!*obj)
+            return kNoInterface;
+        addRef();
+        return kResultOk;
+    }
+    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override { return castTo(iid, obj); }
+    RECORDER_REFCOUNT
+
+    tresult PLUGIN_API initialize(FUnknown* context) override
+    {
+        return initializeHalf(context, faultIs(Fault::ControllerInitFails));
+    }
+    tresult PLUGIN_API terminate() override
+    {
+        Call call("controller", "terminate");
+        releaseHeld(handler);
+        return call.done(releaseHost());
+    }
+
+    tresult PLUGIN_API setComponentState(IBStream* state) override
+    {
+        Call call("controller", "setComponentState");
+        int32 read = 0;
+        double v[kNumParams];
+        if (!state || state->read(v, kStateBytes, &read) != kResultOk || read != kStateBytes)
+            return call.done(kResultFalse);
+        std::memcpy(values, v, sizeof(values));
+        return call.done(kResultOk);
+    }
+    // The controller keeps no state of its own beyond what the component holds.
+    tresult PLUGIN_API setState(IBStream*) override { return kResultOk; }
+    tresult PLUGIN_API getState(IBStream*) override { return kResultOk; }
+    int32 PLUGIN_API getParameterCount() override { return kNumParams; }
+    tresult PLUGIN_API getParameterInfo(int32 index, ParameterInfo& info) override
+    {
+        static const char16 titles[kNumParams][9] = {u"Level", u"Bend", u"Mod", u"Pressure"};
+        if (index < 0 || index >= kNumParams)
+            return kInvalidArgument;
+        std::memset(&info, 0, sizeof(info));
+        info.id = ParamID(index);
+        std::memcpy(info.title, titles[index], sizeof(titles[index]));
+        std::memcpy(info.shortTitle, titles[index], sizeof(titles[index]));
+        info.defaultNormalizedValue = kDefaults[index];
+        info.flags = ParameterInfo::kCanAutomate;
+        return kResultOk;
+    }
+    tresult PLUGIN_API getParamStringByValue(ParamID, ParamValue, String128) override { return kResultFalse; }
+    tresult PLUGIN_API getParamValueByString(ParamID, TChar*, ParamValue&) override { return kResultFalse; }
+    ParamValue PLUGIN_API normalizedParamToPlain(ParamID, ParamValue v) override { return v; }
+    ParamValue PLUGIN_API plainParamToNormalized(ParamID, ParamValue v) override { return v; }
+    ParamValue PLUGIN_API getParamNormalized(ParamID id) override
+    {
+        return id < ParamID(kNumParams) ? values[id] : 0.0;
+    }
+    tresult PLUGIN_API setParamNormalized(ParamID id, ParamValue v) override
+    {
+        if (id >= ParamID(kNumParams) || !(v >= 0.0 && v <= 1.0))
+            return kInvalidArgument;
+        values[id] = v;
+        return kResultOk;
+    }
+    tresult PLUGIN_API setComponentHandler(IComponentHandler* newHandler) override
+    {
+        if (newHandler)
+            newHandler->addRef();
+        releaseHeld(handler);
+        handler = newHandler;
+        return Call("controller", "setComponentHandler").done(kResultOk);
+    }
+    IPlugView* PLUGIN_API createView(FIDString name) override
+    {
+        Call call("controller", "createView");
+        const bool editor = name && std::strcmp(name, ViewType::kEditor) == 0;
+        call.doneText(editor && !faultIs(Fault::NullView) ? "ptr" : "null");
+        return editor && !faultIs(Fault::NullView) ? new View : nullptr;
+    }
+
+    tresult PLUGIN_API getMidiControllerAssignment(int32 bus, int16, CtrlNumber number, ParamID& id) override
+    {
+        Call call("controller", "getMidiControllerAssignment");
+        call.w().kvInt("controller", number);
+        const CtrlNumber mapped[kNumParams] = {kCtrlVolume, kPitchBend, kCtrlModWheel, kAfterTouch};
+        for (int i = 0; i < kNumParams; ++i)
+            if (bus == 0 && number == mapped[i]) {
+                id = ParamID(i);
+                return call.done(kResultOk);
+            }
+        return call.done(kResultFalse);
+    }
+
+private:
+    ~Controller()
+    {
+        releaseHeld(handler);
+        releaseHost();
+        liveObjects().fetch_sub(1);
+    }
+
+    IComponentHandler* handler{nullptr};
+    double values[kNumParams];
+};
 
 } // namespace
 
-RecorderController::RecorderController()
+tresult createController(const TUID iid, void** obj)
 {
-    for (int i = 0; i < kNumParams; ++i)
-        values[i] = kDefaults[i];
-    liveObjects().fetch_add(1);
-}
-
-RecorderController::~RecorderController()
-{
-    releaseHostObjects();
-    liveObjects().fetch_sub(1);
-    Call("controller", "destroy").doneText("void");
-}
-
-uint32 PLUGIN_API RecorderController::release()
-{
-    const uint32 left = refs.drop();
-    if (left == 0)
-        delete this;
-    return left;
-}
-
-tresult RecorderController::castTo(const TUID iid, void** obj)
-{
-    *obj = nullptr;
-    if (FUnknownPrivate::iidEqual(iid, FUnknown::iid) || FUnknownPrivate::iidEqual(iid, IPluginBase::iid) ||
-        FUnknownPrivate::iidEqual(iid, IEditController::iid))
-        *obj = static_cast<IEditController*>(this);
-    else if (FUnknownPrivate::iidEqual(iid, IMidiMapping::iid) && !faultIs(Fault::NoMidiMapping))
-        *obj = static_cast<IMidiMapping*>(this);
-    else if (FUnknownPrivate::iidEqual(iid, IConnectionPoint::iid) && !faultIs(Fault::NoConnection))
-        *obj = static_cast<IConnectionPoint*>(this);
-    if (!*obj)
-        return kNoInterface;
-    addRef();
-    return kResultOk;
-}
-
-tresult PLUGIN_API RecorderController::queryInterface(const TUID iid, void** obj)
-{
-    return logQuery("controller", iid, castTo(iid, obj));
-}
-
-void RecorderController::releaseHostObjects()
-{
-    releaseHeld(handler);
-    releaseHeld(peer);
-    releaseHeld(hostContext);
-}
-
-tresult PLUGIN_API RecorderController::initialize(FUnknown* context)
-{
-    Call call("controller", "initialize");
-    call.w().kv("context", context ? "ptr" : "null");
-    if (initialized || !context || faultIs(Fault::ControllerInitFails))
-        return call.done(kResultFalse);
-    hostContext = context;
-    hostContext->addRef();
-    initialized = true;
-    logHostName(context);
-    return call.done(kResultOk);
-}
-
-tresult PLUGIN_API RecorderController::terminate()
-{
-    Call call("controller", "terminate");
-    releaseHostObjects();
-    const bool was = initialized;
-    initialized = false;
-    return call.done(was ? kResultOk : kResultFalse);
-}
-
-tresult PLUGIN_API RecorderController::setComponentState(IBStream* state)
-{
-    Call call("controller", "setComponentState");
-    double v[kStateParams];
-    if (!readState(state, v))
-        return call.done(kResultFalse);
-    for (int i = 0; i < kStateParams; ++i)
-        values[i] = v[i];
-    call.w().kvInt("bytes", kStateBytes).kvNum("level", v[kLevel]);
-    if (view)
-        view->refresh();
-    return call.done(kResultOk);
-}
-
-// The controller keeps no state of its own beyond what the component holds.
-tresult PLUGIN_API RecorderController::setState(IBStream*)
-{
-    return Call("controller", "setState").done(kResultOk);
-}
-tresult PLUGIN_API RecorderController::getState(IBStream*)
-{
-    return Call("controller", "getState").done(kResultOk);
-}
-
-int32 PLUGIN_API RecorderController::getParameterCount()
-{
-    Call("controller", "getParameterCount").doneInt(kNumParams);
-    return kNumParams;
-}
-
-tresult PLUGIN_API RecorderController::getParameterInfo(int32 paramIndex, ParameterInfo& info)
-{
-    Call call("controller", "getParameterInfo");
-    call.w().kvInt("index", paramIndex);
-    if (paramIndex < 0 || paramIndex >= kNumParams)
-        return call.done(kInvalidArgument);
-    std::memset(&info, 0, sizeof(info));
-    info.id = ParamID(paramIndex);
-    copyText(info.title, 128, kParams[paramIndex].title);
-    copyText(info.shortTitle, 128, kParams[paramIndex].title);
-    info.defaultNormalizedValue = kDefaults[paramIndex];
-    info.flags = kParams[paramIndex].flags;
-    return call.done(kResultOk);
-}
-
-tresult PLUGIN_API RecorderController::getParamStringByValue(ParamID id, ParamValue valueNormalized,
-                                                             String128 string)
-{
-    Call call("controller", "getParamStringByValue");
-    call.w().kvInt("id", id).kvNum("value", valueNormalized);
-    if (id >= ParamID(kNumParams) || !string)
-        return call.done(kInvalidArgument);
-    char text[64];
-    LineWriter w(text, sizeof(text));
-    w.number(valueNormalized);
-    copyText(string, 128, text);
-    return call.done(kResultOk);
-}
-
-tresult PLUGIN_API RecorderController::getParamValueByString(ParamID id, TChar* string,
-                                                             ParamValue& valueNormalized)
-{
-    Call call("controller", "getParamValueByString");
-    call.w().kvInt("id", id);
-    if (id >= ParamID(kNumParams) || !string)
-        return call.done(kInvalidArgument);
-    char text[64];
-    int i = 0;
-    for (; string[i] && i < 63; ++i)
-        text[i] = string[i] < 128 ? char(string[i]) : '?';
-    text[i] = 0;
-    char* end = nullptr;
-    const double v = std::strtod(text, &end);
-    if (end == text || v < 0.0 || v > 1.0)
-        return call.done(kResultFalse);
-    valueNormalized = v;
-    return call.done(kResultOk);
-}
-
-ParamValue PLUGIN_API RecorderController::normalizedParamToPlain(ParamID id, ParamValue valueNormalized)
-{
-    Call call("controller", "normalizedParamToPlain");
-    call.w().kvInt("id", id).kvNum("value", valueNormalized);
-    call.doneNum(valueNormalized);
-    return valueNormalized;
-}
-
-ParamValue PLUGIN_API RecorderController::plainParamToNormalized(ParamID id, ParamValue plainValue)
-{
-    Call call("controller", "plainParamToNormalized");
-    call.w().kvInt("id", id).kvNum("value", plainValue);
-    call.doneNum(plainValue);
-    return plainValue;
-}
-
-ParamValue PLUGIN_API RecorderController::getParamNormalized(ParamID id)
-{
-    Call call("controller", "getParamNormalized");
-    call.w().kvInt("id", id);
-    const double v = value(id);
-    call.doneNum(v);
-    return v;
-}
-
-tresult PLUGIN_API RecorderController::setParamNormalized(ParamID id, ParamValue v)
-{
-    Call call("controller", "setParamNormalized");
-    call.w().kvInt("id", id).kvNum("value", v);
-    if (id >= ParamID(kNumParams) || !(v >= 0.0 && v <= 1.0))
-        return call.done(kInvalidArgument);
-    values[id] = v;
-    if (view)
-        view->refresh();
-    return call.done(kResultOk);
-}
-
-tresult PLUGIN_API RecorderController::setComponentHandler(IComponentHandler* newHandler)
-{
-    Call call("controller", "setComponentHandler");
-    call.w().kv("handler", newHandler ? "ptr" : "null");
-    if (newHandler)
-        newHandler->addRef();
-    if (handler)
-        handler->release();
-    handler = newHandler;
-    return call.done(kResultOk);
-}
-
-IPlugView* PLUGIN_API RecorderController::createView(FIDString name)
-{
-    Call call("controller", "createView");
-    call.w().kv("name", name ? name : "null");
-    if (faultIs(Fault::NullView) || !name || std::strcmp(name, ViewType::kEditor) != 0 || view) {
-        call.doneText("null");
-        return nullptr;
-    }
-    view = new RecorderView(this);
-    call.doneText("ptr");
-    return view;
-}
-
-void RecorderController::viewGone(RecorderView* gone)
-{
-    if (view == gone)
-        view = nullptr;
-}
-
-void RecorderController::editFromView(ParamID id, double v)
-{
-    values[id] = v;
-    if (!handler)
-        return;
-    Call begin("handler", "beginEdit");
-    begin.w().kvInt("id", id);
-    begin.done(handler->beginEdit(id));
-    Call perform("handler", "performEdit");
-    perform.w().kvInt("id", id).kvNum("value", v);
-    perform.done(handler->performEdit(id, v));
-    Call end("handler", "endEdit");
-    end.w().kvInt("id", id);
-    end.done(handler->endEdit(id));
-}
-
-void RecorderController::restartFromView(int32 flags)
-{
-    if (!handler)
-        return;
-    Call call("handler", "restartComponent");
-    call.w().kvInt("flags", flags);
-    call.done(handler->restartComponent(flags));
-}
-
-tresult PLUGIN_API RecorderController::getMidiControllerAssignment(int32 busIndex, int16 channel,
-                                                                   CtrlNumber midiControllerNumber,
-                                                                   ParamID& id)
-{
-    Call call("controller", "getMidiControllerAssignment");
-    call.w().kvInt("bus", busIndex).kvInt("channel", channel).kvInt("controller", midiControllerNumber);
-    if (busIndex != 0)
-        return call.done(kResultFalse);
-    switch (midiControllerNumber) {
-    case kCtrlModWheel:
-        id = kMod;
-        break;
-    case kCtrlVolume:
-        id = kLevel;
-        break;
-    case kAfterTouch:
-        id = kPressure;
-        break;
-    case kPitchBend:
-        id = kBend;
-        break;
-    default:
-        return call.done(kResultFalse);
-    }
-    call.w().kvInt("id", id);
-    return call.done(kResultOk);
-}
-
-tresult PLUGIN_API RecorderController::connect(IConnectionPoint* other)
-{
-    Call call("controller", "connect");
-    call.w().kv("other", other ? "ptr" : "null");
-    if (!other || peer)
-        return call.done(other ? kResultFalse : kInvalidArgument);
-    peer = other;
-    peer->addRef();
-    return call.done(kResultOk);
-}
-
-tresult PLUGIN_API RecorderController::disconnect(IConnectionPoint* other)
-{
-    Call call("controller", "disconnect");
-    if (!other || other != peer)
-        return call.done(kResultFalse);
-    peer->release();
-    peer = nullptr;
-    return call.done(kResultOk);
-}
-
-tresult PLUGIN_API RecorderController::notify(IMessage* message)
-{
-    Call call("controller", "notify");
-    call.w().kv("id", message && message->getMessageID() ? message->getMessageID() : "null");
-    return call.done(message ? kResultOk : kInvalidArgument);
+    auto* object = new Controller;
+    const tresult r = object->castTo(iid, obj);
+    object->release();
+    return r;
 }
 
 } // namespace Recorder

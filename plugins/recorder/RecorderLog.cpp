@@ -1,14 +1,10 @@
-#include "plugins/recorder/RecorderLog.h"
+#include "plugins/recorder/Recorder.h"
 
-#include "pluginterfaces/base/ipluginbase.h"
-#include "pluginterfaces/gui/iplugview.h"
-#include "pluginterfaces/vst/ivstaudioprocessor.h"
-#include "pluginterfaces/vst/ivstcomponent.h"
-#include "pluginterfaces/vst/ivsteditcontroller.h"
-#include "pluginterfaces/vst/ivstmessage.h"
+#include "pluginterfaces/vst/ivsthostapplication.h"
 
 #include <windows.h>
 
+#include <cmath>
 #include <cstring>
 
 using namespace Steinberg;
@@ -19,36 +15,50 @@ namespace {
 
 std::atomic<uint32_t> gSeq{0};
 std::atomic<int> gLive{0};
-ProcessRing gRing;
 
-// Serialises file appends and draining so records leave in order. Never taken on the
-// audio thread.
+// Bounded lock-free queue of fixed-size text records (Vyukov's sequence scheme): the audio
+// thread pushes without allocating or locking; the drain runs under the file lock.
+constexpr size_t kSlots = 512, kSlotBytes = 1024;
+struct Slot
+{
+    std::atomic<size_t> sequence{0};
+    size_t length{0};
+    char text[kSlotBytes];
+};
+struct Ring
+{
+    Ring()
+    {
+        for (size_t i = 0; i < kSlots; ++i)
+            slots[i].sequence.store(i, std::memory_order_relaxed);
+    }
+    Slot slots[kSlots];
+};
+Ring gRing;
+alignas(64) std::atomic<size_t> gWritePos{0};
+alignas(64) std::atomic<size_t> gReadPos{0};
+
+// Serialises file appends and draining so records leave in order. Never taken on the audio thread.
 SRWLOCK gFileLock = SRWLOCK_INIT;
 char gBatch[64 * 1024];
 size_t gBatchLength = 0;
 
-void appendToFile(const char* data, size_t length)
-{
-    if (length == 0)
-        return;
-    wchar_t path[MAX_PATH * 2];
-    DWORD n = GetEnvironmentVariableW(L"POMARO_RECORDER_LOG", path, DWORD(sizeof(path) / sizeof(path[0])));
-    if (n == 0 || n >= sizeof(path) / sizeof(path[0]))
-        return;
-    // Opened per batch: each WriteFile reaches the system before the call returns, so a
-    // host that crashes afterwards still leaves every finished line in the file.
-    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    DWORD written = 0;
-    WriteFile(file, data, DWORD(length), &written, nullptr);
-    CloseHandle(file);
-}
-
 void flushBatch()
 {
-    appendToFile(gBatch, gBatchLength);
+    wchar_t path[MAX_PATH * 2];
+    const DWORD n = GetEnvironmentVariableW(L"POMARO_RECORDER_LOG", path, MAX_PATH * 2);
+    // Opened per batch: each WriteFile reaches the system before the call returns, so a host
+    // that crashes afterwards still leaves every finished line in the file.
+    HANDLE file =
+        n && n < MAX_PATH * 2 && gBatchLength
+            ? CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)
+            : INVALID_HANDLE_VALUE;
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(file, gBatch, DWORD(gBatchLength), &written, nullptr);
+        CloseHandle(file);
+    }
     gBatchLength = 0;
 }
 
@@ -56,16 +66,25 @@ void batchLine(const char* text, size_t length)
 {
     if (gBatchLength + length + 1 > sizeof(gBatch))
         flushBatch();
-    if (length + 1 > sizeof(gBatch))
-        length = sizeof(gBatch) - 1;
     std::memcpy(gBatch + gBatchLength, text, length);
     gBatchLength += length;
     gBatch[gBatchLength++] = '\n';
 }
 
-void drainLocked()
+// Under the file lock: every waiting process record, oldest first, then the line.
+void writeLocked(const char* text, size_t length)
 {
-    gRing.drain([](const char* text, size_t length) { batchLine(text, length); });
+    for (size_t pos = gReadPos.load(std::memory_order_relaxed);; ++pos) {
+        Slot& slot = gRing.slots[pos % kSlots];
+        if (slot.sequence.load(std::memory_order_acquire) != pos + 1)
+            break; // empty, or the next record is still being written
+        batchLine(slot.text, slot.length);
+        slot.sequence.store(pos + kSlots, std::memory_order_release);
+        gReadPos.store(pos + 1, std::memory_order_relaxed);
+    }
+    if (text)
+        batchLine(text, length);
+    flushBatch();
 }
 
 struct Flusher
@@ -84,13 +103,6 @@ DWORD WINAPI flusherMain(void* stopEvent)
     return 0;
 }
 
-} // namespace
-
-uint32_t nextSeq() { return gSeq.fetch_add(1, std::memory_order_relaxed) + 1; }
-uint32_t currentThreadId() { return GetCurrentThreadId(); }
-std::atomic<int>& liveObjects() { return gLive; }
-ProcessRing& processRing() { return gRing; }
-
 const char* resultName(tresult r)
 {
     switch (r) {
@@ -106,46 +118,81 @@ const char* resultName(tresult r)
         return "kNotImplemented";
     case kInternalError:
         return "kInternalError";
-    case kNotInitialized:
-        return "kNotInitialized";
-    case kOutOfMemory:
-        return "kOutOfMemory";
     default:
         return "other";
     }
 }
 
-const char* iidName(const TUID iid, char (&hexBuffer)[40])
+} // namespace
+
+uint32_t nextSeq() { return gSeq.fetch_add(1, std::memory_order_relaxed) + 1; }
+uint32_t currentThreadId() { return GetCurrentThreadId(); }
+std::atomic<int>& liveObjects() { return gLive; }
+
+LineWriter& LineWriter::ch(char c)
 {
-    struct Known
-    {
-        const TUID& id;
-        const char* name;
-    };
-    static const Known known[] = {
-        {FUnknown::iid, "FUnknown"},
-        {IPluginBase::iid, "IPluginBase"},
-        {Vst::IComponent::iid, "IComponent"},
-        {Vst::IAudioProcessor::iid, "IAudioProcessor"},
-        {Vst::IConnectionPoint::iid, "IConnectionPoint"},
-        {Vst::IEditController::iid, "IEditController"},
-        {Vst::IEditController2::iid, "IEditController2"},
-        {Vst::IMidiMapping::iid, "IMidiMapping"},
-        {Vst::IMessage::iid, "IMessage"},
-        {Vst::IProcessContextRequirements::iid, "IProcessContextRequirements"},
-        {Vst::IAudioPresentationLatency::iid, "IAudioPresentationLatency"},
-        {IPlugView::iid, "IPlugView"},
-    };
-    for (const Known& k : known)
-        if (FUnknownPrivate::iidEqual(iid, k.id))
-            return k.name;
-    LineWriter w(hexBuffer, sizeof(hexBuffer));
-    w.text("iid:");
-    for (int i = 0; i < 16; ++i) {
-        const unsigned char b = static_cast<unsigned char>(iid[i]);
-        w.ch("0123456789ABCDEF"[b >> 4]).ch("0123456789ABCDEF"[b & 15]);
+    if (len + 1 < cap) {
+        buf[len++] = c;
+        buf[len] = 0;
     }
-    return hexBuffer;
+    return *this;
+}
+
+LineWriter& LineWriter::text(const char* s)
+{
+    for (s = s ? s : "(null)"; *s; ++s)
+        ch(*s);
+    return *this;
+}
+
+LineWriter& LineWriter::kv(const char* key, const char* value)
+{
+    ch(' ').text(key).ch('=');
+    for (const char* s = value ? value : "(null)"; *s; ++s) {
+        const unsigned char c = static_cast<unsigned char>(*s);
+        if (c <= 0x20 || c == '%' || c == 0x7F)
+            ch('%').ch("0123456789ABCDEF"[c >> 4]).ch("0123456789ABCDEF"[c & 15]);
+        else
+            ch(*s);
+    }
+    return *this;
+}
+
+LineWriter& LineWriter::integer(int64_t v)
+{
+    char digits[24];
+    int n = 0;
+    // The magnitude as unsigned, so INT64_MIN does not overflow.
+    uint64_t m = v < 0 ? uint64_t(0) - uint64_t(v) : uint64_t(v);
+    do {
+        digits[n++] = char('0' + m % 10);
+        m /= 10;
+    } while (m);
+    if (v < 0)
+        ch('-');
+    while (n)
+        ch(digits[--n]);
+    return *this;
+}
+
+LineWriter& LineWriter::number(double v)
+{
+    // Beyond 9e12 the scaled value no longer fits an int64; the recorder logs no such values.
+    if (!std::isfinite(v) || std::fabs(v) >= 9e12)
+        return text("nan");
+    const int64_t scaled = std::llround(std::fabs(v) * 1e6);
+    if (v < 0 && scaled != 0)
+        ch('-');
+    integer(scaled / 1000000);
+    int64_t frac = scaled % 1000000;
+    if (frac) {
+        ch('.');
+        for (int64_t digit = 100000; frac; digit /= 10) {
+            ch(char('0' + frac / digit));
+            frac %= digit;
+        }
+    }
+    return *this;
 }
 
 Call::Call(const char* object, const char* method) : line(buffer, sizeof(buffer))
@@ -153,95 +200,101 @@ Call::Call(const char* object, const char* method) : line(buffer, sizeof(buffer)
     line.integer(nextSeq()).ch(' ').integer(currentThreadId()).ch(' ').text(object).ch('.').text(method);
 }
 
-void Call::finish() { writeLine(line.data(), line.size()); }
-
 tresult Call::done(tresult r)
 {
-    line.text(" -> ").text(resultName(r));
-    finish();
+    doneText(resultName(r));
     return r;
+}
+
+void Call::doneInt(int64_t result)
+{
+    char digits[24];
+    doneText(LineWriter(digits, sizeof(digits)).integer(result).data());
 }
 
 void Call::doneText(const char* result)
 {
     line.text(" -> ").text(result);
-    finish();
+    AcquireSRWLockExclusive(&gFileLock);
+    writeLocked(line.data(), line.size());
+    ReleaseSRWLockExclusive(&gFileLock);
 }
 
 void Call::doneTextIfFree(const char* result)
 {
     line.text(" -> ").text(result);
-    writeLineIfFree(line.data(), line.size());
-}
-
-void Call::doneInt(int64_t result)
-{
-    line.text(" -> ").integer(result);
-    finish();
-}
-
-void Call::doneNum(double result)
-{
-    line.text(" -> ").number(result);
-    finish();
-}
-
-void writeLine(const char* text, size_t length)
-{
-    AcquireSRWLockExclusive(&gFileLock);
-    drainLocked();
-    batchLine(text, length);
-    flushBatch();
-    ReleaseSRWLockExclusive(&gFileLock);
-}
-
-bool writeLineIfFree(const char* text, size_t length)
-{
     if (!TryAcquireSRWLockExclusive(&gFileLock))
-        return false;
-    drainLocked();
-    batchLine(text, length);
-    flushBatch();
+        return;
+    writeLocked(line.data(), line.size());
     ReleaseSRWLockExclusive(&gFileLock);
-    return true;
+}
+
+bool pushProcessRecord(size_t (*fill)(char*, size_t, const void*), const void* context)
+{
+    size_t pos = gWritePos.load(std::memory_order_relaxed);
+    for (;;) {
+        Slot& slot = gRing.slots[pos % kSlots];
+        const intptr_t diff = intptr_t(slot.sequence.load(std::memory_order_acquire)) - intptr_t(pos);
+        if (diff < 0)
+            return false; // the slot still holds an unread record: full
+        if (diff > 0)
+            pos = gWritePos.load(std::memory_order_relaxed);
+        else if (gWritePos.compare_exchange_weak(pos, pos + 1, std::memory_order_relaxed)) {
+            slot.length = fill(slot.text, kSlotBytes, context);
+            slot.sequence.store(pos + 1, std::memory_order_release);
+            return true;
+        }
+    }
 }
 
 void drainProcessRecords()
 {
     AcquireSRWLockExclusive(&gFileLock);
-    drainLocked();
-    flushBatch();
+    writeLocked(nullptr, 0);
     ReleaseSRWLockExclusive(&gFileLock);
 }
 
 void startFlusher()
 {
     AcquireSRWLockExclusive(&gFlusherLock);
-    if (gFlusher.users++ == 0) {
-        gFlusher.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (gFlusher.stop)
-            gFlusher.thread = CreateThread(nullptr, 0, flusherMain, gFlusher.stop, 0, nullptr);
-        if (gFlusher.stop && !gFlusher.thread) {
-            CloseHandle(gFlusher.stop);
-            gFlusher.stop = nullptr;
-        }
-    }
+    if (gFlusher.users++ == 0 && (gFlusher.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr)))
+        gFlusher.thread = CreateThread(nullptr, 0, flusherMain, gFlusher.stop, 0, nullptr);
     ReleaseSRWLockExclusive(&gFlusherLock);
 }
 
 void stopFlusher()
 {
     AcquireSRWLockExclusive(&gFlusherLock);
-    if (gFlusher.users > 0 && --gFlusher.users == 0 && gFlusher.thread) {
+    if (gFlusher.users > 0 && --gFlusher.users == 0 && gFlusher.stop) {
         SetEvent(gFlusher.stop);
-        WaitForSingleObject(gFlusher.thread, INFINITE);
-        CloseHandle(gFlusher.thread);
+        if (gFlusher.thread) {
+            WaitForSingleObject(gFlusher.thread, INFINITE);
+            CloseHandle(gFlusher.thread);
+        }
         CloseHandle(gFlusher.stop);
-        gFlusher.thread = nullptr;
-        gFlusher.stop = nullptr;
+        gFlusher = Flusher{};
     }
     ReleaseSRWLockExclusive(&gFlusherLock);
     drainProcessRecords();
+}
+
+void logHostName(FUnknown* context)
+{
+    Call call("hostapp", "getName");
+    Vst::IHostApplication* app = nullptr;
+    if (!context ||
+        context->queryInterface(Vst::IHostApplication::iid, reinterpret_cast<void**>(&app)) != kResultOk ||
+        !app)
+        return call.doneText("noIHostApplication");
+    Vst::String128 name{};
+    const tresult r = app->getName(name);
+    app->release();
+    name[127] = 0;
+    char utf8[512];
+    const int n = WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(name), -1, utf8,
+                                      int(sizeof(utf8)), nullptr, nullptr);
+    call.w().kv("name", n > 0 ? utf8 : "");
+    call.done(r);
 }
 
 } // namespace Recorder

@@ -9,19 +9,6 @@
 
 using namespace PomaroDemo;
 
-TEST(DemoParams, TableIsInIdOrderWithSaneDefaults)
-{
-    for (uint32_t id = 0; id < kNumParams; ++id) {
-        EXPECT_EQ(paramDesc(id).id, id);
-        EXPECT_GE(paramDesc(id).defaultValue, 0.0);
-        EXPECT_LE(paramDesc(id).defaultValue, 1.0);
-    }
-    EXPECT_TRUE(paramDesc(kParamOutputLevel).readOnly);
-    EXPECT_EQ(paramDesc(kParamSustain).stepCount, 1);
-    EXPECT_EQ(paramDesc(kParamPitchBend).defaultValue, 0.5);
-    EXPECT_FALSE(isValidParam(kNumParams));
-}
-
 TEST(DemoParams, MappingsCoverTheirRangesAndClampTheRest)
 {
     const struct

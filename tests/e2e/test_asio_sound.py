@@ -11,7 +11,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from drivers import register_test_asio  # noqa: E402
-from pomaro_e2e import BIN_DIR, Session, check, install_program, run_test  # noqa: E402
+from pomaro_e2e import BIN_DIR, Session, check, install_program, run_test, wait_for  # noqa: E402
 
 MIDDLE_C = 261.63
 
@@ -24,10 +24,11 @@ def play_c(s, exe, driver, silence=48000):
     p = s.start(exe)
     s.wait_log(r"オーディオ出力を開始しました。", 60, proc=p)
     w = s.wait_window("^Pomaro$", 60, proc=p)
-    driver.wait_recording(silence, 60)
+    wait_for(lambda: driver.frames() >= silence, 60, 0.1, "%d frames of silence" % silence)
     before = driver.frames()
     s.keydown_until(w, "c", lambda: driver.heard_since(before))
-    driver.wait_recording(driver.frames() + driver.rate() // 4)
+    held = driver.frames() + driver.rate() // 4
+    wait_for(lambda: driver.frames() >= held, 30, 0.1, "a quarter of a second of the note")
     s.keyup(w, "c")
     s.key_until(w, "alt+F4", lambda: p.poll() is not None)
     check(p.returncode == 0, "exit code %r" % p.returncode)

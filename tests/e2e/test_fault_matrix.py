@@ -11,7 +11,6 @@ faults in process gets the crash report (its box shows the log's last line) and 
 
     test_fault_matrix.py [row ...]     only the rows named
 """
-import array
 import os
 import re
 import sys
@@ -19,9 +18,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from drivers import register_test_asio, register_test_endpoint, win_path  # noqa: E402
+from drivers import recorder_calls, register_test_asio, register_test_endpoint, win_path  # noqa: E402
 from pomaro_e2e import BIN_DIR, Session, TestFailure, check, install_program, run_test, wait_for  # noqa: E402
-from recorder_runs import parse_recorder  # noqa: E402
 
 STARTED = "オーディオ出力を開始しました。"
 RESTART = "オーディオドライバを再起動します。"
@@ -30,6 +28,7 @@ NO_DEVICE = "オーディオドライバが使用できません。"
 REFUSED = "オーディオドライバが再起動を繰り返し要求するため、要求を無視します。"
 NOT_STARTED = "オーディオ出力を開始できませんでした。"
 CRASH_HEAD = "Sorry, this application encountered fatal error.\n\n"
+ACCESS_VIOLATION = r"Access Violation : code=C0000005, flag=0, adr=[0-9A-F]{16}, param= 00000000 00000010"
 ASIO_NAME = "Pomaro Test ASIO"
 ENDPOINT_NAME = "Pomaro Test Speakers"
 SETTINGS = "オーディオドライバ設定"
@@ -86,54 +85,7 @@ ROWS = [
 ]
 
 
-# -- the recording ----------------------------------------------------------------
-
-def samples(driver, start_frame=0):
-    """(values, full scale) of both channels interleaved from start_frame on, as recorded
-    so far; the header's size is trusted only as far as the file holds data."""
-    try:
-        with open(driver.wav_path, "rb") as f:
-            data = f.read()
-    except FileNotFoundError:
-        return array.array("h"), 32768.0
-    if len(data) < 44:
-        return array.array("h"), 32768.0
-    fmt, channels = int.from_bytes(data[20:22], "little"), int.from_bytes(data[22:24], "little")
-    bits = int.from_bytes(data[34:36], "little")
-    code = {(1, 16): "h", (1, 32): "i", (3, 32): "f"}[(fmt, bits)]
-    width = bits // 8
-    size = min(int.from_bytes(data[40:44], "little"), len(data) - 44) // (channels * width) * (channels * width)
-    values = array.array(code)
-    values.frombytes(data[44 + start_frame * channels * width:44 + size])
-    return values, {"h": 32768.0, "i": 2147483648.0, "f": 1.0}[code]
-
-
-def frames(driver):
-    values, _ = samples(driver)
-    return len(values) // 2
-
-
-def loud_after(driver, frame):
-    values, scale = samples(driver, frame)
-    return any(abs(v) > 0.01 * scale for v in values)
-
-
 # -- the recorder's log -------------------------------------------------------------
-
-def recorder_calls(path):
-    """The calls in the order they began, each with .line, its place in the file (the order
-    in which they ended, roughly)."""
-    calls = parse_recorder(path)
-    order = {}
-    with open(path, encoding="utf-8", errors="replace") as f:
-        for n, line in enumerate(f):
-            head = line.split(" ", 1)[0]
-            if head.isdigit():
-                order[int(head)] = n
-    for c in calls:
-        c.line = order.get(c.seq, -1)
-    return calls
-
 
 def check_no_process_after_stop(calls):
     """No process call began after a setProcessing(false) (before the next true), and none
@@ -167,7 +119,7 @@ def start_program(s, row):
     p = s.start(exe, env={"POMARO_RECORDER_LOG": win_path(rec)})
     w = s.wait_window("^Pomaro$", 60, proc=p)
     s.wait_log(re.escape(STARTED), 60, proc=p)
-    wait_for(lambda: frames(driver) >= 4800 or p.poll() is not None, 30, 0.1, "the stream to play")
+    wait_for(lambda: driver.frames() >= 4800 or p.poll() is not None, 30, 0.1, "the stream to play")
     return driver, p, w, rec
 
 
@@ -180,7 +132,7 @@ def wait_event(s, p, driver, row):
         log = s.log_text()
         after = log.split(RESTART)[-1] if RESTART in log else log
         settled = log.count(RESTART) >= row.restarts and (STARTED in after or NO_DEVICE in after)
-        return settled and all(re.search(l, log) for l in row.lines) and frames(driver) >= (row.evidence or 0)
+        return settled and all(re.search(l, log) for l in row.lines) and driver.frames() >= (row.evidence or 0)
     wait_for(done, 60, 0.2, "the row's event")
 
 
@@ -245,9 +197,9 @@ def play(s, row):
     if row.run == "panel":
         open_panel(s, p)
     wait_event(s, p, driver, row)
-    mark = frames(driver)
+    mark = driver.frames()
     if row.sounds:
-        check(press_key(s, w, lambda: loud_after(driver, mark)), "a key after the event did not sound")
+        check(press_key(s, w, lambda: driver.heard_since(mark)), "a key after the event did not sound")
     code = close_and_wait(s, p, w)
     check(code == 0, "exit code %r" % code)
     log = s.log_text()
@@ -270,41 +222,40 @@ def silent(s, row):
     time.sleep(0.5)  # a block or fifty after the note
     code = close_and_wait(s, p, w)
     check(code == 0, "exit code %r" % code)
-    values, _ = samples(driver)
-    check(len(values) > 9600, "only %d samples recorded" % len(values))
-    loud = next((i for i, v in enumerate(values) if v != 0), None)
-    check(loud is None, "sample %r of %d is %r, not silence" % (loud, len(values), loud is not None and values[loud]))
+    wav = driver.recording()
+    check(wav.frames > 4800, "only %d frames recorded" % wav.frames)
+    loud = next((i for i, v in enumerate(zip(wav.left, wav.right)) if v != (0, 0)), None)
+    check(loud is None, "frame %r of %d is not silence" % (loud, wav.frames))
     check_no_process_after_stop(recorder_calls(rec))
 
 
 def crash(s, row):
+    """The fault on the audio thread gives one report, from the frame's thread, and code 2."""
     driver, p, w, rec = start_program(s, row)
+    check(press_key(s, w, lambda: s.boxes() or p.poll() is not None), "no crash report after the key")
+    _, out = s.probe("threads")
+    threads = [line.split("\t") for line in out.splitlines()]
+    check([t for c, t in threads if c == "#32770"] == [t for c, t in threads if c == "HostWindow"],
+          "the box is not the frame thread's: %r" % threads)
     boxes = []
-
-    def reported():
-        boxes.extend(t for _, t in s.boxes() if t.startswith(CRASH_HEAD))
-        return boxes or p.poll() is not None
-    check(press_key(s, w, reported), "no crash report after the key")
-    wait_for(lambda: boxes or s.boxes(), 30, 0.2, "the crash report box")
-    s.dismiss_boxes()
-    wait_for(lambda: p.poll() is not None, 30, 0.2, "the program to end")
+    wait_for(lambda: boxes.extend(s.dismiss_boxes()) or p.poll() is not None, 30, 0.2, "the program to end")
     check(p.returncode == 2, "exit code %r after the crash report" % p.returncode)
-    check(len(boxes) >= 1, "no crash report box")
+    check(len(boxes) == 1 and boxes[0].startswith(CRASH_HEAD), "boxes %r" % boxes)
     lines = [l[13:] for l in s.log_text().split("\r\n") if l]
     report = boxes[0][len(CRASH_HEAD):]
-    check(report.startswith("Access Violation : code=C0000005"), "report %r" % report)
-    check(lines[-1] == report, "the log's last line %r is not the report %r" % (lines[-1:], report))
+    check(re.fullmatch(ACCESS_VIOLATION, report), "report %r" % report)
+    check(lines[-1] == report and lines.count(report) == 1, "the log's last line, and only there, is the report")
 
 
 def stall(s, row):
     driver, p, w, rec = start_program(s, row)
     # The recorder writes "component.stall" as the call begins to wait, and the recording
     # stops growing.
-    check(press_key(s, w, lambda: any(c.name == "component.stall" for c in parse_recorder(rec))),
+    check(press_key(s, w, lambda: any(c.name == "component.stall" for c in recorder_calls(rec))),
           "the stall never began")
-    played = frames(driver)
+    played = driver.frames()
     time.sleep(1.0)
-    check(frames(driver) - played < 4800, "the stream went on playing during the stall")
+    check(driver.frames() - played < 4800, "the stream went on playing during the stall")
     code = close_and_wait(s, p, w, timeout=40)
     check(code == 0, "exit code %r" % code)
     calls = recorder_calls(rec)

@@ -1,7 +1,9 @@
 """Pomaro.exe without its instrument and without an audio device, on a Japanese
 system: the log (in Shift-JIS) holds the module block and the loader's failure, the
 user sees the no-driver box and then one error box naming VST3\\Pomaro.vst3, and the
-program ends with exit code 1 leaving no window."""
+program ends with exit code 1 leaving no window. On a system whose ANSI code page has no
+Japanese characters, the log's Japanese texts become one '?' per character and the line
+structure stays."""
 import os
 import re
 
@@ -56,6 +58,18 @@ def main():
         check(fail > first_sep, "the failure comes after the first separator")
         check(lines[-1] == sep, "the run ends with a separator: %r" % lines[-1])
         check("VSTiプラグインをアンロードしました。" not in lines, "nothing was loaded, so nothing is unloaded")
+
+    with Session("shell_cp1252", lang="C.UTF-8") as s:
+        p = s.start(install_program(os.path.join(s.dir, "app")))
+
+        def ended():
+            s.dismiss_boxes()
+            return p.poll() is not None
+        wait_for(ended, 90, 0.3, "the program to end")
+        raw = s.log_bytes()
+        # "VSTi" stays ASCII; each of the 16 Japanese characters becomes one '?'.
+        check(b"VSTi" + b"?" * 16 + b" : VST3\\Pomaro.vst3\r\n" in raw, "cp1252 log:\n%r" % raw[-400:])
+        check(all(b < 0x80 for b in raw), "only single-byte ASCII expected in a cp1252 log here")
 
 
 run_test(main)

@@ -1,4 +1,4 @@
-// Reads the recorder's log (format documented in recorder/RecorderEntry.cpp).
+// Reads the recorder's log (format documented in plugins/recorder/RecorderEntry.cpp).
 #pragma once
 
 #include <map>
@@ -14,7 +14,6 @@ struct LogLine
     std::string call; // "<object>.<method>"
     std::map<std::string, std::string> args;
     std::string result;
-    std::string text; // the whole line, for messages
 
     std::string arg(const std::string& key) const
     {
@@ -25,9 +24,5 @@ struct LogLine
 
 // Lines sorted by seq (the order in which the calls began).
 std::vector<LogLine> readLog(const std::wstring& path);
-LogLine parseLine(const std::string& text);
-
-std::vector<LogLine> select(const std::vector<LogLine>& lines, const std::string& call);
-bool contains(const std::vector<LogLine>& lines, const std::string& call);
 
 } // namespace TestPlugins

@@ -15,7 +15,7 @@ import shutil
 import subprocess
 import sys
 
-from drivers import AsioRecording
+from drivers import Wav
 from pomaro_e2e import SOURCE_DIR, check, run_test
 from release_zip import WORK
 
@@ -84,7 +84,7 @@ def main():
         check(line in lines, "the log lacks %r:\n%s" % (line, "\n".join(lines)))
     check(not any("エラー" in l or "失敗" in l for l in lines), "the log reports a failure:\n%s" % "\n".join(lines))
 
-    rec = AsioRecording(os.path.join(out, "demo.wav"))
+    rec = Wav(os.path.join(out, "demo.wav"))
     starts = rec.onsets(0.01 * rec.full_scale, rec.rate // 5)
     check(len(starts) == len(NOTES), "%d notes in the WAV (at frames %r), not %d" % (len(starts), starts, len(NOTES)))
     for onset, (hz, name) in zip(starts, NOTES):

@@ -13,7 +13,6 @@ import os
 import re
 import select
 import shutil
-import signal
 import subprocess
 import tempfile
 import time
@@ -24,12 +23,8 @@ WINE_DIR = os.environ.get("POMARO_WINE_DIR", "")
 TOOLS = os.path.join(SOURCE_DIR, "tools")
 
 
-def _find(cmd, fallback):
-    return shutil.which(cmd) or fallback
-
-
-WINE64 = _find("wine64", "/usr/lib/wine/wine64")
-WINESERVER = _find("wineserver", "/usr/lib/wine/wineserver")
+WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
+WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
 
 
 class TestFailure(AssertionError):
@@ -91,7 +86,7 @@ def clone_prefix(src, dst):
 class Session:
     """One isolated Wine session: prefix copy, wineserver, Xvfb display."""
 
-    def __init__(self, name, alsa_config=None, lang=None, keep=False, fresh_prefix=False, root=None):
+    def __init__(self, name, lang=None, fresh_prefix=False, root=None):
         """fresh_prefix: a new prefix made by wineboot, as a user's first start of Wine
         leaves it, instead of a copy of the shared test prefix. root: the folder that
         holds the session's folder (default: the shared wine folder's e2e/)."""
@@ -101,7 +96,6 @@ class Session:
         shutil.rmtree(self.dir, ignore_errors=True)
         os.makedirs(self.dir)
         self.prefix = os.path.join(self.dir, "prefix")
-        self.keep = keep
         self.procs = []
         self._prober = None
         self._probed = b""
@@ -116,11 +110,6 @@ class Session:
                         HOME=self.dir)
         if lang:
             self.env.update(LANG=lang, LC_ALL=lang)
-        if alsa_config is not None:
-            path = os.path.join(self.dir, "asound.conf")
-            with open(path, "w") as f:
-                f.write(alsa_config)
-            self.env["ALSA_CONFIG_PATH"] = path
         self._start_xvfb()
         if fresh_prefix:
             subprocess.run([WINE64, "wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
@@ -161,8 +150,7 @@ class Session:
                 self.xvfb.wait(5)
             except subprocess.TimeoutExpired:
                 self.xvfb.kill()
-        if not self.keep:
-            shutil.rmtree(self.prefix, ignore_errors=True)
+        shutil.rmtree(self.prefix, ignore_errors=True)
 
     def _start_xvfb(self):
         n = 100 + (os.getpid() % 300)
@@ -187,15 +175,13 @@ class Session:
         self.env["DISPLAY"] = self.display
 
     # -- running programs ----------------------------------------------------
-    def wine(self, args, cwd=None, env=None, timeout=None, capture=True):
+    def wine(self, args, cwd=None, env=None, timeout=None):
         """Runs a Windows program to completion; returns CompletedProcess.
 
         Output goes through files, not pipes: a Wine system process started on demand
         inherits the program's handles and would keep a pipe open long after it ended."""
         e = dict(self.env)
         e.update(env or {})
-        if not capture:
-            return subprocess.run([WINE64] + list(args), cwd=cwd, env=e, timeout=timeout, stdin=subprocess.DEVNULL)
         with tempfile.TemporaryFile(dir=self.dir) as out, tempfile.TemporaryFile(dir=self.dir) as err:
             p = subprocess.Popen([WINE64] + list(args), cwd=cwd, env=e, stdin=subprocess.DEVNULL, stdout=out,
                                  stderr=err)
@@ -227,10 +213,6 @@ class Session:
         r = self.wine(args)
         check(r.returncode == 0, "reg add %s failed: %s" % (key, r.stderr))
 
-    def win_path(self, unix_path):
-        r = self.wine(["winepath", "-w", unix_path])
-        return r.stdout.decode("utf-8", "replace").strip()
-
     # -- X side ----------------------------------------------------------------
     def xdotool(self, *args, check_rc=True):
         r = subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, stdout=subprocess.PIPE,
@@ -244,16 +226,15 @@ class Session:
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         return r.stdout.decode().split()
 
-    def wait_window(self, title_regex, timeout=30, proc=None, exclude=()):
+    def wait_window(self, title_regex, timeout=30, proc=None):
         """Waits for a visible window and returns its X id once the same id is seen twice
-        0.3 s apart (Wine may replace a window's X window right after mapping it).
-        Windows in exclude (X ids) are passed over."""
+        0.3 s apart (Wine may replace a window's X window right after mapping it)."""
         seen = [None]
 
         def probe():
             if proc is not None and proc.poll() is not None:
                 raise TestFailure("program ended (code %s) before window %r appeared" % (proc.returncode, title_regex))
-            w = [x for x in self.find_windows(title_regex) if x not in exclude]
+            w = self.find_windows(title_regex)
             w = w[0] if w else None
             if w and w == seen[0]:
                 return w
@@ -267,16 +248,6 @@ class Session:
                            stderr=subprocess.DEVNULL)
         out = r.stdout.decode().split()
         return int(out[0]) if r.returncode == 0 and out and out[0].isdigit() else 0
-
-    def has_focus(self, window):
-        """Whether a key typed now reaches window: X gives it the input focus (XTEST keys go
-        there) and, inside Wine, it is the foreground window and its thread has a focus
-        window in it (Wine hands keys to the foreground thread's focus window, whichever X
-        window received them, and without one they arrive as system keys)."""
-        if self.x_focus() != int(window):
-            return False
-        rc, _ = self.probe("focus", str(window))
-        return rc == 0
 
     def focus(self, window, timeout=30, done=None):
         """Gives window the keyboard and confirms it from both sides, retrying within timeout:
@@ -308,10 +279,6 @@ class Session:
         """Types keys (xdotool names, e.g. "c", "alt+F4") into window once its focus is confirmed."""
         self.focus(window)
         self.xdotool("key", *keys)
-
-    def keydown(self, window, key):
-        self.focus(window)
-        self.xdotool("keydown", key)
 
     def keyup(self, window, key):
         # Sent as it is: the press confirmed the focus, and a box that took it meanwhile
@@ -361,42 +328,26 @@ class Session:
         m = re.search(r"^WINDOW=(\d+)$", r.stdout.decode(), re.M)
         return int(m.group(1)) if m else 0
 
-    def click(self, window, x, y, button=1, timeout=30, done=None):
-        """Clicks at (x, y) inside window once the pointer is confirmed over it: a window that
-        Wine has not yet mapped or raised would let the click fall on whatever lies below.
-        Returns False without clicking when done() becomes true first."""
-        return self._click(window, ["--window", window, x, y], button, timeout, done)
-
-    def click_screen(self, window, x, y, button=1, timeout=30, done=None):
-        """The same at screen coordinates (x, y), which must lie over window."""
-        return self._click(window, [x, y], button, timeout, done)
-
-    def _click(self, window, where, button, timeout, done):
-        def over():
-            if done is not None and done():
-                return "done"
-            self.xdotool("mousemove", *where)
-            return self.pointer_window() == int(window)
-        if wait_for(over, timeout, 0.2, "the pointer over window %s" % window) == "done":
-            return False
-        self.xdotool("click", button)
-        return True
-
-    def click_until(self, window, x, y, evidence, button=1, timeout=30, attempt=5.0, screen=False):
-        """Clicks at (x, y) in window (at screen coordinates if screen) until evidence() gives
-        a true value, which is returned. Only for clicks that do no harm when repeated after
-        attempt seconds without effect."""
-        click = self.click_screen if screen else self.click
+    def click_until(self, window, x, y, evidence, timeout=30, attempt=5.0):
+        """Clicks at screen coordinates (x, y), over window, until evidence() gives a true value,
+        which is returned. Each click waits until the pointer is confirmed over the window (one
+        that Wine has not yet mapped or raised would let it fall on whatever lies below); only
+        for clicks that do no harm when repeated after attempt seconds without effect."""
         end = time.monotonic() + timeout
         while True:
-            if not click(window, x, y, button, max(0.1, end - time.monotonic()), done=evidence):
+            def over():
+                if evidence():
+                    return "done"
+                self.xdotool("mousemove", x, y)
+                return self.pointer_window() == int(window)
+            if wait_for(over, max(0.1, end - time.monotonic()), 0.2, "the pointer over window %s" % window) == "done":
                 return evidence()
+            self.xdotool("click", 1)
             try:
                 return wait_for(evidence, max(0.1, min(attempt, end - time.monotonic())), 0.1, "evidence")
             except TestFailure:
                 if time.monotonic() >= end:
-                    raise TestFailure("a click at %d,%d in window %s had no effect within %.0f s"
-                                      % (x, y, window, timeout))
+                    raise TestFailure("a click at %d,%d in window %s had no effect within %.0f s" % (x, y, window, timeout))
 
     def screenshot(self, path):
         subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True,
