@@ -83,6 +83,29 @@ def clone_prefix(src, dst):
                 shutil.copy2(p, q)
 
 
+def end_wine_in(prefix):
+    """Kills every process that runs in the Wine prefix and waits until they are gone."""
+    mark = b"WINEPREFIX=" + os.fsencode(prefix) + b"\0"
+
+    def running():
+        found = []
+        for pid in os.listdir("/proc"):
+            try:
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    if mark in f.read() + b"\0":
+                        found.append(int(pid))
+            except (OSError, ValueError):
+                pass
+        return found
+
+    for pid in running():
+        try:
+            os.kill(pid, 9)
+        except OSError:
+            pass
+    wait_for(lambda: not running(), 10, what="the old session's Wine processes to end")
+
+
 class Session:
     """One isolated Wine session: prefix copy, wineserver, Xvfb display."""
 
@@ -93,7 +116,11 @@ class Session:
         root = root or os.path.join(WINE_DIR or tempfile.gettempdir(), "e2e")
         os.makedirs(root, exist_ok=True)
         self.dir = os.path.join(root, name)
-        shutil.rmtree(self.dir, ignore_errors=True)
+        # A session of the same name that was killed (a test stopped by its time-out, say)
+        # may have left Wine running in its prefix, still writing into the folder.
+        end_wine_in(os.path.join(self.dir, "prefix"))
+        wait_for(lambda: shutil.rmtree(self.dir, ignore_errors=True) or not os.path.exists(self.dir), 30,
+                 what="the old session folder %s to go" % self.dir)
         os.makedirs(self.dir)
         self.prefix = os.path.join(self.dir, "prefix")
         self.procs = []
