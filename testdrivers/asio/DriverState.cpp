@@ -159,21 +159,14 @@ bool loadConfig(AsioTestConfig& out, std::string& error)
     return parseAsioTestConfig(text, out, error);
 }
 
-ChannelWavWriter& openRecording(const std::wstring& path, WavSampleKind kind, uint32_t rate,
-                                uint32_t maxFrames)
+PomaroTestDrivers::WavFile& openRecording(const std::wstring& path, PomaroTestDrivers::WavSamples samples,
+                                          uint32_t rate)
 {
-    static ChannelWavWriter writer;
+    static PomaroTestDrivers::WavFile writer;
     static std::wstring openPath;
-    static WavSampleKind openKind = WavSampleKind::Int16;
-    static uint32_t openRate = 0;
-    static uint32_t openMaxFrames = 0;
-    if (!writer.isOpen() || path != openPath || kind != openKind || rate != openRate ||
-        maxFrames > openMaxFrames) {
-        writer.attach(_wfopen(path.c_str(), L"wb"), kind, rate, maxFrames);
+    if (!writer.isOpen() || path != openPath || samples != writer.samples() || rate != writer.rate()) {
+        writer.attach(_wfopen(path.c_str(), L"wb"), samples, rate);
         openPath = path;
-        openKind = kind;
-        openRate = rate;
-        openMaxFrames = maxFrames;
     }
     return writer;
 }

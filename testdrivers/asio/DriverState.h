@@ -3,7 +3,7 @@
 // counters and the log of calls that the test hooks expose.
 
 #include "testdrivers/asio/AsioTestConfig.h"
-#include "testdrivers/asio/ChannelWavWriter.h"
+#include "testdrivers/common/WavFile.h"
 #include "testdrivers/asio/TestAsioApi.h"
 
 #include <atomic>
@@ -51,8 +51,8 @@ void setConfigText(const char* text);
 // The process's one recording: driver objects made one after the other (a host's
 // restart) go on appending to it while the path, the rate and the format stay; any
 // change starts the file again. Called by start, never while a clock runs.
-ChannelWavWriter& openRecording(const std::wstring& path, WavSampleKind kind, uint32_t rate,
-                                uint32_t maxFrames);
+PomaroTestDrivers::WavFile& openRecording(const std::wstring& path, PomaroTestDrivers::WavSamples samples,
+                                          uint32_t rate);
 
 // Writes the counters as key=value lines to a UTF-8 path.
 void writeStatsFile(const std::string& path);

@@ -2,15 +2,15 @@
 // provider, and that no callback outlives the prepared device.
 #include "audio/AsioAudioDevice.h"
 #include "audio/AsioAudioDeviceList.h"
-#include "diag/DebugLog.h"
 #include "tests/asio/AsioTestSupport.h"
+#include "tests/diag/DiagTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 using namespace Kelvane;
 
@@ -50,19 +50,6 @@ protected:
     TestDriverHooks hooks;
     std::unique_ptr<CAsioAudioDeviceList> list;
 };
-
-std::string readFile(const std::wstring& path)
-{
-    std::string text;
-    if (std::FILE* f = _wfopen(path.c_str(), L"rb")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-            text.append(buffer, n);
-        std::fclose(f);
-    }
-    return text;
-}
 
 } // namespace
 
@@ -105,21 +92,13 @@ TEST_F(AsioDeviceTest, OpenLearnsFormatAndRatesFromTheDriver)
 
 TEST_F(AsioDeviceTest, OpenFailuresReleaseTheDriver)
 {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder =
-        std::wstring(temp) + L"pomaro-asio-log-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-    CreateDirectoryW(folder.c_str(), nullptr);
-    ASSERT_TRUE(DebugLog::Open(folder.c_str()));
-
+    LogCapture log;
     hooks.configure("init_error = Hardware not found\n");
     std::unique_ptr<CAsioAudioDevice> device(make(0));
     EXPECT_FALSE(device->open(nullptr));
     EXPECT_EQ(device->deviceState(), DeviceClosed);
     EXPECT_EQ(hooks.calls(), "init getErrorMessage");
-    EXPECT_NE(readFile(folder + L"PomaroApp.log").find("ASIO Error : Hardware not found\r\n"),
-              std::string::npos)
-        << readFile(folder + L"PomaroApp.log");
+    EXPECT_EQ(log.lines(), std::vector<std::wstring>{L"ASIO Error : Hardware not found"});
     EXPECT_EQ(hooks.stats().liveInstances, 0);
     EXPECT_EQ(list->registry()->find(0)->pDriver, nullptr);
 

@@ -66,7 +66,7 @@ void ScratchRegistry::setRaw(HKEY key, const wchar_t* name, DWORD type, const vo
     ASSERT_EQ(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes), ERROR_SUCCESS);
 }
 
-void ScratchRegistry::load(Kelvane::AsioDriverRegistry& registry) { registry.load(asio_, clsid_); }
+void ScratchRegistry::load(Kelvane::AsioDriverRegistry& registry) { registry.loadForTesting(asio_, clsid_); }
 
 void registerTestDriverClass()
 {

@@ -19,7 +19,7 @@ SimulatedWinmm::SimulatedWinmm(std::vector<DeviceSpec> specs)
         std::abort(); // one simulated service at a time
     static const Kelvane::MidiApi table = {&apiGetNumDevs, &apiGetDevCaps, &apiOpen,
                                            &apiStart,      &apiStop,       &apiClose};
-    previous = Kelvane::setMidiApi(&table);
+    previous = Kelvane::setMidiApiForTesting(&table);
     service = std::thread([this] { run(); });
 }
 
@@ -31,7 +31,7 @@ SimulatedWinmm::~SimulatedWinmm()
     }
     changed.notify_all();
     service.join();
-    Kelvane::setMidiApi(previous);
+    Kelvane::setMidiApiForTesting(previous);
     g_current.store(nullptr);
 }
 

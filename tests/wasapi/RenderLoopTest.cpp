@@ -2,7 +2,6 @@
 // yet, refusal, stop, buffer failures; and the shared block's lifetime when the thread
 // outlives its device.
 #include "audio/RenderLoop.h"
-#include "audio/RenderTiming.h"
 
 #include <gtest/gtest.h>
 
@@ -311,28 +310,4 @@ TEST(RenderGate, OnceClosedAndIdleNoCallRunsOrBegins)
     EXPECT_FALSE(gate.busy());
     EXPECT_TRUE(gate.enter());
     gate.leave();
-}
-
-TEST(RenderTiming, KeepsWhatFitsAndCountsEverything)
-{
-    RenderTimingLog log(3);
-    log.record(10, 15);
-    log.record(20, 40);
-    log.record(30, 31);
-    log.record(40, 1000); // beyond the room: counted, not kept
-    EXPECT_EQ(log.spans(), (std::vector<int64_t>{5, 20, 1}));
-    EXPECT_EQ(log.periodsSeen(), 4u);
-}
-
-TEST(RenderTiming, NearestRankPercentile)
-{
-    std::vector<int64_t> v;
-    for (int i = 1; i <= 1000; ++i)
-        v.push_back(1001 - i);
-    EXPECT_EQ(percentile(v, 99.9), 999);
-    EXPECT_EQ(percentile(v, 100.0), 1000);
-    EXPECT_EQ(percentile(v, 50.0), 500);
-    EXPECT_EQ(percentile(v, 0.0), 1);
-    EXPECT_EQ(percentile({}, 99.9), 0);
-    EXPECT_EQ(percentile({7}, 99.9), 7);
 }
