@@ -13,21 +13,9 @@ namespace PomaroTestAsio {
 
 struct SharedCounters
 {
-    std::atomic<long> instances{0};
-    std::atomic<long> liveInstances{0};
-    std::atomic<long> callbacks{0};
-    std::atomic<long> timeInfoCallbacks{0};
-    std::atomic<long> lateCallbacks{0};
-    std::atomic<long> maxLateMicros{0};
-    std::atomic<long> sampleRate{0};
-    std::atomic<long> bufferFrames{0};
-    std::atomic<long> resetAnswer{-1};
-    std::atomic<long> sizeChangeAnswer{-1};
-    std::atomic<long> messagesSent{0};
-    std::atomic<long> callbacksAfterStop{0};
-    std::atomic<long> callbacksInStart{0};
-    std::atomic<long> threadCallbacks{0};
-    std::atomic<long> callsInPanel{0};
+#define POMARO_TEST_ASIO_ATOMIC(name, key, initial) std::atomic<long> name{initial};
+    POMARO_TEST_ASIO_COUNTERS(POMARO_TEST_ASIO_ATOMIC)
+#undef POMARO_TEST_ASIO_ATOMIC
     std::atomic<bool> panelOpen{false};
     std::atomic<bool> resetSent{false};
     std::atomic<bool> sizeChangeSent{false};

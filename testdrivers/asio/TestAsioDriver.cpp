@@ -1,5 +1,7 @@
 #include "testdrivers/asio/TestAsioDriver.h"
 
+#include "testdrivers/common/ConfigFile.h"
+
 #include "testdrivers/asio/DriverState.h"
 #include "testdrivers/asio/TestAsioApi.h"
 
@@ -22,15 +24,6 @@ LONGLONG nowMicros()
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
     return t.QuadPart / frequency * 1000000 + t.QuadPart % frequency * 1000000 / frequency;
-}
-
-std::wstring widen(const std::string& utf8)
-{
-    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), int(utf8.size()), nullptr, 0);
-    std::wstring w(size_t(n > 0 ? n : 0), L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), int(utf8.size()), &w[0], n);
-    return w;
 }
 
 } // namespace
@@ -266,7 +259,8 @@ ASIOError TestAsioDriver::start()
         const WavSamples samples = config_.sampleType == ASIOSTInt16LSB     ? WavSamples::Int16
                                    : config_.sampleType == ASIOSTFloat32LSB ? WavSamples::Float32
                                                                             : WavSamples::Int32;
-        wav_ = &openRecording(widen(config_.wavPath), samples, static_cast<uint32_t>(rate_));
+        wav_ =
+            &openRecording(PomaroTestDrivers::widen(config_.wavPath), samples, static_cast<uint32_t>(rate_));
     }
     if (config_.callbackInStart) {
         counters().callbacksInStart.fetch_add(1);

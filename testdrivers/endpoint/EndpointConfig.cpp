@@ -103,11 +103,6 @@ bool endpointKey(EndpointSpec& e, const std::string& key, const std::string& val
             why = "bad extra_frames '" + value + "'";
             return false;
         }
-    } else if (key == "mix_rate") {
-        if (!parseU32(value, e.mixRate) || e.mixRate < 1000 || e.mixRate > 768000) {
-            why = "bad mix_rate '" + value + "'";
-            return false;
-        }
     } else if (key == "fail") {
         return parseFailRules(value, false, e.failures, why);
     } else {

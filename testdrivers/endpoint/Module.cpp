@@ -1,7 +1,8 @@
 // The DLL's COM entry points: the device enumerator's class.
 #include "testdrivers/common/ComServer.h"
-#include "testdrivers/endpoint/ConfigSource.h"
+#include "testdrivers/common/ConfigFile.h"
 #include "testdrivers/endpoint/Enumerator.h"
+#include "testdrivers/endpoint/TestEndpointApi.h"
 
 #include <mmdeviceapi.h>
 
@@ -12,10 +13,14 @@ namespace {
 HRESULT createEnumerator(REFIID riid, void** ppv)
 {
     using namespace PomaroTestEndpoint;
-    EndpointConfig config;
-    std::string error;
-    if (!loadEndpointConfig(config, error)) {
-        std::string line = "PomaroTestEndpoint: " + error + "\n";
+    using namespace PomaroTestDrivers;
+    // The file named by the environment, else by the registry, else the built-in default.
+    EndpointConfig config = defaultEndpointConfig();
+    const std::wstring path =
+        configPath(POMARO_TEST_ENDPOINT_CONFIG_ENV, HKEY_CURRENT_USER, POMARO_TEST_ENDPOINT_KEY, L"Config");
+    std::string text, error = "cannot read the file";
+    if (!path.empty() && (!readTextFile(path, text) || !parseEndpointConfig(text, config, error))) {
+        const std::string line = "PomaroTestEndpoint: " + narrow(path) + ": " + error + "\n";
         OutputDebugStringA(line.c_str());
         std::fputs(line.c_str(), stderr);
         return HRESULT_FROM_WIN32(ERROR_BAD_CONFIGURATION);

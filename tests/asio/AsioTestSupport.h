@@ -11,7 +11,6 @@
 #include <atomic>
 #include <string>
 
-std::wstring binFile(const wchar_t* name);
 std::wstring testDriverPath();
 
 // A registry tree under HKEY_CURRENT_USER with "asio" and "clsid" keys that play the

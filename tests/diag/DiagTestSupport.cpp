@@ -55,6 +55,13 @@ std::vector<std::wstring> TempFolder::FileNames() const
     return names;
 }
 
+std::wstring BesideExe(const wchar_t* name)
+{
+    wchar_t path[MAX_PATH];
+    std::wstring dir(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+    return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
+}
+
 bool FileExists(const std::wstring& path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;

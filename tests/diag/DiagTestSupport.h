@@ -22,6 +22,8 @@ private:
     std::wstring path_;
 };
 
+// A file in the folder of the running test program (the test drivers lie there).
+std::wstring BesideExe(const wchar_t* name);
 bool FileExists(const std::wstring& path);
 std::string ReadBytes(const std::wstring& path);
 // Lines without their CR LF; a last piece without CR LF is returned as "<unterminated>...".
