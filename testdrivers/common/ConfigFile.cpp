@@ -21,13 +21,14 @@ bool readTextFile(const std::wstring& path, std::string& text)
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE)
         return false;
-    text.clear();
-    char buffer[4096];
+    LARGE_INTEGER size{};
+    const bool sized = GetFileSizeEx(f, &size) && size.QuadPart < (1 << 24);
+    text.assign(sized ? size_t(size.QuadPart) : 0, '\0');
     DWORD got = 0;
-    while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        text.append(buffer, got);
+    const bool read = sized && (text.empty() || ReadFile(f, &text[0], DWORD(text.size()), &got, nullptr));
+    text.resize(got);
     CloseHandle(f);
-    return true;
+    return read;
 }
 
 std::wstring widen(const std::string& utf8)

@@ -154,7 +154,7 @@ TEST_F(AsioDeviceTest, BufferSizeRangePassesTheDriversValuesOn)
 TEST_F(AsioDeviceTest, PrepareRefusesBadArgumentsWithoutAnyDriverCall)
 {
     std::unique_ptr<CAsioAudioDevice> device(make(0));
-    RecordingProvider provider;
+    FakeProvider provider;
     EXPECT_FALSE(device->prepare(Rate48000, 480, &provider)) << "not open";
     ASSERT_TRUE(device->open(nullptr));
     hooks.reset();
@@ -171,7 +171,7 @@ TEST_F(AsioDeviceTest, PrepareFailuresLeaveTheDeviceOpenAndNotCurrent)
 {
     hooks.configure("min = 64\nmax = 2048\ngranularity = -1\nrates = 48000\n");
     std::unique_ptr<CAsioAudioDevice> device(make(0));
-    RecordingProvider provider;
+    FakeProvider provider;
     ASSERT_TRUE(device->open(nullptr));
     EXPECT_FALSE(device->prepare(Rate48000, 480, &provider)) << "not a power of two";
     EXPECT_FALSE(device->prepare(Rate44100, 512, &provider)) << "rate refused";
@@ -195,7 +195,7 @@ TEST_F(AsioDeviceTest, OnlyOneDeviceIsPreparedAtATime)
 {
     std::unique_ptr<CAsioAudioDevice> first(make(0));
     std::unique_ptr<CAsioAudioDevice> second(make(1));
-    RecordingProvider a, b;
+    FakeProvider a, b;
     ASSERT_TRUE(first->open(nullptr));
     ASSERT_TRUE(second->open(nullptr));
     ASSERT_TRUE(first->prepare(Rate48000, 480, &a));
@@ -213,15 +213,15 @@ TEST_F(AsioDeviceTest, StreamsBothChannelHalvesToTheProviderUntilStopped)
 {
     hooks.configure("type = 16\n");
     std::unique_ptr<CAsioAudioDevice> device(make(0));
-    RecordingProvider provider;
+    FakeProvider provider;
     ASSERT_TRUE(device->open(nullptr));
     hooks.reset();
     ASSERT_TRUE(device->prepare(Rate48000, 240, &provider));
     EXPECT_EQ(provider.prepares, 1);
-    EXPECT_EQ(provider.format, SampleFormatInt16);
-    EXPECT_EQ(provider.rate, Rate48000);
-    EXPECT_EQ(provider.bufferFrames, 240);
-    EXPECT_FALSE(provider.wasInterleaved);
+    EXPECT_EQ(provider.preparedFormat, SampleFormatInt16);
+    EXPECT_EQ(provider.preparedRate, Rate48000);
+    EXPECT_EQ(provider.preparedFrames, 240);
+    EXPECT_FALSE(provider.preparedInterleaved);
     EXPECT_EQ(device->deviceState(), DevicePrepared);
     EXPECT_EQ(hooks.stats().sampleRate, 48000);
     EXPECT_EQ(hooks.stats().bufferFrames, 240);
@@ -252,7 +252,7 @@ TEST_F(AsioDeviceTest, TimeInfoCallbacksRenderTheSameWay)
 {
     hooks.configure("callback = timeinfo\n");
     std::unique_ptr<CAsioAudioDevice> device(make(0));
-    RecordingProvider provider;
+    FakeProvider provider;
     ASSERT_TRUE(device->open(nullptr));
     ASSERT_TRUE(device->prepare(Rate44100, 256, &provider));
     ASSERT_TRUE(device->start());
@@ -264,8 +264,8 @@ TEST_F(AsioDeviceTest, TimeInfoCallbacksRenderTheSameWay)
 TEST_F(AsioDeviceTest, RefusedRenderIsRecordedWhileTheDriverKeepsCalling)
 {
     std::unique_ptr<CAsioAudioDevice> device(make(0));
-    RecordingProvider provider;
-    provider.acceptRender = false;
+    FakeProvider provider;
+    provider.refuseFrom = 0;
     ASSERT_TRUE(device->open(nullptr));
     ASSERT_TRUE(device->prepare(Rate48000, 240, &provider));
     ASSERT_TRUE(device->start());
@@ -285,7 +285,7 @@ TEST_F(AsioDeviceTest, DeletingARunningDeviceEndsEveryCallbackFirst)
         hooks.configure(config);
         hooks.reset();
         CAsioAudioDevice* device = make(0);
-        RecordingProvider provider;
+        FakeProvider provider;
         provider.renderDelayMs = 2;
         ASSERT_TRUE(device->open(nullptr));
         ASSERT_TRUE(device->prepare(Rate48000, 96, &provider));
@@ -318,7 +318,7 @@ TEST_F(AsioDeviceTest, DriverMessagesFromItsThreadReachTheProvider)
         hooks.configure(c.config);
         hooks.reset();
         std::unique_ptr<CAsioAudioDevice> device(make(0));
-        RecordingProvider provider;
+        FakeProvider provider;
         ASSERT_TRUE(device->open(nullptr));
         ASSERT_TRUE(device->prepare(Rate48000, 480, &provider));
         ASSERT_TRUE(device->start());
@@ -349,7 +349,7 @@ TEST_F(AsioDeviceTest, NoProviderCallOnTheStartingThreadOverlappingOrAfterStop)
         hooks.configure((std::string("type = 16\n") + c.config).c_str());
         hooks.reset();
         std::unique_ptr<CAsioAudioDevice> device(make(0));
-        RecordingProvider provider;
+        FakeProvider provider;
         provider.renderDelayMs = 2; // stop comes while a call is inside, now and then
         ASSERT_TRUE(device->open(nullptr));
         ASSERT_TRUE(device->prepare(Rate48000, 96, &provider));
@@ -367,7 +367,7 @@ TEST_F(AsioDeviceTest, NoProviderCallOnTheStartingThreadOverlappingOrAfterStop)
         EXPECT_FALSE(provider.overlapped.load()) << c.config;
         EXPECT_EQ(provider.otherThreads.load() > 0, c.evidence == &PomaroTestAsioStats::threadCallbacks)
             << c.config;
-        if (drained) { // both halves were switched after stop: silence, not the provider's 1000
+        if (drained) { // both halves were switched after stop: silence, not the provider's counter
             for (int i = 0; i < 96; ++i)
                 ASSERT_EQ(left[i], 0) << i;
         }
@@ -378,7 +378,7 @@ TEST_F(AsioDeviceTest, CallbacksOfADeviceNoLongerPreparedReachNothing)
 {
     hooks.configure("type = 16\n");
     std::unique_ptr<CAsioAudioDevice> device(make(0));
-    RecordingProvider provider;
+    FakeProvider provider;
     ASSERT_TRUE(device->open(nullptr));
     ASSERT_TRUE(device->prepare(Rate48000, 480, &provider));
     ASSERT_TRUE(device->unprepare());
