@@ -151,28 +151,20 @@ TEST_F(AsioDeviceTest, BufferSizeRangePassesTheDriversValuesOn)
     EXPECT_FALSE(device->getBufferSizeRange(Rate48000, &minimum, nullptr, nullptr, nullptr));
 }
 
-TEST_F(AsioDeviceTest, PrepareRefusesBadArgumentsWithoutAnyDriverCall)
-{
-    std::unique_ptr<CAsioAudioDevice> device(make(0));
-    FakeProvider provider;
-    EXPECT_FALSE(device->prepare(Rate48000, 480, &provider)) << "not open";
-    ASSERT_TRUE(device->open(nullptr));
-    hooks.reset();
-    EXPECT_FALSE(device->prepare(Rate48000, 0, &provider));
-    EXPECT_FALSE(device->prepare(Rate48000, -4, &provider));
-    EXPECT_FALSE(device->prepare(RateNone, 480, &provider));
-    EXPECT_FALSE(device->prepare(Rate48000, 480, nullptr));
-    EXPECT_EQ(hooks.calls(), "");
-    EXPECT_EQ(provider.prepares, 0);
-    EXPECT_EQ(device->deviceState(), DeviceOpen);
-}
-
 TEST_F(AsioDeviceTest, PrepareFailuresLeaveTheDeviceOpenAndNotCurrent)
 {
     hooks.configure("min = 64\nmax = 2048\ngranularity = -1\nrates = 48000\n");
     std::unique_ptr<CAsioAudioDevice> device(make(0));
     FakeProvider provider;
+    EXPECT_FALSE(device->prepare(Rate48000, 512, &provider)) << "not open";
     ASSERT_TRUE(device->open(nullptr));
+    hooks.reset();
+    // Bad arguments ask the driver nothing.
+    EXPECT_FALSE(device->prepare(Rate48000, 0, &provider));
+    EXPECT_FALSE(device->prepare(Rate48000, -4, &provider));
+    EXPECT_FALSE(device->prepare(RateNone, 512, &provider));
+    EXPECT_FALSE(device->prepare(Rate48000, 512, nullptr));
+    EXPECT_EQ(hooks.calls(), "");
     EXPECT_FALSE(device->prepare(Rate48000, 480, &provider)) << "not a power of two";
     EXPECT_FALSE(device->prepare(Rate44100, 512, &provider)) << "rate refused";
     EXPECT_EQ(provider.prepares, 0);
