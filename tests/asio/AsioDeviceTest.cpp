@@ -209,11 +209,7 @@ TEST_F(AsioDeviceTest, StreamsBothChannelHalvesToTheProviderUntilStopped)
     ASSERT_TRUE(device->open(nullptr));
     hooks.reset();
     ASSERT_TRUE(device->prepare(Rate48000, 240, &provider));
-    EXPECT_EQ(provider.prepares, 1);
-    EXPECT_EQ(provider.preparedFormat, SampleFormatInt16);
-    EXPECT_EQ(provider.preparedRate, Rate48000);
-    EXPECT_EQ(provider.preparedFrames, 240);
-    EXPECT_FALSE(provider.preparedInterleaved);
+    EXPECT_EQ(provider.prepared(), std::make_tuple(1, SampleFormatInt16, Rate48000, 240, false));
     EXPECT_EQ(device->deviceState(), DevicePrepared);
     EXPECT_EQ(hooks.stats().sampleRate, 48000);
     EXPECT_EQ(hooks.stats().bufferFrames, 240);

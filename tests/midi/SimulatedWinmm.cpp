@@ -118,11 +118,6 @@ void SimulatedWinmm::dropQueuedData(size_t device)
         queue.end());
 }
 
-void SimulatedWinmm::waitCallbackDone(std::unique_lock<std::mutex>& lock, size_t device)
-{
-    changed.wait(lock, [&] { return inCallback != device; });
-}
-
 bool SimulatedWinmm::onServiceThread() const { return std::this_thread::get_id() == service.get_id(); }
 
 UINT WINAPI SimulatedWinmm::apiGetNumDevs()
@@ -192,21 +187,28 @@ MMRESULT WINAPI SimulatedWinmm::apiStart(HMIDIIN handle)
     return MMSYSERR_NOERROR;
 }
 
+MMRESULT SimulatedWinmm::halt(HMIDIIN handle, size_t& index)
+{
+    Device* device = find(handle, &index);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    if (onServiceThread()) {
+        ++misuse;
+        return MMSYSERR_ERROR;
+    }
+    device->started = false;
+    dropQueuedData(index);
+    return MMSYSERR_NOERROR;
+}
+
 MMRESULT WINAPI SimulatedWinmm::apiStop(HMIDIIN handle)
 {
     SimulatedWinmm& sim = current();
     std::unique_lock<std::mutex> lock(sim.mutex);
     size_t index = 0;
-    Device* device = sim.find(handle, &index);
-    if (!device)
-        return MMSYSERR_INVALHANDLE;
-    if (sim.onServiceThread()) {
-        ++sim.misuse;
-        return MMSYSERR_ERROR;
-    }
-    device->started = false;
-    sim.dropQueuedData(index);
-    sim.waitCallbackDone(lock, index);
+    if (MMRESULT result = sim.halt(handle, index))
+        return result;
+    sim.changed.wait(lock, [&] { return sim.inCallback != index; });
     return MMSYSERR_NOERROR;
 }
 
@@ -215,17 +217,11 @@ MMRESULT WINAPI SimulatedWinmm::apiClose(HMIDIIN handle)
     SimulatedWinmm& sim = current();
     std::unique_lock<std::mutex> lock(sim.mutex);
     size_t index = 0;
-    Device* device = sim.find(handle, &index);
-    if (!device)
-        return MMSYSERR_INVALHANDLE;
-    if (sim.onServiceThread()) {
-        ++sim.misuse;
-        return MMSYSERR_ERROR;
-    }
-    device->started = false;
-    sim.dropQueuedData(index);
+    if (MMRESULT result = sim.halt(handle, index))
+        return result;
     // MIM_CLOSE goes behind a callback in progress, so its delivery means that one ended.
     sim.waitDelivered(lock, sim.queueEvent(index, MIM_CLOSE, 0));
+    Device* device = &sim.devices[index];
     device->open = false;
     device->callback = 0;
     device->instance = 0;

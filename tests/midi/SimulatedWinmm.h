@@ -85,7 +85,8 @@ private:
     uint64_t queueEvent(size_t device, UINT message, DWORD_PTR param1);
     void waitDelivered(std::unique_lock<std::mutex>& lock, uint64_t serial);
     void dropQueuedData(size_t device);
-    void waitCallbackDone(std::unique_lock<std::mutex>& lock, size_t device);
+    // What stop and close share: the device takes no more input and its queued input goes.
+    MMRESULT halt(HMIDIIN handle, size_t& index);
     bool onServiceThread() const;
 
     void run();

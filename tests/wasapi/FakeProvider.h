@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <tuple>
 
 class FakeProvider : public Kelvane::CAudioDevice::IDataProvider
 {
@@ -64,6 +65,12 @@ public:
     }
 
     void onResetRequest() override { resets.fetch_add(1); }
+
+    // How often onPrepare was called, and what the last call said.
+    std::tuple<int, Kelvane::SampleFormat, Kelvane::SampleRate, int32_t, bool> prepared() const
+    {
+        return {prepares, preparedFormat, preparedRate, preparedFrames, preparedInterleaved};
+    }
 
     void hold() { ResetEvent(held); }
     void letGo() { SetEvent(held); }

@@ -189,11 +189,7 @@ TEST_F(WasapiDeviceTest, PrepareAnnouncesWhatEveryRenderGets)
     FakeProvider provider;
     ASSERT_TRUE(device->open(nullptr));
     ASSERT_TRUE(device->prepare(Rate48000, 480, &provider));
-    EXPECT_EQ(provider.prepares, 1);
-    EXPECT_EQ(provider.preparedFormat, SampleFormatInt16);
-    EXPECT_EQ(provider.preparedRate, Rate48000);
-    EXPECT_EQ(provider.preparedFrames, 480);
-    EXPECT_TRUE(provider.preparedInterleaved);
+    EXPECT_EQ(provider.prepared(), std::make_tuple(1, SampleFormatInt16, Rate48000, 480, true));
     EXPECT_EQ(device->getSampleRate(), Rate48000);
     EXPECT_EQ(device->currentState(), DevicePrepared);
     EXPECT_TRUE(device->unprepare());
