@@ -10,14 +10,13 @@ namespace PomaroTestEndpoint {
 
 // Every call of the endpoint's interfaces that a test can make fail; the first three
 // are configured globally, the rest per endpoint.
-#define POMARO_ENDPOINT_CALLS(X)                                                                             \
-    X(EnumAudioEndpoints)                                                                                    \
-    X(GetDefaultAudioEndpoint)                                                                               \
-    X(GetCount)                                                                                              \
-    X(Item)                                                                                                  \
-    X(GetDevice) X(GetId) X(OpenPropertyStore) X(GetValue) X(Activate) X(IsFormatSupported)                  \
-        X(GetDevicePeriod) X(Initialize) X(GetBufferSize) X(SetEventHandle) X(GetService) X(Start) X(Stop)   \
-            X(GetBuffer) X(ReleaseBuffer)
+// clang-format off
+#define POMARO_ENDPOINT_CALLS(X) \
+    X(EnumAudioEndpoints) X(GetDefaultAudioEndpoint) X(GetCount) \
+    X(Item) X(GetDevice) X(GetId) X(OpenPropertyStore) X(GetValue) X(Activate) X(IsFormatSupported) \
+    X(GetDevicePeriod) X(Initialize) X(GetBufferSize) X(SetEventHandle) X(GetService) X(Start) X(Stop) \
+    X(GetBuffer) X(ReleaseBuffer)
+// clang-format on
 
 enum class Call : int
 {

@@ -187,8 +187,10 @@ MMRESULT WINAPI SimulatedWinmm::apiStart(HMIDIIN handle)
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT SimulatedWinmm::halt(HMIDIIN handle, size_t& index)
+MMRESULT SimulatedWinmm::halt(HMIDIIN handle, bool close)
 {
+    std::unique_lock<std::mutex> lock(mutex);
+    size_t index = 0;
     Device* device = find(handle, &index);
     if (!device)
         return MMSYSERR_INVALHANDLE;
@@ -198,35 +200,21 @@ MMRESULT SimulatedWinmm::halt(HMIDIIN handle, size_t& index)
     }
     device->started = false;
     dropQueuedData(index);
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT WINAPI SimulatedWinmm::apiStop(HMIDIIN handle)
-{
-    SimulatedWinmm& sim = current();
-    std::unique_lock<std::mutex> lock(sim.mutex);
-    size_t index = 0;
-    if (MMRESULT result = sim.halt(handle, index))
-        return result;
-    sim.changed.wait(lock, [&] { return sim.inCallback != index; });
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT WINAPI SimulatedWinmm::apiClose(HMIDIIN handle)
-{
-    SimulatedWinmm& sim = current();
-    std::unique_lock<std::mutex> lock(sim.mutex);
-    size_t index = 0;
-    if (MMRESULT result = sim.halt(handle, index))
-        return result;
+    if (!close) {
+        changed.wait(lock, [&] { return inCallback != index; });
+        return MMSYSERR_NOERROR;
+    }
     // MIM_CLOSE goes behind a callback in progress, so its delivery means that one ended.
-    sim.waitDelivered(lock, sim.queueEvent(index, MIM_CLOSE, 0));
-    Device* device = &sim.devices[index];
+    waitDelivered(lock, queueEvent(index, MIM_CLOSE, 0));
     device->open = false;
     device->callback = 0;
     device->instance = 0;
     return MMSYSERR_NOERROR;
 }
+
+MMRESULT WINAPI SimulatedWinmm::apiStop(HMIDIIN handle) { return current().halt(handle, false); }
+
+MMRESULT WINAPI SimulatedWinmm::apiClose(HMIDIIN handle) { return current().halt(handle, true); }
 
 void SimulatedWinmm::run()
 {
