@@ -95,13 +95,13 @@ void AsioDriverRegistry::load()
     HKEY clsidKey = nullptr;
     if (RegOpenKeyW(HKEY_CLASSES_ROOT, L"clsid", &clsidKey) != ERROR_SUCCESS)
         clsidKey = nullptr;
-    load(asioKey, clsidKey);
+    walk(asioKey, clsidKey);
     if (clsidKey)
         RegCloseKey(clsidKey);
     RegCloseKey(asioKey);
 }
 
-void AsioDriverRegistry::load(HKEY asioKey, HKEY clsidKey)
+void AsioDriverRegistry::walk(HKEY asioKey, HKEY clsidKey)
 {
     clear();
     AsioDriverEntry** tail = &pHead;

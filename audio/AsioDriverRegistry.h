@@ -37,8 +37,8 @@ struct AsioDriverRegistry
 
     // HKEY_LOCAL_MACHINE "software\asio" against HKEY_CLASSES_ROOT "clsid".
     void load();
-    // The same walk over keys the caller opened (the tests use their own roots).
-    void load(HKEY asioKey, HKEY clsidKey);
+    // Test seam: the same walk over keys the caller opened (roots of the test's own).
+    void loadForTesting(HKEY asioKey, HKEY clsidKey) { walk(asioKey, clsidKey); }
 
     AsioDriverEntry* find(int32_t number) const;
     // 0 with the instance in *driver and kept by the entry; see the constants above,
@@ -48,6 +48,7 @@ struct AsioDriverRegistry
     void releaseDriver(int32_t number);
 
 private:
+    void walk(HKEY asioKey, HKEY clsidKey);
     void clear();
 };
 

@@ -156,7 +156,7 @@ bool CWasapiAudioDevice::start()
     if (!pRenderClient || !pProvider || hThread || state != DevicePrepared)
         return false;
     WasapiRenderStream* stream =
-        WasapiRenderStream::create(pAudioClient, pRenderClient, hEvent, endpointFrames, pProvider, pTiming);
+        WasapiRenderStream::create(pAudioClient, pRenderClient, hEvent, endpointFrames, pProvider);
     if (!stream)
         return false;
     HANDLE thread = CreateThread(nullptr, 0, StaticThreadProc, stream, 0, nullptr);

@@ -9,7 +9,6 @@
 
 namespace Kelvane {
 
-class RenderTimingLog;
 class WasapiRenderStream;
 
 class CWasapiAudioDevice : public CAudioDevice
@@ -41,9 +40,6 @@ public:
     DeviceState currentState() const;
     // Frames per period the provider was told (the endpoint's own buffer length).
     int32_t getBufferFrames() const { return bufferFrames; }
-    // Measures every period's wake-to-release time into log from the next start on;
-    // null stops measuring. The log must outlive the stream.
-    void setTimingLog(RenderTimingLog* log) { pTiming = log; }
     // How long stop waits for the render thread before it lets the thread finish alone.
     static constexpr DWORD kStopTimeoutMs = 3000;
 
@@ -66,7 +62,6 @@ private:
     HANDLE hThread = nullptr;
     UINT32 endpointFrames = 0;
     WasapiRenderStream* pStream = nullptr; // shared with the render thread while it runs
-    RenderTimingLog* pTiming = nullptr;
 };
 
 } // namespace Kelvane

@@ -14,9 +14,8 @@ namespace {
 class EndpointPeriods
 {
 public:
-    EndpointPeriods(IAudioClient* client, IAudioRenderClient* render, HANDLE event, UINT32 frames,
-                    RenderTimingLog* timing)
-        : client(client), render(render), event(event), frames(frames), timing(timing)
+    EndpointPeriods(IAudioClient* client, IAudioRenderClient* render, HANDLE event, UINT32 frames)
+        : client(client), render(render), event(event), frames(frames)
     {}
 
     uint8_t* getBuffer()
@@ -29,26 +28,13 @@ public:
     bool releaseBuffer(bool silent)
     {
         const HRESULT hr = render->ReleaseBuffer(frames, silent ? AUDCLNT_BUFFERFLAGS_SILENT : 0);
-        if (timing && woke) {
-            LARGE_INTEGER now;
-            QueryPerformanceCounter(&now);
-            timing->record(wake.QuadPart, now.QuadPart);
-        }
         return succeeded(hr, L"IAudioRenderClient::ReleaseBuffer()");
     }
 
     bool startClient() { return succeeded(client->Start(), L"IAudioClient::Start()"); }
     void stopClient() { client->Stop(); }
 
-    bool waitPeriod()
-    {
-        const bool signalled = WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0;
-        if (timing) {
-            QueryPerformanceCounter(&wake);
-            woke = true;
-        }
-        return signalled;
-    }
+    bool waitPeriod() { return WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0; }
 
     size_t bufferBytes() const { return size_t(frames) * 4; } // 16-bit stereo
 
@@ -70,9 +56,6 @@ private:
     IAudioRenderClient* render;
     HANDLE event;
     UINT32 frames;
-    RenderTimingLog* timing;
-    LARGE_INTEGER wake{};
-    bool woke = false;
 };
 
 struct ProviderCalls
@@ -92,8 +75,7 @@ struct ProviderCalls
 } // namespace
 
 WasapiRenderStream* WasapiRenderStream::create(IAudioClient* client, IAudioRenderClient* render, HANDLE event,
-                                               UINT32 frames, CAudioDevice::IDataProvider* provider,
-                                               RenderTimingLog* timing)
+                                               UINT32 frames, CAudioDevice::IDataProvider* provider)
 {
     HANDLE own = nullptr;
     if (!DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &own, 0, FALSE,
@@ -109,7 +91,6 @@ WasapiRenderStream* WasapiRenderStream::create(IAudioClient* client, IAudioRende
     stream->event = own;
     stream->frames = frames;
     stream->provider = provider;
-    stream->timing = timing;
     stream->shared.gate.open();
     return stream;
 }
@@ -128,7 +109,7 @@ void WasapiRenderStream::render()
     HANDLE task = AvSetMmThreadCharacteristicsW(L"Pro Audio", &taskIndex);
     if (!task)
         return;
-    EndpointPeriods endpoint(client.Get(), renderClient.Get(), event, frames, timing);
+    EndpointPeriods endpoint(client.Get(), renderClient.Get(), event, frames);
     ProviderCalls calls{provider, shared.gate};
     runRenderLoop(endpoint, calls, shared);
     AvRevertMmThreadCharacteristics(task);

@@ -7,7 +7,6 @@
 
 #include "audio/AudioDevice.h"
 #include "audio/RenderLoop.h"
-#include "audio/RenderTiming.h"
 
 #include <audioclient.h>
 #include <windows.h>
@@ -20,8 +19,7 @@ class WasapiRenderStream
 public:
     // Null when the event cannot be duplicated.
     static WasapiRenderStream* create(IAudioClient* client, IAudioRenderClient* render, HANDLE event,
-                                      UINT32 frames, CAudioDevice::IDataProvider* provider,
-                                      RenderTimingLog* timing);
+                                      UINT32 frames, CAudioDevice::IDataProvider* provider);
     WasapiRenderStream(const WasapiRenderStream&) = delete;
     WasapiRenderStream& operator=(const WasapiRenderStream&) = delete;
 
@@ -41,7 +39,6 @@ private:
     HANDLE event = nullptr;
     UINT32 frames = 0;
     CAudioDevice::IDataProvider* provider = nullptr;
-    RenderTimingLog* timing = nullptr;
 };
 
 } // namespace Kelvane

@@ -24,7 +24,7 @@ std::atomic<const MidiApi*> g_api{&kSystemApi};
 
 const MidiApi& midiApi() { return *g_api.load(std::memory_order_acquire); }
 
-const MidiApi* setMidiApi(const MidiApi* table)
+const MidiApi* setMidiApiForTesting(const MidiApi* table)
 {
     return g_api.exchange(table ? table : &kSystemApi, std::memory_order_acq_rel);
 }

@@ -73,8 +73,8 @@ struct MidiApi
 // The table in use. Read by every port operation; the callback thread never reads it.
 const MidiApi& midiApi();
 
-// Puts table in place of the system's MIDI service (null: back to the system) and
-// returns the table that was in use. Only while no port is open.
-const MidiApi* setMidiApi(const MidiApi* table);
+// Test seam: puts table in place of the system's MIDI service (null: back to the
+// system) and returns the table that was in use. Only while no port is open.
+const MidiApi* setMidiApiForTesting(const MidiApi* table);
 
 } // namespace Kelvane

@@ -1,5 +1,7 @@
 #include "testdrivers/asio/DriverState.h"
 
+#include "testdrivers/common/ConfigFile.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -16,47 +18,6 @@ bool g_hasConfigText = false;
 std::string g_calls;
 std::map<std::string, uint32_t> g_callCounts;
 
-std::wstring widen(const std::string& utf8)
-{
-    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), int(utf8.size()), nullptr, 0);
-    std::wstring w(size_t(n > 0 ? n : 0), L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), int(utf8.size()), &w[0], n);
-    return w;
-}
-
-bool readFile(const std::wstring& path, std::string& text)
-{
-    std::FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f)
-        return false;
-    char buffer[4096];
-    size_t n;
-    text.clear();
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        text.append(buffer, n);
-    std::fclose(f);
-    return true;
-}
-
-bool configFileFromRegistry(std::wstring& path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\" POMARO_TEST_ASIO_CLSID_TEXT, 0, KEY_READ, &key) !=
-        ERROR_SUCCESS)
-        return false;
-    wchar_t value[1024] = {};
-    DWORD size = sizeof value - sizeof(wchar_t);
-    DWORD type = 0;
-    const bool ok = RegQueryValueExW(key, L"PomaroConfig", nullptr, &type, reinterpret_cast<BYTE*>(value),
-                                     &size) == ERROR_SUCCESS &&
-                    type == REG_SZ;
-    RegCloseKey(key);
-    if (ok)
-        path = value;
-    return ok && !path.empty();
-}
-
 } // namespace
 
 SharedCounters& counters()
@@ -67,43 +28,21 @@ SharedCounters& counters()
 
 PomaroTestAsioStats snapshotStats()
 {
-    SharedCounters& c = counters();
     PomaroTestAsioStats s{};
-    s.instances = c.instances.load();
-    s.liveInstances = c.liveInstances.load();
-    s.callbacks = c.callbacks.load();
-    s.timeInfoCallbacks = c.timeInfoCallbacks.load();
-    s.lateCallbacks = c.lateCallbacks.load();
-    s.maxLateMicros = c.maxLateMicros.load();
-    s.sampleRate = c.sampleRate.load();
-    s.bufferFrames = c.bufferFrames.load();
-    s.resetAnswer = c.resetAnswer.load();
-    s.sizeChangeAnswer = c.sizeChangeAnswer.load();
-    s.messagesSent = c.messagesSent.load();
-    s.callbacksAfterStop = c.callbacksAfterStop.load();
-    s.callbacksInStart = c.callbacksInStart.load();
-    s.threadCallbacks = c.threadCallbacks.load();
-    s.callsInPanel = c.callsInPanel.load();
+#define POMARO_TEST_ASIO_COPY(name, key, initial) s.name = counters().name.load();
+    POMARO_TEST_ASIO_COUNTERS(POMARO_TEST_ASIO_COPY)
+#undef POMARO_TEST_ASIO_COPY
     return s;
 }
 
 void resetState()
 {
     SharedCounters& c = counters();
-    c.instances = 0;
-    c.callbacks = 0;
-    c.timeInfoCallbacks = 0;
-    c.lateCallbacks = 0;
-    c.maxLateMicros = 0;
-    c.sampleRate = 0;
-    c.bufferFrames = 0;
-    c.resetAnswer = -1;
-    c.sizeChangeAnswer = -1;
-    c.messagesSent = 0;
-    c.callbacksAfterStop = 0;
-    c.callbacksInStart = 0;
-    c.threadCallbacks = 0;
-    c.callsInPanel = 0;
+    const long live = c.liveInstances.load();
+#define POMARO_TEST_ASIO_RESET(name, key, initial) c.name = initial;
+    POMARO_TEST_ASIO_COUNTERS(POMARO_TEST_ASIO_RESET)
+#undef POMARO_TEST_ASIO_RESET
+    c.liveInstances = live;
     c.resetSent = false;
     c.sizeChangeSent = false;
     std::lock_guard<std::mutex> hold(g_lock);
@@ -144,14 +83,10 @@ bool loadConfig(AsioTestConfig& out, std::string& error)
             text = g_configText;
     }
     if (text.empty()) {
-        std::wstring path;
-        wchar_t env[1024];
-        const DWORD n = GetEnvironmentVariableW(POMARO_TEST_ASIO_CONFIG_ENV, env, 1024);
-        if (n > 0 && n < 1024)
-            path = env;
-        else
-            configFileFromRegistry(path);
-        if (!path.empty() && !readFile(path, text)) {
+        const std::wstring path =
+            PomaroTestDrivers::configPath(POMARO_TEST_ASIO_CONFIG_ENV, HKEY_CLASSES_ROOT,
+                                          L"CLSID\\" POMARO_TEST_ASIO_CLSID_TEXT, L"PomaroConfig");
+        if (!path.empty() && !PomaroTestDrivers::readTextFile(path, text)) {
             error = "cannot read the configuration file";
             return false;
         }
@@ -159,21 +94,14 @@ bool loadConfig(AsioTestConfig& out, std::string& error)
     return parseAsioTestConfig(text, out, error);
 }
 
-ChannelWavWriter& openRecording(const std::wstring& path, WavSampleKind kind, uint32_t rate,
-                                uint32_t maxFrames)
+PomaroTestDrivers::WavFile& openRecording(const std::wstring& path, PomaroTestDrivers::WavSamples samples,
+                                          uint32_t rate)
 {
-    static ChannelWavWriter writer;
+    static PomaroTestDrivers::WavFile writer;
     static std::wstring openPath;
-    static WavSampleKind openKind = WavSampleKind::Int16;
-    static uint32_t openRate = 0;
-    static uint32_t openMaxFrames = 0;
-    if (!writer.isOpen() || path != openPath || kind != openKind || rate != openRate ||
-        maxFrames > openMaxFrames) {
-        writer.attach(_wfopen(path.c_str(), L"wb"), kind, rate, maxFrames);
+    if (!writer.isOpen() || path != openPath || samples != writer.samples() || rate != writer.rate()) {
+        writer.attach(_wfopen(path.c_str(), L"wb"), samples, rate);
         openPath = path;
-        openKind = kind;
-        openRate = rate;
-        openMaxFrames = maxFrames;
     }
     return writer;
 }
@@ -182,18 +110,13 @@ void writeStatsFile(const std::string& path)
 {
     if (path.empty())
         return;
-    std::FILE* f = _wfopen(widen(path).c_str(), L"wb");
+    std::FILE* f = _wfopen(PomaroTestDrivers::widen(path).c_str(), L"wb");
     if (!f)
         return;
     const PomaroTestAsioStats s = snapshotStats();
-    std::fprintf(
-        f,
-        "instances=%ld\ncallbacks=%ld\ntime_info_callbacks=%ld\nlate_callbacks=%ld\nmax_late_us=%ld\n"
-        "sample_rate=%ld\nbuffer_frames=%ld\nreset_answer=%ld\nsize_change_answer=%ld\nmessages_sent=%ld\n"
-        "callbacks_after_stop=%ld\ncallbacks_in_start=%ld\nthread_callbacks=%ld\ncalls_in_panel=%ld\n",
-        s.instances, s.callbacks, s.timeInfoCallbacks, s.lateCallbacks, s.maxLateMicros, s.sampleRate,
-        s.bufferFrames, s.resetAnswer, s.sizeChangeAnswer, s.messagesSent, s.callbacksAfterStop,
-        s.callbacksInStart, s.threadCallbacks, s.callsInPanel);
+#define POMARO_TEST_ASIO_LINE(name, key, initial) std::fprintf(f, "%s=%ld\n", key, s.name);
+    POMARO_TEST_ASIO_COUNTERS(POMARO_TEST_ASIO_LINE)
+#undef POMARO_TEST_ASIO_LINE
     std::fclose(f);
 }
 

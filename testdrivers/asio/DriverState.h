@@ -3,7 +3,7 @@
 // counters and the log of calls that the test hooks expose.
 
 #include "testdrivers/asio/AsioTestConfig.h"
-#include "testdrivers/asio/ChannelWavWriter.h"
+#include "testdrivers/common/WavFile.h"
 #include "testdrivers/asio/TestAsioApi.h"
 
 #include <atomic>
@@ -13,21 +13,9 @@ namespace PomaroTestAsio {
 
 struct SharedCounters
 {
-    std::atomic<long> instances{0};
-    std::atomic<long> liveInstances{0};
-    std::atomic<long> callbacks{0};
-    std::atomic<long> timeInfoCallbacks{0};
-    std::atomic<long> lateCallbacks{0};
-    std::atomic<long> maxLateMicros{0};
-    std::atomic<long> sampleRate{0};
-    std::atomic<long> bufferFrames{0};
-    std::atomic<long> resetAnswer{-1};
-    std::atomic<long> sizeChangeAnswer{-1};
-    std::atomic<long> messagesSent{0};
-    std::atomic<long> callbacksAfterStop{0};
-    std::atomic<long> callbacksInStart{0};
-    std::atomic<long> threadCallbacks{0};
-    std::atomic<long> callsInPanel{0};
+#define POMARO_TEST_ASIO_ATOMIC(name, key, initial) std::atomic<long> name{initial};
+    POMARO_TEST_ASIO_COUNTERS(POMARO_TEST_ASIO_ATOMIC)
+#undef POMARO_TEST_ASIO_ATOMIC
     std::atomic<bool> panelOpen{false};
     std::atomic<bool> resetSent{false};
     std::atomic<bool> sizeChangeSent{false};
@@ -51,8 +39,8 @@ void setConfigText(const char* text);
 // The process's one recording: driver objects made one after the other (a host's
 // restart) go on appending to it while the path, the rate and the format stay; any
 // change starts the file again. Called by start, never while a clock runs.
-ChannelWavWriter& openRecording(const std::wstring& path, WavSampleKind kind, uint32_t rate,
-                                uint32_t maxFrames);
+PomaroTestDrivers::WavFile& openRecording(const std::wstring& path, PomaroTestDrivers::WavSamples samples,
+                                          uint32_t rate);
 
 // Writes the counters as key=value lines to a UTF-8 path.
 void writeStatsFile(const std::string& path);

@@ -14,23 +14,30 @@ static const CLSID CLSID_PomaroTestAsio = {
 // "PomaroConfig" of the class key HKEY_CLASSES_ROOT\CLSID\{...}.
 #define POMARO_TEST_ASIO_CONFIG_ENV L"POMARO_TEST_ASIO_CONFIG"
 
+// What the driver counts: the field, its key in the statistics file, its value after
+// a reset.
+#define POMARO_TEST_ASIO_COUNTERS(X)                                                                         \
+    X(instances, "instances", 0)          /* driver objects created since the last reset */                  \
+    X(liveInstances, "live_instances", 0) /* driver objects alive now (never reset) */                       \
+    X(callbacks, "callbacks", 0)          /* buffer switches completed */                                    \
+    X(timeInfoCallbacks, "time_info_callbacks", 0)                                                           \
+    X(lateCallbacks, "late_callbacks", 0) /* begun more than half a period after their time */               \
+    X(maxLateMicros, "max_late_us", 0)                                                                       \
+    X(sampleRate, "sample_rate", 0) /* of the last createBuffers */                                          \
+    X(bufferFrames, "buffer_frames", 0)                                                                      \
+    X(resetAnswer, "reset_answer", -1) /* the host's answer to the reset request, -1 before it was sent */   \
+    X(sizeChangeAnswer, "size_change_answer", -1)                                                            \
+    X(messagesSent, "messages_sent", 0)                                                                      \
+    X(callbacksAfterStop, "callbacks_after_stop", 0) /* buffer switches made after stop had returned */      \
+    X(callbacksInStart, "callbacks_in_start", 0)     /* buffer switches made inside start */                 \
+    X(threadCallbacks, "thread_callbacks", 0)        /* buffer switches made from a thread of their own */   \
+    X(callsInPanel, "calls_in_panel", 0)             /* driver calls that arrived while controlPanel ran */
+
 struct PomaroTestAsioStats
 {
-    long instances;     // driver objects created since the last reset
-    long liveInstances; // driver objects alive now
-    long callbacks;     // buffer switches completed
-    long timeInfoCallbacks;
-    long lateCallbacks; // begun more than half a period after their time
-    long maxLateMicros;
-    long sampleRate; // of the last createBuffers
-    long bufferFrames;
-    long resetAnswer; // the host's answer to the reset request, -1 before it was sent
-    long sizeChangeAnswer;
-    long messagesSent;
-    long callbacksAfterStop; // buffer switches made after stop had returned
-    long callbacksInStart;   // buffer switches made inside start
-    long threadCallbacks;    // buffer switches made from a thread of their own
-    long callsInPanel;       // driver calls that arrived while controlPanel was running
+#define POMARO_TEST_ASIO_FIELD(name, key, initial) long name;
+    POMARO_TEST_ASIO_COUNTERS(POMARO_TEST_ASIO_FIELD)
+#undef POMARO_TEST_ASIO_FIELD
 };
 
 extern "C" {

@@ -1,5 +1,7 @@
 #include "testdrivers/asio/TestAsioDriver.h"
 
+#include "testdrivers/common/ConfigFile.h"
+
 #include "testdrivers/asio/DriverState.h"
 #include "testdrivers/asio/TestAsioApi.h"
 
@@ -22,15 +24,6 @@ LONGLONG nowMicros()
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
     return t.QuadPart / frequency * 1000000 + t.QuadPart % frequency * 1000000 / frequency;
-}
-
-std::wstring widen(const std::string& utf8)
-{
-    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), int(utf8.size()), nullptr, 0);
-    std::wstring w(size_t(n > 0 ? n : 0), L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), int(utf8.size()), &w[0], n);
-    return w;
 }
 
 } // namespace
@@ -60,16 +53,13 @@ HRESULT TestAsioDriver::QueryInterface(REFIID riid, void** ppv)
     return E_NOINTERFACE;
 }
 
-ULONG TestAsioDriver::AddRef() { return refs_.fetch_add(1) + 1; }
+ULONG TestAsioDriver::AddRef() { return addRefImpl(); }
 
 ULONG TestAsioDriver::Release()
 {
     if (counters().panelOpen.load())
         counters().callsInPanel.fetch_add(1);
-    const ULONG left = refs_.fetch_sub(1) - 1;
-    if (left == 0)
-        delete this;
-    return left;
+    return releaseImpl();
 }
 
 ASIOError TestAsioDriver::called(const char* call) const
@@ -265,11 +255,12 @@ ASIOError TestAsioDriver::start()
     if (clock_.joinable())
         clock_.join(); // a clock that ran on after stop and ended by itself
     if (!config_.wavPath.empty()) {
-        const WavSampleKind kind = config_.sampleType == ASIOSTInt16LSB     ? WavSampleKind::Int16
-                                   : config_.sampleType == ASIOSTFloat32LSB ? WavSampleKind::Float32
-                                                                            : WavSampleKind::Int32;
-        wav_ = &openRecording(widen(config_.wavPath), kind, static_cast<uint32_t>(rate_),
-                              static_cast<uint32_t>(config_.maxFrames));
+        using PomaroTestDrivers::WavSamples;
+        const WavSamples samples = config_.sampleType == ASIOSTInt16LSB     ? WavSamples::Int16
+                                   : config_.sampleType == ASIOSTFloat32LSB ? WavSamples::Float32
+                                                                            : WavSamples::Int32;
+        wav_ =
+            &openRecording(PomaroTestDrivers::widen(config_.wavPath), samples, static_cast<uint32_t>(rate_));
     }
     if (config_.callbackInStart) {
         counters().callbacksInStart.fetch_add(1);
@@ -419,8 +410,9 @@ void TestAsioDriver::clockLoop()
             switchHalf(index);
         }
         if (wav_ && wav_->isOpen() && recordLeft_ >= 0 && recordRight_ >= 0)
-            wav_->append(halves_[size_t(recordLeft_) * 2 + size_t(index)],
-                         halves_[size_t(recordRight_) * 2 + size_t(index)], static_cast<uint32_t>(frames_));
+            wav_->appendChannels(halves_[size_t(recordLeft_) * 2 + size_t(index)],
+                                 halves_[size_t(recordRight_) * 2 + size_t(index)],
+                                 static_cast<uint32_t>(frames_));
         counters().callbacks.fetch_add(1);
         sendMessages(++completed);
         index ^= 1;

@@ -5,7 +5,8 @@
 
 #include "audio/AsioDriver.h"
 #include "testdrivers/asio/AsioTestConfig.h"
-#include "testdrivers/asio/ChannelWavWriter.h"
+#include "testdrivers/common/ComServer.h"
+#include "testdrivers/common/WavFile.h"
 
 #include <atomic>
 #include <thread>
@@ -15,7 +16,7 @@ namespace PomaroTestAsio {
 
 using namespace Kelvane;
 
-class TestAsioDriver final : public IAsioDriver
+class TestAsioDriver final : public IAsioDriver, public PomaroTestDrivers::RefCounted
 {
 public:
     explicit TestAsioDriver(AsioTestConfig config);
@@ -60,7 +61,6 @@ private:
     void sendMessages(long completed);
     uint32_t bytesPerSample() const;
 
-    std::atomic<ULONG> refs_{1};
     AsioTestConfig config_;
     bool initialised_ = false;
     double rate_ = 48000.0;
@@ -75,7 +75,7 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<long> switchesLeft_{-1}; // after stop returned; -1: not stopped
     bool resetSentHere_ = false;
-    ChannelWavWriter* wav_ = nullptr; // the process's recording, shared by restarts
+    PomaroTestDrivers::WavFile* wav_ = nullptr; // the process's recording, shared by restarts
 };
 
 } // namespace PomaroTestAsio

@@ -32,21 +32,6 @@ FormatDesc describe(const WAVEFORMATEX& w)
     return d;
 }
 
-WAVEFORMATEX* newMixFormat(uint32_t rate)
-{
-    auto* w = static_cast<WAVEFORMATEX*>(CoTaskMemAlloc(sizeof(WAVEFORMATEX)));
-    if (!w)
-        return nullptr;
-    w->wFormatTag = WAVE_FORMAT_PCM;
-    w->nChannels = 2;
-    w->nSamplesPerSec = rate;
-    w->nAvgBytesPerSec = rate * 4;
-    w->nBlockAlign = 4;
-    w->wBitsPerSample = 16;
-    w->cbSize = 0;
-    return w;
-}
-
 } // namespace
 
 AudioClient::AudioClient(std::shared_ptr<EndpointModel> model, size_t index)
@@ -92,11 +77,6 @@ HRESULT AudioClient::misuse(HRESULT hr)
     return hr;
 }
 
-uint64_t AudioClient::padding() const
-{
-    return released_.load(std::memory_order_acquire) - consumed_.load(std::memory_order_acquire);
-}
-
 HRESULT AudioClient::Initialize(AUDCLNT_SHAREMODE mode, DWORD flags, REFERENCE_TIME duration,
                                 REFERENCE_TIME periodicity, const WAVEFORMATEX* format, LPCGUID)
 {
@@ -112,48 +92,32 @@ HRESULT AudioClient::Initialize(AUDCLNT_SHAREMODE mode, DWORD flags, REFERENCE_T
     if (duration < 0 || periodicity < 0)
         return E_INVALIDARG;
     const FormatDesc f = describe(*format);
-    const bool event = (flags & AUDCLNT_STREAMFLAGS_EVENTCALLBACK) != 0;
-    uint32_t bufferFrames = 0, periodFrames = 0;
-    int64_t tick = 0;
-    if (mode == AUDCLNT_SHAREMODE_EXCLUSIVE) {
-        if (!isExclusiveFormatAccepted(spec_, f))
-            return AUDCLNT_E_UNSUPPORTED_FORMAT;
-        if (duration == 0)
-            duration = spec_.defaultPeriod;
-        if (event && periodicity != duration)
-            return misuse(AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL);
-        if (duration > kMaxBufferDuration)
-            return AUDCLNT_E_BUFFER_SIZE_ERROR;
-        int64_t period = periodicity == 0 ? spec_.defaultPeriod : periodicity;
-        if (period < spec_.minPeriod)
-            return AUDCLNT_E_INVALID_DEVICE_PERIOD;
-        SizeDecision d = decideExclusiveSize(spec_, framesForDuration(duration, f.rate));
-        if (!d.aligned) {
-            alignedFrames_ = d.frames;
-            init_.store(NotAligned, std::memory_order_release);
-            return AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED;
-        }
-        bufferFrames = d.frames;
-        // An event-driven exclusive stream hands over the whole buffer every period.
-        tick = event ? durationForFrames(bufferFrames, f.rate) : period;
-        periodFrames = event ? bufferFrames : framesForDuration(period, f.rate);
-    } else {
-        if (!isMixFormat(spec_, f))
-            return AUDCLNT_E_UNSUPPORTED_FORMAT;
-        if (periodicity != 0)
-            return E_INVALIDARG;
-        tick = spec_.defaultPeriod;
-        bufferFrames = framesForDuration(std::max<int64_t>(duration, 2 * spec_.defaultPeriod), f.rate);
-        periodFrames = framesForDuration(tick, f.rate);
-    }
-    if (bufferFrames == 0 || periodFrames == 0)
+    // Only what a low-latency client asks for: an exclusive, event-driven stream.
+    if (mode != AUDCLNT_SHAREMODE_EXCLUSIVE || !(flags & AUDCLNT_STREAMFLAGS_EVENTCALLBACK))
+        return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    if (!isExclusiveFormatAccepted(spec_, f))
+        return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    if (duration == 0)
+        duration = spec_.defaultPeriod;
+    if (periodicity != duration)
+        return misuse(AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL);
+    if (duration > kMaxBufferDuration)
         return AUDCLNT_E_BUFFER_SIZE_ERROR;
-    exclusive_ = mode == AUDCLNT_SHAREMODE_EXCLUSIVE;
-    eventMode_ = event;
+    if (periodicity < spec_.minPeriod)
+        return AUDCLNT_E_INVALID_DEVICE_PERIOD;
+    SizeDecision d = decideExclusiveSize(spec_, framesForDuration(duration, f.rate));
+    if (!d.aligned) {
+        alignedFrames_ = d.frames;
+        init_.store(NotAligned, std::memory_order_release);
+        return AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED;
+    }
+    const uint32_t bufferFrames = d.frames;
+    if (bufferFrames == 0)
+        return AUDCLNT_E_BUFFER_SIZE_ERROR;
     rate_ = f.rate;
     bufferFrames_ = bufferFrames;
-    periodFrames_ = periodFrames;
-    tickHns_ = tick;
+    // The whole buffer goes to the hardware every period.
+    tickHns_ = durationForFrames(bufferFrames, f.rate);
     buffer_.assign(size_t(bufferFrames) * 2, 0);
     scratch_.assign(size_t(std::min<uint32_t>(bufferFrames, 4096)) * 2, 0);
     // One second or several buffers of recording slack, whichever is more.
@@ -181,30 +145,16 @@ HRESULT AudioClient::GetBufferSize(UINT32* frames)
     }
 }
 
-HRESULT AudioClient::GetStreamLatency(REFERENCE_TIME* latency)
+// Calls no client of this endpoint makes.
+HRESULT AudioClient::GetStreamLatency(REFERENCE_TIME*) { return E_NOTIMPL; }
+HRESULT AudioClient::GetCurrentPadding(UINT32*) { return E_NOTIMPL; }
+HRESULT AudioClient::GetMixFormat(WAVEFORMATEX** format)
 {
-    if (!latency)
-        return E_POINTER;
-    if (HRESULT hr = faults_.onCall(Call::GetStreamLatency))
-        return hr;
-    std::lock_guard<std::mutex> lock(control_);
-    if (init_.load(std::memory_order_acquire) != Ready)
-        return misuse(AUDCLNT_E_NOT_INITIALIZED);
-    *latency = tickHns_;
-    return S_OK;
+    if (format)
+        *format = nullptr;
+    return E_NOTIMPL;
 }
-
-HRESULT AudioClient::GetCurrentPadding(UINT32* paddingFrames)
-{
-    if (!paddingFrames)
-        return E_POINTER;
-    if (HRESULT hr = faults_.onCall(Call::GetCurrentPadding))
-        return hr;
-    if (init_.load(std::memory_order_acquire) != Ready)
-        return misuse(AUDCLNT_E_NOT_INITIALIZED);
-    *paddingFrames = UINT32(std::min<uint64_t>(padding(), bufferFrames_));
-    return S_OK;
-}
+HRESULT AudioClient::Reset() { return E_NOTIMPL; }
 
 HRESULT AudioClient::IsFormatSupported(AUDCLNT_SHAREMODE mode, const WAVEFORMATEX* format,
                                        WAVEFORMATEX** closest)
@@ -215,28 +165,9 @@ HRESULT AudioClient::IsFormatSupported(AUDCLNT_SHAREMODE mode, const WAVEFORMATE
         return E_POINTER;
     if (HRESULT hr = faults_.onCall(Call::IsFormatSupported))
         return hr;
-    const FormatDesc f = describe(*format);
-    if (mode == AUDCLNT_SHAREMODE_EXCLUSIVE)
-        return isExclusiveFormatAccepted(spec_, f) ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
-    if (mode != AUDCLNT_SHAREMODE_SHARED)
-        return E_INVALIDARG;
-    if (!closest)
-        return E_POINTER;
-    if (isMixFormat(spec_, f))
-        return S_OK;
-    *closest = newMixFormat(spec_.mixRate);
-    return *closest ? S_FALSE : E_OUTOFMEMORY;
-}
-
-HRESULT AudioClient::GetMixFormat(WAVEFORMATEX** format)
-{
-    if (!format)
-        return E_POINTER;
-    *format = nullptr;
-    if (HRESULT hr = faults_.onCall(Call::GetMixFormat))
-        return hr;
-    *format = newMixFormat(spec_.mixRate);
-    return *format ? S_OK : E_OUTOFMEMORY;
+    if (mode != AUDCLNT_SHAREMODE_EXCLUSIVE)
+        return E_NOTIMPL;
+    return isExclusiveFormatAccepted(spec_, describe(*format)) ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
 }
 
 HRESULT AudioClient::GetDevicePeriod(REFERENCE_TIME* defaultPeriod, REFERENCE_TIME* minimumPeriod)
@@ -259,8 +190,6 @@ HRESULT AudioClient::SetEventHandle(HANDLE event)
     std::lock_guard<std::mutex> lock(control_);
     if (init_.load(std::memory_order_acquire) != Ready)
         return misuse(AUDCLNT_E_NOT_INITIALIZED);
-    if (!eventMode_)
-        return misuse(AUDCLNT_E_EVENTHANDLE_NOT_EXPECTED);
     if (!event || event == INVALID_HANDLE_VALUE)
         return E_INVALIDARG;
     if (running_)
@@ -293,7 +222,7 @@ HRESULT AudioClient::Start()
         return misuse(AUDCLNT_E_NOT_INITIALIZED);
     if (running_)
         return misuse(AUDCLNT_E_NOT_STOPPED);
-    if (eventMode_ && !clientEvent_)
+    if (!clientEvent_)
         return misuse(AUDCLNT_E_EVENTHANDLE_NOT_SET);
     if (!stopEvent_)
         return E_OUTOFMEMORY;
@@ -336,21 +265,6 @@ HRESULT AudioClient::Stop()
     return S_OK;
 }
 
-HRESULT AudioClient::Reset()
-{
-    std::lock_guard<std::mutex> lock(control_);
-    if (HRESULT hr = faults_.onCall(Call::Reset))
-        return hr;
-    if (init_.load(std::memory_order_acquire) != Ready)
-        return misuse(AUDCLNT_E_NOT_INITIALIZED);
-    if (running_)
-        return misuse(AUDCLNT_E_NOT_STOPPED);
-    if (outstanding_.load(std::memory_order_acquire) != kNoBuffer)
-        return misuse(AUDCLNT_E_BUFFER_OPERATION_PENDING);
-    consumed_.store(released_.load(std::memory_order_acquire), std::memory_order_release);
-    return S_OK;
-}
-
 HRESULT AudioClient::getBuffer(UINT32 frames, BYTE** data)
 {
     if (!data)
@@ -365,10 +279,6 @@ HRESULT AudioClient::getBuffer(UINT32 frames, BYTE** data)
     if (frames == 0)
         return S_OK;
     if (frames > bufferFrames_)
-        return misuse(AUDCLNT_E_BUFFER_TOO_LARGE);
-    // An event-driven exclusive client writes whole buffers, one per event; everyone
-    // else gets only the room the hardware has freed.
-    if (!(exclusive_ && eventMode_) && frames > bufferFrames_ - std::min<uint64_t>(padding(), bufferFrames_))
         return misuse(AUDCLNT_E_BUFFER_TOO_LARGE);
     outstanding_.store(frames, std::memory_order_release);
     *data = reinterpret_cast<BYTE*>(buffer_.data());
@@ -425,18 +335,12 @@ void AudioClient::clockLoop(int64_t startTicks)
             continue;
         }
         bool tickLate = now.QuadPart - schedule.due(index) > halfPeriod;
-        uint64_t released = released_.load(std::memory_order_acquire);
-        uint64_t consumed = consumed_.load(std::memory_order_relaxed);
-        uint64_t take = eventMode_ && exclusive_ ? released - consumed
-                                                 : std::min<uint64_t>(released - consumed, periodFrames_);
-        consumed_.store(consumed + take, std::memory_order_release);
         tracker.onTick(releases_.load(std::memory_order_acquire), tickLate);
         const PeriodCounts& c = tracker.counts();
         periods_.store(c.periods, std::memory_order_relaxed);
         late_.store(c.late, std::memory_order_relaxed);
         endpointLate_.store(c.endpointLate, std::memory_order_relaxed);
-        if (eventMode_)
-            SetEvent(clientEvent_);
+        SetEvent(clientEvent_);
         drainToRecorder();
         ++index;
     }

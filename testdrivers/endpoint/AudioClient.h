@@ -1,6 +1,6 @@
 #pragma once
-// IAudioClient of a test endpoint: exclusive and shared streams, event-driven or
-// polled, with a clock thread that plays the part of the hardware.
+// IAudioClient of a test endpoint: exclusive, event-driven streams, with a clock
+// thread that plays the part of the hardware.
 
 #include "testdrivers/endpoint/ComSupport.h"
 #include "testdrivers/endpoint/EndpointModel.h"
@@ -60,7 +60,6 @@ private:
     static constexpr uint32_t kNoBuffer = 0xFFFFFFFFu;
 
     HRESULT misuse(HRESULT hr);
-    uint64_t padding() const;
     void stopClock();
     void clockLoop(int64_t startTicks);
     void drainToRecorder();
@@ -73,11 +72,8 @@ private:
 
     std::mutex control_; // serialises the control calls, never the render calls
     std::atomic<int> init_{NotInitialized};
-    bool exclusive_ = false;
-    bool eventMode_ = false;
     uint32_t rate_ = 0;
     uint32_t bufferFrames_ = 0;
-    uint32_t periodFrames_ = 0;  // frames the hardware takes per tick when polled
     uint32_t alignedFrames_ = 0; // the answer after AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED
     int64_t tickHns_ = 0;
     HANDLE clientEvent_ = nullptr; // not owned
@@ -87,7 +83,6 @@ private:
 
     std::atomic<uint32_t> outstanding_{kNoBuffer};
     std::atomic<uint64_t> released_{0}; // frames
-    std::atomic<uint64_t> consumed_{0}; // frames the hardware has taken
     std::atomic<uint64_t> releases_{0}; // non-empty ReleaseBuffer calls
     std::atomic<uint64_t> dropped_{0};
     std::atomic<uint64_t> misuse_{0};

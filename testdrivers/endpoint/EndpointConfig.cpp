@@ -2,6 +2,8 @@
 
 #include "testdrivers/common/TextParse.h"
 
+#include <initializer_list>
+
 namespace PomaroTestEndpoint {
 
 using namespace PomaroTestDrivers;
@@ -13,108 +15,72 @@ std::string defaultId(size_t index)
     return "{0.0.0.00000000}.{pomaro-test-endpoint-" + std::to_string(index) + "}";
 }
 
-bool parseU32(const std::string& v, uint32_t& out)
+bool parseU32(const std::string& v, uint32_t& out, uint64_t lo = 0, uint64_t hi = 0xFFFFFFFFu)
 {
     uint64_t x = 0;
-    if (!parseUnsigned(v, x) || x > 0xFFFFFFFFu)
+    if (!parseUnsigned(v, x) || x < lo || x > hi)
         return false;
     out = uint32_t(x);
     return true;
 }
 
-bool parsePeriod(const std::string& v, int64_t& out)
+// One of the names in the order of values, or false.
+template <class T>
+bool parseChoice(const std::string& v, std::initializer_list<const char*> names,
+                 std::initializer_list<T> values, T& out)
 {
-    uint64_t x = 0;
-    // Periods above one second are no audio device's; zero would divide by zero later.
-    if (!parseUnsigned(v, x) || x == 0 || x > 10000000)
-        return false;
-    out = int64_t(x);
-    return true;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (v == names.begin()[i]) {
+            out = values.begin()[i];
+            return true;
+        }
+    }
+    return false;
 }
 
 bool endpointKey(EndpointSpec& e, const std::string& key, const std::string& value, std::string& why)
 {
+    uint32_t period = 0;
+    bool ok = true;
     if (key == "name") {
         e.name = value;
         e.hasName = true;
     } else if (key == "id") {
-        if (value.empty()) {
-            why = "empty id";
-            return false;
-        }
+        ok = !value.empty();
         e.id = value;
     } else if (key == "state") {
-        if (value == "active")
-            e.state = StateActive;
-        else if (value == "disabled")
-            e.state = StateDisabled;
-        else if (value == "notpresent")
-            e.state = StateNotPresent;
-        else if (value == "unplugged")
-            e.state = StateUnplugged;
-        else {
-            why = "unknown state '" + value + "'";
-            return false;
-        }
+        ok = parseChoice<uint32_t>(value, {"active", "disabled", "notpresent", "unplugged"},
+                                   {StateActive, StateDisabled, StateNotPresent, StateUnplugged}, e.state);
     } else if (key == "flow") {
-        if (value == "render")
-            e.render = true;
-        else if (value == "capture")
-            e.render = false;
-        else {
-            why = "unknown flow '" + value + "'";
-            return false;
-        }
+        ok = parseChoice(value, {"render", "capture"}, {true, false}, e.render);
     } else if (key == "rates") {
         e.rates.clear();
         for (const std::string& item : splitList(value)) {
             uint32_t hz = 0;
-            if (!parseU32(item, hz) || hz < 1000 || hz > 768000) {
-                why = "bad rate '" + item + "'";
-                return false;
-            }
+            ok = ok && parseU32(item, hz, 1000, 768000);
             e.rates.push_back(hz);
         }
-    } else if (key == "period") {
-        if (!parsePeriod(value, e.defaultPeriod)) {
-            why = "bad period '" + value + "'";
-            return false;
-        }
-    } else if (key == "min_period") {
-        if (!parsePeriod(value, e.minPeriod)) {
-            why = "bad min_period '" + value + "'";
-            return false;
-        }
+    } else if (key == "period" || key == "min_period") {
+        // Periods above one second are no audio device's; zero would divide by zero later.
+        ok = parseU32(value, period, 1, 10000000);
+        (key == "period" ? e.defaultPeriod : e.minPeriod) = period;
     } else if (key == "align") {
-        if (!parseU32(value, e.alignFrames)) {
-            why = "bad align '" + value + "'";
-            return false;
-        }
+        ok = parseU32(value, e.alignFrames);
     } else if (key == "not_aligned") {
-        size_t colon = value.find(':');
-        if (colon == std::string::npos || !parseU32(trim(value.substr(0, colon)), e.notAlignedRequest) ||
-            !parseU32(trim(value.substr(colon + 1)), e.notAlignedAnswer) || e.notAlignedRequest == 0 ||
-            e.notAlignedAnswer == 0) {
-            why = "not_aligned wants REQUEST:ALIGNED frame counts";
-            return false;
-        }
+        const size_t colon = value.find(':');
+        ok = colon != std::string::npos && parseU32(trim(value.substr(0, colon)), e.notAlignedRequest, 1) &&
+             parseU32(trim(value.substr(colon + 1)), e.notAlignedAnswer, 1);
     } else if (key == "extra_frames") {
-        if (!parseU32(value, e.extraFrames) || e.extraFrames > 1u << 20) {
-            why = "bad extra_frames '" + value + "'";
-            return false;
-        }
-    } else if (key == "mix_rate") {
-        if (!parseU32(value, e.mixRate) || e.mixRate < 1000 || e.mixRate > 768000) {
-            why = "bad mix_rate '" + value + "'";
-            return false;
-        }
+        ok = parseU32(value, e.extraFrames, 0, 1u << 20);
     } else if (key == "fail") {
         return parseFailRules(value, false, e.failures, why);
     } else {
         why = "unknown key '" + key + "' in [endpoint]";
         return false;
     }
-    return true;
+    if (!ok)
+        why = "bad " + key + " '" + value + "'";
+    return ok;
 }
 
 } // namespace

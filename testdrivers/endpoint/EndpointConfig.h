@@ -15,7 +15,6 @@
 //   align = 32                          (exclusive buffers must be multiples of 32 frames)
 //   not_aligned = 480:512               (a request of 480 frames answers NOT_ALIGNED, aligned 512)
 //   extra_frames = 32                   (the buffer comes out larger than asked)
-//   mix_rate = 48000                    (shared-mode format)
 //   fail = Initialize#2:0x88890004, Start
 // Platform-free.
 
@@ -48,7 +47,6 @@ struct EndpointSpec
     uint32_t alignFrames = 0; // 0: any size
     uint32_t notAlignedRequest = 0, notAlignedAnswer = 0;
     uint32_t extraFrames = 0;
-    uint32_t mixRate = 48000;
     std::vector<FailRule> failures;
 };
 

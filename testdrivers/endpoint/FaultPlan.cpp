@@ -7,38 +7,12 @@ namespace PomaroTestEndpoint {
 using namespace PomaroTestDrivers;
 
 namespace {
-const char* const kNames[int(Call::Count)] = {
-    "EnumAudioEndpoints",
-    "GetDefaultAudioEndpoint",
-    "GetCount",
-    "Item",
-    "GetDevice",
-    "GetId",
-    "OpenPropertyStore",
-    "GetValue",
-    "Activate",
-    "IsFormatSupported",
-    "GetDevicePeriod",
-    "Initialize",
-    "GetBufferSize",
-    "SetEventHandle",
-    "GetService",
-    "Start",
-    "Stop",
-    "Reset",
-    "GetMixFormat",
-    "GetStreamLatency",
-    "GetCurrentPadding",
-    "GetBuffer",
-    "ReleaseBuffer",
-};
-} // namespace
 
-const char* callName(Call c)
-{
-    int i = int(c);
-    return i >= 0 && i < int(Call::Count) ? kNames[i] : "?";
-}
+const char* const kNames[int(Call::Count)] = {
+#define POMARO_CALL_NAME(name) #name,
+    POMARO_ENDPOINT_CALLS(POMARO_CALL_NAME)
+#undef POMARO_CALL_NAME
+};
 
 bool callFromName(const std::string& name, Call& out)
 {
@@ -51,10 +25,7 @@ bool callFromName(const std::string& name, Call& out)
     return false;
 }
 
-bool isEnumeratorCall(Call c)
-{
-    return c == Call::EnumAudioEndpoints || c == Call::GetDefaultAudioEndpoint || c == Call::GetCount;
-}
+} // namespace
 
 bool parseFailRules(const std::string& text, bool enumeratorLevel, std::vector<FailRule>& rules,
                     std::string& error)
@@ -68,7 +39,7 @@ bool parseFailRules(const std::string& text, bool enumeratorLevel, std::vector<F
             error = "unknown call '" + n.name + "'";
             return false;
         }
-        if (isEnumeratorCall(r.call) != enumeratorLevel) {
+        if ((r.call <= Call::GetCount) != enumeratorLevel) {
             error = std::string("'") + n.name +
                     (enumeratorLevel ? "' belongs in an [endpoint] section"
                                      : "' belongs before the first [endpoint]");

@@ -8,39 +8,23 @@
 
 namespace PomaroTestEndpoint {
 
-// Every call of the endpoint's interfaces that a test can make fail.
+// Every call of the endpoint's interfaces that a test can make fail; the first three
+// are configured globally, the rest per endpoint.
+// clang-format off
+#define POMARO_ENDPOINT_CALLS(X) \
+    X(EnumAudioEndpoints) X(GetDefaultAudioEndpoint) X(GetCount) \
+    X(Item) X(GetDevice) X(GetId) X(OpenPropertyStore) X(GetValue) X(Activate) X(IsFormatSupported) \
+    X(GetDevicePeriod) X(Initialize) X(GetBufferSize) X(SetEventHandle) X(GetService) X(Start) X(Stop) \
+    X(GetBuffer) X(ReleaseBuffer)
+// clang-format on
+
 enum class Call : int
 {
-    EnumAudioEndpoints,
-    GetDefaultAudioEndpoint,
-    GetCount, // enumerator level
-    Item,
-    GetDevice,
-    GetId,
-    OpenPropertyStore,
-    GetValue,
-    Activate, // endpoint level
-    IsFormatSupported,
-    GetDevicePeriod,
-    Initialize,
-    GetBufferSize,
-    SetEventHandle,
-    GetService,
-    Start,
-    Stop,
-    Reset,
-    GetMixFormat,
-    GetStreamLatency,
-    GetCurrentPadding,
-    GetBuffer,
-    ReleaseBuffer,
-    Count
+#define POMARO_CALL_ENUM(name) name,
+    POMARO_ENDPOINT_CALLS(POMARO_CALL_ENUM)
+#undef POMARO_CALL_ENUM
+        Count
 };
-
-const char* callName(Call c);
-bool callFromName(const std::string& name, Call& out);
-// Enumerator-level calls are configured globally, the rest per endpoint.
-bool isEnumeratorCall(Call c);
 
 struct FailRule
 {

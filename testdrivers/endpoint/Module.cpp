@@ -1,87 +1,45 @@
-// The DLL's COM entry points: a class factory for the device enumerator's class.
-#include "testdrivers/endpoint/ComSupport.h"
-#include "testdrivers/endpoint/ConfigSource.h"
+// The DLL's COM entry points: the device enumerator's class.
+#include "testdrivers/common/ComServer.h"
+#include "testdrivers/common/ConfigFile.h"
 #include "testdrivers/endpoint/Enumerator.h"
+#include "testdrivers/endpoint/TestEndpointApi.h"
 
 #include <mmdeviceapi.h>
 
 #include <cstdio>
 
-namespace PomaroTestEndpoint {
-
-std::atomic<long> g_liveObjects{0};
-std::atomic<long> g_serverLocks{0};
-
 namespace {
 
-class ClassFactory final : public IClassFactory, public RefCounted
+HRESULT createEnumerator(REFIID riid, void** ppv)
 {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == __uuidof(IUnknown) || riid == __uuidof(IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+    using namespace PomaroTestEndpoint;
+    using namespace PomaroTestDrivers;
+    // The file named by the environment, else by the registry, else the built-in default.
+    EndpointConfig config = defaultEndpointConfig();
+    const std::wstring path =
+        configPath(POMARO_TEST_ENDPOINT_CONFIG_ENV, HKEY_CURRENT_USER, POMARO_TEST_ENDPOINT_KEY, L"Config");
+    std::string text, error = "cannot read the file";
+    if (!path.empty() && (!readTextFile(path, text) || !parseEndpointConfig(text, config, error))) {
+        const std::string line = "PomaroTestEndpoint: " + narrow(path) + ": " + error + "\n";
+        OutputDebugStringA(line.c_str());
+        std::fputs(line.c_str(), stderr);
+        return HRESULT_FROM_WIN32(ERROR_BAD_CONFIGURATION);
     }
-    POMARO_REFCOUNTED_IUNKNOWN
-
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
-        // Every enumerator reads the configuration afresh, so one process can try several.
-        EndpointConfig config;
-        std::string error;
-        if (!loadEndpointConfig(config, error)) {
-            std::string line = "PomaroTestEndpoint: " + error + "\n";
-            OutputDebugStringA(line.c_str());
-            std::fputs(line.c_str(), stderr);
-            return HRESULT_FROM_WIN32(ERROR_BAD_CONFIGURATION);
-        }
-        auto* e = new Enumerator(std::make_shared<EndpointModel>(std::move(config)));
-        HRESULT hr = e->QueryInterface(riid, ppv);
-        e->Release();
-        return hr;
-    }
-
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
-    {
-        g_serverLocks.fetch_add(lock ? 1 : -1, std::memory_order_relaxed);
-        return S_OK;
-    }
-};
+    auto* e = new Enumerator(std::make_shared<EndpointModel>(std::move(config)));
+    HRESULT hr = e->QueryInterface(riid, ppv);
+    e->Release();
+    return hr;
+}
 
 } // namespace
-} // namespace PomaroTestEndpoint
 
 extern "C" __declspec(dllexport) HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
 {
-    using namespace PomaroTestEndpoint;
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (clsid != __uuidof(MMDeviceEnumerator))
-        return CLASS_E_CLASSNOTAVAILABLE;
-    auto* f = new ClassFactory;
-    HRESULT hr = f->QueryInterface(riid, ppv);
-    f->Release();
-    return hr;
+    return PomaroTestDrivers::getClassObject(clsid, __uuidof(MMDeviceEnumerator), createEnumerator, riid,
+                                             ppv);
 }
 
 extern "C" __declspec(dllexport) HRESULT __stdcall DllCanUnloadNow()
 {
-    using namespace PomaroTestEndpoint;
-    return g_liveObjects.load(std::memory_order_acquire) == 0 &&
-                   g_serverLocks.load(std::memory_order_acquire) == 0
-               ? S_OK
-               : S_FALSE;
+    return PomaroTestDrivers::canUnloadNow();
 }

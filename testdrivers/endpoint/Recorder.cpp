@@ -27,7 +27,7 @@ Recorder& Recorder::instance()
 bool Recorder::open(const std::wstring& path, uint32_t rate)
 {
     std::FILE* f = _wfopen(path.c_str(), L"wb");
-    return f && wav_.attach(f, rate);
+    return f && wav_.attach(f, PomaroTestDrivers::WavSamples::Int16, rate);
 }
 
 void Recorder::beginStream(const std::wstring& wavPath, uint32_t rate)

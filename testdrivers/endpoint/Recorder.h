@@ -4,7 +4,7 @@
 // Streams at another rate than the open file continue in "<name>-2.wav", "-3", ...
 
 #include "testdrivers/endpoint/StreamStats.h"
-#include "testdrivers/endpoint/WavWriter.h"
+#include "testdrivers/common/WavFile.h"
 
 #include <cstdint>
 #include <mutex>
@@ -28,7 +28,7 @@ public:
 private:
     bool open(const std::wstring& path, uint32_t rate);
     std::mutex mutex_;
-    WavWriter wav_;
+    PomaroTestDrivers::WavFile wav_;
     std::wstring basePath_;
     unsigned fileNumber_ = 0;
     uint64_t streams_ = 0;

@@ -21,11 +21,6 @@ bool isExclusiveFormatAccepted(const EndpointSpec& e, const FormatDesc& f)
     return false;
 }
 
-bool isMixFormat(const EndpointSpec& e, const FormatDesc& f)
-{
-    return is16BitStereoPcm(f) && f.rate == e.mixRate;
-}
-
 uint32_t framesForDuration(int64_t hns, uint32_t rate)
 {
     if (hns <= 0)

@@ -25,8 +25,6 @@ struct FormatDesc
 
 // The only format recorded: 16-bit stereo PCM at one of the endpoint's rates.
 bool isExclusiveFormatAccepted(const EndpointSpec& e, const FormatDesc& f);
-// Shared mode takes exactly the mix format: 16-bit stereo PCM at mixRate.
-bool isMixFormat(const EndpointSpec& e, const FormatDesc& f);
 
 // Frames a duration holds at rate, rounded to nearest.
 uint32_t framesForDuration(int64_t hns, uint32_t rate);

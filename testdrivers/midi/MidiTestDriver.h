@@ -46,9 +46,8 @@ public:
     UINT count() const;
     bool caps(UINT port, MIDIINCAPSW* out, size_t size) const;
     DWORD open(UINT port, const PortCallback& callback);
-    DWORD start(UINT port);
-    // Returns once no callback of the port runs and none can start.
-    DWORD stop(UINT port);
+    // Stopping returns once no callback of the port runs and none can start.
+    DWORD setStarted(UINT port, bool started);
     DWORD close(UINT port);
     // Calls the port's callback with one short message. False when the port is not
     // started: the message is dropped.

@@ -96,31 +96,22 @@ DWORD Ports::open(UINT port, const PortCallback& callback)
     return MMSYSERR_NOERROR;
 }
 
-DWORD Ports::start(UINT port)
+DWORD Ports::setStarted(UINT port, bool started)
 {
     Hold hold(lock);
     if (port >= ports.size() || !ports[port].open)
         return MMSYSERR_INVALHANDLE;
-    ports[port].started = true;
+    ports[port].started = started;
     ports[port].startTick = GetTickCount();
-    return MMSYSERR_NOERROR;
-}
-
-DWORD Ports::stop(UINT port)
-{
-    Hold hold(lock);
-    if (port >= ports.size() || !ports[port].open)
-        return MMSYSERR_INVALHANDLE;
-    ports[port].started = false;
-    // From inside the callback itself there is nothing to wait for.
-    while (ports[port].inCallback && GetCurrentThreadId() != senderThread)
+    // A stop returns once no callback runs; from inside the callback there is nothing to wait for.
+    while (!started && ports[port].inCallback && GetCurrentThreadId() != senderThread)
         SleepConditionVariableSRW(&idle, &lock, INFINITE, 0);
     return MMSYSERR_NOERROR;
 }
 
 DWORD Ports::close(UINT port)
 {
-    const DWORD stopped = stop(port);
+    const DWORD stopped = setStarted(port, false);
     if (stopped != MMSYSERR_NOERROR)
         return stopped;
     PortCallback target;

@@ -1,6 +1,9 @@
 // The configuration and the sender thread, which runs the test's commands.
 #include "testdrivers/midi/MidiTestDriver.h"
 
+#include "testdrivers/common/ConfigFile.h"
+#include "testdrivers/common/TextParse.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -10,49 +13,18 @@ namespace PomaroTestMidi {
 
 namespace {
 
+using namespace PomaroTestDrivers;
+
 std::wstring g_commands;
 std::wstring g_report;
-
-bool readFile(const std::wstring& path, std::string& out)
-{
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return false;
-    out.clear();
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        out.append(buffer, got);
-    CloseHandle(f);
-    return true;
-}
-
-std::wstring widen(const std::string& text)
-{
-    std::wstring out(text.size(), L'\0');
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0],
-                                      static_cast<int>(out.size()));
-    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return out;
-}
-
-std::string trim(const std::string& s)
-{
-    const size_t b = s.find_first_not_of(" \t\r\n");
-    const size_t e = s.find_last_not_of(" \t\r\n");
-    return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
-}
 
 void loadConfig()
 {
     std::vector<std::wstring> names;
-    wchar_t path[1024];
-    DWORD size = sizeof path;
+    const std::wstring path =
+        configPath(nullptr, HKEY_CURRENT_USER, L"Software\\PomaroTest\\Midi", L"Config");
     std::string text;
-    if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\PomaroTest\\Midi", L"Config", RRF_RT_REG_SZ, nullptr,
-                     path, &size) == ERROR_SUCCESS &&
-        !readFile(path, text))
+    if (!path.empty() && !readTextFile(path, text))
         std::fprintf(stderr, "PomaroTestMidi: cannot read the configuration file\n");
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
@@ -194,7 +166,7 @@ DWORD WINAPI senderMain(void*)
     for (;;) {
         std::string text;
         if (MoveFileExW(g_commands.c_str(), taken.c_str(), MOVEFILE_REPLACE_EXISTING) &&
-            readFile(taken, text)) {
+            readTextFile(taken, text)) {
             std::istringstream lines(text);
             for (std::string line; std::getline(lines, line);)
                 run(trim(line));

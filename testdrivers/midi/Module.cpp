@@ -87,9 +87,9 @@ __declspec(dllexport) DWORD WINAPI
         return ports().open(device, target);
     }
     case MIDM_START:
-        return ports().start(device);
+        return ports().setStarted(device, true);
     case MIDM_STOP:
-        return ports().stop(device);
+        return ports().setStarted(device, false);
     case MIDM_CLOSE:
         return ports().close(device);
     case MIDM_RESET: // no buffers are ever given, none to return

@@ -2,15 +2,15 @@
 // provider, and that no callback outlives the prepared device.
 #include "audio/AsioAudioDevice.h"
 #include "audio/AsioAudioDeviceList.h"
-#include "diag/DebugLog.h"
 #include "tests/asio/AsioTestSupport.h"
+#include "tests/diag/DiagTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 using namespace PomaroApp;
 
@@ -53,19 +53,6 @@ protected:
     std::unique_ptr<CAsioAudioDeviceList> list;
 };
 
-std::string readFile(const std::wstring& path)
-{
-    std::string text;
-    if (std::FILE* f = _wfopen(path.c_str(), L"rb")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-            text.append(buffer, n);
-        std::fclose(f);
-    }
-    return text;
-}
-
 } // namespace
 
 TEST_F(AsioDeviceTest, OpenLearnsFormatAndRatesFromTheDriver)
@@ -107,21 +94,13 @@ TEST_F(AsioDeviceTest, OpenLearnsFormatAndRatesFromTheDriver)
 
 TEST_F(AsioDeviceTest, OpenFailuresReleaseTheDriver)
 {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder =
-        std::wstring(temp) + L"pomaro-asio-log-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-    CreateDirectoryW(folder.c_str(), nullptr);
-    ASSERT_TRUE(DebugLog::Open(folder.c_str()));
-
+    LogCapture log;
     hooks.configure("init_error = Hardware not found\n");
     std::unique_ptr<CAsioAudioDevice> device(make(0));
     EXPECT_FALSE(device->open(nullptr));
     EXPECT_EQ(device->deviceState(), DeviceClosed);
     EXPECT_EQ(hooks.calls(), "init getErrorMessage");
-    EXPECT_NE(readFile(folder + L"PomaroApp.log").find("ASIO Error : Hardware not found\r\n"),
-              std::string::npos)
-        << readFile(folder + L"PomaroApp.log");
+    EXPECT_EQ(log.lines(), std::vector<std::wstring>{L"ASIO Error : Hardware not found"});
     EXPECT_EQ(hooks.stats().liveInstances, 0);
     EXPECT_EQ(list->registry()->find(0)->pDriver, nullptr);
 
@@ -174,28 +153,20 @@ TEST_F(AsioDeviceTest, BufferSizeRangePassesTheDriversValuesOn)
     EXPECT_FALSE(device->getBufferSizeRange(Rate48000, &minimum, nullptr, nullptr, nullptr));
 }
 
-TEST_F(AsioDeviceTest, PrepareRefusesBadArgumentsWithoutAnyDriverCall)
-{
-    std::unique_ptr<CAsioAudioDevice> device(make(0));
-    RecordingProvider provider;
-    EXPECT_FALSE(device->prepare(Rate48000, 480, &provider)) << "not open";
-    ASSERT_TRUE(device->open(nullptr));
-    hooks.reset();
-    EXPECT_FALSE(device->prepare(Rate48000, 0, &provider));
-    EXPECT_FALSE(device->prepare(Rate48000, -4, &provider));
-    EXPECT_FALSE(device->prepare(RateNone, 480, &provider));
-    EXPECT_FALSE(device->prepare(Rate48000, 480, nullptr));
-    EXPECT_EQ(hooks.calls(), "");
-    EXPECT_EQ(provider.prepares, 0);
-    EXPECT_EQ(device->deviceState(), DeviceOpen);
-}
-
 TEST_F(AsioDeviceTest, PrepareFailuresLeaveTheDeviceOpenAndNotCurrent)
 {
     hooks.configure("min = 64\nmax = 2048\ngranularity = -1\nrates = 48000\n");
     std::unique_ptr<CAsioAudioDevice> device(make(0));
-    RecordingProvider provider;
+    FakeProvider provider;
+    EXPECT_FALSE(device->prepare(Rate48000, 512, &provider)) << "not open";
     ASSERT_TRUE(device->open(nullptr));
+    hooks.reset();
+    // Bad arguments ask the driver nothing.
+    EXPECT_FALSE(device->prepare(Rate48000, 0, &provider));
+    EXPECT_FALSE(device->prepare(Rate48000, -4, &provider));
+    EXPECT_FALSE(device->prepare(RateNone, 512, &provider));
+    EXPECT_FALSE(device->prepare(Rate48000, 512, nullptr));
+    EXPECT_EQ(hooks.calls(), "");
     EXPECT_FALSE(device->prepare(Rate48000, 480, &provider)) << "not a power of two";
     EXPECT_FALSE(device->prepare(Rate44100, 512, &provider)) << "rate refused";
     EXPECT_EQ(provider.prepares, 0);
@@ -218,7 +189,7 @@ TEST_F(AsioDeviceTest, OnlyOneDeviceIsPreparedAtATime)
 {
     std::unique_ptr<CAsioAudioDevice> first(make(0));
     std::unique_ptr<CAsioAudioDevice> second(make(1));
-    RecordingProvider a, b;
+    FakeProvider a, b;
     ASSERT_TRUE(first->open(nullptr));
     ASSERT_TRUE(second->open(nullptr));
     ASSERT_TRUE(first->prepare(Rate48000, 480, &a));
@@ -236,15 +207,11 @@ TEST_F(AsioDeviceTest, StreamsBothChannelHalvesToTheProviderUntilStopped)
 {
     hooks.configure("type = 16\n");
     std::unique_ptr<CAsioAudioDevice> device(make(0));
-    RecordingProvider provider;
+    FakeProvider provider;
     ASSERT_TRUE(device->open(nullptr));
     hooks.reset();
     ASSERT_TRUE(device->prepare(Rate48000, 240, &provider));
-    EXPECT_EQ(provider.prepares, 1);
-    EXPECT_EQ(provider.format, SampleFormatInt16);
-    EXPECT_EQ(provider.rate, Rate48000);
-    EXPECT_EQ(provider.bufferFrames, 240);
-    EXPECT_FALSE(provider.wasInterleaved);
+    EXPECT_EQ(provider.prepared(), std::make_tuple(1, SampleFormatInt16, Rate48000, 240, false));
     EXPECT_EQ(device->deviceState(), DevicePrepared);
     EXPECT_EQ(hooks.stats().sampleRate, 48000);
     EXPECT_EQ(hooks.stats().bufferFrames, 240);
@@ -275,7 +242,7 @@ TEST_F(AsioDeviceTest, TimeInfoCallbacksRenderTheSameWay)
 {
     hooks.configure("callback = timeinfo\n");
     std::unique_ptr<CAsioAudioDevice> device(make(0));
-    RecordingProvider provider;
+    FakeProvider provider;
     ASSERT_TRUE(device->open(nullptr));
     ASSERT_TRUE(device->prepare(Rate44100, 256, &provider));
     ASSERT_TRUE(device->start());
@@ -287,8 +254,8 @@ TEST_F(AsioDeviceTest, TimeInfoCallbacksRenderTheSameWay)
 TEST_F(AsioDeviceTest, RefusedRenderIsRecordedWhileTheDriverKeepsCalling)
 {
     std::unique_ptr<CAsioAudioDevice> device(make(0));
-    RecordingProvider provider;
-    provider.acceptRender = false;
+    FakeProvider provider;
+    provider.refuseFrom = 0;
     ASSERT_TRUE(device->open(nullptr));
     ASSERT_TRUE(device->prepare(Rate48000, 240, &provider));
     ASSERT_TRUE(device->start());
@@ -308,7 +275,7 @@ TEST_F(AsioDeviceTest, DeletingARunningDeviceEndsEveryCallbackFirst)
         hooks.configure(config);
         hooks.reset();
         CAsioAudioDevice* device = make(0);
-        RecordingProvider provider;
+        FakeProvider provider;
         provider.renderDelayMs = 2;
         ASSERT_TRUE(device->open(nullptr));
         ASSERT_TRUE(device->prepare(Rate48000, 96, &provider));
@@ -341,7 +308,7 @@ TEST_F(AsioDeviceTest, DriverMessagesFromItsThreadReachTheProvider)
         hooks.configure(c.config);
         hooks.reset();
         std::unique_ptr<CAsioAudioDevice> device(make(0));
-        RecordingProvider provider;
+        FakeProvider provider;
         ASSERT_TRUE(device->open(nullptr));
         ASSERT_TRUE(device->prepare(Rate48000, 480, &provider));
         ASSERT_TRUE(device->start());
@@ -372,7 +339,7 @@ TEST_F(AsioDeviceTest, NoProviderCallOnTheStartingThreadOverlappingOrAfterStop)
         hooks.configure((std::string("type = 16\n") + c.config).c_str());
         hooks.reset();
         std::unique_ptr<CAsioAudioDevice> device(make(0));
-        RecordingProvider provider;
+        FakeProvider provider;
         provider.renderDelayMs = 2; // stop comes while a call is inside, now and then
         ASSERT_TRUE(device->open(nullptr));
         ASSERT_TRUE(device->prepare(Rate48000, 96, &provider));
@@ -390,7 +357,7 @@ TEST_F(AsioDeviceTest, NoProviderCallOnTheStartingThreadOverlappingOrAfterStop)
         EXPECT_FALSE(provider.overlapped.load()) << c.config;
         EXPECT_EQ(provider.otherThreads.load() > 0, c.evidence == &PomaroTestAsioStats::threadCallbacks)
             << c.config;
-        if (drained) { // both halves were switched after stop: silence, not the provider's 1000
+        if (drained) { // both halves were switched after stop: silence, not the provider's counter
             for (int i = 0; i < 96; ++i)
                 ASSERT_EQ(left[i], 0) << i;
         }
@@ -401,7 +368,7 @@ TEST_F(AsioDeviceTest, CallbacksOfADeviceNoLongerPreparedReachNothing)
 {
     hooks.configure("type = 16\n");
     std::unique_ptr<CAsioAudioDevice> device(make(0));
-    RecordingProvider provider;
+    FakeProvider provider;
     ASSERT_TRUE(device->open(nullptr));
     ASSERT_TRUE(device->prepare(Rate48000, 480, &provider));
     ASSERT_TRUE(device->unprepare());

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 using namespace Kelvane;
 
@@ -28,11 +30,10 @@ TEST(AsioDriverRegistryWalk, EmptyDriverListGivesAnEmptyListWhoseDevicesCannotOp
     EXPECT_EQ(list.getCount(), 0);
     EXPECT_EQ(list.getName(0), nullptr);
     EXPECT_EQ(list.getName(-1), nullptr);
-    CAudioDevice* device = list.createDevice(0);
+    std::unique_ptr<CAudioDevice> device(list.createDevice(0));
     ASSERT_NE(device, nullptr);
     EXPECT_EQ(device->getName(), nullptr);
     EXPECT_FALSE(device->open(nullptr));
-    delete device;
 
     CAsioAudioDeviceList noRegistry(nullptr);
     EXPECT_EQ(noRegistry.getCount(), 0);
@@ -40,98 +41,77 @@ TEST(AsioDriverRegistryWalk, EmptyDriverListGivesAnEmptyListWhoseDevicesCannotOp
     EXPECT_EQ(noRegistry.createDevice(0), nullptr);
 }
 
-TEST(AsioDriverRegistryWalk, NamesComeFromTheDescriptionOrTheKey)
+TEST(AsioDriverRegistryWalk, NamesFitTheirFieldAndUnusableDriversAreLeftOut)
 {
     ScratchRegistry keys;
     const std::wstring dll = testDriverPath();
-    keys.addClass(kClassALower, dll.c_str());
-    RegCloseKey(keys.addDriver(L"First Key", kClassA, L"First Driver"));
-    RegCloseKey(keys.addDriver(L"Second Key", kClassA, nullptr));
-    AsioDriverRegistry registry;
-    keys.load(registry);
-    ASSERT_EQ(registry.count, 2);
-    EXPECT_EQ(name(registry.find(0)), L"First Driver");
-    EXPECT_EQ(name(registry.find(1)), L"Second Key");
-    EXPECT_EQ(std::wstring(registry.find(0)->dllPath), dll);
-    CLSID expected;
-    ASSERT_EQ(CLSIDFromString(kClassA, &expected), NOERROR);
-    EXPECT_TRUE(IsEqualCLSID(registry.find(1)->clsid, expected));
-    EXPECT_EQ(registry.find(2), nullptr);
-}
-
-TEST(AsioDriverRegistryWalk, DescriptionsThatDoNotFitNeverOverrun)
-{
-    ScratchRegistry keys;
-    keys.addClass(kClassALower, testDriverPath().c_str());
-    const std::wstring long200(200, L'L');
-    const std::wstring long300(300, L'M'); // larger than the 512-byte read
-    RegCloseKey(keys.addDriver(L"A Long", kClassA, long200.c_str()));
-    RegCloseKey(keys.addDriver(L"B Longer", kClassA, long300.c_str()));
-    HKEY unterminated = keys.addDriver(L"C Unterminated", kClassA, nullptr);
-    ScratchRegistry::setRaw(unterminated, L"description", REG_SZ, L"Exact", 5 * sizeof(wchar_t));
-    RegCloseKey(unterminated);
-    HKEY binary = keys.addDriver(L"D Binary", kClassA, nullptr);
-    const unsigned char bytes[6] = {'X', 0, 'Y', 0, 'Z', 0};
-    ScratchRegistry::setRaw(binary, L"description", REG_BINARY, bytes, sizeof bytes);
-    RegCloseKey(binary);
-    HKEY number = keys.addDriver(L"E Number", kClassA, nullptr);
-    const DWORD value = 0x00410041;
-    ScratchRegistry::setRaw(number, L"description", REG_DWORD, &value, sizeof value);
-    RegCloseKey(number);
-    HKEY empty = keys.addDriver(L"F Empty", kClassA, L"");
-    RegCloseKey(empty);
-
-    AsioDriverRegistry registry;
-    keys.load(registry);
-    ASSERT_EQ(registry.count, 6);
-    EXPECT_EQ(name(registry.find(0)), std::wstring(127, L'L'));
-    EXPECT_EQ(name(registry.find(1)), L"B Longer");
-    EXPECT_EQ(name(registry.find(2)), L"Exact");
-    EXPECT_EQ(name(registry.find(3)), L"D Binary");
-    EXPECT_EQ(name(registry.find(4)), L"E Number");
-    EXPECT_EQ(name(registry.find(5)), L"F Empty");
-}
-
-TEST(AsioDriverRegistryWalk, UnusableDriversAreLeftOutAndShiftTheNumbers)
-{
-    ScratchRegistry keys;
-    keys.addClass(kClassALower, L"C:\\nowhere\\missing-driver.dll");
-    keys.addClass(kClassB, testDriverPath().c_str());
+    keys.addClass(kClassALower, dll.c_str()); // a lower-case class key for upper-case texts
+    keys.addClass(kClassB, dll.c_str());
+    keys.addClass(L"{11111111-2222-3333-4444-55555555CCCC}", dll.c_str());    // and an upper-case one
     keys.addClass(L"{22222222-0000-0000-0000-000000000000}", L"C:\\windows"); // a folder
     keys.addClass(L"{33333333-0000-0000-0000-000000000000}", nullptr);        // no server key
-    RegCloseKey(keys.addDriver(L"1 Missing File", kClassA, L"Missing"));
-    RegCloseKey(keys.addDriver(L"2 Folder", L"{22222222-0000-0000-0000-000000000000}", L"Folder"));
-    RegCloseKey(keys.addDriver(L"3 No Server", L"{33333333-0000-0000-0000-000000000000}", L"No Server"));
-    RegCloseKey(keys.addDriver(L"4 Unregistered", L"{44444444-0000-0000-0000-000000000000}", L"Unknown"));
-    RegCloseKey(keys.addDriver(L"5 No Class", nullptr, L"No clsid"));
-    HKEY wrongType = keys.addDriver(L"6 Wrong Type", nullptr, L"Wrong type");
+    keys.addClass(L"{55555555-0000-0000-0000-000000000000}", L"C:\\nowhere\\missing-driver.dll");
+    // Keys enumerate sorted; a null clsid leaves the value out, type 0 the description.
+    const struct
+    {
+        const wchar_t* key;
+        const wchar_t* clsid;
+        DWORD type;
+        std::wstring description;
+        bool terminated;
+        std::wstring listedAs; // empty: left out
+    } drivers[] = {
+        {L"01 First", kClassA, REG_SZ, L"First Driver", true, L"First Driver"},
+        {L"02 No Description", kClassA, 0, L"", true, L"02 No Description"},
+        {L"03 Long", kClassA, REG_SZ, std::wstring(200, L'L'), true, std::wstring(127, L'L')},
+        {L"04 Longer Than The Read", kClassA, REG_SZ, std::wstring(300, L'M'), true,
+         L"04 Longer Than The Read"},
+        {L"05 Unterminated", kClassA, REG_SZ, L"Exact", false, L"Exact"},
+        {L"06 Binary", kClassA, REG_BINARY, L"XYZ", false, L"06 Binary"},
+        {L"07 Number", kClassA, REG_DWORD, L"AA", false, L"07 Number"},
+        {L"08 Empty", kClassA, REG_SZ, L"", true, L"08 Empty"},
+        {L"09 Same Case", kClassB, REG_SZ, L"same case", true, L"same case"},
+        {L"10 Lower Text", L"{11111111-2222-3333-4444-55555555cccc}", REG_SZ, L"upper key", true,
+         L"upper key"},
+        {L"11 Mixed", L"{11111111-2222-3333-4444-55555555AaAa}", REG_SZ, L"mixed", true, L"mixed"},
+        {L"12 Folder", L"{22222222-0000-0000-0000-000000000000}", REG_SZ, L"Folder", true, L""},
+        {L"13 No Server", L"{33333333-0000-0000-0000-000000000000}", REG_SZ, L"No Server", true, L""},
+        {L"14 Unregistered", L"{44444444-0000-0000-0000-000000000000}", REG_SZ, L"Unknown", true, L""},
+        {L"15 Missing File", L"{55555555-0000-0000-0000-000000000000}", REG_SZ, L"Missing", true, L""},
+        {L"16 No Class", nullptr, REG_SZ, L"No clsid", true, L""},
+        {L"17 Good", kClassB, REG_SZ, L"Good", true, L"Good"},
+    };
+    std::vector<std::wstring> expected;
+    for (const auto& d : drivers) {
+        HKEY key = keys.addDriver(d.key, d.clsid, nullptr);
+        if (d.type)
+            ScratchRegistry::setRaw(key, L"description", d.type, d.description.c_str(),
+                                    DWORD((d.description.size() + d.terminated) * sizeof(wchar_t)));
+        RegCloseKey(key);
+        if (!d.listedAs.empty())
+            expected.push_back(d.listedAs);
+    }
+    HKEY wrongType = keys.addDriver(L"18 Wrong Type", nullptr, L"Wrong type");
     const DWORD value = 1;
     ScratchRegistry::setRaw(wrongType, L"clsid", REG_DWORD, &value, sizeof value);
     RegCloseKey(wrongType);
-    RegCloseKey(keys.addDriver(L"7 Good", kClassB, L"Good"));
 
     AsioDriverRegistry registry;
     keys.load(registry);
-    ASSERT_EQ(registry.count, 1);
-    EXPECT_EQ(name(registry.find(0)), L"Good");
-    EXPECT_EQ(registry.pHead->number, 0);
-    EXPECT_EQ(registry.pHead->pNext, nullptr);
-}
-
-TEST(AsioDriverRegistryWalk, ClassIdsMatchWhateverTheirCase)
-{
-    ScratchRegistry keys;
-    keys.addClass(kClassALower, testDriverPath().c_str()); // lower-case class key
-    keys.addClass(L"{11111111-2222-3333-4444-55555555BBBB}", testDriverPath().c_str()); // upper-case key
-    RegCloseKey(keys.addDriver(L"Upper Text", kClassA, L"upper text, lower key"));
-    RegCloseKey(keys.addDriver(L"Lower Text", kClassB, L"lower text, upper key"));
-    RegCloseKey(keys.addDriver(L"Mixed Text", L"{11111111-2222-3333-4444-55555555AaAa}", L"mixed"));
-    AsioDriverRegistry registry;
-    keys.load(registry);
-    ASSERT_EQ(registry.count, 3);
-    EXPECT_EQ(name(registry.find(2)), L"upper text, lower key"); // keys enumerate sorted
-    EXPECT_EQ(name(registry.find(0)), L"lower text, upper key");
-    EXPECT_EQ(name(registry.find(1)), L"mixed");
+    std::vector<std::wstring> listed;
+    int32_t number = 0;
+    for (const AsioDriverEntry* e = registry.pHead; e; e = e->pNext, ++number) {
+        listed.push_back(e->name);
+        EXPECT_EQ(e->number, number);
+        EXPECT_EQ(std::wstring(e->dllPath), dll);
+    }
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(registry.count, int32_t(expected.size()));
+    EXPECT_EQ(name(registry.find(0)), L"First Driver");
+    EXPECT_EQ(registry.find(registry.count), nullptr);
+    CLSID classA;
+    ASSERT_EQ(CLSIDFromString(kClassA, &classA), NOERROR);
+    EXPECT_TRUE(IsEqualCLSID(registry.find(1)->clsid, classA));
 }
 
 TEST(AsioDriverRegistryWalk, ServerPathsThatDoNotFitNeverOverrun)

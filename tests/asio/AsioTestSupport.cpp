@@ -1,20 +1,12 @@
 #include "tests/asio/AsioTestSupport.h"
+#include "tests/diag/DiagTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <string>
 
-std::wstring binFile(const wchar_t* name)
-{
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path, n);
-    dir.resize(dir.find_last_of(L"\\/") + 1);
-    return dir + name;
-}
-
-std::wstring testDriverPath() { return binFile(L"PomaroTestAsio.dll"); }
+std::wstring testDriverPath() { return BesideExe(L"PomaroTestAsio.dll"); }
 
 ScratchRegistry::ScratchRegistry()
 {
@@ -66,7 +58,7 @@ void ScratchRegistry::setRaw(HKEY key, const wchar_t* name, DWORD type, const vo
     ASSERT_EQ(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes), ERROR_SUCCESS);
 }
 
-void ScratchRegistry::load(Kelvane::AsioDriverRegistry& registry) { registry.load(asio_, clsid_); }
+void ScratchRegistry::load(Kelvane::AsioDriverRegistry& registry) { registry.loadForTesting(asio_, clsid_); }
 
 void registerTestDriverClass()
 {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <regex>
 
@@ -54,6 +55,13 @@ std::vector<std::wstring> TempFolder::FileNames() const
     } while (FindNextFileW(search, &found));
     FindClose(search);
     return names;
+}
+
+std::wstring BesideExe(const wchar_t* name)
+{
+    wchar_t path[MAX_PATH];
+    std::wstring dir(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+    return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
 }
 
 bool FileExists(const std::wstring& path)
@@ -126,3 +134,39 @@ BoxRecorder::~BoxRecorder()
 }
 
 std::vector<RecordedBox>& BoxRecorder::Boxes() { return g_boxes; }
+
+namespace {
+std::vector<std::wstring> AllLogLines()
+{
+    static TempFolder folder;
+    if (!DebugLog::IsOpen())
+        DebugLog::Open(folder.Path().c_str());
+    std::vector<std::wstring> bodies;
+    for (const std::string& line : ReadLines(folder.File(L"PomaroApp.log"))) {
+        const std::string body = Body(line);
+        std::wstring text(body.size(), L'\0');
+        text.resize(size_t(
+            MultiByteToWideChar(CP_ACP, 0, body.data(), int(body.size()), &text[0], int(text.size()))));
+        bodies.push_back(text);
+    }
+    return bodies;
+}
+} // namespace
+
+LogCapture::LogCapture() : start_(AllLogLines().size()), seen_(start_) {}
+
+LogCapture::~LogCapture() = default;
+
+std::vector<std::wstring> LogCapture::lines() const
+{
+    const std::vector<std::wstring> all = AllLogLines();
+    return std::vector<std::wstring>(all.begin() + std::min(start_, all.size()), all.end());
+}
+
+std::vector<std::wstring> LogCapture::newLines()
+{
+    const std::vector<std::wstring> all = AllLogLines();
+    std::vector<std::wstring> fresh(all.begin() + std::min(seen_, all.size()), all.end());
+    seen_ = all.size();
+    return fresh;
+}

@@ -1,6 +1,8 @@
 #pragma once
-// Helpers of the Windows diagnostics tests: a private folder for log files, the
-// bytes and lines of a file, and a recorder that stands in for MessageBoxW.
+// Helpers of the tests that read the program's log: a private folder for log files, the
+// bytes and lines of a file, the log's lines as a test sees them, and a recorder that
+// stands in for MessageBoxW.
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,8 @@ private:
     std::wstring path_;
 };
 
+// A file in the folder of the running test program (the test drivers lie there).
+std::wstring BesideExe(const wchar_t* name);
 bool FileExists(const std::wstring& path);
 std::string ReadBytes(const std::wstring& path);
 // Lines without their CR LF; a last piece without CR LF is returned as "<unterminated>...".
@@ -48,4 +52,26 @@ public:
     BoxRecorder(const BoxRecorder&) = delete;
     BoxRecorder& operator=(const BoxRecorder&) = delete;
     static std::vector<RecordedBox>& Boxes();
+};
+
+// The program's log as a test reads it back: line bodies without their time stamps,
+// decoded from the ANSI code page they are written in. Under Windows the log is opened
+// once per process in a folder of its own, as the program never closes it; natively an
+// in-memory stand-in takes the lines (LogCaptureNative.cpp).
+class LogCapture
+{
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    // The lines written since the capture began, oldest first.
+    std::vector<std::wstring> lines() const;
+    // The lines written since the last call.
+    std::vector<std::wstring> newLines();
+
+private:
+    std::size_t start_ = 0;
+    std::size_t seen_ = 0;
 };

@@ -6,13 +6,12 @@
 
 #include "app/AppGlobals.h"
 #include "app/Host.h"
-#include "diag/DebugLog.h"
+#include "tests/diag/DiagTestSupport.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 using namespace PomaroApp;
@@ -22,53 +21,6 @@ using PomaroApp::CAudioDriverDialog;
 using PomaroApp::CHost;
 
 namespace {
-
-int noBox(void*, const wchar_t*, const wchar_t*, unsigned) { return IDOK; }
-
-// The process-wide log, in a folder of its own, read back as text.
-class TestLog
-{
-public:
-    static TestLog& get()
-    {
-        static TestLog log;
-        return log;
-    }
-    size_t mark() { return read().size(); }
-    std::wstring since(size_t mark)
-    {
-        const std::string bytes = read();
-        const std::string tail = bytes.substr(std::min(mark, bytes.size()));
-        const int n = MultiByteToWideChar(CP_ACP, 0, tail.data(), static_cast<int>(tail.size()), nullptr, 0);
-        std::wstring text(static_cast<size_t>(n), L'\0');
-        MultiByteToWideChar(CP_ACP, 0, tail.data(), static_cast<int>(tail.size()), text.data(), n);
-        return text;
-    }
-
-private:
-    TestLog()
-    {
-        wchar_t temp[MAX_PATH]{};
-        GetTempPathW(MAX_PATH, temp);
-        folder = std::wstring(temp) + L"pomaro-dialog-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-        CreateDirectoryW(folder.c_str(), nullptr);
-        DebugLog::SetMessageBoxFunction(&noBox);
-        DebugLog::Open(folder.c_str());
-    }
-    std::string read()
-    {
-        std::string bytes;
-        if (FILE* f = _wfopen((folder + L"PomaroApp.log").c_str(), L"rb")) {
-            char chunk[4096];
-            size_t n;
-            while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
-                bytes.append(chunk, n);
-            fclose(f);
-        }
-        return bytes;
-    }
-    std::wstring folder;
-};
 
 FakeDeviceSpec spec(const wchar_t* name, int32_t minFrames, int32_t maxFrames, int32_t granularity,
                     bool panel = false)
@@ -91,7 +43,6 @@ protected:
         g_hInstance = GetModuleHandleW(nullptr);
         INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
         ASSERT_TRUE(InitCommonControlsEx(&icc));
-        ASSERT_TRUE(DebugLog::IsOpen() || (TestLog::get(), DebugLog::IsOpen()));
         host = new CHost();
         host->pWasapiList =
             new FakeWasapiList({spec(L"Speakers", 64, 1024, 32), spec(L"Headphones", 64, 576, 0)}, journal);
@@ -145,6 +96,17 @@ protected:
     // Picks another combo entry with the arrow key, as a user would.
     void selectNextDevice() { pressKey(item(IDC_DRIVER_COMBO), VK_DOWN); }
 
+    // What the log got since the last call, one line each.
+    std::wstring logSince()
+    {
+        std::wstring text;
+        for (const std::wstring& line : log.newLines())
+            text += line + L"\n";
+        return text;
+    }
+
+    LogCapture log;
+    BoxRecorder boxes;
     FakeJournal journal;
     CHost* host = nullptr;
     HWND dialog = nullptr;
@@ -216,9 +178,9 @@ TEST_F(DriverDialog, WithoutDeviceShowsNoneAndZeroAndStillAppliesAChoice)
     EXPECT_EQ(comboCount(), 2);
     EXPECT_EQ(comboSelection(), 0);
     ASSERT_TRUE(enabled(IDC_APPLY));
-    const size_t mark = TestLog::get().mark();
+    logSince();
     click(item(IDC_APPLY));
-    const std::wstring log = TestLog::get().since(mark);
+    const std::wstring log = logSince();
     EXPECT_NE(log.find(L"オーディオドライバを変更します。"), std::wstring::npos) << log;
     EXPECT_NE(log.find(L"--------"), std::wstring::npos) << log;
     EXPECT_EQ(host->requestedBufferSize, 0);
@@ -355,9 +317,9 @@ TEST_F(DriverDialog, ApplyDisablesItselfUntilTheNextChange)
     selectNextDevice();
     ASSERT_EQ(comboSelection(), 1);
     ASSERT_TRUE(enabled(IDC_APPLY));
-    const size_t mark = TestLog::get().mark();
+    logSince();
     click(item(IDC_APPLY));
-    EXPECT_NE(TestLog::get().since(mark).find(L"オーディオドライバを変更します。"), std::wstring::npos);
+    EXPECT_NE(logSince().find(L"オーディオドライバを変更します。"), std::wstring::npos);
     EXPECT_TRUE(journal.contains(L"delete Speakers")); // the old device made way
     EXPECT_FALSE(enabled(IDC_APPLY));
     EXPECT_FALSE(enabled(IDOK));
@@ -408,11 +370,11 @@ TEST_F(DriverDialog, ApplyWithNothingSelectedDoesNothing)
     open();
     click(item(IDC_RADIO_ASIO));
     SendMessageW(item(IDC_DRIVER_COMBO), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-    const size_t mark = TestLog::get().mark();
+    logSince();
     host->settingsDialog.apply();
     EXPECT_TRUE(enabled(IDC_APPLY)); // not even the buttons change
     click(item(IDC_APPLY));          // only refreshes the dialog
-    EXPECT_EQ(TestLog::get().since(mark), L"");
+    EXPECT_EQ(logSince(), L"");
     EXPECT_TRUE(journal.events.empty());
     EXPECT_EQ(comboText(0), L"Speakers");
 }
@@ -423,9 +385,9 @@ TEST_F(DriverDialog, CancelAppliesNothing)
     open();
     ASSERT_TRUE(dragThumbTo(trackbar(), 12));
     click(item(IDC_RADIO_ASIO));
-    const size_t mark = TestLog::get().mark();
+    logSince();
     click(item(IDCANCEL));
-    EXPECT_EQ(TestLog::get().since(mark), L"");
+    EXPECT_EQ(logSince(), L"");
     EXPECT_EQ(host->requestedBufferSize, 0);
     EXPECT_TRUE(journal.events.empty());
 }
@@ -438,7 +400,7 @@ TEST_F(DriverDialog, MenuOpensTheDialogAndOkTakesTheDraggedSize)
     ASSERT_TRUE(host->createFrameWindow());
     useDevice(wasapi(), 0, 256);
     bool sawRange = false;
-    size_t mark = TestLog::get().mark();
+    logSince();
     ModalScript script([&](HWND dlg) {
         HWND bar = GetDlgItem(dlg, IDC_BUFFER_SIZE_TRACKBAR);
         sawRange = trackbarMax(bar) == 30 && trackbarPos(bar) == 6;
@@ -452,7 +414,7 @@ TEST_F(DriverDialog, MenuOpensTheDialogAndOkTakesTheDraggedSize)
     // The same device again, by name and without probing, at the new size.
     EXPECT_EQ(journal.events,
               (std::vector<std::wstring>{L"delete Speakers", L"create 1:0", L"prepare Speakers 1024"}));
-    const std::wstring log = TestLog::get().since(mark);
+    const std::wstring log = logSince();
     const size_t change = log.find(L"オーディオドライバを変更します。");
     const size_t load = log.find(L"オーディオドライバをロードします : Speakers");
     EXPECT_NE(change, std::wstring::npos) << log;
@@ -461,7 +423,7 @@ TEST_F(DriverDialog, MenuOpensTheDialogAndOkTakesTheDraggedSize)
     EXPECT_EQ(log.find(L"オーディオドライバを列挙します。"), std::wstring::npos) << log;
 
     // Reopened: the refresh starts from scratch and OK is disabled again.
-    mark = TestLog::get().mark();
+    logSince();
     bool okDisabled = false;
     ModalScript again([&](HWND dlg) {
         okDisabled = !IsWindowEnabled(GetDlgItem(dlg, IDOK));
@@ -470,6 +432,6 @@ TEST_F(DriverDialog, MenuOpensTheDialogAndOkTakesTheDraggedSize)
     SendMessageW(host->hwndFrame, WM_COMMAND, MAKEWPARAM(IDM_SETTINGS_AUDIODRIVER, 0), 0);
     ASSERT_TRUE(again.ran());
     EXPECT_TRUE(okDisabled);
-    EXPECT_EQ(TestLog::get().since(mark), L"");
+    EXPECT_EQ(logSince(), L"");
     EXPECT_EQ(host->requestedBufferSize, 1024);
 }

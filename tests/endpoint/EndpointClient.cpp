@@ -4,9 +4,10 @@
 //   endpoint_client bare SECONDS [RATE [FRAMES]] render silence with the bare event loop
 // Output is UTF-8 "key=value" lines; the exit code is 0 on success.
 #include "tests/endpoint/ComRef.h"
-#include "tests/endpoint/WasapiTestClient.h"
+#include "testdrivers/endpoint/TestEndpointApi.h"
 
 #include <initguid.h> // defines the property keys below in this file
+#include <audioclient.h>
 #include <functiondiscoverykeys_devpkey.h>
 #include <mmdeviceapi.h>
 
@@ -74,29 +75,80 @@ int list(IMMDeviceEnumerator* e)
     return 0;
 }
 
+// The smallest exclusive, event-driven render loop: pre-roll, Start, then one whole
+// buffer of silence per event; a NOT_ALIGNED answer is followed.
 int bare(IMMDeviceEnumerator* e, double seconds, uint32_t rate, uint32_t frames)
 {
     ComRef<IMMDeviceCollection> c;
     ComRef<IMMDevice> d;
+    ComRef<IAudioClient> client;
     HRESULT hr = e->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, c.put());
     if (FAILED(hr) || FAILED(hr = c->Item(0, d.put())))
         return fail("no endpoint", hr);
-    RenderRequest rq;
-    rq.rate = rate;
-    rq.frames = frames;
-    rq.seconds = seconds;
-    RenderResult r = renderExclusive(d.get(), rq);
-    if (FAILED(r.hr))
-        return fail(r.step, r.hr);
-    std::printf("buffer_frames=%u\nreleases=%llu\nelapsed_ms=%.0f\n", r.bufferFrames,
-                static_cast<unsigned long long>(r.releases), r.elapsedSeconds * 1000);
-    if (!r.haveStats)
+    WAVEFORMATEX format = {WAVE_FORMAT_PCM, 2, rate, rate * 4, 4, 16, 0};
+    REFERENCE_TIME span = REFERENCE_TIME(10000000.0 / rate * frames + 0.5);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (FAILED(hr = d->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, client.putVoid())))
+            return fail("Activate", hr);
+        hr = client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, span, span,
+                                &format, nullptr);
+        UINT32 aligned = 0;
+        if (hr != AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED || FAILED(client->GetBufferSize(&aligned)))
+            break;
+        span = REFERENCE_TIME(10000000.0 / rate * aligned + 0.5);
+    }
+    if (FAILED(hr))
+        return fail("Initialize", hr);
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ComRef<IAudioRenderClient> render;
+    UINT32 bufferFrames = 0;
+    if (FAILED(hr = client->SetEventHandle(event)) || FAILED(hr = client->GetBufferSize(&bufferFrames)) ||
+        FAILED(hr = client->GetService(__uuidof(IAudioRenderClient), render.putVoid())))
+        return fail("SetEventHandle/GetBufferSize/GetService", hr);
+    uint64_t rendered = 0, releases = 0;
+    auto renderOne = [&]() -> HRESULT {
+        BYTE* data = nullptr;
+        HRESULT h = render->GetBuffer(bufferFrames, &data);
+        if (FAILED(h))
+            return h;
+        std::memset(data, 0, bufferFrames * 4);
+        if (SUCCEEDED(h = render->ReleaseBuffer(bufferFrames, 0))) {
+            rendered += bufferFrames;
+            ++releases;
+        }
+        return h;
+    };
+    if (FAILED(hr = renderOne()))
+        return fail("pre-roll", hr);
+    LARGE_INTEGER start, end, frequency;
+    QueryPerformanceCounter(&start);
+    if (FAILED(hr = client->Start()))
+        return fail("Start", hr);
+    const char* failed = nullptr;
+    while (!failed && rendered < uint64_t(seconds * rate)) {
+        if (WaitForSingleObject(event, 2000) != WAIT_OBJECT_0)
+            failed = "wait for the period event", hr = HRESULT_FROM_WIN32(WAIT_TIMEOUT);
+        else if (FAILED(hr = renderOne()))
+            failed = "GetBuffer/ReleaseBuffer";
+    }
+    QueryPerformanceCounter(&end);
+    QueryPerformanceFrequency(&frequency);
+    const HRESULT stopped = client->Stop();
+    CloseHandle(event);
+    if (failed || FAILED(hr = stopped))
+        return fail(failed ? failed : "Stop", hr);
+    std::printf("buffer_frames=%u\nreleases=%llu\nelapsed_ms=%.0f\n", bufferFrames,
+                static_cast<unsigned long long>(releases),
+                1000.0 * double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart));
+    ComRef<IPomaroEndpointStats> stats;
+    PomaroEndpointStats s = {};
+    if (FAILED(client->QueryInterface(__uuidof(IPomaroEndpointStats), stats.putVoid())) ||
+        FAILED(stats->GetStats(&s)))
         return fail("not the test endpoint: no statistics", E_NOINTERFACE);
     std::printf("periods=%llu\nlate_periods=%llu\nendpoint_late_periods=%llu\nframes=%llu\n",
-                static_cast<unsigned long long>(r.stats.periods),
-                static_cast<unsigned long long>(r.stats.latePeriods),
-                static_cast<unsigned long long>(r.stats.endpointLatePeriods),
-                static_cast<unsigned long long>(r.stats.frames));
+                static_cast<unsigned long long>(s.periods), static_cast<unsigned long long>(s.latePeriods),
+                static_cast<unsigned long long>(s.endpointLatePeriods),
+                static_cast<unsigned long long>(s.frames));
     return 0;
 }
 

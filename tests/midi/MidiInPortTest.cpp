@@ -1,4 +1,4 @@
-#include "LogCapture.h"
+#include "tests/diag/DiagTestSupport.h"
 #include "MidiTestListener.h"
 #include "SimulatedWinmm.h"
 
@@ -131,6 +131,10 @@ TEST(MidiInPort, OpenCloseAndReopen)
 
         port.close();
         EXPECT_TRUE(isClosed(port));
+        EXPECT_FALSE(sim.isOpen(1));
+        // A message the service still hands over as the port closes reaches nobody.
+        CMidiInPort::midiInProc(nullptr, MIM_DATA, reinterpret_cast<DWORD_PTR>(&port), 0x00643C90, 0);
+        EXPECT_EQ(second.messages().size(), 1u);
         port.close();
         ASSERT_TRUE(port.open(0, &first));
     } // destroying a started port closes it

@@ -19,7 +19,7 @@ SimulatedWinmm::SimulatedWinmm(std::vector<DeviceSpec> specs)
         std::abort(); // one simulated service at a time
     static const Kelvane::MidiApi table = {&apiGetNumDevs, &apiGetDevCaps, &apiOpen,
                                            &apiStart,      &apiStop,       &apiClose};
-    previous = Kelvane::setMidiApi(&table);
+    previous = Kelvane::setMidiApiForTesting(&table);
     service = std::thread([this] { run(); });
 }
 
@@ -31,7 +31,7 @@ SimulatedWinmm::~SimulatedWinmm()
     }
     changed.notify_all();
     service.join();
-    Kelvane::setMidiApi(previous);
+    Kelvane::setMidiApiForTesting(previous);
     g_current.store(nullptr);
 }
 
@@ -118,11 +118,6 @@ void SimulatedWinmm::dropQueuedData(size_t device)
         queue.end());
 }
 
-void SimulatedWinmm::waitCallbackDone(std::unique_lock<std::mutex>& lock, size_t device)
-{
-    changed.wait(lock, [&] { return inCallback != device; });
-}
-
 bool SimulatedWinmm::onServiceThread() const { return std::this_thread::get_id() == service.get_id(); }
 
 UINT WINAPI SimulatedWinmm::apiGetNumDevs()
@@ -192,45 +187,34 @@ MMRESULT WINAPI SimulatedWinmm::apiStart(HMIDIIN handle)
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI SimulatedWinmm::apiStop(HMIDIIN handle)
+MMRESULT SimulatedWinmm::halt(HMIDIIN handle, bool close)
 {
-    SimulatedWinmm& sim = current();
-    std::unique_lock<std::mutex> lock(sim.mutex);
+    std::unique_lock<std::mutex> lock(mutex);
     size_t index = 0;
-    Device* device = sim.find(handle, &index);
+    Device* device = find(handle, &index);
     if (!device)
         return MMSYSERR_INVALHANDLE;
-    if (sim.onServiceThread()) {
-        ++sim.misuse;
+    if (onServiceThread()) {
+        ++misuse;
         return MMSYSERR_ERROR;
     }
     device->started = false;
-    sim.dropQueuedData(index);
-    sim.waitCallbackDone(lock, index);
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT WINAPI SimulatedWinmm::apiClose(HMIDIIN handle)
-{
-    SimulatedWinmm& sim = current();
-    std::unique_lock<std::mutex> lock(sim.mutex);
-    size_t index = 0;
-    Device* device = sim.find(handle, &index);
-    if (!device)
-        return MMSYSERR_INVALHANDLE;
-    if (sim.onServiceThread()) {
-        ++sim.misuse;
-        return MMSYSERR_ERROR;
+    dropQueuedData(index);
+    if (!close) {
+        changed.wait(lock, [&] { return inCallback != index; });
+        return MMSYSERR_NOERROR;
     }
-    device->started = false;
-    sim.dropQueuedData(index);
     // MIM_CLOSE goes behind a callback in progress, so its delivery means that one ended.
-    sim.waitDelivered(lock, sim.queueEvent(index, MIM_CLOSE, 0));
+    waitDelivered(lock, queueEvent(index, MIM_CLOSE, 0));
     device->open = false;
     device->callback = 0;
     device->instance = 0;
     return MMSYSERR_NOERROR;
 }
+
+MMRESULT WINAPI SimulatedWinmm::apiStop(HMIDIIN handle) { return current().halt(handle, false); }
+
+MMRESULT WINAPI SimulatedWinmm::apiClose(HMIDIIN handle) { return current().halt(handle, true); }
 
 void SimulatedWinmm::run()
 {

@@ -78,6 +78,9 @@ private:
     static MMRESULT WINAPI apiStart(HMIDIIN handle);
     static MMRESULT WINAPI apiStop(HMIDIIN handle);
     static MMRESULT WINAPI apiClose(HMIDIIN handle);
+    // Stop and close: the device takes no more input, its queued input goes, and the
+    // call returns once no callback runs (close: after MIM_CLOSE was delivered).
+    MMRESULT halt(HMIDIIN handle, bool close);
 
     // All with the lock held.
     Device* find(HMIDIIN handle, size_t* index);
@@ -85,7 +88,6 @@ private:
     uint64_t queueEvent(size_t device, UINT message, DWORD_PTR param1);
     void waitDelivered(std::unique_lock<std::mutex>& lock, uint64_t serial);
     void dropQueuedData(size_t device);
-    void waitCallbackDone(std::unique_lock<std::mutex>& lock, size_t device);
     bool onServiceThread() const;
 
     void run();

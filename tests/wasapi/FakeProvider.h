@@ -1,12 +1,14 @@
 #pragma once
-// A data provider for device tests: records what it was told, writes a running frame
-// counter into the left channel, and can be made to wait, refuse or hold a call.
+// A data provider for the device tests: records what it was told and from which thread,
+// writes a running frame counter into the left channel, and can be made to wait,
+// refuse, or hold a call.
 
 #include "audio/AudioDevice.h"
 
-#include <atomic>
+#include <windows.h>
 
-namespace WasapiTest {
+#include <atomic>
+#include <tuple>
 
 class FakeProvider : public Kelvane::CAudioDevice::IDataProvider
 {
@@ -25,30 +27,50 @@ public:
         return acceptPrepare;
     }
 
-    bool onRender(void* buffer0, void* buffer1) override
+    bool onRender(void* left, void* right) override
     {
-        renderThread.store(GetCurrentThreadId());
-        if (buffer1)
-            secondBuffer.store(true);
+        const DWORD thread = GetCurrentThreadId();
+        DWORD none = 0;
+        if (!firstThread.compare_exchange_strong(none, thread) && none != thread)
+            otherThreads.fetch_add(1);
+        renderThread.store(thread);
+        onMainThread.store(onMainThread.load() || thread == mainThread);
+        overlapped.store(overlapped.load() || inside.exchange(true));
+        lastLeft.store(left);
+        lastRight.store(right);
         if (!ready.load(std::memory_order_acquire)) {
             notReadyCalls.fetch_add(1);
+            inside.store(false);
             return false;
         }
         entered.fetch_add(1);
         WaitForSingleObject(held, INFINITE);
         const int call = renders.fetch_add(1);
-        if (refuseFrom >= 0 && call >= refuseFrom)
-            return false;
-        auto* out = static_cast<int16_t*>(buffer0);
-        for (int32_t i = 0; i < preparedFrames; ++i) {
-            out[2 * i] = static_cast<int16_t>((counter + i) % 30000 + 1);
-            out[2 * i + 1] = 0;
+        if (left && preparedFormat == Kelvane::SampleFormatInt16) {
+            // Interleaved: every other sample is the left channel's.
+            auto* l = static_cast<int16_t*>(left);
+            auto* r = right ? static_cast<int16_t*>(right) : l + 1;
+            const int step = right ? 1 : 2;
+            for (int32_t i = 0; i < preparedFrames; ++i) {
+                l[step * i] = static_cast<int16_t>((counter + i) % 30000 + 1);
+                r[step * i] = 0;
+            }
+            counter += preparedFrames;
         }
-        counter += preparedFrames;
-        return true;
+        if (renderDelayMs)
+            Sleep(renderDelayMs);
+        renderAfterEnd.store(renderAfterEnd.load() || ended.load());
+        inside.store(false);
+        return refuseFrom < 0 || call < refuseFrom;
     }
 
-    void onResetRequest() override { ++resets; }
+    void onResetRequest() override { resets.fetch_add(1); }
+
+    // How often onPrepare was called, and what the last call said.
+    std::tuple<int, Kelvane::SampleFormat, Kelvane::SampleRate, int32_t, bool> prepared() const
+    {
+        return {prepares, preparedFormat, preparedRate, preparedFrames, preparedInterleaved};
+    }
 
     void hold() { ResetEvent(held); }
     void letGo() { SetEvent(held); }
@@ -59,18 +81,23 @@ public:
     Kelvane::SampleRate preparedRate = Kelvane::RateNone;
     int32_t preparedFrames = 0;
     bool preparedInterleaved = false;
-    int resets = 0;
-    int refuseFrom = -1;
+    int refuseFrom = -1; // renders from this call on answer false
+    DWORD renderDelayMs = 0;
     std::atomic<bool> ready{true};
     std::atomic<int> renders{0};
     std::atomic<int> entered{0}; // counted before a held call waits
     std::atomic<int> notReadyCalls{0};
-    std::atomic<DWORD> renderThread{0};
-    std::atomic<bool> secondBuffer{false};
+    std::atomic<int> resets{0};
+    std::atomic<void*> lastLeft{nullptr}, lastRight{nullptr};
+    std::atomic<bool> inside{false}, overlapped{false};
+    std::atomic<bool> ended{false}; // set by the test once the device is stopped or gone
+    std::atomic<bool> renderAfterEnd{false};
+    const DWORD mainThread = GetCurrentThreadId();
+    std::atomic<bool> onMainThread{false};
+    std::atomic<DWORD> renderThread{0}, firstThread{0};
+    std::atomic<int> otherThreads{0}; // renders on another thread than the first one
 
 private:
     HANDLE held;
     int32_t counter = 0;
 };
-
-} // namespace WasapiTest

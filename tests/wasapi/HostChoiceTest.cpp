@@ -6,13 +6,11 @@
 #include "app/Host.h"
 #include "audio/WasapiAudioDevice.h"
 #include "audio/WasapiAudioDeviceList.h"
-#include "diag/DebugLog.h"
-#include "diag/DebugLogTesting.h"
+#include "tests/diag/DiagTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,23 +22,6 @@ using PomaroApp::CHost;
 
 namespace {
 
-int g_boxes = 0;
-std::wstring g_lastBox;
-
-int countBox(void*, const wchar_t* text, const wchar_t*, unsigned)
-{
-    ++g_boxes;
-    g_lastBox = text ? text : L"";
-    return IDOK;
-}
-
-std::wstring logFolder()
-{
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    return std::wstring(temp) + L"pomaro-wasapi-log-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-}
-
 class HostChoiceTest : public ::testing::Test
 {
 protected:
@@ -50,53 +31,24 @@ protected:
         g_hInstance = GetModuleHandleW(nullptr);
         harness = std::make_unique<WasapiTest::TestEndpointHarness>();
         ASSERT_TRUE(harness->ready());
-        DebugLogTesting::Reset();
-        CreateDirectoryW(logFolder().c_str(), nullptr);
-        DeleteFileW((logFolder() + L"PomaroApp.log").c_str());
-        ASSERT_TRUE(DebugLog::Open(logFolder().c_str()));
-        DebugLog::SetMessageBoxFunction(countBox);
-        g_boxes = 0;
         host = new CHost();
     }
     void TearDown() override
     {
         if (host)
             host->release();
-        DebugLog::SetMessageBoxFunction(nullptr);
-        DebugLogTesting::Reset();
-        DeleteFileW((logFolder() + L"PomaroApp.log").c_str());
-        RemoveDirectoryW(logFolder().c_str());
         harness.reset();
         CoUninitialize();
     }
 
-    // The log's bodies (time stamps cut) written since the last call.
-    std::vector<std::wstring> newLines()
-    {
-        std::string bytes;
-        if (std::FILE* f = _wfopen((logFolder() + L"PomaroApp.log").c_str(), L"rb")) {
-            char chunk[4096];
-            size_t n;
-            while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-                bytes.append(chunk, n);
-            std::fclose(f);
-        }
-        std::wstring text(bytes.size(), L'\0');
-        text.resize(size_t(
-            MultiByteToWideChar(CP_ACP, 0, bytes.data(), int(bytes.size()), &text[0], int(text.size()))));
-        std::vector<std::wstring> lines;
-        for (size_t at = 0, end; (end = text.find(L"\r\n", at)) != std::wstring::npos; at = end + 2)
-            lines.push_back(text.substr(at + 13, end - at - 13));
-        std::vector<std::wstring> fresh(lines.begin() + std::min(seen, lines.size()), lines.end());
-        seen = lines.size();
-        return fresh;
-    }
-
+    std::vector<std::wstring> newLines() { return log.newLines(); }
     void configure(const std::string& endpoints) { harness->configure(endpoints); }
+    size_t boxes() const { return BoxRecorder::Boxes().size(); }
 
+    LogCapture log;
+    BoxRecorder boxRecorder;
     std::unique_ptr<WasapiTest::TestEndpointHarness> harness;
     CHost* host = nullptr;
-    size_t seen = 0;
 };
 
 using Lines = std::vector<std::wstring>;
@@ -130,7 +82,7 @@ TEST_F(HostChoiceTest, AutomaticChoiceScoresEveryEndpointAndPrefersTheFirstBest)
     EXPECT_EQ(host->bestDeviceScore, 120);
     EXPECT_EQ(host->blockSize, 480); // 144 preferred, raised to 10 ms
     EXPECT_EQ(host->sampleRate, 48000.0);
-    EXPECT_EQ(g_boxes, 0);
+    EXPECT_EQ(boxes(), 0u);
 }
 
 TEST_F(HostChoiceTest, ChoiceByNameSkipsTheEnumeration)
@@ -168,12 +120,13 @@ TEST_F(HostChoiceTest, FailureLinesInOrder)
         configure(std::string("[endpoint]\nname = Only\nrates = 48000\n") + c.endpoint);
         delete host->pWasapiList; // a fresh snapshot of this configuration
         host->pWasapiList = nullptr;
-        g_boxes = 0;
+        BoxRecorder::Boxes().clear();
         EXPECT_FALSE(host->openAudioDevice(DriverWasapi, L"Only"));
         EXPECT_EQ(newLines(), concat({L"オーディオドライバをロードします : Only", c.line}, unusable));
         EXPECT_EQ(host->pDevice, nullptr);
-        EXPECT_EQ(g_boxes, 1);
-        EXPECT_NE(g_lastBox.find(L"オーディオドライバが使用できません。"), std::wstring::npos);
+        EXPECT_EQ(boxes(), 1u);
+        EXPECT_NE(BoxRecorder::Boxes().back().text.find(L"オーディオドライバが使用できません。"),
+                  std::wstring::npos);
     }
 }
 
@@ -184,7 +137,7 @@ TEST_F(HostChoiceTest, NothingUsableEndsWithoutDevice)
     EXPECT_EQ(newLines(), (Lines{L"オーディオドライバを列挙します。", L"Windowsドライバ : Mute",
                                  L"Windowsドライバ : Gone", L"オーディオドライバが使用できません。"}));
     EXPECT_EQ(host->pDevice, nullptr);
-    EXPECT_EQ(g_boxes, 1);
+    EXPECT_EQ(boxes(), 1u);
 }
 
 TEST_F(HostChoiceTest, AsioRequestStillTakesAWasapiEndpointWithAGoodRate)
@@ -254,7 +207,7 @@ TEST_F(HostChoiceTest, LostEndpointIsLoggedAndTheSameEndpointReopened)
         EXPECT_EQ(lines[2], L"オーディオ出力を終了しました。");
         EXPECT_EQ(lines[3], L"オーディオドライバをロードします : USB");
         EXPECT_STREQ(host->pDevice->getName(), L"USB");
-        EXPECT_EQ(g_boxes, 0);
+        EXPECT_EQ(boxes(), 0u);
         DestroyWindow(host->hwndFrame);
     }
 }

@@ -2,7 +2,6 @@
 // yet, refusal, stop, buffer failures; and the shared block's lifetime when the thread
 // outlives its device.
 #include "audio/RenderLoop.h"
-#include "audio/RenderTiming.h"
 
 #include <gtest/gtest.h>
 
@@ -75,107 +74,83 @@ struct ScriptedProvider
 
 } // namespace
 
-TEST(RenderLoop, PreRollsSilenceBeforeStartingTheClient)
+TEST(RenderLoop, CallsInOrderForEveryWayItEnds)
 {
-    ScriptedEndpoint endpoint;
-    endpoint.periods = 1;
-    ScriptedProvider provider{[](int) { return true; }};
-    RenderShared shared;
-    EXPECT_EQ(runRenderLoop(endpoint, provider, shared), RenderLoopEnd::WaitFailed);
-    EXPECT_EQ(endpoint.calls, "GRT"
-                              "WGR"
-                              "WP");
-    ASSERT_EQ(endpoint.released.size(), 2u);
-    EXPECT_EQ(endpoint.released[0], std::vector<int16_t>(kFrames * 2, 0));
-    EXPECT_EQ(endpoint.released[1], std::vector<int16_t>(kFrames * 2, 1001));
-}
-
-TEST(RenderLoop, ProviderNotReadyYetGetsSilenceAndIsAskedAgain)
-{
-    // The host becomes ready at its fourth request: the first three go out silent and
-    // the stream carries on.
-    ScriptedEndpoint endpoint;
-    endpoint.periods = 6;
-    ScriptedProvider provider{[](int call) { return call >= 3; }};
-    RenderShared shared;
-    EXPECT_EQ(runRenderLoop(endpoint, provider, shared), RenderLoopEnd::WaitFailed);
-    EXPECT_EQ(provider.calls, 6);
-    EXPECT_FALSE(shared.refused.load());
-    EXPECT_EQ(endpoint.calls, "GRT"
-                              "WGS"
-                              "WGS"
-                              "WGS"
-                              "WGR"
-                              "WGR"
-                              "WGR"
-                              "WP");
-    EXPECT_EQ(endpoint.released[3], std::vector<int16_t>(kFrames * 2, 0));
-    EXPECT_EQ(endpoint.released[4], std::vector<int16_t>(kFrames * 2, 1004));
-}
-
-TEST(RenderLoop, RefusalAfterRenderingHandsThePeriodOverAndEnds)
-{
-    ScriptedEndpoint endpoint;
-    ScriptedProvider provider{[](int call) { return call < 2; }};
-    RenderShared shared;
-    EXPECT_EQ(runRenderLoop(endpoint, provider, shared), RenderLoopEnd::Refused);
-    EXPECT_TRUE(shared.refused.load());
-    EXPECT_EQ(provider.calls, 3);
-    // The refused period is released (as silence, the provider wrote nothing), then the
-    // client is stopped without another wait.
-    EXPECT_EQ(endpoint.calls, "GRT"
-                              "WGR"
-                              "WGR"
-                              "WGS"
-                              "P");
-}
-
-TEST(RenderLoop, StopRequestEndsTheLoopAtTheNextWake)
-{
-    ScriptedEndpoint endpoint;
-    RenderShared shared;
-    ScriptedProvider provider{[&](int call) {
-        if (call == 1)
-            shared.stopRequested.store(true);
-        return true;
-    }};
-    EXPECT_EQ(runRenderLoop(endpoint, provider, shared), RenderLoopEnd::StopRequested);
-    EXPECT_EQ(provider.calls, 2);
-    EXPECT_EQ(endpoint.calls, "GRT"
-                              "WGR"
-                              "WGR"
-                              "WP");
-}
-
-TEST(RenderLoop, EndpointFailures)
-{
+    // calls: G get, R release, S silent release, T start, P stop, W wait. The provider
+    // answers true from call readyFrom on, false again from call refuseFrom on.
+    const struct
     {
+        const char* name;
+        int periods, failGetAt, readyFrom, refuseFrom, stopAt;
+        bool failStart;
+        RenderLoopEnd end;
+        const char* calls;
+        int providerCalls;
+    } cases[] = {
+        {"pre-roll of silence, then the client starts", 1, -1, 0, 99, -1, false, RenderLoopEnd::WaitFailed,
+         "GRT"
+         "WGR"
+         "WP",
+         1},
+        {"a provider not ready yet gets silence and is asked again", 6, -1, 3, 99, -1, false,
+         RenderLoopEnd::WaitFailed,
+         "GRT"
+         "WGS"
+         "WGS"
+         "WGS"
+         "WGR"
+         "WGR"
+         "WGR"
+         "WP",
+         6},
+        {"a refusal hands its period over, silent, and ends", 10, -1, 0, 2, -1, false, RenderLoopEnd::Refused,
+         "GRT"
+         "WGR"
+         "WGR"
+         "WGS"
+         "P",
+         3},
+        {"a stop request ends the loop at the next wake", 10, -1, 0, 99, 1, false,
+         RenderLoopEnd::StopRequested,
+         "GRT"
+         "WGR"
+         "WGR"
+         "WP",
+         2},
+        {"pre-roll buffer fails: never started, so never stopped", 10, 0, 0, 99, -1, false,
+         RenderLoopEnd::PreRollFailed, "G", 0},
+        {"start fails", 10, -1, 0, 99, -1, true, RenderLoopEnd::StartFailed, "GRT", 0},
+        {"a later buffer fails", 10, 2, 0, 99, -1, false, RenderLoopEnd::BufferFailed,
+         "GRT"
+         "WGR"
+         "WG"
+         "P",
+         1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         ScriptedEndpoint endpoint;
-        endpoint.failGetAt = 0;
-        ScriptedProvider provider{[](int) { return true; }};
+        endpoint.periods = c.periods;
+        endpoint.failGetAt = c.failGetAt;
+        endpoint.failStart = c.failStart;
         RenderShared shared;
-        EXPECT_EQ(runRenderLoop(endpoint, provider, shared), RenderLoopEnd::PreRollFailed);
-        EXPECT_EQ(endpoint.calls, "G"); // never started, so never stopped
-    }
-    {
-        ScriptedEndpoint endpoint;
-        endpoint.failStart = true;
-        ScriptedProvider provider{[](int) { return true; }};
-        RenderShared shared;
-        EXPECT_EQ(runRenderLoop(endpoint, provider, shared), RenderLoopEnd::StartFailed);
-        EXPECT_EQ(provider.calls, 0);
-    }
-    {
-        ScriptedEndpoint endpoint;
-        endpoint.failGetAt = 2;
-        ScriptedProvider provider{[](int) { return true; }};
-        RenderShared shared;
-        EXPECT_EQ(runRenderLoop(endpoint, provider, shared), RenderLoopEnd::BufferFailed);
-        EXPECT_EQ(provider.calls, 1);
-        EXPECT_EQ(endpoint.calls, "GRT"
-                                  "WGR"
-                                  "WG"
-                                  "P");
+        ScriptedProvider provider{[&](int call) {
+            if (call == c.stopAt)
+                shared.stopRequested.store(true);
+            return call >= c.readyFrom && call < c.refuseFrom;
+        }};
+        EXPECT_EQ(runRenderLoop(endpoint, provider, shared), c.end);
+        EXPECT_EQ(endpoint.calls, c.calls);
+        EXPECT_EQ(provider.calls, c.providerCalls);
+        EXPECT_EQ(shared.refused.load(), c.end == RenderLoopEnd::Refused);
+        // What went out: silence where the provider wrote nothing, its own samples otherwise.
+        for (size_t i = 0, call = 0; i < endpoint.released.size(); ++i) {
+            const bool rendered = i > 0 && int(call) >= c.readyFrom && int(call) < c.refuseFrom;
+            EXPECT_EQ(endpoint.released[i],
+                      std::vector<int16_t>(kFrames * 2, rendered ? int16_t(1001 + call) : int16_t(0)))
+                << "buffer " << i;
+            call += i > 0;
+        }
     }
 }
 
@@ -311,28 +286,4 @@ TEST(RenderGate, OnceClosedAndIdleNoCallRunsOrBegins)
     EXPECT_FALSE(gate.busy());
     EXPECT_TRUE(gate.enter());
     gate.leave();
-}
-
-TEST(RenderTiming, KeepsWhatFitsAndCountsEverything)
-{
-    RenderTimingLog log(3);
-    log.record(10, 15);
-    log.record(20, 40);
-    log.record(30, 31);
-    log.record(40, 1000); // beyond the room: counted, not kept
-    EXPECT_EQ(log.spans(), (std::vector<int64_t>{5, 20, 1}));
-    EXPECT_EQ(log.periodsSeen(), 4u);
-}
-
-TEST(RenderTiming, NearestRankPercentile)
-{
-    std::vector<int64_t> v;
-    for (int i = 1; i <= 1000; ++i)
-        v.push_back(1001 - i);
-    EXPECT_EQ(percentile(v, 99.9), 999);
-    EXPECT_EQ(percentile(v, 100.0), 1000);
-    EXPECT_EQ(percentile(v, 50.0), 500);
-    EXPECT_EQ(percentile(v, 0.0), 1);
-    EXPECT_EQ(percentile({}, 99.9), 0);
-    EXPECT_EQ(percentile({7}, 99.9), 7);
 }

@@ -11,54 +11,12 @@
 namespace WasapiTest {
 
 namespace {
-
 using GetClassObjectFn = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
-
-std::wstring besideExe(const wchar_t* name)
-{
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path, n);
-    dir.resize(dir.find_last_of(L"\\/") + 1);
-    return dir + name;
-}
-
-std::wstring tempPath(const std::wstring& name)
-{
-    wchar_t dir[MAX_PATH];
-    GetTempPathW(MAX_PATH, dir);
-    return std::wstring(dir) + L"pomaro-wasapi-" + std::to_wstring(GetCurrentProcessId()) + L"-" + name;
-}
-
-std::string readAll(const std::wstring& path)
-{
-    std::string bytes;
-    if (std::FILE* f = _wfopen(path.c_str(), L"rb")) {
-        char chunk[65536];
-        size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-            bytes.append(chunk, n);
-        std::fclose(f);
-    }
-    return bytes;
-}
-
 } // namespace
 
-std::string utf8(const std::wstring& text)
-{
-    const int n =
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size_t(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
-
 TestEndpointHarness::TestEndpointHarness()
-    : configPath(tempPath(L"endpoint.ini")), wav(tempPath(L"render.wav"))
 {
-    module = LoadLibraryW(besideExe(L"PomaroTestEndpoint.dll").c_str());
+    module = LoadLibraryW(BesideExe(L"PomaroTestEndpoint.dll").c_str());
     if (!module)
         return;
     auto getClassObject = reinterpret_cast<GetClassObjectFn>(
@@ -78,9 +36,6 @@ TestEndpointHarness::~TestEndpointHarness()
     if (cookie)
         CoRevokeClassObject(cookie);
     SetEnvironmentVariableW(L"POMARO_TEST_ENDPOINT_CONFIG", nullptr);
-    DeleteFileW(configPath.c_str());
-    DeleteFileW(wav.c_str());
-    DeleteFileW((wav + L".stats.txt").c_str());
     // The module stays loaded: a stream thread of a failed test may still wind down.
 }
 
@@ -92,12 +47,18 @@ void TestEndpointHarness::configure(const std::string& text)
     SetEnvironmentVariableW(L"POMARO_TEST_ENDPOINT_CONFIG", configPath.c_str());
 }
 
-std::string TestEndpointHarness::wavPathUtf8() const { return utf8(wav); }
+std::string TestEndpointHarness::wavPathUtf8() const
+{
+    std::string path(wav.size() * 3, '\0');
+    path.resize(size_t(WideCharToMultiByte(CP_UTF8, 0, wav.c_str(), int(wav.size()), &path[0],
+                                           int(path.size()), nullptr, nullptr)));
+    return path;
+}
 
 std::map<std::string, long long> TestEndpointHarness::stats() const
 {
     std::map<std::string, long long> values;
-    std::istringstream in(readAll(wav + L".stats.txt"));
+    std::istringstream in(ReadBytes(wav + L".stats.txt"));
     std::string line;
     while (std::getline(in, line)) {
         const size_t eq = line.find('=');
@@ -109,7 +70,7 @@ std::map<std::string, long long> TestEndpointHarness::stats() const
 
 std::vector<int16_t> TestEndpointHarness::recordedLeft() const
 {
-    const std::string bytes = readAll(wav);
+    const std::string bytes = ReadBytes(wav);
     std::vector<int16_t> left;
     // Walk the RIFF chunks to "data".
     size_t at = 12;

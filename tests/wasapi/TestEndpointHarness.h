@@ -3,6 +3,8 @@
 // only (a class object registered with COM, no registry), configured per test, and
 // reads back what it recorded.
 
+#include "tests/diag/DiagTestSupport.h"
+
 #include <windows.h>
 
 #include <map>
@@ -21,9 +23,8 @@ public:
 
     // Writes the configuration text; every enumerator made from now on reads it.
     void configure(const std::string& text);
-    // Paths for this test's recording, as UTF-8 for the configuration.
+    // The path of this test's recording, as UTF-8 for the configuration.
     std::string wavPathUtf8() const;
-    std::wstring wavPath() const { return wav; }
     // The statistics the endpoint wrote when the last stream stopped.
     std::map<std::string, long long> stats() const;
     // Left channel of the recording.
@@ -32,10 +33,9 @@ public:
 private:
     HMODULE module = nullptr;
     DWORD cookie = 0;
-    std::wstring configPath;
-    std::wstring wav;
+    TempFolder folder;
+    std::wstring configPath = folder.File(L"endpoint.ini");
+    std::wstring wav = folder.File(L"render.wav");
 };
-
-std::string utf8(const std::wstring& text);
 
 } // namespace WasapiTest
