@@ -12,8 +12,6 @@
 #include <thread>
 #include <vector>
 
-using namespace PomaroApp;
-
 using namespace Kelvane;
 
 namespace {
