@@ -50,7 +50,7 @@ private:
         GetTempPathW(MAX_PATH, temp);
         folder = std::wstring(temp) + L"pomaro-dialog-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
         CreateDirectoryW(folder.c_str(), nullptr);
-        DebugLog::SetMessageBoxFunction(&noBox);
+        DebugLog::SetMessageBoxFunctionForTesting(&noBox);
         DebugLog::Open(folder.c_str());
     }
     std::string read()

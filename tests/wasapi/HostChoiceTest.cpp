@@ -52,7 +52,7 @@ protected:
         CreateDirectoryW(logFolder().c_str(), nullptr);
         DeleteFileW((logFolder() + L"PomaroApp.log").c_str());
         ASSERT_TRUE(DebugLog::Open(logFolder().c_str()));
-        DebugLog::SetMessageBoxFunction(countBox);
+        DebugLog::SetMessageBoxFunctionForTesting(countBox);
         g_boxes = 0;
         host = new CHost();
     }
@@ -60,7 +60,7 @@ protected:
     {
         if (host)
             host->release();
-        DebugLog::SetMessageBoxFunction(nullptr);
+        DebugLog::SetMessageBoxFunctionForTesting(nullptr);
         DebugLogTesting::Reset();
         DeleteFileW((logFolder() + L"PomaroApp.log").c_str());
         RemoveDirectoryW(logFolder().c_str());
