@@ -51,6 +51,7 @@ const std::vector<std::vector<Step>> kSequences = {
     // overlapping copy.
     {{'s', 0, L"hello", true, 6, 6, L"hello"},
      {'s', 0, L"hi", true, 6, 0, L"hi"},
+     {'s', 0, L"hello!", true, 7, 7, L"hello!"}, // one more than the capacity holds
      {'s', 0, L"longer text", true, 12, 12, L"longer text"},
      {'t', 7, nullptr, true, 12, 0, L"text"},
      {'s', 0, nullptr, true, 12, 0, L""}},
