@@ -15,6 +15,7 @@
 #include "bench/OutputBuffers.h"
 #include "host/RenderCore.h"
 #include "host/SampleConversion.h"
+#include "tests/rendercore/FakeProcessor.h"
 
 #include <benchmark/benchmark.h>
 
@@ -30,32 +31,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kFrames = 480;
 constexpr double kPeriodNs = 1e9 * kFrames / 48000.0;
-
-class EmptyProcessor : public IAudioProcessor
-{
-public:
-    tresult PLUGIN_API process(ProcessData&) override { return kResultOk; }
-    tresult PLUGIN_API setBusArrangements(SpeakerArrangement*, int32, SpeakerArrangement*, int32) override
-    {
-        return kResultOk;
-    }
-    tresult PLUGIN_API getBusArrangement(BusDirection, int32, SpeakerArrangement&) override
-    {
-        return kResultFalse;
-    }
-    tresult PLUGIN_API canProcessSampleSize(int32) override { return kResultOk; }
-    uint32 PLUGIN_API getLatencySamples() override { return 0; }
-    tresult PLUGIN_API setupProcessing(ProcessSetup&) override { return kResultOk; }
-    tresult PLUGIN_API setProcessing(TBool) override { return kResultOk; }
-    uint32 PLUGIN_API getTailSamples() override { return 0; }
-    tresult PLUGIN_API queryInterface(const TUID, void** obj) override
-    {
-        *obj = nullptr;
-        return kNoInterface;
-    }
-    uint32 PLUGIN_API addRef() override { return 1; }
-    uint32 PLUGIN_API release() override { return 1; }
-};
 
 enum class Variant
 {
@@ -104,7 +79,7 @@ struct Host
     PomaroApp::MidiMessageRing ring;
     PomaroApp::ParameterChangeTransfer2 toProcessor;
     PomaroApp::ParameterChangeTransfer2 fromProcessor;
-    EmptyProcessor processor;
+    RenderCoreTest::NullProcessor processor;
 };
 
 void run(benchmark::State& state, const Layout& layout, Variant v)

@@ -249,7 +249,7 @@ void DebugLog::ShowErrorBox(const wchar_t* text)
     g_log.messageBox.load(std::memory_order_acquire)(nullptr, text, Caption(), MB_OK | MB_ICONERROR);
 }
 
-DebugLog::MessageBoxFunction DebugLog::SetMessageBoxFunction(MessageBoxFunction function)
+DebugLog::MessageBoxFunction DebugLog::SetMessageBoxFunctionForTesting(MessageBoxFunction function)
 {
     return g_log.messageBox.exchange(function ? function : &systemMessageBox, std::memory_order_acq_rel);
 }

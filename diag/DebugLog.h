@@ -36,7 +36,7 @@ public:
     static void ShowErrorBox(const wchar_t* text);
     // Replaces the function that shows error boxes (MessageBoxW by default);
     // returns the previous one. Null restores the default.
-    static MessageBoxFunction SetMessageBoxFunction(MessageBoxFunction function);
+    static MessageBoxFunction SetMessageBoxFunctionForTesting(MessageBoxFunction function);
 };
 
 } // namespace PomaroApp

@@ -39,11 +39,6 @@ struct MidiMessageRing
     // Reader side: takes the oldest message.
     bool pop(uint32_t& message) noexcept;
 
-    // Reader side: hands every message that was waiting when the call began to
-    // fn(uint32_t), oldest first, and returns how many. Messages that arrive
-    // meanwhile stay for the next call, so the audio thread's work is bounded.
-    template <typename Fn> int32_t drain(Fn&& fn) noexcept(noexcept(fn(uint32_t{})));
-
     // Reader side: discards everything waiting (readIndex := writeIndex) and
     // returns how many messages were discarded. Producers may keep writing.
     // Whoever calls this must be the ring's only reader at that moment (the
@@ -66,25 +61,6 @@ void initMidiRing(MidiMessageRing& ring);
 inline uint32_t packMidiMessage(const uint8_t* bytes) noexcept
 {
     return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16;
-}
-
-template <typename Fn> int32_t MidiMessageRing::drain(Fn&& fn) noexcept(noexcept(fn(uint32_t{})))
-{
-    const int32_t cap = capacity.load(std::memory_order_acquire);
-    if (cap <= 0 || !entries)
-        return 0;
-    const int32_t end = writeIndex.load(std::memory_order_acquire);
-    int32_t r = readIndex.load(std::memory_order_relaxed);
-    int32_t taken = 0;
-    while (r != end) {
-        const uint32_t message = entries[r];
-        r = (r + 1 == cap) ? 0 : r + 1;
-        // Publish before calling out so a slow consumer does not hold the slot.
-        readIndex.store(r, std::memory_order_release);
-        ++taken;
-        fn(message);
-    }
-    return taken;
 }
 
 } // namespace PomaroApp

@@ -1,5 +1,6 @@
 // The frame window around the editor: resizeView, the sizing drag, the layout of the
-// editor and the keyboard strip, and the end of the frame.
+// editor and the keyboard strip, the notes of the computer keyboard in its message
+// loop, and the end of the frame.
 
 #include "TestHost.h"
 
@@ -94,6 +95,7 @@ protected:
     {
         if (host) {
             host->pView = nullptr; // the fake is not the host's to release
+            host->pluginReady = false;
             host->release();
         }
         drainThreadQueue();
@@ -120,11 +122,42 @@ protected:
         height = (window.bottom - window.top) - client.bottom;
     }
 
+    void post(UINT message, WPARAM vk, LPARAM flags) { PostMessageW(host->hwndFrame, message, vk, flags); }
+
     RecordingHost* host = nullptr;
     FakeView view;
 };
 
 } // namespace
+
+// Keys are posted to a window of the thread, exactly as the system delivers them. What
+// each key does is KeyboardInputTest's; here the loop's part: bit 30 of lParam (the key
+// was already down), the listener and the ring.
+TEST_F(Frame, KeysPlayThroughTheListenerAndTheRing)
+{
+    host->pluginReady = true; // as after the loader attached the editor
+    PomaroApp::initMidiRing(host->midiRing);
+    post(WM_KEYDOWN, 'C', 0x00000001);
+    post(WM_KEYDOWN, 'C', 0x40000001); // held: no second note
+    post(WM_KEYDOWN, VK_PRIOR, 0x00000001);
+    post(WM_KEYDOWN, VK_PRIOR, 0x40000001); // held octave keys keep stepping
+    post(WM_KEYUP, 'C', static_cast<LPARAM>(0xC0000001u));
+    PostQuitMessage(0);
+    host->runMessageLoop();
+    EXPECT_EQ(host->received, (std::vector<MidiBytes>{{0x90, 60, 100, 0}, {0x80, 60, 0, 0}}));
+    EXPECT_EQ(host->keyboard.octave, 7);
+    // What the listener got is also what the audio thread will find.
+    EXPECT_EQ(host->midiRing.count(), 2);
+}
+
+TEST_F(Frame, WithoutAPluginTheLoopReturnsAtOnceAndLeavesTheQueue)
+{
+    post(WM_KEYDOWN, 'C', 0x00000001);
+    host->runMessageLoop();
+    EXPECT_TRUE(host->received.empty());
+    MSG msg;
+    EXPECT_TRUE(PeekMessageW(&msg, host->hwndFrame, WM_KEYDOWN, WM_KEYDOWN, PM_NOREMOVE));
+}
 
 TEST_F(Frame, StartsHiddenAtFiftyByFiftyWithItsTimer)
 {

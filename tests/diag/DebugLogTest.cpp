@@ -35,32 +35,29 @@ HANDLE HoldForWriting(const std::wstring& path)
 
 } // namespace
 
-TEST_F(DebugLogTest, ClosedLogWritesNothingAndShowsNoBox)
+TEST_F(DebugLogTest, AClosedLogWritesNothingAndOpenRefusesAMissingFolder)
 {
     BoxRecorder boxes;
-    EXPECT_FALSE(DebugLog::IsOpen());
     DebugLog::WriteLine(L"line", true);
     DebugLog::WriteSeparator();
     DebugLog::Write(L"S", L"M", true);
     DebugLog::WriteError(L"S", L"M", ERROR_ACCESS_DENIED, true);
     DebugLog::WriteErrorDetail(L"S", L"M", L"D", ERROR_ACCESS_DENIED);
     EXPECT_TRUE(BoxRecorder::Boxes().empty());
-    EXPECT_TRUE(folder.FileNames().empty());
-}
-
-TEST_F(DebugLogTest, OpenRefusesAMissingFolder)
-{
     EXPECT_FALSE(DebugLog::Open(nullptr));
     EXPECT_FALSE(DebugLog::Open(L""));
-    EXPECT_FALSE(DebugLog::IsOpen());
     EXPECT_FALSE(DebugLog::Open((folder.Path() + L"no such folder\\").c_str()));
     EXPECT_FALSE(DebugLog::IsOpen());
+    EXPECT_TRUE(folder.FileNames().empty());
 }
 
 TEST_F(DebugLogTest, LinesAreStampBodyAndCrLf)
 {
     ASSERT_TRUE(DebugLog::Open(folder.Path().c_str()));
     EXPECT_TRUE(DebugLog::IsOpen());
+    std::wstring longText;
+    for (int i = 0; i < 5000; ++i)
+        longText.push_back(static_cast<wchar_t>(L'a' + i % 26));
     DebugLog::WriteLine(L"plain text");
     DebugLog::WriteSeparator();
     DebugLog::Write(L"CHost::createFrameWindow()", L"CreateWindowEx()", false);
@@ -68,57 +65,33 @@ TEST_F(DebugLogTest, LinesAreStampBodyAndCrLf)
                                0x2000ABCDu);
     DebugLog::WriteError(L"S", L"M", 0x2000ABCDu, false);
     DebugLog::WriteLine(L"");
-
-    const std::vector<std::string> lines = Lines();
-    ASSERT_EQ(lines.size(), 6u);
-    for (const std::string& line : lines)
-        EXPECT_TRUE(HasStamp(line)) << line;
-    EXPECT_EQ(Body(lines[0]), "plain text");
-    EXPECT_EQ(Body(lines[1]), std::string(40, '-'));
-    EXPECT_EQ(Body(lines[2]), "CHost::createFrameWindow() : CreateWindowEx()");
-    // A code the system has no text for ends the line with the code alone.
-    EXPECT_EQ(Body(lines[3]), "CHost::loadVstPlugin() : LoadLibrary() : VST3\\Pomaro.vst3 : 0x2000ABCD");
-    EXPECT_EQ(Body(lines[4]), "S : M : 0x2000ABCD");
-    EXPECT_EQ(lines[5].size(), 13u);
-}
-
-TEST_F(DebugLogTest, ErrorSuffixCarriesSystemTextWithoutItsLineEnd)
-{
-    ASSERT_TRUE(DebugLog::Open(folder.Path().c_str()));
+    DebugLog::WriteLine(longText.c_str());
     DebugLog::WriteError(L"S", L"M", ERROR_FILE_NOT_FOUND, false);
     DebugLog::WriteErrorDetail(L"S", L"M", L"D", ERROR_ACCESS_DENIED);
 
     const std::string bytes = ReadBytes(LogPath());
     const std::vector<std::string> lines = Lines();
-    ASSERT_EQ(lines.size(), 2u);
-    // Only the two line ends: the system's own CR LF is gone.
-    EXPECT_EQ(bytes.find('\n'), lines[0].size() + 1);
-    EXPECT_EQ(bytes.find('\r', lines[0].size() + 2), bytes.size() - 2);
-    EXPECT_EQ(bytes.find('\n', lines[0].size() + 2), bytes.size() - 1);
-
-    const std::string first = Body(lines[0]);
-    const std::string firstLead = "S : M : 0x00000002 : ";
-    ASSERT_EQ(first.compare(0, firstLead.size(), firstLead), 0) << first;
-    EXPECT_GT(first.size(), firstLead.size());
-    const std::string second = Body(lines[1]);
-    const std::string secondLead = "S : M : D : 0x00000005 : ";
-    ASSERT_EQ(second.compare(0, secondLead.size(), secondLead), 0) << second;
-    EXPECT_GT(second.size(), secondLead.size());
-}
-
-TEST_F(DebugLogTest, LongLineIsWrittenWhole)
-{
-    ASSERT_TRUE(DebugLog::Open(folder.Path().c_str()));
-    std::wstring text;
-    for (int i = 0; i < 5000; ++i)
-        text.push_back(static_cast<wchar_t>(L'a' + i % 26));
-    DebugLog::WriteLine(text.c_str());
-    DebugLog::WriteLine(L"after");
-
-    const std::vector<std::string> lines = Lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(Body(lines[0]), Narrow(text));
-    EXPECT_EQ(Body(lines[1]), "after");
+    const std::vector<std::string> bodies = {
+        "plain text", std::string(40, '-'), "CHost::createFrameWindow() : CreateWindowEx()",
+        // A code the system has no text for ends the line with the code alone.
+        "CHost::loadVstPlugin() : LoadLibrary() : VST3\\Pomaro.vst3 : 0x2000ABCD", "S : M : 0x2000ABCD", "",
+        Narrow(longText),
+        // Otherwise the system's text follows, without its own line end.
+        "S : M : 0x00000002 : ", "S : M : D : 0x00000005 : "};
+    ASSERT_EQ(lines.size(), bodies.size());
+    size_t crlfs = 0;
+    for (size_t at = bytes.find("\r\n"); at != std::string::npos; at = bytes.find("\r\n", at + 2))
+        ++crlfs;
+    EXPECT_EQ(crlfs, bodies.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(HasStamp(lines[i])) << lines[i];
+        if (i < 7) {
+            EXPECT_EQ(Body(lines[i]), bodies[i]);
+        } else {
+            EXPECT_EQ(Body(lines[i]).compare(0, bodies[i].size(), bodies[i]), 0) << lines[i];
+            EXPECT_GT(Body(lines[i]).size(), bodies[i].size());
+        }
+    }
 }
 
 TEST_F(DebugLogTest, BoxShowsTheBodyWithItsLineEnd)

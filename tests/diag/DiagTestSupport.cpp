@@ -124,12 +124,12 @@ BoxRecorder::BoxRecorder(Hook whileShown)
 {
     g_boxes.clear();
     g_hook = whileShown;
-    g_previous = DebugLog::SetMessageBoxFunction(&RecordBox);
+    g_previous = DebugLog::SetMessageBoxFunctionForTesting(&RecordBox);
 }
 
 BoxRecorder::~BoxRecorder()
 {
-    DebugLog::SetMessageBoxFunction(g_previous);
+    DebugLog::SetMessageBoxFunctionForTesting(g_previous);
     g_hook = nullptr;
 }
 

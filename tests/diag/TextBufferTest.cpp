@@ -2,73 +2,108 @@
 
 #include <cstdint>
 #include <cstring>
-#include <cwchar>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "diag/TextBuffer.h"
 
 using namespace PomaroApp;
 
 namespace {
-constexpr std::uint64_t kHuge = std::numeric_limits<std::uint64_t>::max() / 2;
-}
 
-TEST(TextBufferGrowth, FirstBlockIs1024AndCapacityIsTheRequest)
+constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+
+// One call on a buffer and what it leaves: 'r' Reserve(n), 'a' Append(text), 's'
+// Assign(text), 'x' AppendRepeated('-', n), 't' Assign(its own text + n), 'u'
+// Append(its own text + n). block 0: the same block as before the call.
+struct Step
 {
-    TextBuffer buffer;
-    EXPECT_EQ(buffer.Text(), nullptr);
-    EXPECT_EQ(buffer.Capacity(), 0u);
+    char op;
+    std::uint64_t n;
+    const wchar_t* text;
+    bool result;
+    std::uint64_t capacity, block;
+    const wchar_t* after; // null: no block at all
+};
 
-    ASSERT_TRUE(buffer.Reserve(1));
-    EXPECT_EQ(buffer.Capacity(), 1u);
-    EXPECT_EQ(buffer.BlockSize(), 1024u);
-    ASSERT_NE(buffer.Text(), nullptr);
-    EXPECT_EQ(buffer.Text()[0], L'\0');
+const std::wstring kLong(5000, L'q');
 
-    // Requests within the recorded capacity keep the block.
-    const wchar_t* block = buffer.Text();
-    ASSERT_TRUE(buffer.Reserve(0));
-    ASSERT_TRUE(buffer.Reserve(1));
-    EXPECT_EQ(buffer.Text(), block);
+const std::vector<std::vector<Step>> kSequences = {
+    // The first block is 1024; above the recorded capacity a new block doubles from it.
+    {{'r', 1, nullptr, true, 1, 1024, L""},
+     {'r', 0, nullptr, true, 1, 0, L""},
+     {'r', 1, nullptr, true, 1, 0, L""},
+     {'r', 5, nullptr, true, 5, 8, L""},
+     {'r', 1500, nullptr, true, 1500, 2560, L""}},
+    // Append grows by length plus one, also from its own text, which moves.
+    {{'a', 0, L"", true, 1, 1024, L""},
+     {'a', 0, L"ab", true, 3, 4, L"ab"},
+     {'a', 0, L"cde", true, 6, 6, L"abcde"},
+     {'a', 0, nullptr, true, 6, 0, L"abcde"},
+     {'a', 0, kLong.c_str(), true, 5006, 6144, nullptr},
+     {'s', 0, L"0123456789", true, 5006, 0, L"0123456789"}},
+    {{'s', 0, L"0123456789", true, 11, 11, L"0123456789"},
+     {'u', 5, nullptr, true, 16, 22, L"012345678956789"},
+     {'u', 0, nullptr, true, 31, 32, L"012345678956789012345678956789"}},
+    {{'x', 0, nullptr, true, 1, 1024, L""},
+     {'s', 0, L"ab", true, 3, 3, L"ab"},
+     {'x', 40, nullptr, true, 43, 48, L"ab----------------------------------------"}},
+    // Assign reallocates, exactly, only when the text does not fit; its own tail is an
+    // overlapping copy.
+    {{'s', 0, L"hello", true, 6, 6, L"hello"},
+     {'s', 0, L"hi", true, 6, 0, L"hi"},
+     {'s', 0, L"hello!", true, 7, 7, L"hello!"}, // one more than the capacity holds
+     {'s', 0, L"longer text", true, 12, 12, L"longer text"},
+     {'t', 7, nullptr, true, 12, 0, L"text"},
+     {'s', 0, nullptr, true, 12, 0, L""}},
+    {{'s', 0, nullptr, true, 0, 0, nullptr}},
+    // Sizes that overflow fail and keep the text.
+    {{'s', 0, L"kept", true, 5, 5, L"kept"},
+     {'r', kMax, nullptr, false, 5, 0, L"kept"},
+     {'r', kMax / 2 + 3, nullptr, false, 5, 0, L"kept"},
+     {'x', kMax, nullptr, false, 5, 0, L"kept"},
+     {'x', kMax / 2, nullptr, false, 5, 0, L"kept"}},
+};
 
-    // Above the recorded capacity a new block is made, doubling from that capacity.
-    ASSERT_TRUE(buffer.Reserve(5));
-    EXPECT_EQ(buffer.Capacity(), 5u);
-    EXPECT_EQ(buffer.BlockSize(), 8u);
-
-    ASSERT_TRUE(buffer.Reserve(1500));
-    EXPECT_EQ(buffer.Capacity(), 1500u);
-    EXPECT_EQ(buffer.BlockSize(), 2560u); // 5 doubled until it holds 1500
-
-    // The whole block is usable memory even beyond the recorded capacity.
-    buffer.Data()[buffer.BlockSize() - 1] = L'x';
+TEST(TextBuffer, CallsGrowTheBlockAsTheyNeed)
+{
+    for (size_t s = 0; s < kSequences.size(); ++s) {
+        TextBuffer b;
+        for (const Step& step : kSequences[s]) {
+            SCOPED_TRACE(::testing::Message() << "sequence " << s << " " << step.op << " " << step.n);
+            const wchar_t* before = b.Text();
+            const bool result = step.op == 'r'   ? b.Reserve(step.n)
+                                : step.op == 'a' ? b.Append(step.text)
+                                : step.op == 's' ? b.Assign(step.text)
+                                : step.op == 'x' ? b.AppendRepeated(L'-', step.n)
+                                : step.op == 't' ? b.Assign(b.Text() + step.n)
+                                                 : b.Append(b.Text() + step.n);
+            EXPECT_EQ(result, step.result);
+            EXPECT_EQ(b.Capacity(), step.capacity);
+            EXPECT_EQ(step.block ? b.BlockSize() : std::uint64_t(b.Text() == before),
+                      step.block ? step.block : 1)
+                << "0: the same block";
+            if (step.after || step.op == 'a') {
+                EXPECT_EQ(std::wstring(b.Text()), step.after ? step.after : L"abcde" + kLong);
+            }
+            if (b.Text())
+                b.Data()[b.BlockSize() - 1] = L'\0'; // the whole block is usable memory
+        }
+    }
+    EXPECT_EQ(textBlockBytes(kMax, sizeof(wchar_t)), std::numeric_limits<std::size_t>::max());
 }
 
-TEST(TextBufferGrowth, DoublingStartsAtCapacityOr1024)
+TEST(TextBuffer, DoublingStartsAtTheCapacityOr1024AndKeepsTheText)
 {
     BasicTextBuffer<char> bytes;
     ASSERT_TRUE(bytes.Reserve(3000));
     EXPECT_EQ(bytes.BlockSize(), 4096u);
-    EXPECT_EQ(bytes.Capacity(), 3000u);
-
     ASSERT_TRUE(bytes.Reserve(3001));
     EXPECT_EQ(bytes.BlockSize(), 6000u);
-    EXPECT_EQ(bytes.Capacity(), 3001u);
-
     TextBuffer wide(1024);
-    EXPECT_EQ(wide.BlockSize(), 1024u);
     ASSERT_TRUE(wide.Reserve(1025));
     EXPECT_EQ(wide.BlockSize(), 2048u);
-}
-
-TEST(TextBufferGrowth, GrowingKeepsTheText)
-{
-    TextBuffer buffer(4);
-    ASSERT_TRUE(buffer.Assign(L"abc"));
-    ASSERT_TRUE(buffer.Reserve(100000));
-    EXPECT_STREQ(buffer.Text(), L"abc");
-    EXPECT_EQ(buffer.Length(), 3u);
 
     // A code-page conversion that runs out of room fills the buffer and leaves no
     // terminator; the rest of the block holds what the heap held before (here: not
@@ -76,104 +111,15 @@ TEST(TextBufferGrowth, GrowingKeepsTheText)
     for (std::uint64_t room : {8u, 1024u}) {
         SCOPED_TRACE(room);
         TextBuffer full(room);
-        ByteTextBuffer bytes(room);
+        ByteTextBuffer narrow(room);
         for (std::uint64_t i = 0; i < full.BlockSize(); ++i)
             full.Data()[i] = L'#';
-        std::memset(bytes.Data(), '#', bytes.BlockSize());
+        std::memset(narrow.Data(), '#', narrow.BlockSize());
         ASSERT_TRUE(full.Reserve(3001));
-        ASSERT_TRUE(bytes.Reserve(3001));
+        ASSERT_TRUE(narrow.Reserve(3001));
         EXPECT_EQ(std::wstring(full.Text()), std::wstring(room - 1, L'#'));
-        EXPECT_EQ(std::string(bytes.Text()), std::string(room - 1, '#'));
+        EXPECT_EQ(std::string(narrow.Text()), std::string(room - 1, '#'));
     }
 }
 
-TEST(TextBufferGrowth, OverflowingSizesFailAndKeepTheText)
-{
-    EXPECT_EQ(textBlockBytes(std::numeric_limits<std::uint64_t>::max(), sizeof(wchar_t)),
-              std::numeric_limits<std::size_t>::max());
-    EXPECT_EQ(textBlockBytes(10, sizeof(wchar_t)), 10 * sizeof(wchar_t));
-
-    TextBuffer buffer;
-    ASSERT_TRUE(buffer.Assign(L"kept"));
-    const std::uint64_t capacity = buffer.Capacity();
-    EXPECT_FALSE(buffer.Reserve(std::numeric_limits<std::uint64_t>::max()));
-    EXPECT_FALSE(buffer.Reserve(kHuge + 3));
-    EXPECT_FALSE(buffer.AppendRepeated(L'x', std::numeric_limits<std::uint64_t>::max()));
-    EXPECT_FALSE(buffer.AppendRepeated(L'x', kHuge));
-    EXPECT_STREQ(buffer.Text(), L"kept");
-    EXPECT_EQ(buffer.Capacity(), capacity);
-}
-
-TEST(TextBufferText, AppendGrowsByLengthPlusOne)
-{
-    TextBuffer buffer;
-    ASSERT_TRUE(buffer.Append(L""));
-    EXPECT_EQ(buffer.Capacity(), 1u);
-    EXPECT_STREQ(buffer.Text(), L"");
-
-    ASSERT_TRUE(buffer.Append(L"ab"));
-    ASSERT_TRUE(buffer.Append(L"cde"));
-    EXPECT_STREQ(buffer.Text(), L"abcde");
-    EXPECT_EQ(buffer.Capacity(), 6u);
-    ASSERT_TRUE(buffer.Append(nullptr));
-    EXPECT_STREQ(buffer.Text(), L"abcde");
-
-    std::wstring longText(5000, L'q');
-    ASSERT_TRUE(buffer.Append(longText.c_str()));
-    EXPECT_EQ(buffer.Length(), 5005u);
-    EXPECT_EQ(buffer.Capacity(), 5006u);
-    EXPECT_EQ(std::wstring(buffer.Text()), L"abcde" + longText);
-}
-
-TEST(TextBufferText, AppendingOwnTextSurvivesTheMove)
-{
-    TextBuffer buffer;
-    ASSERT_TRUE(buffer.Assign(L"0123456789")); // capacity exactly 11
-    ASSERT_TRUE(buffer.Append(buffer.Text() + 5));
-    EXPECT_STREQ(buffer.Text(), L"012345678956789");
-    ASSERT_TRUE(buffer.Append(buffer.Text()));
-    EXPECT_STREQ(buffer.Text(), L"012345678956789012345678956789");
-}
-
-TEST(TextBufferText, AppendRepeated)
-{
-    TextBuffer buffer;
-    ASSERT_TRUE(buffer.AppendRepeated(L'-', 0));
-    EXPECT_EQ(buffer.Capacity(), 1u);
-    EXPECT_STREQ(buffer.Text(), L"");
-
-    ASSERT_TRUE(buffer.Assign(L"ab"));
-    ASSERT_TRUE(buffer.AppendRepeated(L'-', 40));
-    EXPECT_EQ(std::wstring(buffer.Text()), L"ab" + std::wstring(40, L'-'));
-    EXPECT_EQ(buffer.Capacity(), 43u);
-}
-
-TEST(TextBufferText, AssignReallocatesExactlyOnlyWhenTooSmall)
-{
-    TextBuffer buffer;
-    ASSERT_TRUE(buffer.Assign(L"hello"));
-    EXPECT_EQ(buffer.Capacity(), 6u);
-    EXPECT_EQ(buffer.BlockSize(), 6u);
-
-    const wchar_t* block = buffer.Text();
-    ASSERT_TRUE(buffer.Assign(L"hi"));
-    EXPECT_EQ(buffer.Text(), block);
-    EXPECT_EQ(buffer.Capacity(), 6u);
-    EXPECT_STREQ(buffer.Text(), L"hi");
-
-    ASSERT_TRUE(buffer.Assign(L"longer text"));
-    EXPECT_EQ(buffer.Capacity(), 12u);
-    EXPECT_STREQ(buffer.Text(), L"longer text");
-
-    // Assigning a tail of itself is an overlapping copy.
-    ASSERT_TRUE(buffer.Assign(buffer.Text() + 7));
-    EXPECT_STREQ(buffer.Text(), L"text");
-
-    ASSERT_TRUE(buffer.Assign(nullptr));
-    EXPECT_STREQ(buffer.Text(), L"");
-    EXPECT_EQ(buffer.Capacity(), 12u);
-
-    TextBuffer empty;
-    ASSERT_TRUE(empty.Assign(nullptr));
-    EXPECT_EQ(empty.Text(), nullptr);
-}
+} // namespace

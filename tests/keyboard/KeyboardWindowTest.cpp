@@ -1,36 +1,20 @@
 // The keyboard window inside a real host: creation, device resources, the notes the
 // mouse plays, the keys the host reports back, and the end of the window.
 
-#include "app/AppGlobals.h"
-#include "app/Host.h"
 #include "res/resource.h"
+#include "tests/app/TestHost.h"
 
 #include <d2d1.h>
 #include <gtest/gtest.h>
 
-#include <array>
 #include <functional>
 #include <thread>
 #include <vector>
 
-using PomaroApp::CHost;
 using PomaroApp::WM_KEYBOARD_RELEASEALL;
 using PomaroApp::WM_KEYBOARD_SHOWNOTE;
 
 namespace {
-
-using Bytes = std::array<int, 4>;
-
-class RecordingHost : public CHost
-{
-public:
-    void onMidiData(const uint8_t* message) override
-    {
-        received.push_back(Bytes{message[0], message[1], message[2], message[3]});
-        CHost::onMidiData(message);
-    }
-    std::vector<Bytes> received;
-};
 
 void pump()
 {
@@ -49,9 +33,9 @@ protected:
     void SetUp() override
     {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        g_hInstance = GetModuleHandleW(nullptr);
+        PomaroTest::useTestModule();
         pump();
-        host = new RecordingHost();
+        host = new PomaroTest::RecordingHost();
         PomaroApp::initMidiRing(host->midiRing);
         ASSERT_TRUE(host->createFrameWindow());
     }
@@ -76,28 +60,13 @@ protected:
     std::vector<uint32_t> ringMessages()
     {
         std::vector<uint32_t> out;
-        host->midiRing.drain([&](uint32_t m) { out.push_back(m); });
+        for (uint32_t m = 0; host->midiRing.pop(m);)
+            out.push_back(m);
         return out;
     }
 
-    RecordingHost* host = nullptr;
+    PomaroTest::RecordingHost* host = nullptr;
 };
-
-TEST_F(KeyboardStrip, ConstructedIdleWithoutWindowOrResources)
-{
-    const PomaroApp::CKeyboardWindow& k = host->keyboard;
-    EXPECT_EQ(k.owner, host);
-    EXPECT_EQ(k.hwnd, nullptr);
-    EXPECT_EQ(k.d2dFactory, nullptr);
-    EXPECT_EQ(k.renderTarget, nullptr);
-    EXPECT_EQ(k.octave, 5);
-    EXPECT_FALSE(k.mouseDown);
-    EXPECT_EQ(k.mouseNote, -1);
-    WNDCLASSW wc{};
-    ASSERT_TRUE(GetClassInfoW(g_hInstance, L"KeyboardWindow", &wc));
-    EXPECT_EQ(wc.style, 0u);
-    EXPECT_EQ(wc.hbrBackground, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-}
 
 // Notes can arrive from the MIDI ports before the loader makes the window.
 TEST_F(KeyboardStrip, NotesBeforeTheWindowAreRecordedButNotPosted)
@@ -182,7 +151,7 @@ TEST_F(KeyboardStrip, ClickPlaysDragSlidesReleaseStops)
     EXPECT_NE(GetCapture(), strip);
     EXPECT_FALSE(host->keyboard.mouseDown);
     EXPECT_EQ(host->keyboard.mouseNote, -1);
-    const std::vector<Bytes> expected{
+    const std::vector<PomaroTest::MidiBytes> expected{
         {0x90, 60, 100, 0}, {0x90, 62, 100, 0}, {0x80, 60, 0, 0}, {0x80, 62, 0, 0}};
     EXPECT_EQ(host->received, expected);
     // The same notes reached the audio thread's ring, status in the low byte.
@@ -191,20 +160,6 @@ TEST_F(KeyboardStrip, ClickPlaysDragSlidesReleaseStops)
     pump();
     EXPECT_EQ(host->keyboard.keyShown[60], 0);
     EXPECT_EQ(host->keyboard.keyShown[62], 0);
-}
-
-TEST_F(KeyboardStrip, PointsOutsideTheStripPlayNothing)
-{
-    HWND strip = createStrip();
-    ASSERT_NE(strip, nullptr);
-    SendMessageW(strip, WM_LBUTTONDOWN, MK_LBUTTON, point(-3, 10)); // left of the window
-    SendMessageW(strip, WM_MOUSEMOVE, MK_LBUTTON, point(10, -2));   // above it
-    SendMessageW(strip, WM_MOUSEMOVE, MK_LBUTTON, point(10, 30));   // below it
-    EXPECT_TRUE(host->received.empty());
-    SendMessageW(strip, WM_MOUSEMOVE, MK_LBUTTON, point(10, 10)); // comes in on C#
-    SendMessageW(strip, WM_MOUSEMOVE, MK_LBUTTON, point(10, 40)); // leaves below
-    SendMessageW(strip, WM_LBUTTONUP, 0, point(10, 40));
-    EXPECT_EQ(host->received, (std::vector<Bytes>{{0x90, 13, 100, 0}, {0x80, 13, 0, 0}}));
 }
 
 TEST_F(KeyboardStrip, ShownKeysAreMarkedAndControlChange123ReleasesThemAll)

@@ -22,7 +22,35 @@ inline float rampSample(int32_t i) { return static_cast<float>(i % 97) / 32.f - 
 // Reported back for each input change: a distinct id so the two directions cannot mix.
 constexpr ParamID kEchoOffset = 1000;
 
-class FakeProcessor : public IAudioProcessor
+// A processor whose process does nothing; the rest answers as a plug-in that takes
+// any setup. The render benchmark measures the host's own cost with it.
+class NullProcessor : public IAudioProcessor
+{
+public:
+    tresult PLUGIN_API process(ProcessData&) override { return kResultOk; }
+    tresult PLUGIN_API setBusArrangements(SpeakerArrangement*, int32, SpeakerArrangement*, int32) override
+    {
+        return kResultOk;
+    }
+    tresult PLUGIN_API getBusArrangement(BusDirection, int32, SpeakerArrangement&) override
+    {
+        return kResultFalse;
+    }
+    tresult PLUGIN_API canProcessSampleSize(int32) override { return kResultOk; }
+    uint32 PLUGIN_API getLatencySamples() override { return 0; }
+    tresult PLUGIN_API setupProcessing(ProcessSetup&) override { return kResultOk; }
+    tresult PLUGIN_API setProcessing(TBool) override { return kResultOk; }
+    uint32 PLUGIN_API getTailSamples() override { return 0; }
+    tresult PLUGIN_API queryInterface(const TUID, void** obj) override
+    {
+        *obj = nullptr;
+        return kNoInterface;
+    }
+    uint32 PLUGIN_API addRef() override { return 1; }
+    uint32 PLUGIN_API release() override { return 1; }
+};
+
+class FakeProcessor : public NullProcessor
 {
 public:
     struct Point
@@ -35,7 +63,6 @@ public:
     int32 calls = 0;
     int32 lastEventCount = 0;
     int32 lastParamCount = 0;
-    int32 lastNumSamples = 0;
     uint64 lastSilenceFlags = 0; // as the call found them
     std::array<Event, 256> events{};
     std::array<Point, 64> points{};
@@ -45,7 +72,6 @@ public:
     tresult PLUGIN_API process(ProcessData& data) override
     {
         ++calls;
-        lastNumSamples = data.numSamples;
         lastSilenceFlags = data.numOutputs > 0 && data.outputs ? data.outputs[0].silenceFlags : ~uint64(0);
         lastEventCount = data.inputEvents ? data.inputEvents->getEventCount() : 0;
         for (int32 i = 0; i < lastEventCount && i < 256; ++i)
@@ -75,27 +101,6 @@ public:
         }
         return kResultOk;
     }
-
-    tresult PLUGIN_API setBusArrangements(SpeakerArrangement*, int32, SpeakerArrangement*, int32) override
-    {
-        return kResultOk;
-    }
-    tresult PLUGIN_API getBusArrangement(BusDirection, int32, SpeakerArrangement&) override
-    {
-        return kResultFalse;
-    }
-    tresult PLUGIN_API canProcessSampleSize(int32) override { return kResultOk; }
-    uint32 PLUGIN_API getLatencySamples() override { return 0; }
-    tresult PLUGIN_API setupProcessing(ProcessSetup&) override { return kResultOk; }
-    tresult PLUGIN_API setProcessing(TBool) override { return kResultOk; }
-    uint32 PLUGIN_API getTailSamples() override { return 0; }
-    tresult PLUGIN_API queryInterface(const TUID, void** obj) override
-    {
-        *obj = nullptr;
-        return kNoInterface;
-    }
-    uint32 PLUGIN_API addRef() override { return 1; }
-    uint32 PLUGIN_API release() override { return 1; }
 };
 
 // Short MIDI messages as the ring stores them.

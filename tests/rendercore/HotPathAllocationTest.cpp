@@ -11,18 +11,13 @@
 namespace RenderCoreTest {
 namespace {
 
-TEST(HotPathAllocation, TheCounterSeesAllocations)
-{
-    startCountingAllocations();
-    auto p = std::make_unique<int>(5);
-    std::vector<int> v(100);
-    const std::uint64_t counted = stopCountingAllocations();
-    EXPECT_GE(counted, 2u);
-    EXPECT_EQ(*p + v[0], 5);
-}
-
 TEST(HotPathAllocation, TenThousandBlocksWithNotesAndParameterChangesAllocateNothing)
 {
+    startCountingAllocations();
+    auto probe = std::make_unique<std::vector<int>>(100);
+    const std::uint64_t seen = stopCountingAllocations();
+    ASSERT_TRUE(seen >= 2u && probe->size() == 100u)
+        << "the counter must see allocations, or its zero proves nothing";
     HotPathRig rig;
     std::uint64_t allocations = 0;
     int64_t events = 0, points = 0, reports = 0;

@@ -3,19 +3,26 @@
 // allocation that maps memory, no waiting lock (a contended lock is a futex call), no
 // clock, no I/O. The markers are access() calls on paths that do not exist.
 // An uncontended lock makes no system call, so the probe also counts the calls of
-// the POSIX lock functions it replaces below.
+// the POSIX lock functions it replaces below. Then the producers' side: a writer that
+// waits for the queues' writer lock never sleeps (the MIDI callback runs on a driver's
+// thread, which must not be put to sleep); the probe's sleeping functions stand in for
+// the C library's and count the calls.
 
+#include "host/WriterLock.h"
 #include "tests/rendercore/HotPathRig.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <dlfcn.h>
 #include <mutex>
 #include <pthread.h>
+#include <thread>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
-std::atomic<long> lockCalls{0};
+std::atomic<long> lockCalls{0}, sleepCalls{0};
 
 template <typename Fn> Fn next(const char* name) { return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name)); }
 } // namespace
@@ -46,6 +53,48 @@ extern "C" int pthread_rwlock_wrlock(pthread_rwlock_t* l)
     return real(l);
 }
 
+extern "C" int nanosleep(const struct timespec* request, struct timespec* remaining)
+{
+    sleepCalls.fetch_add(1, std::memory_order_relaxed);
+    static auto real = next<int (*)(const struct timespec*, struct timespec*)>("nanosleep");
+    return real(request, remaining);
+}
+extern "C" int clock_nanosleep(clockid_t clock, int flags, const struct timespec* request,
+                               struct timespec* remaining)
+{
+    sleepCalls.fetch_add(1, std::memory_order_relaxed);
+    static auto real =
+        next<int (*)(clockid_t, int, const struct timespec*, struct timespec*)>("clock_nanosleep");
+    return real(clock, flags, request, remaining);
+}
+
+namespace {
+// The holder keeps the lock far longer than any writer ever does (a preempted holder),
+// without sleeping itself, so every sleep counted is the waiter's.
+long sleepsOfAWaitingWriter()
+{
+    PomaroApp::WriterLock lock;
+    lock.lock();
+    std::atomic<bool> waiting{false}, acquired{false};
+    std::thread waiter([&] {
+        waiting.store(true);
+        lock.lock();
+        acquired.store(true);
+        lock.unlock();
+    });
+    while (!waiting.load())
+        std::this_thread::yield();
+    const long before = sleepCalls.load();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+    while (std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
+    const bool heldOff = !acquired.load();
+    lock.unlock();
+    waiter.join();
+    return heldOff && acquired.load() ? sleepCalls.load() - before : -1;
+}
+} // namespace
+
 int main()
 {
     RenderCoreTest::HotPathRig rig;
@@ -75,5 +124,13 @@ int main()
     const long locks = lockCalls.load() - locksBefore;
     access("/pomaro-hot-path-end", F_OK);
     std::printf("blocks=10000 events=%lld locks=%ld\n", static_cast<long long>(events), locks);
-    return events == 16 * 10000 && locks == 0 ? 0 : 1;
+    // As for the locks: the replacement must see a real sleep.
+    std::this_thread::sleep_for(std::chrono::microseconds(1));
+    if (sleepCalls.load() == 0) {
+        std::printf("sleep counter saw no sleep\n");
+        return 2;
+    }
+    const long sleeps = sleepsOfAWaitingWriter();
+    std::printf("sleeps of a writer waiting for the writer lock=%ld\n", sleeps);
+    return events == 16 * 10000 && locks == 0 && sleeps == 0 ? 0 : 1;
 }
