@@ -3,13 +3,13 @@
 //   endpoint_client list                       endpoints and which module serves them
 //   endpoint_client bare SECONDS [RATE [FRAMES]] render silence with the bare event loop
 // Output is UTF-8 "key=value" lines; the exit code is 0 on success.
-#include "tests/endpoint/ComRef.h"
 #include "testdrivers/endpoint/TestEndpointApi.h"
 
 #include <initguid.h> // defines the property keys below in this file
 #include <audioclient.h>
 #include <functiondiscoverykeys_devpkey.h>
 #include <mmdeviceapi.h>
+#include <wrl/client.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -49,20 +49,20 @@ std::string serverModule()
 
 int list(IMMDeviceEnumerator* e)
 {
-    ComRef<IMMDeviceCollection> c;
-    HRESULT hr = e->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, c.put());
+    Microsoft::WRL::ComPtr<IMMDeviceCollection> c;
+    HRESULT hr = e->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, &c);
     if (FAILED(hr))
         return fail("EnumAudioEndpoints", hr);
     UINT count = 0;
     c->GetCount(&count);
     std::printf("server=%s\ncount=%u\n", serverModule().c_str(), count);
     for (UINT i = 0; i < count; ++i) {
-        ComRef<IMMDevice> d;
-        ComRef<IPropertyStore> store;
+        Microsoft::WRL::ComPtr<IMMDevice> d;
+        Microsoft::WRL::ComPtr<IPropertyStore> store;
         LPWSTR id = nullptr;
         std::string name = "<none>";
-        if (SUCCEEDED(c->Item(i, d.put())) && SUCCEEDED(d->GetId(&id)) &&
-            SUCCEEDED(d->OpenPropertyStore(STGM_READ, store.put()))) {
+        if (SUCCEEDED(c->Item(i, &d)) && SUCCEEDED(d->GetId(&id)) &&
+            SUCCEEDED(d->OpenPropertyStore(STGM_READ, &store))) {
             PROPVARIANT v;
             PropVariantInit(&v);
             if (SUCCEEDED(store->GetValue(PKEY_Device_FriendlyName, &v)) && v.vt == VT_LPWSTR)
@@ -79,16 +79,16 @@ int list(IMMDeviceEnumerator* e)
 // buffer of silence per event; a NOT_ALIGNED answer is followed.
 int bare(IMMDeviceEnumerator* e, double seconds, uint32_t rate, uint32_t frames)
 {
-    ComRef<IMMDeviceCollection> c;
-    ComRef<IMMDevice> d;
-    ComRef<IAudioClient> client;
-    HRESULT hr = e->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, c.put());
-    if (FAILED(hr) || FAILED(hr = c->Item(0, d.put())))
+    Microsoft::WRL::ComPtr<IMMDeviceCollection> c;
+    Microsoft::WRL::ComPtr<IMMDevice> d;
+    Microsoft::WRL::ComPtr<IAudioClient> client;
+    HRESULT hr = e->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, &c);
+    if (FAILED(hr) || FAILED(hr = c->Item(0, &d)))
         return fail("no endpoint", hr);
     WAVEFORMATEX format = {WAVE_FORMAT_PCM, 2, rate, rate * 4, 4, 16, 0};
     REFERENCE_TIME span = REFERENCE_TIME(10000000.0 / rate * frames + 0.5);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (FAILED(hr = d->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, client.putVoid())))
+        if (FAILED(hr = d->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, &client)))
             return fail("Activate", hr);
         hr = client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, span, span,
                                 &format, nullptr);
@@ -100,10 +100,10 @@ int bare(IMMDeviceEnumerator* e, double seconds, uint32_t rate, uint32_t frames)
     if (FAILED(hr))
         return fail("Initialize", hr);
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    ComRef<IAudioRenderClient> render;
+    Microsoft::WRL::ComPtr<IAudioRenderClient> render;
     UINT32 bufferFrames = 0;
     if (FAILED(hr = client->SetEventHandle(event)) || FAILED(hr = client->GetBufferSize(&bufferFrames)) ||
-        FAILED(hr = client->GetService(__uuidof(IAudioRenderClient), render.putVoid())))
+        FAILED(hr = client->GetService(__uuidof(IAudioRenderClient), &render)))
         return fail("SetEventHandle/GetBufferSize/GetService", hr);
     uint64_t rendered = 0, releases = 0;
     auto renderOne = [&]() -> HRESULT {
@@ -140,10 +140,9 @@ int bare(IMMDeviceEnumerator* e, double seconds, uint32_t rate, uint32_t frames)
     std::printf("buffer_frames=%u\nreleases=%llu\nelapsed_ms=%.0f\n", bufferFrames,
                 static_cast<unsigned long long>(releases),
                 1000.0 * double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart));
-    ComRef<IPomaroEndpointStats> stats;
+    Microsoft::WRL::ComPtr<IPomaroEndpointStats> stats;
     PomaroEndpointStats s = {};
-    if (FAILED(client->QueryInterface(__uuidof(IPomaroEndpointStats), stats.putVoid())) ||
-        FAILED(stats->GetStats(&s)))
+    if (FAILED(client->QueryInterface(__uuidof(IPomaroEndpointStats), &stats)) || FAILED(stats->GetStats(&s)))
         return fail("not the test endpoint: no statistics", E_NOINTERFACE);
     std::printf("periods=%llu\nlate_periods=%llu\nendpoint_late_periods=%llu\nframes=%llu\n",
                 static_cast<unsigned long long>(s.periods), static_cast<unsigned long long>(s.latePeriods),
@@ -164,18 +163,18 @@ int wmain(int argc, wchar_t** argv)
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     int rc;
     {
-        ComRef<IMMDeviceEnumerator> e;
+        Microsoft::WRL::ComPtr<IMMDeviceEnumerator> e;
         HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                                      __uuidof(IMMDeviceEnumerator), e.putVoid());
+                                      __uuidof(IMMDeviceEnumerator), &e);
         if (FAILED(hr)) {
             rc = fail("CoCreateInstance", hr);
         } else if (std::wcscmp(argv[1], L"list") == 0) {
-            rc = list(e.get());
+            rc = list(e.Get());
         } else {
             double seconds = argc > 2 ? std::wcstod(argv[2], nullptr) : 1.0;
             uint32_t rate = argc > 3 ? uint32_t(std::wcstoul(argv[3], nullptr, 10)) : 48000;
             uint32_t frames = argc > 4 ? uint32_t(std::wcstoul(argv[4], nullptr, 10)) : rate / 100;
-            rc = seconds > 0 && rate > 0 && frames > 0 ? bare(e.get(), seconds, rate, frames) : 2;
+            rc = seconds > 0 && rate > 0 && frames > 0 ? bare(e.Get(), seconds, rate, frames) : 2;
         }
     }
     CoUninitialize();

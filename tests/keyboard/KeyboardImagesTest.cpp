@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <wincodec.h>
+#include <wrl/client.h>
 
 #include <gtest/gtest.h>
 
@@ -33,17 +34,6 @@ struct DecodedImage
     Rgba at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + static_cast<size_t>(x)]; }
 };
 
-template <class T> struct ComRef
-{
-    T* p = nullptr;
-    ~ComRef()
-    {
-        if (p)
-            p->Release();
-    }
-    T* operator->() const { return p; }
-};
-
 // A "PNG" resource of a module as straight (not premultiplied) RGBA; COM must be initialised.
 DecodedImage decodePngResource(HMODULE module, int id)
 {
@@ -53,28 +43,29 @@ DecodedImage decodePngResource(HMODULE module, int id)
     void* bytes = loaded ? LockResource(loaded) : nullptr;
     if (!bytes)
         return image;
-    ComRef<IWICImagingFactory> factory;
-    ComRef<IWICStream> stream;
-    ComRef<IWICBitmapDecoder> decoder;
-    ComRef<IWICBitmapFrameDecode> frame;
-    ComRef<IWICFormatConverter> converter;
-    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_IWICImagingFactory, reinterpret_cast<void**>(&factory.p));
+    Microsoft::WRL::ComPtr<IWICImagingFactory> factory;
+    Microsoft::WRL::ComPtr<IWICStream> stream;
+    Microsoft::WRL::ComPtr<IWICBitmapDecoder> decoder;
+    Microsoft::WRL::ComPtr<IWICBitmapFrameDecode> frame;
+    Microsoft::WRL::ComPtr<IWICFormatConverter> converter;
+    HRESULT hr =
+        CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                         reinterpret_cast<void**>(factory.ReleaseAndGetAddressOf()));
     if (SUCCEEDED(hr))
-        hr = factory->CreateStream(&stream.p);
+        hr = factory->CreateStream(&stream);
     if (SUCCEEDED(hr))
         hr = stream->InitializeFromMemory(static_cast<BYTE*>(bytes), SizeofResource(module, found));
     if (SUCCEEDED(hr))
-        hr = factory->CreateDecoderFromStream(stream.p, nullptr, WICDecodeMetadataCacheOnLoad, &decoder.p);
+        hr = factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnLoad, &decoder);
     if (SUCCEEDED(hr))
-        hr = decoder->GetFrame(0, &frame.p);
+        hr = decoder->GetFrame(0, &frame);
     if (SUCCEEDED(hr))
         hr = frame->GetSize(&image.width, &image.height);
     if (SUCCEEDED(hr))
-        hr = factory->CreateFormatConverter(&converter.p);
+        hr = factory->CreateFormatConverter(&converter);
     if (SUCCEEDED(hr))
-        hr = converter->Initialize(frame.p, GUID_WICPixelFormat32bppRGBA, WICBitmapDitherTypeNone, nullptr,
-                                   0.0, WICBitmapPaletteTypeCustom);
+        hr = converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppRGBA, WICBitmapDitherTypeNone,
+                                   nullptr, 0.0, WICBitmapPaletteTypeCustom);
     if (SUCCEEDED(hr)) {
         image.pixels.resize(static_cast<size_t>(image.width) * image.height);
         hr = converter->CopyPixels(nullptr, image.width * 4, static_cast<UINT>(image.pixels.size() * 4),
