@@ -237,8 +237,14 @@ class Session:
         if data is not None:
             args += ["/t", kind, "/d", str(data)]
         args += ["/f"]
-        r = self.wine(args)
-        check(r.returncode == 0, "reg add %s failed: %s" % (key, r.stderr))
+        # Right after the prefix starts, Wine's reg now and then fails without a word while
+        # the services still write the registry; the write is idempotent, so it is tried again.
+        for attempt in range(5):
+            r = self.wine(args)
+            if r.returncode == 0:
+                return
+            time.sleep(0.5)
+        raise TestFailure("reg add %s failed 5 times (exit code %s): %s" % (key, r.returncode, r.stderr))
 
     # -- X side ----------------------------------------------------------------
     def xdotool(self, *args, check_rc=True):
