@@ -30,9 +30,14 @@ TempFolder::TempFolder()
 {
     wchar_t base[MAX_PATH];
     GetTempPathW(MAX_PATH, base);
-    path_ = std::wstring(base) + L"pomaro-diag-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(++g_folderCounter) + L"\\";
-    CreateDirectoryW(path_.c_str(), nullptr);
+    // A folder of an earlier run with the same process id may still be there (a test that
+    // died keeps its files): take the next name, never a folder that is already in use.
+    for (;;) {
+        path_ = std::wstring(base) + L"pomaro-diag-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(++g_folderCounter) + L"\\";
+        if (CreateDirectoryW(path_.c_str(), nullptr) || GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
 }
 
 TempFolder::~TempFolder()
