@@ -21,8 +21,6 @@ static const CLSID CLSID_PomaroTestAsio = {
     X(liveInstances, "live_instances", 0) /* driver objects alive now (never reset) */                       \
     X(callbacks, "callbacks", 0)          /* buffer switches completed */                                    \
     X(timeInfoCallbacks, "time_info_callbacks", 0)                                                           \
-    X(lateCallbacks, "late_callbacks", 0) /* begun more than half a period after their time */               \
-    X(maxLateMicros, "max_late_us", 0)                                                                       \
     X(sampleRate, "sample_rate", 0) /* of the last createBuffers */                                          \
     X(bufferFrames, "buffer_frames", 0)                                                                      \
     X(resetAnswer, "reset_answer", -1) /* the host's answer to the reset request, -1 before it was sent */   \

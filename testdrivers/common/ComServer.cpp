@@ -6,24 +6,10 @@ namespace {
 
 std::atomic<long> g_serverLocks{0};
 
-class ClassFactory final : public IClassFactory, public RefCounted
+class ClassFactory final : public ComObject<IClassFactory>
 {
 public:
     explicit ClassFactory(CreateObjectFn create) : create_(create) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    POMARO_REFCOUNTED_IUNKNOWN
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override
     {
@@ -64,12 +50,7 @@ HRESULT getClassObject(REFCLSID asked, REFCLSID served, CreateObjectFn create, R
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
-    if (asked != served)
-        return CLASS_E_CLASSNOTAVAILABLE;
-    auto* factory = new ClassFactory(create);
-    const HRESULT hr = factory->QueryInterface(riid, ppv);
-    factory->Release();
-    return hr;
+    return asked != served ? CLASS_E_CLASSNOTAVAILABLE : handOver(new ClassFactory(create), riid, ppv);
 }
 
 HRESULT canUnloadNow()

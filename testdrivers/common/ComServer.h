@@ -1,6 +1,7 @@
 #pragma once
 // What the test drivers' in-process COM servers share: reference counting with the
-// module's count of live objects, and the work of their two entry points.
+// module's count of live objects, one QueryInterface for all their objects, and the
+// work of their two entry points.
 
 #include <windows.h>
 #include <unknwn.h>
@@ -28,10 +29,24 @@ private:
     std::atomic<ULONG> refs_{1};
 };
 
-// IUnknown's AddRef and Release for a class deriving from RefCounted.
-#define POMARO_REFCOUNTED_IUNKNOWN                                                                           \
-    ULONG STDMETHODCALLTYPE AddRef() override { return addRefImpl(); }                                       \
+// A COM object of the interfaces First, Rest...: IUnknown answers as First.
+template <class First, class... Rest> class ComObject : public First, public Rest..., public RefCounted
+{
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = riid == IID_IUnknown || riid == __uuidof(First) ? static_cast<First*>(this) : nullptr;
+        ((*ppv = *ppv ? *ppv : riid == __uuidof(Rest) ? static_cast<Rest*>(this) : nullptr), ...);
+        if (!*ppv)
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return addRefImpl(); }
     ULONG STDMETHODCALLTYPE Release() override { return releaseImpl(); }
+};
 
 // Makes the server's object and asks it for riid; each object reads the test's
 // configuration afresh, so one process can try several.
@@ -41,5 +56,13 @@ using CreateObjectFn = HRESULT (*)(REFIID riid, void** ppv);
 HRESULT getClassObject(REFCLSID asked, REFCLSID served, CreateObjectFn create, REFIID riid, void** ppv);
 // DllCanUnloadNow: S_OK once no object and no server lock is left.
 HRESULT canUnloadNow();
+
+// Hands the new object (one reference) to the caller as riid.
+template <class T> HRESULT handOver(T* object, REFIID riid, void** ppv)
+{
+    const HRESULT hr = object->QueryInterface(riid, ppv);
+    object->Release();
+    return hr;
+}
 
 } // namespace PomaroTestDrivers

@@ -124,7 +124,7 @@ DWORD Ports::close(UINT port)
     return MMSYSERR_NOERROR;
 }
 
-bool Ports::deliver(UINT port, DWORD message, DeliveryStats& stats)
+bool Ports::deliver(UINT port, DWORD message)
 {
     PortCallback target;
     DWORD stamp = 0;
@@ -136,13 +136,7 @@ bool Ports::deliver(UINT port, DWORD message, DeliveryStats& stats)
         target = ports[port].target;
         stamp = GetTickCount() - ports[port].startTick;
     }
-    const double begin = nowMs();
     notify(target, MIM_DATA, message, stamp);
-    const double took = nowMs() - begin;
-    if (took > stats.longestMs)
-        stats.longestMs = took;
-    if (took >= 5.0)
-        ++stats.slow;
     Hold hold(lock);
     ports[port].inCallback = false;
     WakeAllConditionVariable(&idle);

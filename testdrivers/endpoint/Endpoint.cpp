@@ -1,0 +1,443 @@
+// The endpoint's configuration, the device enumerator and its endpoints, and the DLL's
+// COM entry points.
+#include "testdrivers/endpoint/Endpoint.h"
+
+#include "testdrivers/common/ComServer.h"
+#include "testdrivers/common/ConfigFile.h"
+#include "testdrivers/common/TextParse.h"
+#include "testdrivers/endpoint/TestEndpointApi.h"
+
+#include <mmdeviceapi.h>
+#include <propsys.h>
+
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+namespace PomaroTestEndpoint {
+
+using namespace PomaroTestDrivers;
+
+int32_t FaultPlan::onCall(Call c)
+{
+    const uint32_t n = counts_[int(c)].fetch_add(1, std::memory_order_relaxed) + 1;
+    for (const Rule& r : rules)
+        if (r.call == c && (r.nth == 0 || r.nth == n))
+            return r.hr;
+    return 0;
+}
+
+namespace {
+
+const char* const kCallNames[int(Call::Count)] = {
+#define POMARO_CALL_NAME(name) #name,
+    POMARO_ENDPOINT_CALLS(POMARO_CALL_NAME)
+#undef POMARO_CALL_NAME
+};
+
+constexpr HRESULT kNotFound = HRESULT(0x80070490); // HRESULT_FROM_WIN32(ERROR_NOT_FOUND)
+
+std::wstring defaultId(size_t index)
+{
+    return L"{0.0.0.00000000}.{pomaro-test-endpoint-" + std::to_wstring(index) + L"}";
+}
+
+bool parseFailRules(const std::string& text, bool enumeratorLevel, FaultPlan& plan, std::string& error)
+{
+    std::vector<CallRule> named;
+    if (!parseCallRules(text, named, error))
+        return false;
+    for (const CallRule& n : named) {
+        int call = 0;
+        while (call < int(Call::Count) && n.name != kCallNames[call])
+            ++call;
+        if (call == int(Call::Count)) {
+            error = "unknown call '" + n.name + "'";
+            return false;
+        }
+        if ((call <= int(Call::GetCount)) != enumeratorLevel) {
+            error = "'" + n.name +
+                    (enumeratorLevel ? "' belongs in an [endpoint] section"
+                                     : "' belongs before the first [endpoint]");
+            return false;
+        }
+        uint64_t v = 0x80004005u; // E_FAIL unless the test names another result
+        // Only failures make sense here: a success code would silently do nothing.
+        if (!n.code.empty() && (!parseUnsigned(n.code, v) || v > 0xFFFFFFFFu || (v & 0x80000000u) == 0)) {
+            error = "bad failure result '" + n.code + "'";
+            return false;
+        }
+        plan.rules.push_back({Call(call), n.nth, int32_t(uint32_t(v))});
+    }
+    return true;
+}
+
+bool parseNumber(const std::string& v, uint64_t lo, uint64_t hi, uint32_t& out)
+{
+    uint64_t x = 0;
+    if (!parseUnsigned(v, x) || x < lo || x > hi)
+        return false;
+    out = uint32_t(x);
+    return true;
+}
+
+bool endpointKey(EndpointSpec& e, const std::string& key, const std::string& value, std::string& why)
+{
+    static const char* const kStates[] = {"active", "disabled", "notpresent", "unplugged"};
+    uint32_t n = 0;
+    bool ok = true;
+    if (key == "name") {
+        e.name = widen(value);
+        e.hasName = true;
+    } else if (key == "id") {
+        ok = !value.empty();
+        e.id = widen(value);
+    } else if (key == "state") {
+        ok = false;
+        for (uint32_t i = 0; i < 4 && !ok; ++i)
+            if ((ok = value == kStates[i]))
+                e.state = 1u << i;
+    } else if (key == "flow") {
+        ok = value == "render" || value == "capture";
+        e.render = value == "render";
+    } else if (key == "rates") {
+        e.rates.clear();
+        for (const std::string& item : splitList(value)) {
+            ok = ok && parseNumber(item, 1000, 768000, n);
+            e.rates.push_back(n);
+        }
+    } else if (key == "period" || key == "min_period") {
+        // Periods above one second are no audio device's; zero would divide by zero later.
+        ok = parseNumber(value, 1, 10000000, n);
+        (key == "period" ? e.defaultPeriod : e.minPeriod) = n;
+    } else if (key == "align") {
+        ok = parseNumber(value, 0, 0xFFFFFFFFu, e.alignFrames);
+    } else if (key == "not_aligned") {
+        const size_t colon = value.find(':');
+        ok = colon != std::string::npos &&
+             parseNumber(trim(value.substr(0, colon)), 1, 0xFFFFFFFFu, e.notAlignedRequest) &&
+             parseNumber(trim(value.substr(colon + 1)), 1, 0xFFFFFFFFu, e.notAlignedAnswer);
+    } else if (key == "extra_frames") {
+        ok = parseNumber(value, 0, 1u << 20, e.extraFrames);
+    } else if (key == "fail") {
+        return parseFailRules(value, false, *e.faults, why);
+    } else {
+        why = "unknown key '" + key + "' in [endpoint]";
+        return false;
+    }
+    if (!ok)
+        why = "bad " + key + " '" + value + "'";
+    return ok;
+}
+
+} // namespace
+
+bool parseEndpointConfig(const std::string& text, EndpointModel& c, std::string& error)
+{
+    size_t lineNo = 0;
+    // A UTF-8 byte-order mark from an editor is not part of the first key.
+    for (size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0; pos <= text.size(); ++lineNo) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = trim(text.substr(pos, end - pos));
+        pos = end + 1;
+        if (line.empty() || line[0] == '#' || line[0] == ';')
+            continue;
+        std::string why;
+        const size_t eq = line.find('=');
+        if (line[0] == '[') {
+            if (line == "[endpoint]") {
+                c.endpoints.emplace_back();
+                c.endpoints.back().id = defaultId(c.endpoints.size() - 1);
+            } else {
+                why = "unknown section " + line;
+            }
+        } else if (eq == std::string::npos) {
+            why = "expected key = value";
+        } else {
+            const std::string key = trim(line.substr(0, eq)), value = trim(line.substr(eq + 1));
+            if (!c.endpoints.empty())
+                endpointKey(c.endpoints.back(), key, value, why);
+            else if (key == "wav")
+                c.wavPath = widen(value);
+            else if (key == "stats")
+                c.statsPath = widen(value);
+            else if (key == "fail")
+                parseFailRules(value, true, c.faults, why);
+            else
+                why = "unknown key '" + key + "'";
+        }
+        if (!why.empty()) {
+            error = "line " + std::to_string(lineNo + 1) + ": " + why;
+            return false;
+        }
+    }
+    for (const EndpointSpec& e : c.endpoints) {
+        if (e.minPeriod > e.defaultPeriod) {
+            error = "endpoint '" + narrow(e.id) + "': min_period above period";
+            return false;
+        }
+        for (const EndpointSpec& f : c.endpoints)
+            if (&e != &f && e.id == f.id) {
+                error = "two endpoints with the id '" + narrow(e.id) + "'";
+                return false;
+            }
+    }
+    if (c.statsPath.empty() && !c.wavPath.empty())
+        c.statsPath = c.wavPath + L".stats.txt";
+    return true;
+}
+
+namespace {
+
+// A task-allocator copy of a wide string, as COM callers free it.
+wchar_t* coTaskStrDup(const std::wstring& s)
+{
+    const size_t bytes = (s.size() + 1) * sizeof(wchar_t);
+    auto* p = static_cast<wchar_t*>(CoTaskMemAlloc(bytes));
+    if (p)
+        std::memcpy(p, s.c_str(), bytes);
+    return p;
+}
+
+// The name keys a client may ask for: the endpoint's friendly name, its description and
+// the interface's friendly name. All three carry the configured name.
+const PROPERTYKEY kNameKeys[] = {
+    {{0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14},
+    {{0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 2},
+    {{0x026e516e, 0xb814, 0x414b, {0x83, 0xcd, 0x85, 0x6d, 0x6f, 0xef, 0x48, 0x22}}, 2},
+};
+constexpr DWORD kNameKeyCount = sizeof kNameKeys / sizeof kNameKeys[0];
+
+// What an endpoint's objects hold: the model and their endpoint in it.
+struct OfEndpoint
+{
+    std::shared_ptr<EndpointModel> model;
+    size_t index;
+    const EndpointSpec& spec() const { return model->endpoints[index]; }
+    int32_t fault(Call c) const { return spec().faults->onCall(c); }
+};
+
+class PropertyStore final : public ComObject<IPropertyStore>, OfEndpoint
+{
+public:
+    explicit PropertyStore(OfEndpoint of) : OfEndpoint(std::move(of)) {}
+    HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override
+    {
+        if (!count)
+            return E_POINTER;
+        *count = spec().hasName ? kNameKeyCount : 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetAt(DWORD i, PROPERTYKEY* key) override
+    {
+        if (!key)
+            return E_POINTER;
+        if (!spec().hasName || i >= kNameKeyCount)
+            return E_INVALIDARG;
+        *key = kNameKeys[i];
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override
+    {
+        if (!value)
+            return E_POINTER;
+        PropVariantInit(value);
+        if (HRESULT hr = fault(Call::GetValue))
+            return hr;
+        // A property the endpoint lacks reads as VT_EMPTY with success, as on the system.
+        for (const PROPERTYKEY& k : kNameKeys)
+            if (spec().hasName && k.pid == key.pid &&
+                std::memcmp(&k.fmtid, &key.fmtid, sizeof k.fmtid) == 0) {
+                if (!(value->pwszVal = coTaskStrDup(spec().name)))
+                    return E_OUTOFMEMORY;
+                value->vt = VT_LPWSTR;
+            }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override { return STG_E_ACCESSDENIED; }
+    HRESULT STDMETHODCALLTYPE Commit() override { return STG_E_ACCESSDENIED; }
+};
+
+class Device final : public ComObject<IMMDevice>, OfEndpoint
+{
+public:
+    explicit Device(OfEndpoint of) : OfEndpoint(std::move(of)) {}
+    HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD, PROPVARIANT*, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (HRESULT hr = fault(Call::Activate))
+            return hr;
+        if (spec().state != StateActive)
+            return AUDCLNT_E_DEVICE_INVALIDATED;
+        if (iid != __uuidof(IAudioClient) && iid != IID_IUnknown)
+            return E_NOINTERFACE;
+        *ppv = newAudioClient(model, index);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD access, IPropertyStore** out) override
+    {
+        if (!out)
+            return E_POINTER;
+        *out = nullptr;
+        if (HRESULT hr = fault(Call::OpenPropertyStore))
+            return hr;
+        if ((access & 3) != STGM_READ)
+            return E_ACCESSDENIED;
+        *out = new PropertyStore(*this);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override
+    {
+        if (!id)
+            return E_POINTER;
+        *id = nullptr;
+        if (HRESULT hr = fault(Call::GetId))
+            return hr;
+        *id = coTaskStrDup(spec().id);
+        return *id ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT STDMETHODCALLTYPE GetState(DWORD* state) override
+    {
+        if (!state)
+            return E_POINTER;
+        *state = spec().state;
+        return S_OK;
+    }
+};
+
+class DeviceCollection final : public ComObject<IMMDeviceCollection>
+{
+public:
+    DeviceCollection(std::shared_ptr<EndpointModel> model, std::vector<size_t> members)
+        : model_(std::move(model)), members_(std::move(members))
+    {}
+    HRESULT STDMETHODCALLTYPE GetCount(UINT* count) override
+    {
+        if (!count)
+            return E_POINTER;
+        if (HRESULT hr = model_->faults.onCall(Call::GetCount))
+            return hr;
+        *count = UINT(members_.size());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Item(UINT i, IMMDevice** out) override
+    {
+        if (!out)
+            return E_POINTER;
+        *out = nullptr;
+        if (i >= members_.size())
+            return E_INVALIDARG;
+        OfEndpoint of{model_, members_[i]};
+        if (HRESULT hr = of.fault(Call::Item))
+            return hr;
+        *out = new Device(of);
+        return S_OK;
+    }
+
+private:
+    std::shared_ptr<EndpointModel> model_;
+    std::vector<size_t> members_; // endpoint indices in collection order
+};
+
+class Enumerator final : public ComObject<IMMDeviceEnumerator>
+{
+public:
+    explicit Enumerator(std::shared_ptr<EndpointModel> model) : model_(std::move(model)) {}
+    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD stateMask,
+                                                 IMMDeviceCollection** out) override
+    {
+        if (!out)
+            return E_POINTER;
+        *out = nullptr;
+        if (HRESULT hr = model_->faults.onCall(Call::EnumAudioEndpoints))
+            return hr;
+        if ((flow != eRender && flow != eCapture && flow != eAll) || stateMask == 0 ||
+            (stateMask & ~DWORD(0xF)))
+            return E_INVALIDARG;
+        std::vector<size_t> members;
+        for (size_t i = 0; i < model_->endpoints.size(); ++i) {
+            const EndpointSpec& e = model_->endpoints[i];
+            if ((flow == eAll || (flow == eRender) == e.render) && (e.state & stateMask))
+                members.push_back(i);
+        }
+        *out = new DeviceCollection(model_, std::move(members));
+        return S_OK;
+    }
+    // No client of this endpoint asks for a default: it would have to be chosen by name.
+    HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow, ERole, IMMDevice** out) override
+    {
+        if (out)
+            *out = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice** out) override
+    {
+        if (!out || !id)
+            return E_POINTER;
+        *out = nullptr;
+        for (size_t i = 0; i < model_->endpoints.size(); ++i) {
+            if (model_->endpoints[i].id != id)
+                continue;
+            OfEndpoint of{model_, i};
+            if (HRESULT hr = of.fault(Call::GetDevice))
+                return hr;
+            *out = new Device(of);
+            return S_OK;
+        }
+        return kNotFound;
+    }
+    // The endpoints never change while a test runs, so there is nothing to notify.
+    HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient* c) override
+    {
+        return c ? S_OK : E_POINTER;
+    }
+    HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient* c) override
+    {
+        return c ? S_OK : E_POINTER;
+    }
+
+private:
+    std::shared_ptr<EndpointModel> model_;
+};
+
+HRESULT createEnumerator(REFIID riid, void** ppv)
+{
+    // The file named by the environment, else by the registry, else one endpoint of all four rates.
+    auto model = std::make_shared<EndpointModel>();
+    const std::wstring path =
+        configPath(POMARO_TEST_ENDPOINT_CONFIG_ENV, HKEY_CURRENT_USER, POMARO_TEST_ENDPOINT_KEY, L"Config");
+    std::string text, error = "cannot read the file";
+    if (path.empty()) {
+        model->endpoints.emplace_back();
+        EndpointSpec& e = model->endpoints.back();
+        e.id = defaultId(0);
+        e.name = L"Pomaro Test Endpoint";
+        e.hasName = true;
+        e.rates = {22050, 44100, 48000, 96000};
+    } else if (!readTextFile(path, text) || !parseEndpointConfig(text, *model, error)) {
+        const std::string line = "PomaroTestEndpoint: " + narrow(path) + ": " + error + "\n";
+        OutputDebugStringA(line.c_str());
+        std::fputs(line.c_str(), stderr);
+        return HRESULT_FROM_WIN32(ERROR_BAD_CONFIGURATION);
+    }
+    return handOver(new Enumerator(std::move(model)), riid, ppv);
+}
+
+} // namespace
+
+} // namespace PomaroTestEndpoint
+
+extern "C" __declspec(dllexport) HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
+{
+    return PomaroTestDrivers::getClassObject(clsid, __uuidof(MMDeviceEnumerator),
+                                             PomaroTestEndpoint::createEnumerator, riid, ppv);
+}
+
+extern "C" __declspec(dllexport) HRESULT __stdcall DllCanUnloadNow()
+{
+    return PomaroTestDrivers::canUnloadNow();
+}
