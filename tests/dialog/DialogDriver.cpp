@@ -6,20 +6,6 @@ namespace PomaroTest {
 
 namespace {
 
-std::function<void(HWND)> pendingScript;
-bool scriptRan = false;
-
-BOOL CALLBACK findDialog(HWND hwnd, LPARAM out)
-{
-    wchar_t cls[16]{};
-    GetClassNameW(hwnd, cls, 16);
-    if (std::wstring(cls) == L"#32770" && IsWindowVisible(hwnd)) {
-        *reinterpret_cast<HWND*>(out) = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 LPARAM point(int x, int y) { return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)); }
 
 // Centre of the thumb, in the trackbar's client coordinates.
@@ -77,35 +63,6 @@ void pressKey(HWND control, UINT vk)
 {
     SendMessageW(control, WM_KEYDOWN, vk, 1);
     SendMessageW(control, WM_KEYUP, vk, 0xC0000001);
-}
-
-ModalScript::ModalScript(std::function<void(HWND)> script)
-{
-    pendingScript = std::move(script);
-    scriptRan = false;
-    timer = SetTimer(nullptr, 0, 20, &ModalScript::onTimer);
-}
-
-ModalScript::~ModalScript()
-{
-    if (timer)
-        KillTimer(nullptr, timer);
-    pendingScript = nullptr;
-}
-
-bool ModalScript::ran() const { return scriptRan; }
-
-void CALLBACK ModalScript::onTimer(HWND, UINT, UINT_PTR id, DWORD)
-{
-    HWND dialog = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), findDialog, reinterpret_cast<LPARAM>(&dialog));
-    if (!dialog || !pendingScript)
-        return;
-    KillTimer(nullptr, id);
-    auto script = std::move(pendingScript);
-    pendingScript = nullptr;
-    scriptRan = true;
-    script(dialog);
 }
 
 } // namespace PomaroTest

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <string>
 
 namespace PomaroTest {
@@ -19,19 +18,5 @@ void dragThumbPastEnd(HWND trackbar);
 void pressKey(HWND control, UINT vk);
 int trackbarPos(HWND trackbar);
 int trackbarMax(HWND trackbar);
-
-// Runs script inside the modal loop of the next dialog this thread shows; the script
-// closes it. Returns once the script ran.
-class ModalScript
-{
-public:
-    explicit ModalScript(std::function<void(HWND dialog)> script);
-    ~ModalScript();
-    bool ran() const;
-
-private:
-    static void CALLBACK onTimer(HWND, UINT, UINT_PTR id, DWORD);
-    UINT_PTR timer = 0;
-};
 
 } // namespace PomaroTest

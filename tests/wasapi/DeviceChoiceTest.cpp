@@ -4,189 +4,141 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include <sstream>
 #include <vector>
+#include <string>
 
 using namespace Kelvane;
 
-TEST(WasapiBufferRange, PeriodsBecomeFramesInSteps)
+TEST(DeviceChoice, PeriodsFramesAndDurations)
 {
     // 3 ms minimum and 10 ms default period at 48 kHz.
     const BufferSizeRange r = wasapiBufferSizeRange(100000, 30000, 48000);
-    EXPECT_EQ(r.minFrames, 144);
-    EXPECT_EQ(r.maxFrames, 960);
-    EXPECT_EQ(r.preferredFrames, 144);
-    EXPECT_EQ(r.granularity, 16);
-    // 3 ms at 44.1 kHz is 132.3 frames: rounded to 132, cut to 128.
-    EXPECT_EQ(periodToFrames(30000, 44100), 128);
+    EXPECT_EQ(std::vector<int32_t>({r.minFrames, r.maxFrames, r.preferredFrames, r.granularity}),
+              std::vector<int32_t>({144, 960, 144, 16}));
     // 10 ms at 44.1 kHz is 441: cut to 432, so the largest size is 864.
     EXPECT_EQ(wasapiBufferSizeRange(100000, 30000, 44100).maxFrames, 864);
-    // Rounding happens before the cut: 15.5 frames round up to 16.
-    EXPECT_EQ(periodToFrames(3230, 48000), 16);
-    EXPECT_EQ(periodToFrames(3120, 48000), 0);
+    const struct
+    {
+        int64_t period;
+        int32_t hz, frames;
+    } periods[] = {
+        {30000, 44100, 128}, // 132.3 frames: rounded to 132, cut to 128
+        {3230, 48000, 16},   // rounding happens before the cut: 15.5 frames round up to 16
+        {3120, 48000, 0},
+    };
+    for (const auto& p : periods)
+        EXPECT_EQ(periodToFrames(p.period, p.hz), p.frames) << p.period << " at " << p.hz;
+    const struct
+    {
+        int32_t hz, frames;
+        int64_t duration;
+    } durations[] = {
+        {48000, 480, 100000}, {48000, 144, 30000}, {44100, 441, 100000}, {44100, 512, 116100}, {0, 512, 0}};
+    for (const auto& d : durations)
+        EXPECT_EQ(bufferDuration(d.hz, d.frames), d.duration) << d.frames << " at " << d.hz;
 }
 
-TEST(WasapiBufferRange, DurationOfFrames)
+TEST(DeviceChoice, HostBufferSize)
 {
-    EXPECT_EQ(bufferDuration(48000, 480), 100000);
-    EXPECT_EQ(bufferDuration(48000, 144), 30000);
-    // 10^7/44100 * 441 = 100000 exactly up to rounding.
-    EXPECT_EQ(bufferDuration(44100, 441), 100000);
-    // 512 frames at 44.1 kHz: 116099.77 units, rounded.
-    EXPECT_EQ(bufferDuration(44100, 512), 116100);
-    EXPECT_EQ(bufferDuration(0, 512), 0);
+    const struct
+    {
+        int32_t requested, preferred, hz, minFrames, maxFrames, granularity, expected;
+    } cases[] = {
+        {0, 144, 48000, 144, 960, 16, 480},    // no dialog choice: the preferred 144 is under 10 ms
+        {64, 144, 48000, 144, 960, 16, 480},   // so is the asked 64
+        {5000, 144, 48000, 144, 960, 16, 960}, // the maximum caps
+        {500, 144, 48000, 144, 960, 16, 496},  // cut to the granularity
+        {1, 0, 22050, 0, 100000, 0, 220},      // the 10 ms floor at every rate
+        {1, 0, 44100, 0, 100000, 0, 441},
+        {1, 0, 48000, 0, 100000, 0, 480},
+        {1, 0, 96000, 0, 100000, 0, 960},
+        // Granularity -1 takes powers of two only, the next one up within the limits (a
+        // 480-frame request refused by createBuffers left such a driver silent).
+        {500, 0, 48000, 64, 2048, -1, 512},
+        {0, 256, 48000, 64, 2048, -1, 512},
+        {256, 0, 22050, 64, 2048, -1, 256},
+        {5000, 0, 48000, 64, 2048, -1, 2048},
+        {500, 0, 48000, 64, 2048, 0, 500},
+        {0, 100, 44100, 448, 960, 16, 448}, // the floor and the cut land under the minimum, which wins
+        {0, 720, 48000, 144, 960, 16, 720}, // the preferred size only when none was asked for
+        {-5, 720, 48000, 144, 960, 16, 720},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(hostBufferSize(c.requested, c.preferred, c.hz, c.minFrames, c.maxFrames, c.granularity),
+                  c.expected)
+            << c.requested << "/" << c.preferred << " at " << c.hz << ", granularity " << c.granularity;
 }
 
-TEST(HostBufferSize, WorkedExamples)
+TEST(DeviceChoice, ScoresAndRates)
 {
-    // No dialog choice: the preferred 144 is under 10 ms and becomes 480.
-    EXPECT_EQ(hostBufferSize(0, 144, 48000, 144, 960, 16), 480);
-    EXPECT_EQ(hostBufferSize(64, 144, 48000, 144, 960, 16), 480);
-    EXPECT_EQ(hostBufferSize(5000, 144, 48000, 144, 960, 16), 960);
-    EXPECT_EQ(hostBufferSize(500, 144, 48000, 144, 960, 16), 496);
-}
-
-TEST(HostBufferSize, TenMillisecondFloorPerRate)
-{
-    EXPECT_EQ(hostBufferSize(1, 0, 22050, 0, 100000, 0), 220);
-    EXPECT_EQ(hostBufferSize(1, 0, 44100, 0, 100000, 0), 441);
-    EXPECT_EQ(hostBufferSize(1, 0, 48000, 0, 100000, 0), 480);
-    EXPECT_EQ(hostBufferSize(1, 0, 96000, 0, 100000, 0), 960);
-}
-
-TEST(HostBufferSize, GranularityAndLimits)
-{
-    // An ASIO driver's granularity of -1 takes powers of two only: the next one up,
-    // within the driver's limits (a 480-frame request refused by createBuffers left
-    // such a driver silent).
-    EXPECT_EQ(hostBufferSize(500, 0, 48000, 64, 2048, -1), 512);
-    EXPECT_EQ(hostBufferSize(0, 256, 48000, 64, 2048, -1), 512);
-    EXPECT_EQ(hostBufferSize(256, 0, 22050, 64, 2048, -1), 256);
-    EXPECT_EQ(hostBufferSize(5000, 0, 48000, 64, 2048, -1), 2048);
-    EXPECT_EQ(hostBufferSize(500, 0, 48000, 64, 2048, 0), 500);
-    // The floor and the cut may land under the minimum, which then wins.
-    EXPECT_EQ(hostBufferSize(0, 100, 44100, 448, 960, 16), 448);
-    // The preferred size is used only when no size was asked for.
-    EXPECT_EQ(hostBufferSize(0, 720, 48000, 144, 960, 16), 720);
-    EXPECT_EQ(hostBufferSize(-5, 720, 48000, 144, 960, 16), 720);
-}
-
-TEST(DeviceScore, RatesAndBases)
-{
-    EXPECT_EQ(deviceScore(Rate48000 | Rate44100, 100), 120);
-    EXPECT_EQ(deviceScore(Rate44100 | Rate96000, 100), 110);
-    EXPECT_EQ(deviceScore(Rate96000, 100), 100);
-    EXPECT_EQ(deviceScore(Rate22050, 0), 0); // not above 0: never chosen
-    EXPECT_EQ(deviceScore(0, 100), -10);
-    EXPECT_EQ(deviceScore(Rate48000, 0), 20);
-
-    EXPECT_EQ(familyBaseScore(DriverAuto, DriverWasapi), 100);
-    EXPECT_EQ(familyBaseScore(DriverWasapi, DriverWasapi), 100);
-    EXPECT_EQ(familyBaseScore(DriverAsio, DriverWasapi), 0);
-    EXPECT_EQ(familyBaseScore(DriverAuto, DriverAsio), 0);
-    EXPECT_EQ(familyBaseScore(DriverWasapi, DriverAsio), 0);
-    EXPECT_EQ(familyBaseScore(DriverAsio, DriverAsio), 100);
-}
-
-TEST(PreferredSampleRate, Order)
-{
-    EXPECT_EQ(preferredSampleRate(Rate22050 | Rate44100 | Rate48000 | Rate96000), Rate48000);
-    EXPECT_EQ(preferredSampleRate(Rate22050 | Rate44100 | Rate96000), Rate44100);
-    EXPECT_EQ(preferredSampleRate(Rate22050 | Rate96000), Rate96000);
-    EXPECT_EQ(preferredSampleRate(Rate22050), Rate22050);
-    EXPECT_EQ(preferredSampleRate(0), RateNone);
-    EXPECT_EQ(preferredSampleRate(16), RateNone);
+    const struct
+    {
+        int32_t rates, base, score;
+        SampleRate preferred;
+    } cases[] = {
+        {Rate22050 | Rate44100 | Rate48000 | Rate96000, 100, 120, Rate48000},
+        {Rate44100 | Rate96000 | Rate22050, 100, 110, Rate44100},
+        {Rate96000 | Rate22050, 100, 100, Rate96000},
+        {Rate22050, 0, 0, Rate22050}, // not above 0: never chosen
+        {0, 100, -10, RateNone},
+        {Rate48000, 0, 20, Rate48000},
+        {16, 100, 100, RateNone},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(deviceScore(c.rates, c.base), c.score) << c.rates;
+        EXPECT_EQ(preferredSampleRate(c.rates), c.preferred) << c.rates;
+    }
+    for (DriverType requested : {DriverAuto, DriverWasapi, DriverAsio}) {
+        EXPECT_EQ(familyBaseScore(requested, DriverWasapi), requested == DriverAsio ? 0 : 100) << requested;
+        EXPECT_EQ(familyBaseScore(requested, DriverAsio), requested == DriverAsio ? 100 : 0) << requested;
+    }
 }
 
 TEST(RestartRequests, CoalescedDeferredAndBounded)
 {
-    // a: a driver asks (1: the message is to be posted); m@t: the message arrives at t ms;
-    // b / e: a busy stretch begins / ends (e 1: post again); x: the device was replaced;
-    // u: the user chose a device. Expected for m: R restart, W wait, I ignore, F first refusal.
-    using A = RestartRequests::Action;
-    struct Step
-    {
-        char op;
-        uint64_t at;
-        int expect;
-    };
-    const int R = int(A::Restart), W = int(A::Wait), I = int(A::Ignore), F = int(A::IgnoreFirst);
+    // a1/a0: a driver asks (1: the message is to be posted); mT.X: the message arrives at
+    // T ms and is answered X (R restart, W wait, I ignore, F first refusal); b / e1 / e0: a
+    // busy stretch begins / ends (1: post again); x: the device was replaced; u: the user
+    // chose a device.
     const struct
     {
         const char* name;
-        std::vector<Step> steps;
+        const char* steps;
     } cases[] = {
-        {"burst, more during the restart",
-         {{'a', 0, 1},
-          {'a', 0, 0},
-          {'a', 0, 0},
-          {'m', 0, R},
-          {'b', 0, 0},
-          {'a', 0, 1},
-          {'a', 0, 0},
-          {'x', 0, 0},
-          {'e', 0, 0},
-          {'m', 9, I}}},
-        {"inside the control panel",
-         {{'b', 0, 0}, {'a', 0, 1}, {'m', 0, W}, {'a', 0, 1}, {'m', 0, W}, {'e', 0, 1}, {'m', 5, R}}},
-        {"nested busy stretches",
-         {{'b', 0, 0}, {'b', 0, 0}, {'a', 0, 1}, {'m', 0, W}, {'e', 0, 0}, {'e', 0, 1}, {'m', 5, R}}},
-        {"a message nobody asked for", {{'m', 0, R}}},
-        {"the new device asks while the old one's message waits",
-         {{'a', 0, 1},
-          {'m', 0, R},
-          {'b', 0, 0},
-          {'a', 0, 1},
-          {'x', 0, 0},
-          {'a', 0, 0},
-          {'e', 0, 0},
-          {'m', 9, R}}},
+        {"burst, more during the restart", "a1 a0 a0 m0.R b a1 a0 x e0 m9.I"},
+        {"inside the control panel", "b a1 m0.W a1 m0.W e1 m5.R"},
+        {"nested busy stretches", "b b a1 m0.W e0 e1 m5.R"},
+        {"a message nobody asked for", "m0.R"},
+        {"the new device asks while the old one's message waits", "a1 m0.R b a1 x a0 e0 m9.R"},
         {"asks after every restart",
-         {{'a', 0, 1},
-          {'m', 0, R},
-          {'x', 0, 0},
-          {'a', 0, 1},
-          {'m', 900, R},
-          {'x', 0, 0},
-          {'a', 0, 1},
-          {'m', 1800, R},
-          {'x', 0, 0},
-          {'a', 0, 1},
-          {'m', 2700, F},
-          {'a', 0, 1},
-          {'m', 30000, I},
-          {'u', 0, 0},
-          {'a', 0, 1},
-          {'m', 30001, R}}},
-        {"three in the window, the fourth after it",
-         {{'m', 0, R}, {'m', 4000, R}, {'m', 8000, R}, {'m', 10001, R}, {'m', 11000, F}}},
+         "a1 m0.R x a1 m900.R x a1 m1800.R x a1 m2700.F a1 m30000.I u a1 m30001.R"},
+        {"three in the window, the fourth after it", "m0.R m4000.R m8000.R m10001.R m11000.F"},
     };
+    using A = RestartRequests::Action;
     for (const auto& c : cases) {
         RestartRequests r;
-        for (size_t i = 0; i < c.steps.size(); ++i) {
-            const Step& s = c.steps[i];
-            int got = 0;
-            switch (s.op) {
-            case 'a':
-                got = r.ask();
-                break;
-            case 'm':
-                got = int(r.onMessage(s.at));
-                break;
-            case 'b':
+        std::istringstream steps(c.steps);
+        for (std::string s; steps >> s;) {
+            std::string got = s;
+            if (s[0] == 'a')
+                got = "a" + std::to_string(r.ask());
+            else if (s[0] == 'e')
+                got = "e" + std::to_string(r.endBusy());
+            else if (s[0] == 'b')
                 r.beginBusy();
-                break;
-            case 'e':
-                got = r.endBusy();
-                break;
-            case 'x':
+            else if (s[0] == 'x')
                 r.answered();
-                break;
-            case 'u':
+            else if (s[0] == 'u')
                 r.userChoseDevice();
-                break;
+            else if (s[0] == 'm') {
+                const A a = r.onMessage(std::stoull(s.substr(1)));
+                got = s.substr(0, s.find('.') + 1) + (a == A::Restart  ? "R"
+                                                      : a == A::Wait   ? "W"
+                                                      : a == A::Ignore ? "I"
+                                                                       : "F");
             }
-            EXPECT_EQ(got, s.expect) << c.name << ", step " << i << " (" << s.op << ")";
+            EXPECT_EQ(got, s) << c.name;
         }
     }
 }
