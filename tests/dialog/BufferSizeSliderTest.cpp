@@ -11,101 +11,71 @@
 
 using namespace Kelvane;
 
-TEST(BufferSizeSlider, FixedStepRunsFromMinimumToMaximum)
+TEST(BufferSizeSlider, StepsLastPositionsAndSizes)
 {
-    const int32_t step = bufferSizeStep(64, 1024, 32);
-    EXPECT_EQ(step, 32);
-    EXPECT_EQ(bufferSizeLastPosition(64, 1024, step), 30);
-    EXPECT_EQ(bufferSizePosition(256, 64, 1024, step), 6);
-    EXPECT_EQ(bufferSizeAt(0, 64, 1024, step), 64);
-    EXPECT_EQ(bufferSizeAt(6, 64, 1024, step), 256);
-    EXPECT_EQ(bufferSizeAt(30, 64, 1024, step), 1024);
-    // A range that is no multiple of the step ends on the last whole step.
-    EXPECT_EQ(bufferSizeLastPosition(144, 960, 16 * 3), 17);
-    EXPECT_EQ(bufferSizeAt(17, 144, 960, 48), 960);
-    EXPECT_EQ(bufferSizeLastPosition(100, 1000, 64), 14);
-    EXPECT_EQ(bufferSizeAt(14, 100, 1000, 64), 996);
-    // A size in use below the minimum gives a position before the first (the trackbar clamps).
-    EXPECT_EQ(bufferSizePosition(0, 64, 1024, 32), -2);
+    // granularity as the driver reports it; step and last as the dialog derives them;
+    // then a position and the size it stands for, and a size and the position it shows at.
+    const struct
+    {
+        int32_t minFrames, maxFrames, granularity, step, last, position, size, shown, shownAt;
+    } cases[] = {
+        {64, 1024, 32, 32, 30, 6, 256, 256, 6},
+        {64, 1024, 32, 32, 30, 30, 1024, 0, -2}, // a size in use below the minimum: before the first
+        {144, 960, 48, 48, 17, 17, 960, 960,
+         17}, // a range that is no multiple of the step ends on the last whole step
+        {100, 1000, 64, 64, 14, 14, 996, 100, 0},
+        {64, 1024, 32, 32, 30, -5, 64, 64, 0}, // positions outside the trackbar count as its ends
+        {64, 1024, 32, 32, 30, INT32_MAX, 1024, 1024, 30},
+        {64, 576, 0, 64, 8, 8, 576, 256, 3}, // any size: eight steps of an eighth
+        {64, 71, 0, 1, 7, 7, 71, 64, 0},     // of at least one frame
+        {64, 100, 0, 4, 9, 1, 68, 64, 0},
+        {1024, 64, 0, 1, 0, 0, 1024, 1024, 0},   // a maximum below the minimum is no "powers of two" step
+        {64, 1024, -1, -1, 4, 99, 1024, 300, 2}, // powers of two: between two, the lower one shows
+        {64, 1024, -1, -1, 4, -1, 64, 32, 0},
+        {64, 1024, -1, -1, 4, 3, 512, 8192, 4},
+        {64, 1024, -8, -8, 4, 2, 256, 256, 2},   // other negative granularities mean the same
+        {100, 120, -1, -1, 0, 3, 100, 110, 0},   // a range without a power of two offers its minimum only
+        {1024, 64, -1, -1, 0, 0, 1024, 1024, 0}, // reversed
+        {INT32_MIN, INT32_MAX, 1, 1, INT32_MAX, 0, INT32_MIN, INT32_MAX,
+         INT32_MAX}, // extremes stay within integers
+        {INT32_MIN, INT32_MAX, 0, 536870911, 8, 8, INT32_MAX - 7, INT32_MIN, 0},
+        {INT32_MIN, INT32_MAX, INT32_MAX, INT32_MAX, 2, INT32_MAX, INT32_MAX - 1, INT32_MAX, 2},
+        {0, INT32_MAX, 1, 1, INT32_MAX, INT32_MAX, INT32_MAX, 0, 0},
+        {1, INT32_MAX, -1, -1, 30, 30, 1 << 30, 1 << 30, 30},
+        {INT32_MAX, INT32_MAX, -1, -1, 0, 0, INT32_MAX, INT32_MAX, 0}, // 2^31 is out of reach
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.minFrames << ".." << c.maxFrames << " granularity " << c.granularity);
+        EXPECT_EQ(bufferSizeStep(c.minFrames, c.maxFrames, c.granularity), c.step);
+        EXPECT_EQ(bufferSizeLastPosition(c.minFrames, c.maxFrames, c.step), c.last);
+        EXPECT_EQ(bufferSizeAt(c.position, c.minFrames, c.maxFrames, c.step), c.size) << c.position;
+        EXPECT_EQ(bufferSizePosition(c.shown, c.minFrames, c.maxFrames, c.step), c.shownAt) << c.shown;
+    }
 }
 
-TEST(BufferSizeSlider, AnySizeDriverGetsEightStepsOfAtLeastOneFrame)
+TEST(BufferSizeSlider, PowersOfTwoDriverIsOfferedEveryPowerInRangeAndNothingElse)
 {
-    EXPECT_EQ(bufferSizeStep(64, 576, 0), 64);
-    EXPECT_EQ(bufferSizeLastPosition(64, 576, 64), 8);
-    EXPECT_EQ(bufferSizeAt(8, 64, 576, 64), 576);
-    EXPECT_EQ(bufferSizeStep(64, 71, 0), 1); // an eighth of 7 frames is 0
-    EXPECT_EQ(bufferSizeLastPosition(64, 71, 1), 7);
-    EXPECT_EQ(bufferSizeStep(64, 100, 0), 4);
-    // A maximum below the minimum must not turn into a negative ("powers of two") step.
-    EXPECT_EQ(bufferSizeStep(1024, 64, 0), 1);
-    EXPECT_EQ(bufferSizeLastPosition(1024, 64, 1), 0);
-    EXPECT_EQ(bufferSizeAt(0, 1024, 64, 1), 1024);
-}
-
-TEST(BufferSizeSlider, NegativeGranularityOffersEveryPowerOfTwoInRangeAndNothingElse)
-{
-    struct Case
+    const struct
     {
         int32_t minFrames, maxFrames;
         std::vector<int32_t> sizes;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {64, 1024, {64, 128, 256, 512, 1024}},
         {48, 1000, {64, 128, 256, 512}}, // neither end a power of two
         {256, 256, {256}},
         {1, 8, {1, 2, 4, 8}},
         {0, 4, {1, 2, 4}},
     };
-    for (const Case& c : cases) {
-        const int32_t step = bufferSizeStep(c.minFrames, c.maxFrames, -1);
-        EXPECT_EQ(step, -1);
-        const int32_t last = bufferSizeLastPosition(c.minFrames, c.maxFrames, step);
+    for (const auto& c : cases) {
         std::vector<int32_t> sizes;
-        for (int32_t p = 0; p <= last; ++p) {
-            sizes.push_back(bufferSizeAt(p, c.minFrames, c.maxFrames, step));
+        for (int32_t p = 0; p <= bufferSizeLastPosition(c.minFrames, c.maxFrames, -1); ++p) {
+            sizes.push_back(bufferSizeAt(p, c.minFrames, c.maxFrames, -1));
             // Every offered size is shown at its own position.
-            EXPECT_EQ(bufferSizePosition(sizes.back(), c.minFrames, c.maxFrames, step), p);
+            EXPECT_EQ(bufferSizePosition(sizes.back(), c.minFrames, c.maxFrames, -1), p);
         }
         EXPECT_EQ(sizes, c.sizes) << c.minFrames << ".." << c.maxFrames;
     }
-    // A size between two powers shows the lower one; outside the range the nearest end.
-    EXPECT_EQ(bufferSizePosition(300, 64, 1024, -1), 2);
-    EXPECT_EQ(bufferSizePosition(32, 64, 1024, -1), 0);
-    EXPECT_EQ(bufferSizePosition(8192, 64, 1024, -1), 4);
-    // Other negative granularities mean the same.
-    EXPECT_EQ(bufferSizeLastPosition(64, 1024, -8), 4);
-}
-
-TEST(BufferSizeSlider, RangeWithoutPowerOfTwoOffersItsMinimumOnly)
-{
-    EXPECT_EQ(bufferSizeLastPosition(100, 120, -1), 0);
-    EXPECT_EQ(bufferSizeAt(0, 100, 120, -1), 100);
-    EXPECT_EQ(bufferSizeAt(3, 100, 120, -1), 100);
-    EXPECT_EQ(bufferSizePosition(110, 100, 120, -1), 0);
-    EXPECT_EQ(bufferSizeLastPosition(1024, 64, -1), 0); // reversed range
-}
-
-TEST(BufferSizeSlider, PositionsOutsideTheTrackbarCountAsItsEnds)
-{
-    EXPECT_EQ(bufferSizeAt(-5, 64, 1024, 32), 64);
-    EXPECT_EQ(bufferSizeAt(31, 64, 1024, 32), 1024);
-    EXPECT_EQ(bufferSizeAt(INT32_MAX, 64, 1024, 32), 1024);
-    EXPECT_EQ(bufferSizeAt(99, 64, 1024, -1), 1024);
-    EXPECT_EQ(bufferSizeAt(-1, 64, 1024, -1), 64);
-}
-
-TEST(BufferSizeSlider, ExtremeRangesStayWithinIntegers)
-{
-    EXPECT_EQ(bufferSizeLastPosition(INT32_MIN, INT32_MAX, 1), INT32_MAX);
-    EXPECT_EQ(bufferSizeAt(INT32_MAX, 0, INT32_MAX, 1), INT32_MAX);
-    EXPECT_EQ(bufferSizeAt(INT32_MAX, INT32_MIN, INT32_MAX, INT32_MAX), INT32_MAX - 1); // 2 whole steps
-    EXPECT_EQ(bufferSizePosition(INT32_MAX, INT32_MIN, INT32_MAX, 1), INT32_MAX);
-    EXPECT_EQ(bufferSizeStep(INT32_MIN, INT32_MAX, 0), 536870911);
-    EXPECT_EQ(bufferSizeLastPosition(1, INT32_MAX, -1), 30);
-    EXPECT_EQ(bufferSizeAt(30, 1, INT32_MAX, -1), 1 << 30);
-    EXPECT_EQ(bufferSizeLastPosition(INT32_MAX, INT32_MAX, -1), 0); // 2^31 is out of reach
-    EXPECT_EQ(bufferSizeAt(0, INT32_MAX, INT32_MAX, -1), INT32_MAX);
 }
 
 TEST(BufferSizeSlider, CurrentDriverTexts)

@@ -88,44 +88,17 @@ TEST(RenderLoop, CallsInOrderForEveryWayItEnds)
         int providerCalls;
     } cases[] = {
         {"pre-roll of silence, then the client starts", 1, -1, 0, 99, -1, false, RenderLoopEnd::WaitFailed,
-         "GRT"
-         "WGR"
-         "WP",
-         1},
+         "GRTWGRWP", 1},
         {"a provider not ready yet gets silence and is asked again", 6, -1, 3, 99, -1, false,
-         RenderLoopEnd::WaitFailed,
-         "GRT"
-         "WGS"
-         "WGS"
-         "WGS"
-         "WGR"
-         "WGR"
-         "WGR"
-         "WP",
-         6},
+         RenderLoopEnd::WaitFailed, "GRTWGSWGSWGSWGRWGRWGRWP", 6},
         {"a refusal hands its period over, silent, and ends", 10, -1, 0, 2, -1, false, RenderLoopEnd::Refused,
-         "GRT"
-         "WGR"
-         "WGR"
-         "WGS"
-         "P",
-         3},
+         "GRTWGRWGRWGSP", 3},
         {"a stop request ends the loop at the next wake", 10, -1, 0, 99, 1, false,
-         RenderLoopEnd::StopRequested,
-         "GRT"
-         "WGR"
-         "WGR"
-         "WP",
-         2},
+         RenderLoopEnd::StopRequested, "GRTWGRWGRWP", 2},
         {"pre-roll buffer fails: never started, so never stopped", 10, 0, 0, 99, -1, false,
          RenderLoopEnd::PreRollFailed, "G", 0},
         {"start fails", 10, -1, 0, 99, -1, true, RenderLoopEnd::StartFailed, "GRT", 0},
-        {"a later buffer fails", 10, 2, 0, 99, -1, false, RenderLoopEnd::BufferFailed,
-         "GRT"
-         "WGR"
-         "WG"
-         "P",
-         1},
+        {"a later buffer fails", 10, 2, 0, 99, -1, false, RenderLoopEnd::BufferFailed, "GRTWGRWGP", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
