@@ -155,28 +155,6 @@ TEST_F(HostChoiceTest, AsioRequestStillTakesAWasapiEndpointWithAGoodRate)
     EXPECT_FALSE(host->openAudioDevice(DriverAsio, nullptr));
 }
 
-TEST_F(HostChoiceTest, RestartThroughTheFrameReopensTheSameEndpointByName)
-{
-    configure("[endpoint]\nname = A\nrates = 44100\n[endpoint]\nname = B\nrates = 48000\n");
-    ASSERT_TRUE(host->createFrameWindow());
-    ASSERT_TRUE(host->openAudioDevice(DriverAuto, nullptr));
-    EXPECT_STREQ(host->pDevice->getName(), L"B");
-    newLines();
-    ASSERT_TRUE(PostMessageW(host->hwndFrame, PomaroApp::WM_HOST_RESTART_AUDIO, 0, 0));
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageW(&msg);
-    const Lines lines = newLines();
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[0], L"オーディオドライバを再起動します。");
-    EXPECT_EQ(lines[1], L"オーディオ出力を終了しました。");
-    EXPECT_EQ(lines[2], L"オーディオドライバをロードします : B");
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), L"オーディオドライバを列挙します。"), 0);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), L"オーディオ出力を開始しました。"), lines.end());
-    ASSERT_NE(host->pDevice, nullptr);
-    EXPECT_STREQ(host->pDevice->getName(), L"B");
-}
-
 TEST_F(HostChoiceTest, LostEndpointIsLoggedAndTheSameEndpointReopened)
 {
     // The endpoint goes away mid-stream (device invalidated) at either buffer call.
