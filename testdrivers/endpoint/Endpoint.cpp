@@ -201,14 +201,9 @@ wchar_t* coTaskStrDup(const std::wstring& s)
     return p;
 }
 
-// The name keys a client may ask for: the endpoint's friendly name, its description and
-// the interface's friendly name. All three carry the configured name.
-const PROPERTYKEY kNameKeys[] = {
-    {{0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14},
-    {{0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 2},
-    {{0x026e516e, 0xb814, 0x414b, {0x83, 0xcd, 0x85, 0x6d, 0x6f, 0xef, 0x48, 0x22}}, 2},
-};
-constexpr DWORD kNameKeyCount = sizeof kNameKeys / sizeof kNameKeys[0];
+// PKEY_Device_FriendlyName: the one property an endpoint has, its configured name.
+const PROPERTYKEY kFriendlyName = {
+    {0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14};
 
 // What an endpoint's objects hold: the model and their endpoint in it.
 struct OfEndpoint
@@ -223,22 +218,9 @@ class PropertyStore final : public ComObject<IPropertyStore>, OfEndpoint
 {
 public:
     explicit PropertyStore(OfEndpoint of) : OfEndpoint(std::move(of)) {}
-    HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override
-    {
-        if (!count)
-            return E_POINTER;
-        *count = spec().hasName ? kNameKeyCount : 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetAt(DWORD i, PROPERTYKEY* key) override
-    {
-        if (!key)
-            return E_POINTER;
-        if (!spec().hasName || i >= kNameKeyCount)
-            return E_INVALIDARG;
-        *key = kNameKeys[i];
-        return S_OK;
-    }
+    // No client of this endpoint lists its properties.
+    HRESULT STDMETHODCALLTYPE GetCount(DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override
     {
         if (!value)
@@ -247,13 +229,12 @@ public:
         if (HRESULT hr = fault(Call::GetValue))
             return hr;
         // A property the endpoint lacks reads as VT_EMPTY with success, as on the system.
-        for (const PROPERTYKEY& k : kNameKeys)
-            if (spec().hasName && k.pid == key.pid &&
-                std::memcmp(&k.fmtid, &key.fmtid, sizeof k.fmtid) == 0) {
-                if (!(value->pwszVal = coTaskStrDup(spec().name)))
-                    return E_OUTOFMEMORY;
-                value->vt = VT_LPWSTR;
-            }
+        if (spec().hasName && key.pid == kFriendlyName.pid &&
+            std::memcmp(&key.fmtid, &kFriendlyName.fmtid, sizeof key.fmtid) == 0) {
+            if (!(value->pwszVal = coTaskStrDup(spec().name)))
+                return E_OUTOFMEMORY;
+            value->vt = VT_LPWSTR;
+        }
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override { return STG_E_ACCESSDENIED; }
