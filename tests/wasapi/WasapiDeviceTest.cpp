@@ -262,6 +262,7 @@ TEST_F(WasapiDeviceTest, DeletingARunningDeviceEndsItsRendering)
     // The endpoint saw its stream stopped and every interface given back.
     list.reset();
     EXPECT_GE(harness->stats()["periods"], after);
+    EXPECT_EQ(harness->stats()["misuse"], 0) << "calls out of the endpoint's order";
 }
 
 TEST_F(WasapiDeviceTest, RefusalHandsThePeriodOverAndEndsTheLoop)
