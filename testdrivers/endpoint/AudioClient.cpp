@@ -259,11 +259,9 @@ public:
 
     HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE event) override
     {
-        if (HRESULT hr = faults_.onCall(Call::SetEventHandle))
-            return hr;
         std::lock_guard<std::mutex> lock(control_);
-        if (init_.load(std::memory_order_acquire) != Ready)
-            return misuse(AUDCLNT_E_NOT_INITIALIZED);
+        if (HRESULT hr = readyFor(Call::SetEventHandle))
+            return hr;
         if (!event || event == INVALID_HANDLE_VALUE)
             return E_INVALIDARG;
         if (running_)
@@ -277,10 +275,8 @@ public:
     HRESULT STDMETHODCALLTYPE Start() override
     {
         std::lock_guard<std::mutex> lock(control_);
-        if (HRESULT hr = faults_.onCall(Call::Start))
+        if (HRESULT hr = readyFor(Call::Start))
             return hr;
-        if (init_.load(std::memory_order_acquire) != Ready)
-            return misuse(AUDCLNT_E_NOT_INITIALIZED);
         if (running_)
             return misuse(AUDCLNT_E_NOT_STOPPED);
         if (!clientEvent_)
@@ -302,10 +298,8 @@ public:
     HRESULT STDMETHODCALLTYPE Stop() override
     {
         std::lock_guard<std::mutex> lock(control_);
-        if (HRESULT hr = faults_.onCall(Call::Stop))
+        if (HRESULT hr = readyFor(Call::Stop))
             return hr;
-        if (init_.load(std::memory_order_acquire) != Ready)
-            return misuse(AUDCLNT_E_NOT_INITIALIZED);
         if (!running_)
             return S_FALSE;
         endStream();
@@ -335,10 +329,8 @@ public:
         if (!data)
             return E_POINTER;
         *data = nullptr;
-        if (HRESULT hr = faults_.onCall(Call::GetBuffer))
+        if (HRESULT hr = readyFor(Call::GetBuffer))
             return hr;
-        if (init_.load(std::memory_order_acquire) != Ready)
-            return misuse(AUDCLNT_E_NOT_INITIALIZED);
         if (outstanding_.load(std::memory_order_acquire) != kNoBuffer)
             return misuse(AUDCLNT_E_OUT_OF_ORDER);
         if (frames == 0)
@@ -383,6 +375,13 @@ private:
     };
     static constexpr uint32_t kNoBuffer = 0xFFFFFFFFu;
 
+    // The injected failure of call, else whether the stream is initialised for it.
+    HRESULT readyFor(Call call)
+    {
+        if (HRESULT hr = faults_.onCall(call))
+            return hr;
+        return init_.load(std::memory_order_acquire) == Ready ? S_OK : misuse(AUDCLNT_E_NOT_INITIALIZED);
+    }
     HRESULT misuse(HRESULT hr)
     {
         misuse_.fetch_add(1, std::memory_order_relaxed);
@@ -498,10 +497,8 @@ HRESULT AudioClient::GetService(REFIID riid, void** ppv)
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
-    if (HRESULT hr = faults_.onCall(Call::GetService))
+    if (HRESULT hr = readyFor(Call::GetService))
         return hr;
-    if (init_.load(std::memory_order_acquire) != Ready)
-        return misuse(AUDCLNT_E_NOT_INITIALIZED);
     if (riid != __uuidof(IAudioRenderClient))
         return E_NOINTERFACE;
     *ppv = static_cast<IAudioRenderClient*>(new RenderClient(this));
