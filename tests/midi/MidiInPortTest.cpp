@@ -279,7 +279,7 @@ bool isClosed(const CMidiInPort& port) { return port.handle == nullptr && port.l
 } // namespace
 
 // Five devices: one held by another program, one that opens but cannot start, one whose
-// capabilities cannot be read, two that work (one with a name that fills its field).
+// capabilities cannot be read, two that work (the last with a name that fills its field).
 TEST(MidiInPortList, OpensEveryDeviceThatWorksAndLogsWhatOpened)
 {
     LogCapture log;
@@ -288,14 +288,14 @@ TEST(MidiInPortList, OpensEveryDeviceThatWorksAndLogsWhatOpened)
     SimulatedWinmm sim({{L"Keys A"},
                         {L"Held", Kind::HeldElsewhere},
                         {L"Stuck", Kind::StartFails},
-                        {longName},
-                        {L"Ghost", Kind::NoCaps}});
+                        {L"Ghost", Kind::NoCaps},
+                        {longName}});
     const std::wstring pads = longName.substr(0, MAXPNAMELEN);
     {
         CMidiInPortList list;
         ASSERT_TRUE(list.openAll(&listener));
         ASSERT_EQ(list.count, 5);
-        const bool started[] = {true, false, false, true, false};
+        const bool started[] = {true, false, false, false, true};
         for (int i = 0; i < 5; ++i)
             EXPECT_TRUE(started[i] ? isStarted(list.ports[i]) : isClosed(list.ports[i])) << i;
         EXPECT_EQ(sim.openCount(), 2);
@@ -309,12 +309,13 @@ TEST(MidiInPortList, OpensEveryDeviceThatWorksAndLogsWhatOpened)
             const Bytes b{uint8_t(0x80 | (i % 0x70)), uint8_t(i % 128), uint8_t((i * 7) % 128),
                           uint8_t(i % 3 == 0 ? 0 : 0xA5)};
             const uint32_t packed = b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24;
-            EXPECT_TRUE(sim.send(i % 2 ? 3 : 0, packed));
+            EXPECT_TRUE(sim.send(i % 2 ? 4 : 0, packed));
             expected.push_back(b);
             sim.flush();
         }
         EXPECT_FALSE(sim.send(1, 0x00643D90));
         EXPECT_FALSE(sim.send(2, 0x00643E90));
+        EXPECT_FALSE(sim.send(3, 0x00643F90));
         sim.flush();
         EXPECT_EQ(listener.messages(), expected);
 
