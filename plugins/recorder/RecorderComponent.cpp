@@ -124,16 +124,8 @@ public:
         active = state != 0;
         return call.done(kResultOk);
     }
-    tresult PLUGIN_API setState(IBStream* state) override
-    {
-        double values[kNumParams];
-        int32 read = 0;
-        if (!state || state->read(values, kStateBytes, &read) != kResultOk || read != kStateBytes)
-            return kResultFalse;
-        for (int i = 0; i < kNumParams; ++i)
-            params[i].store(values[i], std::memory_order_relaxed);
-        return kResultOk;
-    }
+    // The host never restores a state into the component: no preset, no project.
+    tresult PLUGIN_API setState(IBStream*) override { return kNotImplemented; }
     tresult PLUGIN_API getState(IBStream* state) override
     {
         Call call("component", "getState");
@@ -147,20 +139,14 @@ public:
         return call.done(kResultOk);
     }
 
-    tresult PLUGIN_API setBusArrangements(SpeakerArrangement*, int32 numIns, SpeakerArrangement* outputs,
-                                          int32 numOuts) override
+    // The host takes the buses as getBusInfo describes them and negotiates no arrangement.
+    tresult PLUGIN_API setBusArrangements(SpeakerArrangement*, int32, SpeakerArrangement*, int32) override
     {
-        bool ok = numIns == 0 && numOuts == outputBusCount() && outputs;
-        for (int32 i = 0; ok && i < numOuts; ++i)
-            ok = outputs[i] == (faultIs(Fault::MonoOutput) ? SpeakerArr::kMono : SpeakerArr::kStereo);
-        return ok ? kResultOk : kResultFalse;
+        return kNotImplemented;
     }
-    tresult PLUGIN_API getBusArrangement(BusDirection dir, int32 index, SpeakerArrangement& arr) override
+    tresult PLUGIN_API getBusArrangement(BusDirection, int32, SpeakerArrangement&) override
     {
-        if (dir != kOutput || index < 0 || index >= outputBusCount())
-            return kInvalidArgument;
-        arr = faultIs(Fault::MonoOutput) ? SpeakerArr::kMono : SpeakerArr::kStereo;
-        return kResultOk;
+        return kNotImplemented;
     }
     tresult PLUGIN_API canProcessSampleSize(int32 size) override
     {

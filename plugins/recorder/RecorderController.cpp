@@ -69,9 +69,7 @@ public:
         // Real editors announce their size this way; a host that never asks getSize learns it only here.
         if (frame && !faultIs(Fault::NoResizeCall)) {
             ViewRect wanted(0, 0, kViewWidth, kViewHeight);
-            Call resize("frame", "resizeView");
-            resize.w().kvInt("width", kViewWidth).kvInt("height", kViewHeight);
-            resize.done(frame->resizeView(this, &wanted));
+            frame->resizeView(this, &wanted);
         }
         return call.done(kResultOk);
     }
@@ -197,19 +195,8 @@ public:
     tresult PLUGIN_API setState(IBStream*) override { return kResultOk; }
     tresult PLUGIN_API getState(IBStream*) override { return kResultOk; }
     int32 PLUGIN_API getParameterCount() override { return kNumParams; }
-    tresult PLUGIN_API getParameterInfo(int32 index, ParameterInfo& info) override
-    {
-        static const char16 titles[kNumParams][9] = {u"Level", u"Bend", u"Mod", u"Pressure"};
-        if (index < 0 || index >= kNumParams)
-            return kInvalidArgument;
-        std::memset(&info, 0, sizeof(info));
-        info.id = ParamID(index);
-        std::memcpy(info.title, titles[index], sizeof(titles[index]));
-        std::memcpy(info.shortTitle, titles[index], sizeof(titles[index]));
-        info.defaultNormalizedValue = kDefaults[index];
-        info.flags = ParameterInfo::kCanAutomate;
-        return kResultOk;
-    }
+    // The host shows no parameter list; it reaches the parameters through the MIDI mapping.
+    tresult PLUGIN_API getParameterInfo(int32, ParameterInfo&) override { return kNotImplemented; }
     tresult PLUGIN_API getParamStringByValue(ParamID, ParamValue, String128) override { return kResultFalse; }
     tresult PLUGIN_API getParamValueByString(ParamID, TChar*, ParamValue&) override { return kResultFalse; }
     ParamValue PLUGIN_API normalizedParamToPlain(ParamID, ParamValue v) override { return v; }

@@ -2,7 +2,7 @@
 // with RECORDER_FAULT set to its Fault.
 //
 // The recorder log: the calls the host makes on the module, factory, component, controller
-// and view, and the calls the recorder makes on the host (hostapp, frame), one UTF-8 line
+// and view, and the recorder's call of the host's getName (hostapp), one UTF-8 line
 // each, appended to the file named by the environment variable POMARO_RECORDER_LOG:
 //
 //     <seq> <tid> <object>.<method>[ <key>=<value>]... -> <result>

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 using namespace Steinberg;
 
@@ -105,22 +106,15 @@ DWORD WINAPI flusherMain(void* stopEvent)
 
 const char* resultName(tresult r)
 {
-    switch (r) {
-    case kResultOk:
-        return "kResultOk";
-    case kResultFalse:
-        return "kResultFalse";
-    case kNoInterface:
-        return "kNoInterface";
-    case kInvalidArgument:
-        return "kInvalidArgument";
-    case kNotImplemented:
-        return "kNotImplemented";
-    case kInternalError:
-        return "kInternalError";
-    default:
-        return "other";
-    }
+#define RECORDER_RESULT(name) std::pair<tresult, const char*>(name, #name)
+    static const std::pair<tresult, const char*> names[] = {
+        RECORDER_RESULT(kResultOk),        RECORDER_RESULT(kResultFalse),    RECORDER_RESULT(kNoInterface),
+        RECORDER_RESULT(kInvalidArgument), RECORDER_RESULT(kNotImplemented), RECORDER_RESULT(kInternalError)};
+#undef RECORDER_RESULT
+    for (const auto& n : names)
+        if (n.first == r)
+            return n.second;
+    return "other";
 }
 
 } // namespace

@@ -238,7 +238,8 @@ def crash(s, row):
     check([t for c, t in threads if c == "#32770"] == [t for c, t in threads if c == "HostWindow"],
           "the box is not the frame thread's: %r" % threads)
     boxes = []
-    wait_for(lambda: boxes.extend(s.dismiss_boxes()) or p.poll() is not None, 30, 0.2, "the program to end")
+    wait_for(lambda: boxes.extend(t for _, t in s.dismiss_boxes()) or p.poll() is not None, 30, 0.2,
+             "the program to end")
     check(p.returncode == 2, "exit code %r after the crash report" % p.returncode)
     check(len(boxes) == 1 and boxes[0].startswith(CRASH_HEAD), "boxes %r" % boxes)
     lines = [l[13:] for l in s.log_text().split("\r\n") if l]

@@ -1,9 +1,13 @@
-"""Pomaro.exe with each recorder test plug-in as VST3\\Pomaro.vst3, on a Japanese system without
-an audio device, one row per variant. A plug-in that cannot be loaded gives the loader's own log
-line, the one error box and exit code 1; buses that do not fit end the run without a word; the
-others load and run until the frame is closed (exit code 0). Every run unloads the module with
-every object it made destroyed; the well-behaved recorder sees the loader's calls in order, all on
-the user-interface thread."""
+"""Pomaro.exe on a Japanese system without an audio device, one row per instrument as
+VST3\\Pomaro.vst3: none, the demo instrument, and each recorder test plug-in. A plug-in that
+cannot be loaded gives the loader's own log line, the one error box and exit code 1; buses that
+do not fit end the run without a word; a fault on the user-interface thread gives the crash
+report (its box and the log's last line) and exit code 2; the others load and run until the
+frame is closed (exit code 0). The log holds the module block, then the load between the first
+two separators and the unload after the loop. Every recorder run unloads the module with every
+object it made destroyed; the well-behaved recorder sees the loader's calls in order, all on the
+user-interface thread. On a system whose ANSI code page has no Japanese characters, the log's
+Japanese texts become one '?' per character."""
 import os
 import re
 import sys
@@ -11,10 +15,15 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from drivers import recorder_calls, win_path  # noqa: E402
-from pomaro_e2e import BIN_DIR, Session, check, install_program, run_test, wait_for  # noqa: E402
+from pomaro_e2e import BIN_DIR, Session, TestFailure, check, install_program, run_test, wait_for  # noqa: E402
+
+SEP = "-" * 40
+CRASH_HEAD = "Sorry, this application encountered fatal error.\n\n"
+WM_CLOSE, WM_COMMAND, MENU_EXIT = 0x10, 0x111, 40001
 
 NO_DRIVER = "オーディオドライバが使用できません。\r\n"
 FAILED = [NO_DRIVER, "VSTiプラグインを読み込めませんでした : VST3\\Pomaro.vst3\r\n"]
+CRASHED = [NO_DRIVER, CRASH_HEAD]
 LOADED = "VSTiプラグインを読み込みました : VST3\\Pomaro.vst3"
 UNLOADED = "VSTiプラグインをアンロードしました。"
 SECTION = "CHost::loadVstPlugin() : "
@@ -52,8 +61,48 @@ def recorder_checks(run):
     check(run.frame["style"] & WS_THICKFRAME, "a resizable view gets a sizing border")
 
 
+def crash_report(pattern):
+    def more(run):
+        report = run.boxes[1][len(CRASH_HEAD):]
+        check(re.fullmatch(pattern, report), "report text %r" % report)
+        check(run.log[-1] == report and run.log.count(report) == 1,
+              "the log's last line, and only there, is the report: %r" % run.log[-3:])
+    return more
+
+
+def no_plugin(run):
+    raw = run.raw
+    check(raw.endswith(b"\r\n") and "読み込めませんでした".encode("cp932") in raw, "log not in Shift-JIS, CR LF")
+    check(all(re.match(rb"\d\d:\d\d:\d\d\.\d\d\d ", l) for l in raw.split(b"\r\n")[:-1]), "a line without time stamp")
+    lines = run.log
+    check(lines[0] == "Module file name : Pomaro.exe", "first line %r" % lines[0])
+    for line in ("Module type      : 64bit", "Module name      : Pomaro", "Build type       : Release"):
+        check(line in lines, "no line %r" % line)
+    check(any(re.fullmatch(r"Module version   : \d+\.\d\d\.\d+\.\d{4}", l) for l in lines), "version line")
+    check(lines[lines.index(SEP) - 1].startswith("Processor features :"), "separator follows the module block")
+    check(lines.index(FAILED[1][:-2]) > lines.index(SEP) and lines[-1] == SEP, "failure after the first separator")
+    check(UNLOADED not in lines, "nothing was loaded, so nothing is unloaded")
+
+
+def demo_layout(run):
+    """The editor at the top left, the 591x30 strip centred below it, the client area the editor
+    plus 30; File > Exit ended the run."""
+    kids = {c[0]: c for c in run.children}
+    check("VstWindow" in kids and "KeyboardWindow" in kids, "children %r" % kids)
+    _, vx, vy, vw, vh = kids["VstWindow"]
+    check((vx, vy) == (0, 0) and vw >= 300 and vh >= 200, "the demo editor at %r, not 10x10" % (kids["VstWindow"],))
+    check(run.frame["client_width"] == vw and run.frame["client_height"] == vh + 30, "client %r" % run.frame)
+    check(kids["KeyboardWindow"][1:] == ((vw - 591) // 2 if vw >= 591 else 0, vh, 591, 30) or vw < 591,
+          "keyboard strip at %r" % (kids["KeyboardWindow"],))
+
+
 # variant, exit code, boxes, the loader's line after SECTION (None: no line of its own), what else holds
 ROWS = [
+    ("none", 1, FAILED, r"LoadLibrary\(\) : VST3\\Pomaro\.vst3 : " + HEX, no_plugin),
+    ("demo", 0, [NO_DRIVER], None, demo_layout),
+    ("crash_in_attached", 2, CRASHED, ANY,
+     crash_report(r"Access Violation : code=C0000005, flag=0, adr=[0-9A-F]{16}, param= 00000000 00000010")),
+    ("raise_in_attached", 2, CRASHED, ANY, crash_report(r"Unknown Exception : code=E0501234, flag=0, adr=[0-9A-F]{16}")),
     ("recorder", 0, [NO_DRIVER], ANY, recorder_checks),
     ("no_initdll", 0, [NO_DRIVER], r"VST3\\Pomaro\.vst3 : InitDll\(\) : 0x0000007F( : .*)?", None),
     ("null_factory", 1, FAILED, r"getFactory\(\) = 0", None),
@@ -87,8 +136,8 @@ ROWS = [
 
 
 class Run:
-    def __init__(self, code, boxes, log, calls, frame):
-        self.code, self.boxes, self.log, self.calls, self.frame = code, boxes, log, calls, frame
+    def __init__(self, **kw):
+        self.__dict__.update(kw)
 
     def names(self):
         return [c.name for c in self.calls]
@@ -100,13 +149,16 @@ class Run:
 def run_variant(s, variant):
     """Starts the program with the variant, answers every box, closes a frame that reaches the
     message loop (a separator after the load line with no unload in between: a bus check that
-    fails unloads first) and returns a Run."""
+    fails unloads first; the demo's through File > Exit) and returns a Run."""
     d = os.path.join(s.dir, variant)
-    exe = install_program(d, os.path.join(BIN_DIR, "testplugins", variant + ".vst3"))
+    plugin = {"none": None, "demo": os.path.join(BIN_DIR, "VST3", "Pomaro.vst3")}.get(
+        variant, os.path.join(BIN_DIR, "crashplugins" if "attached" in variant else "testplugins", variant + ".vst3"))
+    exe = install_program(d, plugin)
     if os.path.exists(s.log_path()):
         os.remove(s.log_path())  # the previous run's log must not be mistaken for this one's
     p = s.start(exe, env={"POMARO_RECORDER_LOG": win_path(os.path.join(d, "recorder.log"))})
-    boxes, state = [], {"closed": False, "frame": None}
+    boxes, state = [], {"closed": False, "frame": None, "children": []}
+    close = (WM_COMMAND, MENU_EXIT) if variant == "demo" else (WM_CLOSE, 0)
 
     def step():
         boxes.extend(s.dismiss_boxes())
@@ -114,35 +166,58 @@ def run_variant(s, variant):
             return True
         lines = [l[13:] for l in s.log_text().split("\r\n") if l]
         after = lines[lines.index(LOADED):] if LOADED in lines else []
-        if not state["closed"] and "-" * 40 in after and UNLOADED not in after[:after.index("-" * 40)]:
+        if not state["closed"] and SEP in after and UNLOADED not in after[:after.index(SEP)]:
             state["frame"] = s.window_info("HostWindow") or state["frame"]
-            state["closed"] = s.probe("post", "HostWindow", "16", "0", "0")[0] == 0  # WM_CLOSE
+            state["children"] = s.children("HostWindow") or state["children"]
+            state["closed"] = s.probe("post", "HostWindow", str(close[0]), str(close[1]), "0")[0] == 0
         return False
     wait_for(step, 90, 0.2, "variant %s to end" % variant)
-    log = [l[13:] for l in s.log_text().split("\r\n") if l]
-    return Run(p.returncode, boxes, log, recorder_calls(os.path.join(d, "recorder.log")), state["frame"])
+    raw = s.log_bytes()
+    return Run(code=p.returncode, titles=[t for t, _ in boxes], boxes=[b for _, b in boxes], raw=raw,
+               log=[l[13:] for l in raw.decode("cp932", "replace").split("\r\n") if l], frame=state["frame"],
+               children=state["children"], calls=recorder_calls(os.path.join(d, "recorder.log")))
+
+
+def check_row(run, variant, code, boxes, line, more):
+    check(run.code == code, "exit code %r" % run.code)
+    check(len(run.boxes) == len(boxes) and all(b == e or (e == CRASH_HEAD and b.startswith(e))
+                                               for b, e in zip(run.boxes, boxes)), "boxes %r" % run.boxes)
+    check(all(t == "Pomaro" for t in run.titles), "box captions come from the version resource: %r" % run.titles)
+    got = [l[len(SECTION):] for l in run.log if l.startswith(SECTION)]
+    if line is None:
+        check(got == [], "no line of its own expected, got %r" % got)
+    elif line != ANY:
+        check(len(got) == 1 and re.fullmatch(line, got[0]), "loader lines %r" % got)
+    if code == 0:
+        seps = [i for i, l in enumerate(run.log) if l == SEP]
+        check(len(seps) >= 3 and seps[0] < run.log.index(LOADED) < seps[1] < run.log.index(UNLOADED) < seps[-1]
+              and run.log[-1] == SEP, "load, loop, unload and separators out of order:\n%s" % "\n".join(run.log))
+    if code != 2 and variant != "none":
+        check(UNLOADED in run.log, "no unload line")
+    if variant not in ("none", "demo") and code != 2:
+        names = run.names()
+        check("module.ExitDll" in names or variant == "no_initdll", "ExitDll not called: %r" % names[-5:])
+        detach = [c for c in run.calls if c.name == "module.detach"]
+        check(detach and detach[-1].args.get("reason") == "FreeLibrary" and detach[-1].args.get("live") == "0",
+              "module not freed cleanly: %r" % detach)
+    if more:
+        check(code != 0 or run.frame is not None, "the frame never showed")
+        more(run)
 
 
 def main():
     with Session("loader", lang="ja_JP.UTF-8") as s:
-        for variant, code, boxes, line, more in ROWS:
-            run = run_variant(s, variant)
-            check(run.code == code, "%s: exit code %r" % (variant, run.code))
-            check(run.boxes == boxes, "%s: boxes %r" % (variant, run.boxes))
-            got = [l[len(SECTION):] for l in run.log if l.startswith(SECTION)]
-            if line is None:
-                check(got == [], "%s: no line of its own expected, got %r" % (variant, got))
-            elif line != ANY:
-                check(len(got) == 1 and re.fullmatch(line, got[0]), "%s: loader lines %r" % (variant, got))
-            check(UNLOADED in run.log, "%s: no unload line" % variant)
-            names = run.names()
-            check("module.ExitDll" in names or variant == "no_initdll", "%s: ExitDll not called: %r" % (variant, names[-5:]))
-            detach = [c for c in run.calls if c.name == "module.detach"]
-            check(detach and detach[-1].args.get("reason") == "FreeLibrary" and detach[-1].args.get("live") == "0",
-                  "%s: module not freed cleanly: %r" % (variant, detach))
-            if more:
-                check(code == 1 or run.frame is not None, "%s: the frame never showed" % variant)
-                more(run)
+        for row in ROWS:
+            run = run_variant(s, row[0])
+            try:
+                check_row(run, *row)
+            except TestFailure as e:
+                raise TestFailure("%s: %s" % (row[0], e))
+    with Session("loader_cp1252", lang="C.UTF-8") as s:
+        raw = run_variant(s, "none").raw
+        # "VSTi" stays ASCII; each of the 16 Japanese characters becomes one '?'.
+        check(b"VSTi" + b"?" * 16 + b" : VST3\\Pomaro.vst3\r\n" in raw, "cp1252 log:\n%r" % raw[-400:])
+        check(all(b < 0x80 for b in raw), "only single-byte ASCII expected in a cp1252 log here")
 
 
 run_test(main)

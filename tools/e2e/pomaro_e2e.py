@@ -433,22 +433,12 @@ class Session:
             result.append((title, text.replace("\\r", "\r").replace("\\n", "\n")))
         return result
 
-    def wait_box(self, timeout=30, proc=None):
-        def probe():
-            b = self.boxes()
-            if b:
-                return b
-            if proc is not None and proc.poll() is not None:
-                raise TestFailure("program ended (code %s) without showing a box" % proc.returncode)
-            return None
-        return wait_for(probe, timeout, 0.2, "a message box")
-
     def dismiss_boxes(self):
         """Presses OK on every box on screen, each once, waiting until it is gone;
-        returns their texts in the order they were found."""
+        returns their (title, text) in the order they were found."""
         texts = []
         for box in self.boxes():
-            texts.append(box[1])
+            texts.append(box)
             self.probe("press", box[0], "1")
             try:
                 wait_for(lambda: box not in self.boxes(), 15, 0.1, "box %r to close" % (box,))

@@ -1,0 +1,605 @@
+// The built Pomaro.vst3 loaded the way the host loads it: module exports and classes,
+// buses, a note played from its sample offset to exact silence, parameters, state, MIDI
+// controller assignments, and the editor in a host-like child window (its size through
+// resizeView and onSize, slider drags as begin/perform/end edits).
+// (That the program finds and runs it, the end-to-end tests show.)
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/source/fobject.h"
+#include "pluginterfaces/base/ipluginbase.h"
+#include "pluginterfaces/gui/iplugview.h"
+#include "pluginterfaces/vst/ivstaudioprocessor.h"
+#include "pluginterfaces/vst/ivstcomponent.h"
+#include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "pluginterfaces/vst/ivstevents.h"
+#include "pluginterfaces/vst/ivstmessage.h"
+#include "pluginterfaces/vst/ivstmidicontrollers.h"
+#include "plugins/demo/dsp/DemoParams.h"
+#include "plugins/demo/dsp/StateCodec.h"
+#include "plugins/demo/ui/EditorLayout.h"
+#include "public.sdk/source/common/memorystream.h"
+#include "public.sdk/source/vst/hosting/eventlist.h"
+#include "public.sdk/source/vst/hosting/hostclasses.h"
+#include "public.sdk/source/vst/hosting/parameterchanges.h"
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+using namespace PomaroDemo;
+
+namespace {
+
+constexpr int32 kBlock = 256;
+
+// GetProcAddress gives a generic function pointer; going through void* avoids
+// -Wcast-function-type for the real signature.
+template <typename Proc> Proc exported(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// <folder of this test program>\VST3\Pomaro.vst3, loaded with its factory; the objects are
+// created, initialized, connected and given the component's state as the host does, and
+// taken apart in reverse order.
+class DemoPlugin : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        wchar_t exe[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, exe, MAX_PATH);
+        std::wstring path(exe);
+        path.resize(path.find_last_of(L"\\/") + 1);
+        module = LoadLibraryW((path + L"VST3\\Pomaro.vst3").c_str());
+        ASSERT_NE(module, nullptr) << "GetLastError " << GetLastError();
+        ASSERT_NE(exported<bool (*)()>(module, "ExitDll"), nullptr);
+        auto init = exported<bool (*)()>(module, "InitDll");
+        ASSERT_TRUE(init && init());
+        auto getFactory = exported<IPluginFactory*(PLUGIN_API*)()>(module, "GetPluginFactory");
+        ASSERT_NE(getFactory, nullptr);
+        factory = owned(getFactory());
+        ASSERT_TRUE(factory);
+        ASSERT_EQ(factory->countClasses(), 2);
+        PClassInfo classes[2] = {};
+        for (int32 i = 0; i < 2; ++i)
+            ASSERT_EQ(factory->getClassInfo(i, &classes[i]), kResultOk);
+        EXPECT_STREQ(classes[0].category, kVstAudioEffectClass);
+        EXPECT_STREQ(classes[1].category, kVstComponentControllerClass);
+
+        void* object = nullptr;
+        ASSERT_EQ(factory->createInstance(classes[0].cid, IComponent::iid, &object), kResultOk);
+        component = owned(static_cast<IComponent*>(object));
+        processor = FUnknownPtr<IAudioProcessor>(component.get());
+        ASSERT_TRUE(processor);
+        ASSERT_EQ(component->initialize(host), kResultOk);
+        TUID cid;
+        ASSERT_EQ(component->getControllerClassId(cid), kResultOk);
+        ASSERT_EQ(factory->createInstance(cid, IEditController::iid, &object), kResultOk);
+        controller = owned(static_cast<IEditController*>(object));
+        ASSERT_EQ(controller->initialize(host), kResultOk);
+        controllerPoint = FUnknownPtr<IConnectionPoint>(controller.get());
+        componentPoint = FUnknownPtr<IConnectionPoint>(component.get());
+        ASSERT_TRUE(controllerPoint && componentPoint);
+        ASSERT_EQ(controllerPoint->connect(componentPoint), kResultOk);
+        ASSERT_EQ(componentPoint->connect(controllerPoint), kResultOk);
+        IPtr<MemoryStream> stream = owned(new MemoryStream);
+        ASSERT_EQ(component->getState(stream), kResultOk);
+        stream->seek(0, IBStream::kIBSeekSet, nullptr);
+        ASSERT_EQ(controller->setComponentState(stream), kResultOk);
+    }
+    void TearDown() override
+    {
+        if (controllerPoint && componentPoint) {
+            controllerPoint->disconnect(componentPoint);
+            componentPoint->disconnect(controllerPoint);
+        }
+        if (processor) {
+            processor->setProcessing(false);
+            component->setActive(false);
+        }
+        controllerPoint = nullptr;
+        componentPoint = nullptr;
+        if (controller)
+            controller->terminate();
+        processor = nullptr;
+        if (component)
+            component->terminate();
+        controller = nullptr;
+        component = nullptr;
+        factory = nullptr;
+        if (auto exit = module ? exported<bool (*)()>(module, "ExitDll") : nullptr)
+            exit();
+        if (module)
+            FreeLibrary(module);
+    }
+
+    void startProcessing()
+    {
+        ProcessSetup setup = {kRealtime, kSample32, kBlock, 48000.0};
+        ASSERT_EQ(processor->setupProcessing(setup), kResultOk);
+        ASSERT_EQ(component->setActive(true), kResultOk);
+        ASSERT_EQ(processor->setProcessing(true), kResultOk);
+    }
+    void note(bool on, int16 pitch, int32 offset = 0)
+    {
+        Event e = {};
+        e.sampleOffset = offset;
+        e.flags = Event::kIsLive;
+        e.type = on ? Event::kNoteOnEvent : Event::kNoteOffEvent;
+        if (on)
+            e.noteOn = {0, pitch, 0.0f, 0.8f, 0, -1};
+        else
+            e.noteOff = {0, pitch, 0.0f, -1, 0.0f};
+        events->addEvent(e);
+    }
+    void param(ParamID id, double value)
+    {
+        int32 index = 0;
+        if (IParamValueQueue* q = inChanges->addParameterData(id, index))
+            q->addPoint(0, value, index);
+    }
+    // Processes blocks (the first with the events and changes given since the last call) into
+    // outputs filled with garbage the plug-in must overwrite; returns the peak.
+    double run(int blocks)
+    {
+        double peak = 0.0;
+        for (int b = 0; b < blocks; ++b) {
+            outChanges->clearQueue();
+            std::fill(left.begin(), left.end(), 0.5f);
+            std::fill(right.begin(), right.end(), 0.5f);
+            EXPECT_EQ(processor->process(data), kResultOk);
+            for (int i = 0; i < kBlock; ++i)
+                peak = std::max<double>({peak, std::fabs(left[i]), std::fabs(right[i])});
+            events->clear();
+            inChanges->clearQueue();
+        }
+        return peak;
+    }
+    // The output level the last block reported, or -1.
+    double reportedLevel() const
+    {
+        ParamValue value = -1.0;
+        for (int32 i = 0; i < outChanges->getParameterCount(); ++i) {
+            IParamValueQueue* q = outChanges->getParameterData(i);
+            int32 offset = 0;
+            if (q && q->getParameterId() == kParamOutputLevel && q->getPointCount() > 0)
+                q->getPoint(q->getPointCount() - 1, offset, value);
+        }
+        return value;
+    }
+    tresult sendState(const DemoState* state, size_t size, bool toController)
+    {
+        uint8_t bytes[kStateBytes] = {'X'};
+        if (state)
+            encodeState(*state, bytes);
+        IPtr<MemoryStream> stream = owned(new MemoryStream(bytes, TSize(size)));
+        return toController ? controller->setComponentState(stream) : component->setState(stream);
+    }
+
+    HMODULE module = nullptr;
+    IPtr<IPluginFactory> factory;
+    IPtr<HostApplication> host = owned(new HostApplication);
+    IPtr<IComponent> component;
+    IPtr<IAudioProcessor> processor;
+    IPtr<IEditController> controller;
+    IPtr<IConnectionPoint> controllerPoint, componentPoint;
+
+    std::vector<float> left = std::vector<float>(kBlock), right = std::vector<float>(kBlock);
+    float* channels[2] = {left.data(), right.data()};
+    AudioBusBuffers bus = [this] {
+        AudioBusBuffers b;
+        b.numChannels = 2;
+        b.channelBuffers32 = channels;
+        return b;
+    }();
+    IPtr<EventList> events = owned(new EventList(256));
+    IPtr<ParameterChanges> inChanges = owned(new ParameterChanges(64)),
+                           outChanges = owned(new ParameterChanges(64));
+    ProcessData data = [this] {
+        ProcessData d;
+        d.processMode = kRealtime;
+        d.symbolicSampleSize = kSample32;
+        d.numSamples = kBlock;
+        d.numOutputs = 1;
+        d.outputs = &bus;
+        d.inputEvents = events;
+        d.inputParameterChanges = inChanges;
+        d.outputParameterChanges = outChanges;
+        return d;
+    }();
+};
+
+TEST_F(DemoPlugin, HasOneStereoOutputAndAnEventInput)
+{
+    EXPECT_EQ(component->getBusCount(kAudio, kOutput), 1);
+    EXPECT_EQ(component->getBusCount(kAudio, kInput), 0);
+    EXPECT_GE(component->getBusCount(kEvent, kInput), 1);
+    BusInfo info = {};
+    ASSERT_EQ(component->getBusInfo(kAudio, kOutput, 0, info), kResultOk);
+    EXPECT_EQ(info.channelCount, 2);
+    SpeakerArrangement stereo = SpeakerArr::kStereo, mono = SpeakerArr::kMono;
+    EXPECT_EQ(processor->setBusArrangements(nullptr, 0, &stereo, 1), kResultTrue);
+    EXPECT_EQ(processor->setBusArrangements(nullptr, 0, &mono, 1), kResultFalse);
+    EXPECT_EQ(processor->canProcessSampleSize(kSample32), kResultTrue);
+    EXPECT_NE(processor->canProcessSampleSize(kSample64), kResultTrue);
+}
+
+TEST_F(DemoPlugin, PlaysANoteFromItsOffsetToExactSilenceAndReportsItsLevel)
+{
+    startProcessing();
+    note(true, 60, 100);
+    EXPECT_GT(run(1), 0.01);
+    EXPECT_TRUE(std::all_of(left.begin(), left.begin() + 100, [](float v) { return v == 0.0f; }))
+        << "sound before the note's offset";
+    EXPECT_GT(reportedLevel(), 0.3);
+    EXPECT_GT(run(20), 0.01);
+    // Note off, then the release (default 0.15 s) runs out to exact silence, flagged as such,
+    // and the level is still reported.
+    note(false, 60);
+    run(int(0.4 * 48000 / kBlock));
+    EXPECT_EQ(run(1), 0.0);
+    EXPECT_EQ(bus.silenceFlags, 3u);
+    EXPECT_GE(reportedLevel(), 0.0);
+
+    // Sustained notes end when processing stops.
+    param(kParamSustain, 1.0);
+    note(true, 60);
+    run(4);
+    processor->setProcessing(false);
+    ASSERT_EQ(processor->setProcessing(true), kResultOk);
+    run(int(0.5 * 48000 / kBlock));
+    EXPECT_EQ(run(1), 0.0);
+}
+
+TEST_F(DemoPlugin, ParameterChangesReachTheSound)
+{
+    startProcessing();
+    note(true, 60);
+    run(2);
+    param(kParamVolume, 1.0);
+    run(10); // the gain glides over a few milliseconds
+    const double full = run(4);
+    param(kParamVolume, 0.5);
+    run(10);
+    const double quarter = run(4);
+    // Square law: a quarter of the gain; the early tine adds to the first peak (exact ratio: native tests).
+    EXPECT_GT(full, 3.0 * quarter);
+    EXPECT_LT(full, 6.0 * quarter);
+    param(kParamVolume, 0.0);
+    run(40);
+    EXPECT_EQ(run(2), 0.0);
+}
+
+TEST_F(DemoPlugin, StateTravelsFromComponentToControllerAndDamagedStateChangesNothing)
+{
+    const DemoState state{0.25, 0.75, 0.125, 0.5};
+    EXPECT_NE(sendState(nullptr, kStateBytes, false), kResultOk);
+    EXPECT_NE(component->setState(nullptr), kResultOk);
+    EXPECT_NE(sendState(&state, kStateBytes - 4, true), kResultOk);
+    EXPECT_EQ(controller->getParamNormalized(kParamVolume), paramDesc(kParamVolume).defaultValue);
+    uint8_t defaults[kStateBytes], bytes[kStateBytes];
+    encodeState(defaultState(), defaults);
+    encodeState(state, bytes);
+    for (const uint8_t* expected : {defaults, bytes}) {
+        IPtr<MemoryStream> out = owned(new MemoryStream);
+        ASSERT_EQ(component->getState(out), kResultOk);
+        ASSERT_EQ(out->getSize(), TSize(kStateBytes));
+        EXPECT_EQ(std::memcmp(out->getData(), expected, kStateBytes), 0);
+        ASSERT_EQ(sendState(&state, kStateBytes, false), kResultOk);
+    }
+    ASSERT_EQ(sendState(&state, kStateBytes, true), kResultOk);
+    EXPECT_EQ(controller->getParamNormalized(kParamVolume), 0.25);
+    EXPECT_EQ(controller->getParamNormalized(kParamTone), 0.75);
+    EXPECT_EQ(controller->getParamNormalized(kParamRelease), 0.125);
+    EXPECT_EQ(controller->getParamNormalized(kParamVibrato), 0.5);
+}
+
+TEST_F(DemoPlugin, ParametersDescribeThemselvesAndMidiControllersMapToThem)
+{
+    ASSERT_EQ(controller->getParameterCount(), int32(kNumParams));
+    for (int32 i = 0; i < int32(kNumParams); ++i) {
+        ParameterInfo info = {};
+        ASSERT_EQ(controller->getParameterInfo(i, info), kResultOk);
+        EXPECT_EQ(info.id, ParamID(i));
+        EXPECT_EQ(info.defaultNormalizedValue, paramDesc(info.id).defaultValue);
+        EXPECT_EQ((info.flags & ParameterInfo::kIsReadOnly) != 0, paramDesc(info.id).readOnly);
+    }
+    String128 text = {}, input = {'-', '1', '.', '0', '0', 0}, wide = {0x65E5, 0};
+    ASSERT_EQ(controller->getParamStringByValue(kParamPitchBend, 1.0, text), kResultOk);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(text)), u"+2.00");
+    ParamValue value = 0.0;
+    ASSERT_EQ(controller->getParamValueByString(kParamPitchBend, input, value), kResultOk);
+    EXPECT_DOUBLE_EQ(value, 0.25);
+    EXPECT_NE(controller->getParamValueByString(kParamPitchBend, wide, value), kResultOk);
+
+    FUnknownPtr<IMidiMapping> mapping(controller);
+    ASSERT_TRUE(mapping);
+    const struct
+    {
+        int32 bus;
+        int16 channel;
+        CtrlNumber cc;
+        ParamID id;
+    } cases[] = {{0, 0, kCtrlVolume, kParamVolume},
+                 {0, 0, kCtrlModWheel, kParamTone},
+                 {0, 0, kCtrlSustainOnOff, kParamSustain},
+                 {0, 0, kAfterTouch, kParamVibrato},
+                 {0, 0, kPitchBend, kParamPitchBend},
+                 {0, 5, kPitchBend, kParamPitchBend},
+                 {0, 0, 39, kNoParamId},
+                 /* the host pairs 39 with 7 itself */ {0, 0, 10, kNoParamId},
+                 {1, 0, kCtrlVolume, kNoParamId}};
+    for (const auto& c : cases) {
+        ParamID id = kNoParamId;
+        const bool assigned = mapping->getMidiControllerAssignment(c.bus, c.channel, c.cc, id) == kResultOk;
+        EXPECT_EQ(assigned ? id : kNoParamId, c.id) << c.bus << " " << c.channel << " " << c.cc;
+    }
+}
+
+// Host side of the editor: a frame window with a child that passes its size to the view,
+// an IPlugFrame that moves the child as the host's frame would, and a component handler
+// that records the edits ("b1 p1=0.250 e1 ").
+class HostFrame : public FObject, public IPlugFrame, public IComponentHandler
+{
+public:
+    HostFrame()
+    {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+            if (m == WM_SIZE && current && current->view) {
+                ViewRect r(0, 0, LOWORD(l), HIWORD(l));
+                current->view->onSize(&r);
+            }
+            return DefWindowProcW(h, m, w, l);
+        };
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"DemoTestVstWindow";
+        RegisterClassW(&wc);
+        frame = CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, 800, 700,
+                                nullptr, nullptr, wc.hInstance, nullptr);
+        child = CreateWindowExW(0, wc.lpszClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 10,
+                                10, frame, nullptr, wc.hInstance, nullptr);
+        current = this;
+    }
+    ~HostFrame() override
+    {
+        if (frame)
+            DestroyWindow(frame);
+        current = nullptr;
+    }
+    tresult PLUGIN_API resizeView(IPlugView* v, ViewRect* r) SMTG_OVERRIDE
+    {
+        if (!v || !r)
+            return kInvalidArgument;
+        ++resizeCalls;
+        requested = *r;
+        MoveWindow(child, 0, 0, r->getWidth(), r->getHeight(), TRUE); // WM_SIZE tells the view
+        return kResultOk;
+    }
+    tresult PLUGIN_API beginEdit(ParamID id) SMTG_OVERRIDE { return edit("b", id, -1.0, 1); }
+    tresult PLUGIN_API performEdit(ParamID id, ParamValue value) SMTG_OVERRIDE
+    {
+        return edit("p", id, value, 0);
+    }
+    tresult PLUGIN_API endEdit(ParamID id) SMTG_OVERRIDE { return edit("e", id, -1.0, -1); }
+    tresult PLUGIN_API restartComponent(int32) SMTG_OVERRIDE { return kResultOk; }
+    tresult edit(const char* what, ParamID id, double value, int change)
+    {
+        char text[48];
+        std::snprintf(text, sizeof text, value < 0 ? "%s%u " : "%s%u=%.3f ", what, unsigned(id), value);
+        edits += text;
+        open += change;
+        return kResultOk;
+    }
+
+    HWND frame = nullptr, child = nullptr;
+    IPlugView* view = nullptr;
+    int resizeCalls = 0, open = 0;
+    ViewRect requested;
+    std::string edits;
+    static HostFrame* current;
+
+    OBJ_METHODS(HostFrame, FObject)
+    DEFINE_INTERFACES
+    DEF_INTERFACE(IPlugFrame)
+    DEF_INTERFACE(IComponentHandler)
+    END_DEFINE_INTERFACES(FObject)
+    REFCOUNT_METHODS(FObject)
+};
+HostFrame* HostFrame::current = nullptr;
+
+std::vector<HWND> children(HWND parent, const wchar_t* cls)
+{
+    std::pair<const wchar_t*, std::vector<HWND>> search{cls, {}};
+    EnumChildWindows(
+        parent,
+        [](HWND h, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<decltype(search)*>(p);
+            wchar_t name[64] = {};
+            GetClassNameW(h, name, 64);
+            if (lstrcmpiW(name, s->first) == 0)
+                s->second.push_back(h);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.second;
+}
+
+bool showsText(HWND parent, const std::wstring& text)
+{
+    for (HWND h : children(parent, L"Static")) {
+        wchar_t t[128] = {};
+        GetWindowTextW(h, t, 128);
+        if (text == t)
+            return true;
+    }
+    return false;
+}
+
+SIZE clientSize(HWND h)
+{
+    RECT r = {};
+    GetClientRect(h, &r);
+    return SIZE{r.right, r.bottom};
+}
+
+class DemoEditor : public DemoPlugin
+{
+protected:
+    void SetUp() override
+    {
+        DemoPlugin::SetUp();
+        if (HasFatalFailure())
+            return;
+        hostFrame = owned(new HostFrame);
+        controller->setComponentHandler(hostFrame);
+        ASSERT_NE(hostFrame->child, nullptr);
+        view = owned(controller->createView("editor"));
+        ASSERT_TRUE(view);
+        hostFrame->view = view;
+    }
+    void TearDown() override
+    {
+        if (hostFrame) {
+            DestroyWindow(hostFrame->frame); // the host's child dies first, then the view is told
+            hostFrame->frame = nullptr;
+            hostFrame->view = nullptr;
+        }
+        if (view)
+            view->removed();
+        view = nullptr;
+        if (controller)
+            controller->setComponentHandler(nullptr);
+        hostFrame = nullptr;
+        DemoPlugin::TearDown();
+    }
+    // As the host's loader does it: placeholder size first, then frame and attach.
+    void attach()
+    {
+        ViewRect placeholder(0, 0, 10, 10);
+        view->onSize(&placeholder);
+        view->setFrame(hostFrame);
+        ShowWindow(hostFrame->frame, SW_SHOW);
+        ASSERT_EQ(view->attached(hostFrame->child, kPlatformTypeHWND), kResultOk);
+        editor = GetWindow(hostFrame->child, GW_CHILD);
+        ASSERT_NE(editor, nullptr);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+    }
+    HWND slider(ParamID id) { return children(editor, TRACKBAR_CLASSW)[size_t(editorRowOfParam(id))]; }
+    void drag(HWND s, std::initializer_list<std::pair<WORD, int>> steps)
+    {
+        for (auto [code, pos] : steps) {
+            if (code == TB_THUMBTRACK)
+                SendMessageW(s, TBM_SETPOS, TRUE, pos);
+            SendMessageW(editor, WM_HSCROLL, MAKEWPARAM(code, pos), reinterpret_cast<LPARAM>(s));
+        }
+    }
+
+    IPtr<HostFrame> hostFrame;
+    IPtr<IPlugView> view;
+    HWND editor = nullptr;
+};
+
+TEST_F(DemoEditor, AnnouncesItsSizeFromAttachedAndKeepsWithinItsLimits)
+{
+    EXPECT_EQ(view->isPlatformTypeSupported(kPlatformTypeHWND), kResultTrue);
+    EXPECT_NE(view->isPlatformTypeSupported("NSView"), kResultTrue);
+    EXPECT_NE(view->attached(hostFrame->child, "NSView"), kResultOk);
+    EXPECT_EQ(GetWindow(hostFrame->child, GW_CHILD), nullptr);
+    EXPECT_EQ(view->canResize(), kResultTrue);
+    attach();
+    EXPECT_EQ(hostFrame->resizeCalls, 1);
+    EXPECT_EQ(hostFrame->requested.getWidth(), kEditorDefault.width);
+    EXPECT_EQ(hostFrame->requested.getHeight(), kEditorDefault.height);
+    EXPECT_EQ(clientSize(editor).cx, kEditorDefault.width);
+    EXPECT_EQ(clientSize(editor).cy, kEditorDefault.height);
+    EXPECT_NE(view->attached(hostFrame->child, kPlatformTypeHWND), kResultOk); // a second attach
+
+    ViewRect tooSmall(5, 5, 105, 55), tooBig(0, 0, 5000, 5000);
+    EXPECT_EQ(view->checkSizeConstraint(&tooSmall), kResultTrue);
+    EXPECT_EQ(tooSmall.left, 5);
+    EXPECT_EQ(tooSmall.getWidth(), kEditorMin.width);
+    EXPECT_EQ(tooSmall.getHeight(), kEditorMin.height);
+    EXPECT_EQ(view->checkSizeConstraint(&tooBig), kResultTrue);
+    EXPECT_EQ(tooBig.getWidth(), kEditorMax.width);
+    EXPECT_EQ(tooBig.getHeight(), kEditorMax.height);
+    EXPECT_EQ(view->checkSizeConstraint(nullptr), kInvalidArgument);
+
+    // It follows the host's size, and a new editor opens at the size the user left.
+    MoveWindow(hostFrame->child, 0, 0, 700, 400, TRUE);
+    EXPECT_EQ(clientSize(editor).cx, 700);
+    EXPECT_EQ(clientSize(editor).cy, 400);
+    RECT r = {};
+    GetWindowRect(children(editor, TRACKBAR_CLASSW)[0], &r);
+    EXPECT_EQ(r.right - r.left, layoutEditor({700, 400}).rows[0].slider.width());
+    view->removed();
+    view = owned(controller->createView("editor"));
+    ASSERT_TRUE(view);
+    hostFrame->view = view;
+    view->setFrame(hostFrame);
+    ASSERT_EQ(view->attached(hostFrame->child, kPlatformTypeHWND), kResultOk);
+    EXPECT_EQ(hostFrame->requested.getWidth(), 700);
+    EXPECT_EQ(hostFrame->requested.getHeight(), 400);
+}
+
+TEST_F(DemoEditor, ShowsTheParametersAndEditsThroughTheHost)
+{
+    attach();
+    EXPECT_EQ(children(editor, TRACKBAR_CLASSW).size(), size_t(kEditorRows));
+    EXPECT_TRUE(showsText(editor, L"Volume"));
+    EXPECT_TRUE(showsText(editor, L"Output Level"));
+    EXPECT_TRUE(showsText(editor, L"-3.9 dB")); // default volume 0.8: gain 0.64
+    controller->setParamNormalized(kParamOutputLevel, 0.5);
+    EXPECT_TRUE(showsText(editor, L"-30.0 dB"));
+    controller->setParamNormalized(kParamTone, 0.25);
+    EXPECT_TRUE(showsText(editor, L"25 %"));
+    EXPECT_EQ(SendMessageW(slider(kParamTone), TBM_GETPOS, 0, 0), 250);
+
+    drag(slider(kParamRelease),
+         {{TB_THUMBTRACK, 100}, {TB_THUMBTRACK, 250}, {TB_THUMBPOSITION, 250}, {TB_ENDTRACK, 0}});
+    EXPECT_EQ(hostFrame->edits, "b2 p2=0.100 p2=0.250 e2 ");
+    EXPECT_EQ(hostFrame->open, 0);
+    EXPECT_DOUBLE_EQ(controller->getParamNormalized(kParamRelease), 0.25);
+    EXPECT_TRUE(showsText(editor, L"0.07 s"));
+
+    // An edit in progress is closed when the editor goes.
+    hostFrame->edits.clear();
+    drag(slider(kParamSustain), {{TB_THUMBTRACK, 1}});
+    EXPECT_EQ(hostFrame->open, 1);
+    view->removed();
+    EXPECT_EQ(hostFrame->open, 0);
+    EXPECT_EQ(hostFrame->edits, "b3 p3=1.000 e3 ");
+    EXPECT_FALSE(IsWindow(editor));
+    hostFrame->view = nullptr;
+    view = nullptr;
+}
+
+TEST_F(DemoEditor, SurvivesItsParentBeingDestroyedFirst)
+{
+    attach();
+    DestroyWindow(hostFrame->frame);
+    hostFrame->frame = nullptr;
+    hostFrame->view = nullptr;
+    EXPECT_FALSE(IsWindow(editor));
+    EXPECT_EQ(view->removed(), kResultOk);
+    // The class can be registered again: a later editor opens normally.
+    view = owned(controller->createView("editor"));
+    hostFrame = owned(new HostFrame);
+    controller->setComponentHandler(hostFrame);
+    hostFrame->view = view;
+    attach();
+}
+
+} // namespace
