@@ -40,33 +40,26 @@ protected:
 
 } // namespace
 
-TEST_F(Folders, MissingParentsAreCreatedAndAPresentFolderIsAccepted)
+TEST_F(Folders, ParentsAreCreatedAPresentFolderIsAcceptedAndAFileInTheWayFails)
 {
-    const std::wstring deep = root + L"\\a\\b\\c\\";
-    ASSERT_TRUE(CreateDirectoryTree(deep.c_str()));
+    ASSERT_TRUE(CreateDirectoryTree((root + L"\\a\\b\\c\\").c_str()));
     EXPECT_TRUE(PathIsDirectoryW((root + L"\\a\\b\\c").c_str()));
-    EXPECT_TRUE(CreateDirectoryTree(deep.c_str()));            // present
-    EXPECT_TRUE(CreateDirectoryTree((root + L"\\a").c_str())); // present, no backslash
-}
-
-TEST_F(Folders, AFileInTheWayFails)
-{
+    EXPECT_TRUE(CreateDirectoryTree((root + L"\\a\\b\\c\\").c_str())); // present
+    EXPECT_TRUE(CreateDirectoryTree((root + L"\\a").c_str()));         // present, no backslash
     const std::wstring file = root + L"\\blocked";
-    HANDLE h =
-        CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    CloseHandle(h);
+    CloseHandle(
+        CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(PathFileExistsW(file.c_str()));
     EXPECT_FALSE(CreateDirectoryTree(file.c_str()));
     EXPECT_FALSE(CreateDirectoryTree((file + L"\\below\\").c_str()));
     EXPECT_FALSE(PathIsDirectoryW(file.c_str()));
 }
 
-TEST_F(Folders, KnownSubFolderEndsWithABackslashAndExists)
+TEST_F(Folders, KnownSubFoldersEndWithABackslashAndExist)
 {
     wchar_t destination[MAX_PATH] = {};
     EXPECT_FALSE(GetKnownSubFolder(nullptr, FOLDERID_Documents, L"x", nullptr));
     EXPECT_FALSE(GetKnownSubFolder(destination, FOLDERID_Documents, nullptr, nullptr));
-
     const std::wstring sub = L"pomaro-known-" + std::to_wstring(GetCurrentProcessId());
     ASSERT_TRUE(GetKnownSubFolder(destination, FOLDERID_LocalAppData, sub.c_str(), L"Leaf"));
     const std::wstring made(destination);
@@ -75,15 +68,11 @@ TEST_F(Folders, KnownSubFolderEndsWithABackslashAndExists)
     EXPECT_TRUE(PathIsDirectoryW(destination));
     RemoveDirectoryW(destination);
     RemoveDirectoryW(made.substr(0, made.size() - 6).c_str());
-}
 
-TEST_F(Folders, PrepareMakesBothApplicationFolders)
-{
     ASSERT_TRUE(PrepareAppFolders());
     EXPECT_TRUE(foldersReady);
     const std::wstring documents(documentsFolder), tuning(tuningFolder);
     EXPECT_EQ(documents.substr(documents.size() - 8), L"\\Pomaro\\");
     EXPECT_EQ(tuning.substr(tuning.size() - 23), L"\\Kelvane\\Pomaro\\Tuning\\");
-    EXPECT_TRUE(PathIsDirectoryW(documentsFolder));
-    EXPECT_TRUE(PathIsDirectoryW(tuningFolder));
+    EXPECT_TRUE(PathIsDirectoryW(documentsFolder) && PathIsDirectoryW(tuningFolder));
 }

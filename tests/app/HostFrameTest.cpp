@@ -21,27 +21,20 @@ class FakeView : public IPlugView
 public:
     tresult PLUGIN_API queryInterface(const TUID, void** obj) override
     {
-        *obj = nullptr;
-        return kNoInterface;
+        return *obj = nullptr, kNoInterface;
     }
     uint32 PLUGIN_API addRef() override { return 1; } // owned by the test
     uint32 PLUGIN_API release() override { return 1; }
     tresult PLUGIN_API isPlatformTypeSupported(FIDString) override { return kResultTrue; }
     tresult PLUGIN_API attached(void*, FIDString) override { return kResultOk; }
-    tresult PLUGIN_API removed() override
-    {
-        ++removedCalls;
-        return kResultOk;
-    }
+    tresult PLUGIN_API removed() override { return ++removedCalls, kResultOk; }
     tresult PLUGIN_API onWheel(float) override { return kResultFalse; }
     tresult PLUGIN_API onKeyDown(char16, int16, int16) override { return kResultFalse; }
     tresult PLUGIN_API onKeyUp(char16, int16, int16) override { return kResultFalse; }
     tresult PLUGIN_API getSize(ViewRect*) override { return kResultFalse; }
     tresult PLUGIN_API onSize(ViewRect* newSize) override
     {
-        lastSize = *newSize;
-        ++sizeCalls;
-        return kResultOk;
+        return lastSize = *newSize, ++sizeCalls, kResultOk;
     }
     tresult PLUGIN_API onFocus(TBool) override { return kResultOk; }
     tresult PLUGIN_API setFrame(IPlugFrame*) override { return kResultOk; }
@@ -57,8 +50,7 @@ public:
 
     bool constrain = true;
     ViewRect lastSize;
-    int sizeCalls = 0;
-    int removedCalls = 0;
+    int sizeCalls = 0, removedCalls = 0;
 };
 
 // Counts every attempt to move or size the frame, even one that changes nothing.
@@ -66,15 +58,15 @@ WNDPROC hostProc = nullptr;
 int positionChanges = 0;
 LRESULT CALLBACK countingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_WINDOWPOSCHANGING)
-        ++positionChanges;
+    positionChanges += message == WM_WINDOWPOSCHANGING;
     return CallWindowProcW(hostProc, hwnd, message, wParam, lParam);
 }
 
-RECT clientOf(HWND hwnd)
+RECT rectIn(HWND frame, HWND w)
 {
     RECT r{};
-    GetClientRect(hwnd, &r);
+    GetWindowRect(w, &r);
+    MapWindowPoints(HWND_DESKTOP, frame, reinterpret_cast<POINT*>(&r), 2);
     return r;
 }
 
@@ -89,19 +81,20 @@ protected:
         drainThreadQueue();
         host = new RecordingHost();
         ASSERT_TRUE(host->createFrameWindow());
+        RECT window{}, client{};
+        GetWindowRect(host->hwndFrame, &window);
+        GetClientRect(host->hwndFrame, &client);
+        ncWidth = (window.right - window.left) - client.right;
+        ncHeight = (window.bottom - window.top) - client.bottom;
     }
-
     void TearDown() override
     {
-        if (host) {
-            host->pView = nullptr; // the fake is not the host's to release
-            host->pluginReady = false;
-            host->release();
-        }
+        host->pView = nullptr; // the fake is not the host's to release
+        host->pluginReady = false;
+        host->release();
         drainThreadQueue();
         CoUninitialize();
     }
-
     // The editor's child window, made as the loader makes it.
     void attachView()
     {
@@ -112,23 +105,36 @@ protected:
         ASSERT_EQ(host->keyboard.create(host->hwndFrame), S_OK);
         host->viewAttached = true; // as after a successful attached()
     }
-
-    void nonClient(int& width, int& height)
-    {
-        RECT window{}, client{};
-        GetWindowRect(host->hwndFrame, &window);
-        GetClientRect(host->hwndFrame, &client);
-        width = (window.right - window.left) - client.right;
-        height = (window.bottom - window.top) - client.bottom;
-    }
-
     void post(UINT message, WPARAM vk, LPARAM flags) { PostMessageW(host->hwndFrame, message, vk, flags); }
 
     RecordingHost* host = nullptr;
     FakeView view;
+    int ncWidth = 0, ncHeight = 0;
 };
 
 } // namespace
+
+TEST_F(Frame, StartsHiddenAtFiftyByFiftyWithItsTimerAndMenuAndWithoutAPluginLeavesTheKeys)
+{
+    RECT window{};
+    GetWindowRect(host->hwndFrame, &window);
+    // Asked for 50 x 50; the system keeps a captioned window at its minimum tracking size.
+    EXPECT_EQ(window.right - window.left, std::max(50, GetSystemMetrics(SM_CXMINTRACK)));
+    EXPECT_EQ(window.bottom - window.top, std::max(50, GetSystemMetrics(SM_CYMINTRACK)));
+    EXPECT_FALSE(IsWindowVisible(host->hwndFrame));
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongPtrW(host->hwndFrame, GWL_STYLE)) & 0x02CA0000u, 0x02CA0000u);
+    EXPECT_EQ(host->timerId, PomaroApp::kFrameTimerId);
+    EXPECT_NE(GetMenu(host->hwndFrame), nullptr); // the class brings menu 103
+    HWND first = host->hwndFrame;
+    EXPECT_TRUE(host->createFrameWindow());
+    EXPECT_EQ(host->hwndFrame, first);
+
+    post(WM_KEYDOWN, 'C', 0x00000001);
+    host->runMessageLoop(); // returns at once
+    EXPECT_TRUE(host->received.empty());
+    MSG msg;
+    EXPECT_TRUE(PeekMessageW(&msg, host->hwndFrame, WM_KEYDOWN, WM_KEYDOWN, PM_NOREMOVE));
+}
 
 // Keys are posted to a window of the thread, exactly as the system delivers them. What
 // each key does is KeyboardInputTest's; here the loop's part: bit 30 of lParam (the key
@@ -146,68 +152,26 @@ TEST_F(Frame, KeysPlayThroughTheListenerAndTheRing)
     host->runMessageLoop();
     EXPECT_EQ(host->received, (std::vector<MidiBytes>{{0x90, 60, 100, 0}, {0x80, 60, 0, 0}}));
     EXPECT_EQ(host->keyboard.octave, 7);
-    // What the listener got is also what the audio thread will find.
-    EXPECT_EQ(host->midiRing.count(), 2);
+    EXPECT_EQ(host->midiRing.count(), 2); // what the audio thread will find
 }
 
-TEST_F(Frame, WithoutAPluginTheLoopReturnsAtOnceAndLeavesTheQueue)
-{
-    post(WM_KEYDOWN, 'C', 0x00000001);
-    host->runMessageLoop();
-    EXPECT_TRUE(host->received.empty());
-    MSG msg;
-    EXPECT_TRUE(PeekMessageW(&msg, host->hwndFrame, WM_KEYDOWN, WM_KEYDOWN, PM_NOREMOVE));
-}
-
-TEST_F(Frame, StartsHiddenAtFiftyByFiftyWithItsTimer)
-{
-    RECT window{};
-    GetWindowRect(host->hwndFrame, &window);
-    // Asked for 50 x 50; the system keeps a captioned window at its minimum tracking size.
-    EXPECT_EQ(window.right - window.left, std::max(50, GetSystemMetrics(SM_CXMINTRACK)));
-    EXPECT_EQ(window.bottom - window.top, std::max(50, GetSystemMetrics(SM_CYMINTRACK)));
-    EXPECT_FALSE(IsWindowVisible(host->hwndFrame));
-    EXPECT_EQ(static_cast<DWORD>(GetWindowLongPtrW(host->hwndFrame, GWL_STYLE)) & 0x02CA0000u, 0x02CA0000u);
-    EXPECT_EQ(host->timerId, PomaroApp::kFrameTimerId);
-    EXPECT_NE(GetMenu(host->hwndFrame), nullptr); // the class brings menu 103
-    HWND first = host->hwndFrame;
-    EXPECT_TRUE(host->createFrameWindow());
-    EXPECT_EQ(host->hwndFrame, first);
-}
-
-TEST_F(Frame, ResizeViewRefusesWhatIsNotItsOwn)
+TEST_F(Frame, ResizeViewGivesTheEditorItsOwnSizeAboveTheCentredStrip)
 {
     ViewRect size(0, 0, 400, 200);
     EXPECT_EQ(host->resizeView(nullptr, &size), kInvalidArgument);
     EXPECT_EQ(host->resizeView(&view, nullptr), kInvalidArgument);
     EXPECT_EQ(host->resizeView(&view, &size), kResultFalse); // not the host's view
-
-    RecordingHost frameless;
-    frameless.pView = &view;
-    EXPECT_EQ(frameless.resizeView(&view, &size), kResultFalse);
-    frameless.pView = nullptr;
-}
-
-TEST_F(Frame, ResizeViewGivesTheEditorItsSizeAboveTheStrip)
-{
     attachView();
-    ViewRect size(0, 0, 400, 200);
     ASSERT_EQ(host->resizeView(&view, &size), kResultOk);
-
-    const RECT client = clientOf(host->hwndFrame);
-    EXPECT_EQ(client.right, 400);
-    EXPECT_EQ(client.bottom, 230);
+    RECT client{};
+    GetClientRect(host->hwndFrame, &client);
+    EXPECT_EQ(std::vector<LONG>({client.right, client.bottom}), std::vector<LONG>({400, 230}));
     // The view hears of its size through the editor window, not from resizeView.
-    EXPECT_EQ(view.lastSize.getWidth(), 400);
-    EXPECT_EQ(view.lastSize.getHeight(), 200);
-    // The strip is centred below the editor and cut on both sides.
-    RECT strip{};
-    GetWindowRect(host->keyboard.hwnd, &strip);
-    MapWindowPoints(HWND_DESKTOP, host->hwndFrame, reinterpret_cast<POINT*>(&strip), 2);
-    EXPECT_EQ(strip.left, (400 - 591) / 2);
-    EXPECT_EQ(strip.top, 200);
-    EXPECT_EQ(strip.right - strip.left, 591);
-    EXPECT_EQ(strip.bottom - strip.top, 30);
+    EXPECT_EQ(std::vector<int>({view.lastSize.getWidth(), view.lastSize.getHeight()}),
+              std::vector<int>({400, 200}));
+    const RECT strip = rectIn(host->hwndFrame, host->keyboard.hwnd); // cut on both sides
+    EXPECT_EQ(std::vector<LONG>({strip.left, strip.top, strip.right, strip.bottom}),
+              std::vector<LONG>({(400 - 591) / 2, 200, (400 - 591) / 2 + 591, 230}));
 
     // The same size again leaves the frame alone.
     hostProc = reinterpret_cast<WNDPROC>(
@@ -218,50 +182,48 @@ TEST_F(Frame, ResizeViewGivesTheEditorItsSizeAboveTheStrip)
     ViewRect larger(0, 0, 500, 250);
     EXPECT_EQ(host->resizeView(&view, &larger), kResultOk);
     EXPECT_GT(positionChanges, 0);
-    EXPECT_EQ(clientOf(host->hwndFrame).bottom, 280);
     SetWindowLongPtrW(host->hwndFrame, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(hostProc));
-}
 
-TEST_F(Frame, SizingDragIsFittedToWhatTheViewAccepts)
-{
-    int ncWidth = 0, ncHeight = 0;
-    nonClient(ncWidth, ncHeight);
-    RECT drag{100, 100, 100 + ncWidth + 50, 100 + ncHeight + 30 + 20};
-    const RECT asDragged = drag;
-
-    // Without a view the drag stays as the user made it, and the procedure still says so.
-    EXPECT_EQ(SendMessageW(host->hwndFrame, WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&drag)),
-              TRUE);
-    EXPECT_TRUE(EqualRect(&drag, &asDragged));
-
-    host->pView = &view;
-    EXPECT_EQ(SendMessageW(host->hwndFrame, WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&drag)),
-              TRUE);
-    EXPECT_EQ(drag.left, 100);
-    EXPECT_EQ(drag.top, 100);
-    EXPECT_EQ(drag.right, 100 + 200 + ncWidth);
-    EXPECT_EQ(drag.bottom, 100 + 100 + ncHeight + 30);
-
-    RECT tooLarge{0, 0, ncWidth + 2000, ncHeight + 30 + 300};
-    host->onFrameSizing(&tooLarge);
-    EXPECT_EQ(tooLarge.right, 800 + ncWidth);
-    EXPECT_EQ(tooLarge.bottom, 300 + ncHeight + 30);
-
-    view.constrain = false; // a view that does not answer kResultTrue changes nothing
-    RECT free = asDragged;
-    host->onFrameSizing(&free);
-    EXPECT_TRUE(EqualRect(&free, &asDragged));
-}
-
-TEST_F(Frame, MinimisingDoesNotResizeTheEditor)
-{
-    attachView();
+    // Minimising does not resize the editor; restoring does.
     const int before = view.sizeCalls;
     SendMessageW(host->hwndFrame, WM_SIZE, SIZE_MINIMIZED, MAKELPARAM(0, 0));
     EXPECT_EQ(view.sizeCalls, before);
     SendMessageW(host->hwndFrame, WM_SIZE, SIZE_RESTORED, MAKELPARAM(300, 130));
-    EXPECT_EQ(view.lastSize.getWidth(), 300);
-    EXPECT_EQ(view.lastSize.getHeight(), 100);
+    EXPECT_EQ(std::vector<int>({view.lastSize.getWidth(), view.lastSize.getHeight()}),
+              std::vector<int>({300, 100}));
+}
+
+TEST_F(Frame, AHostWithoutAFrameRefusesToResize)
+{
+    RecordingHost frameless;
+    frameless.pView = &view;
+    ViewRect size(0, 0, 400, 200);
+    EXPECT_EQ(frameless.resizeView(&view, &size), kResultFalse);
+    frameless.pView = nullptr;
+}
+
+TEST_F(Frame, SizingDragIsFittedToWhatTheViewAccepts)
+{
+    const RECT asDragged{100, 100, 100 + ncWidth + 50, 100 + ncHeight + 30 + 20};
+    const struct
+    {
+        bool view, constrain;
+        RECT drag, fitted;
+    } cases[] = {
+        {false, true, asDragged, asDragged}, // without a view the drag stays as the user made it
+        {true, true, asDragged, {100, 100, 100 + 200 + ncWidth, 100 + 100 + ncHeight + 30}},
+        {true, true, {0, 0, ncWidth + 2000, ncHeight + 30 + 300}, {0, 0, 800 + ncWidth, 300 + ncHeight + 30}},
+        {true, false, asDragged, asDragged}, // a view that does not answer kResultTrue changes nothing
+    };
+    for (const auto& c : cases) {
+        host->pView = c.view ? &view : nullptr;
+        view.constrain = c.constrain;
+        RECT drag = c.drag;
+        EXPECT_EQ(SendMessageW(host->hwndFrame, WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&drag)),
+                  TRUE);
+        EXPECT_TRUE(EqualRect(&drag, &c.fitted))
+            << drag.left << " " << drag.top << " " << drag.right << " " << drag.bottom;
+    }
 }
 
 TEST_F(Frame, ClosingTheFrameEndsTheLoopAndTellsTheViewItWasRemoved)
@@ -306,9 +268,8 @@ TEST_F(Frame, DriverResetRequestIsPostedAndRunOnTheFrameThread)
     ASSERT_TRUE(PeekMessageW(&msg, host->hwndFrame, WM_USER, WM_USER, PM_REMOVE));
     EXPECT_FALSE(PeekMessageW(&second, host->hwndFrame, WM_USER, WM_USER, PM_NOREMOVE))
         << "one message per restart";
-    // Dispatched here, it runs the restart here: the device choice builds its lists.
+    // Dispatched here, it closes the running device here and looks for one again.
     DispatchMessageW(&msg);
-    // The restart closed the running device here, on the frame's thread, and looked for it again.
     EXPECT_EQ(deletedOn, GetCurrentThreadId());
     EXPECT_NE(host->pWasapiList, nullptr);
     EXPECT_NE(host->pAsioList, nullptr);

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstring>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,17 +23,24 @@ protected:
     void SetUp() override { DebugLogTesting::Reset(); }
     void TearDown() override { DebugLogTesting::Reset(); }
 
-    std::wstring LogPath() const { return folder.File(L"PomaroApp.log"); }
-    std::vector<std::string> Lines() const { return ReadLines(LogPath()); }
+    void open() { ASSERT_TRUE(DebugLog::Open(folder.Path().c_str())); }
+    std::vector<std::string> bodies(const wchar_t* name = L"PomaroApp.log") const
+    {
+        std::vector<std::string> out;
+        for (const std::string& line : ReadLines(folder.File(name))) {
+            EXPECT_TRUE(HasStamp(line)) << line;
+            out.push_back(Body(line));
+        }
+        return out;
+    }
+    HANDLE hold(const std::wstring& name)
+    {
+        return CreateFileW(folder.File(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
 
     TempFolder folder;
 };
-
-HANDLE HoldForWriting(const std::wstring& path)
-{
-    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-}
 
 } // namespace
 
@@ -44,84 +53,94 @@ TEST_F(DebugLogTest, AClosedLogWritesNothingAndOpenRefusesAMissingFolder)
     DebugLog::WriteError(L"S", L"M", ERROR_ACCESS_DENIED, true);
     DebugLog::WriteErrorDetail(L"S", L"M", L"D", ERROR_ACCESS_DENIED);
     EXPECT_TRUE(BoxRecorder::Boxes().empty());
+    for (const std::wstring& where : {std::wstring(), folder.Path() + L"no such folder\\"})
+        EXPECT_FALSE(DebugLog::Open(where.c_str()));
     EXPECT_FALSE(DebugLog::Open(nullptr));
-    EXPECT_FALSE(DebugLog::Open(L""));
-    EXPECT_FALSE(DebugLog::Open((folder.Path() + L"no such folder\\").c_str()));
     EXPECT_FALSE(DebugLog::IsOpen());
     EXPECT_TRUE(folder.FileNames().empty());
 }
 
-TEST_F(DebugLogTest, LinesAreStampBodyAndCrLf)
+// Every line is stamp, body and CR LF; a box shows the body with its line end, owned by
+// nobody, with the product name as its caption once the version resource was read.
+TEST_F(DebugLogTest, LinesAndBoxes)
 {
-    ASSERT_TRUE(DebugLog::Open(folder.Path().c_str()));
-    EXPECT_TRUE(DebugLog::IsOpen());
-    std::wstring longText;
-    for (int i = 0; i < 5000; ++i)
-        longText.push_back(static_cast<wchar_t>(L'a' + i % 26));
+    BoxRecorder boxes;
+    open();
+    const std::wstring longText(5000, L'x');
     DebugLog::WriteLine(L"plain text");
     DebugLog::WriteSeparator();
-    DebugLog::Write(L"CHost::createFrameWindow()", L"CreateWindowEx()", false);
-    DebugLog::WriteErrorDetail(L"CHost::loadVstPlugin()", L"LoadLibrary()", L"VST3\\Pomaro.vst3",
-                               0x2000ABCDu);
+    DebugLog::Write(L"CHost::loadVstPlugin()", L"VSTiプラグイン", true);
+    DebugLog::WriteErrorDetail(L"S", L"LoadLibrary()", L"VST3\\Pomaro.vst3", 0x2000ABCDu);
     DebugLog::WriteError(L"S", L"M", 0x2000ABCDu, false);
     DebugLog::WriteLine(L"");
     DebugLog::WriteLine(longText.c_str());
-    DebugLog::WriteError(L"S", L"M", ERROR_FILE_NOT_FOUND, false);
+    DebugLog::WriteError(L"S", L"M", ERROR_FILE_NOT_FOUND, true);
     DebugLog::WriteErrorDetail(L"S", L"M", L"D", ERROR_ACCESS_DENIED);
-
-    const std::string bytes = ReadBytes(LogPath());
-    const std::vector<std::string> lines = Lines();
-    const std::vector<std::string> bodies = {
-        "plain text", std::string(40, '-'), "CHost::createFrameWindow() : CreateWindowEx()",
-        // A code the system has no text for ends the line with the code alone.
-        "CHost::loadVstPlugin() : LoadLibrary() : VST3\\Pomaro.vst3 : 0x2000ABCD", "S : M : 0x2000ABCD", "",
-        Narrow(longText),
-        // Otherwise the system's text follows, without its own line end.
-        "S : M : 0x00000002 : ", "S : M : D : 0x00000005 : "};
-    ASSERT_EQ(lines.size(), bodies.size());
-    size_t crlfs = 0;
-    for (size_t at = bytes.find("\r\n"); at != std::string::npos; at = bytes.find("\r\n", at + 2))
-        ++crlfs;
-    EXPECT_EQ(crlfs, bodies.size());
-    for (size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_TRUE(HasStamp(lines[i])) << lines[i];
-        if (i < 7) {
-            EXPECT_EQ(Body(lines[i]), bodies[i]);
-        } else {
-            EXPECT_EQ(Body(lines[i]).compare(0, bodies[i].size(), bodies[i]), 0) << lines[i];
-            EXPECT_GT(Body(lines[i]).size(), bodies[i].size());
-        }
-    }
-}
-
-TEST_F(DebugLogTest, BoxShowsTheBodyWithItsLineEnd)
-{
-    BoxRecorder boxes;
-    ASSERT_TRUE(DebugLog::Open(folder.Path().c_str()));
-    DebugLog::WriteLine(L"no box");
-    DebugLog::WriteErrorDetail(L"S", L"M", L"D", ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(BoxRecorder::Boxes().empty());
-
-    DebugLog::Write(L"CHost::loadVstPlugin()", L"VSTiプラグイン", true);
+    DebugLog::WriteModuleInfo();
     DebugLog::WriteLine(L"line box", true);
-    DebugLog::WriteError(L"CHost::createFrameWindow()", L"CreateWindowEx()", ERROR_ACCESS_DENIED, true);
+
+    const std::vector<std::string> lines = bodies();
+    ASSERT_EQ(lines.size(), 20u);
+    const std::vector<std::string> exact = {
+        "plain text", std::string(40, '-'), lines[2],
+        // A code the system has no text for ends the line with the code alone.
+        "S : LoadLibrary() : VST3\\Pomaro.vst3 : 0x2000ABCD", "S : M : 0x2000ABCD", "", Narrow(longText)};
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 7), exact);
+    EXPECT_EQ(lines[2].rfind("CHost::loadVstPlugin() : VSTi", 0), 0u); // the rest: CodePageTest
+    // Otherwise the system's text follows, without its own line end.
+    for (const auto& [at, lead] :
+         {std::pair{7, "S : M : 0x00000002 : "}, std::pair{8, "S : M : D : 0x00000005 : "}})
+        EXPECT_TRUE(lines[at].rfind(lead, 0) == 0 && lines[at].size() > std::strlen(lead)) << lines[at];
+    EXPECT_EQ(ReadBytes(folder.File(L"PomaroApp.log")).find("\n\n"), std::string::npos);
+
+    // The module block: ten lines with aligned labels.
+    wchar_t exe[MAX_PATH];
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    FILETIME local;
+    SYSTEMTIME t;
+    ASSERT_TRUE(GetModuleFileNameW(nullptr, exe, MAX_PATH) &&
+                GetFileAttributesExW(exe, GetFileExInfoStandard, &data) &&
+                FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) && FileTimeToSystemTime(&local, &t));
+    char fileTime[64];
+    snprintf(fileTime, sizeof fileTime, "%u/%02u/%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour,
+             t.wMinute, t.wSecond);
+    const std::string module[] = {
+        "Module file name : diag_log_tests\\.exe",
+        "Module type      : 64bit",
+        std::string("Module file time : ") + fileTime,
+        "Module name      : Pomaro Diag Test",
+        "Module version   : 0\\.04\\.0\\.0000",
+        "Build type       : Release",
+        "OS version       : [0-9]+\\.[0-9]+\\.[0-9]+ .*",
+        "Processor architecture : x64",
+        "Processor info   : Processors=[1-9][0-9]* Level=[0-9]+ Model=[0-9]+ Stepping=[0-9]+",
+        "Processor features :( MMX)?( SSE)? SSE2( SSE3)?( 3DNow!)?( PAE)?( RDTSC)?( "
+        "FLOATING_POINT_EMULATED)?"};
+    for (int i = 0; i < 10; ++i)
+        EXPECT_TRUE(std::regex_match(lines[9 + i], std::regex(module[i]))) << lines[9 + i];
+    EXPECT_EQ(lines[19], "line box");
 
     const std::vector<RecordedBox>& shown = BoxRecorder::Boxes();
     ASSERT_EQ(shown.size(), 3u);
     EXPECT_EQ(shown[0].text, L"CHost::loadVstPlugin() : VSTiプラグイン\r\n");
-    EXPECT_EQ(shown[1].text, L"line box\r\n");
-    const std::vector<std::string> lines = Lines();
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(Narrow(shown[2].text), Body(lines[4]) + "\r\n");
+    EXPECT_EQ(Narrow(shown[1].text), lines[7] + "\r\n");
+    EXPECT_EQ(shown[2].text, L"line box\r\n");
     for (const RecordedBox& box : shown) {
         EXPECT_TRUE(box.ownerNull);
-        EXPECT_TRUE(box.captionNull); // no version resource read yet
         EXPECT_EQ(box.style, static_cast<unsigned>(MB_OK | MB_ICONERROR));
     }
+    EXPECT_TRUE(shown[0].captionNull && shown[1].captionNull);
+    EXPECT_EQ(shown[2].caption, L"Pomaro Diag Test");
+
+    // The caption is read even without a log.
+    DebugLogTesting::Reset();
+    EXPECT_EQ(DebugLog::Caption(), nullptr);
+    DebugLog::WriteModuleInfo();
+    EXPECT_STREQ(DebugLog::Caption(), L"Pomaro Diag Test");
 }
 
 namespace {
-std::wstring g_boxLogPath;
+std::wstring g_boxLog;
 std::size_t g_linesWhileShown = 0;
 std::thread g_otherWriter;
 
@@ -131,29 +150,23 @@ void LogFromBox()
     DebugLog::WriteLine(L"from the box's thread");
     g_otherWriter = std::thread([] { DebugLog::WriteLine(L"from another thread"); });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    g_linesWhileShown = ReadLines(g_boxLogPath).size();
+    g_linesWhileShown = ReadLines(g_boxLog).size();
 }
 } // namespace
 
-TEST_F(DebugLogTest, BoxKeepsOtherThreadsWaiting)
+TEST_F(DebugLogTest, BoxKeepsOtherThreadsWaitingAndManyThreadsNeverInterleave)
 {
-    BoxRecorder boxes(&LogFromBox);
-    g_boxLogPath = LogPath();
-    ASSERT_TRUE(DebugLog::Open(folder.Path().c_str()));
-    DebugLog::WriteLine(L"with box", true);
-    g_otherWriter.join();
-
+    {
+        BoxRecorder boxes(&LogFromBox);
+        g_boxLog = folder.File(L"PomaroApp.log");
+        open();
+        DebugLog::WriteLine(L"with box", true);
+        g_otherWriter.join();
+    }
     EXPECT_EQ(g_linesWhileShown, 2u);
-    const std::vector<std::string> lines = Lines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(Body(lines[0]), "with box");
-    EXPECT_EQ(Body(lines[1]), "from the box's thread");
-    EXPECT_EQ(Body(lines[2]), "from another thread");
-}
+    EXPECT_EQ(bodies(),
+              (std::vector<std::string>{"with box", "from the box's thread", "from another thread"}));
 
-TEST_F(DebugLogTest, ManyThreadsNeverInterleave)
-{
-    ASSERT_TRUE(DebugLog::Open(folder.Path().c_str()));
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t)
         writers.emplace_back([t] {
@@ -163,85 +176,60 @@ TEST_F(DebugLogTest, ManyThreadsNeverInterleave)
         });
     for (std::thread& w : writers)
         w.join();
-    const std::vector<std::string> lines = Lines();
-    ASSERT_EQ(lines.size(), 200u);
-    for (const std::string& line : lines) {
-        ASSERT_TRUE(HasStamp(line));
-        const std::string body = Body(line);
-        ASSERT_FALSE(body.empty());
-        const int t = body[0] - 'A';
-        EXPECT_EQ(body, std::string(300 + t, body[0]));
-    }
+    const std::vector<std::string> lines = bodies();
+    ASSERT_EQ(lines.size(), 203u);
+    for (size_t i = 3; i < lines.size(); ++i)
+        ASSERT_EQ(lines[i], std::string(300 + (lines[i][0] - 'A'), lines[i][0]));
 }
 
-TEST_F(DebugLogTest, SecondOpenWritesExactlyThreeLines)
+// A second Open keeps the file and marks itself; a new run empties an old log.
+TEST_F(DebugLogTest, SecondOpenWritesThreeLinesAndANewRunEmptiesTheOldLog)
 {
-    ASSERT_TRUE(DebugLog::Open(folder.Path().c_str()));
+    open();
     DebugLog::WriteLine(L"first");
     EXPECT_TRUE(DebugLog::Open((folder.Path() + L"elsewhere\\").c_str()));
-
-    const std::vector<std::string> lines = Lines();
+    const std::vector<std::string> lines = bodies();
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(Body(lines[1]), std::string(40, '-'));
-    const std::string lead = "DebugLog::Open() : ";
-    EXPECT_EQ(Body(lines[2]).compare(0, lead.size(), lead), 0) << lines[2];
-    EXPECT_GT(Body(lines[2]).size(), lead.size());
-    EXPECT_EQ(Body(lines[3]), std::string(40, '-'));
+    EXPECT_EQ(lines[1] + lines[3], std::string(80, '-'));
+    EXPECT_TRUE(lines[2].rfind("DebugLog::Open() : ", 0) == 0 && lines[2].size() > 19) << lines[2];
     EXPECT_EQ(folder.FileNames().size(), 1u);
+    DebugLogTesting::Reset();
+    open();
+    DebugLog::WriteLine(L"new run");
+    EXPECT_EQ(bodies(), std::vector<std::string>{"new run"});
 }
 
-TEST_F(DebugLogTest, TakenNameFallsBackToTheNextNumber)
+TEST_F(DebugLogTest, TakenNamesFallBackToTheNextNumberUpTo98)
 {
-    const HANDLE held = HoldForWriting(LogPath());
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(DebugLog::Open(folder.Path().c_str()));
+    std::vector<HANDLE> held{hold(L"PomaroApp.log")};
+    ASSERT_NE(held[0], INVALID_HANDLE_VALUE);
+    open();
     DebugLog::WriteLine(L"in the second file");
-    CloseHandle(held);
+    CloseHandle(held[0]);
+    EXPECT_EQ(ReadBytes(folder.File(L"PomaroApp.log")), "");
+    EXPECT_EQ(bodies(L"PomaroApp(2).log"), std::vector<std::string>{"in the second file"});
 
-    EXPECT_EQ(ReadBytes(LogPath()), "");
-    const std::vector<std::string> lines = ReadLines(folder.File(L"PomaroApp(2).log"));
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(Body(lines[0]), "in the second file");
-}
-
-TEST_F(DebugLogTest, AllNinetyEightNamesTakenMeansNoLog)
-{
-    std::vector<HANDLE> held;
-    held.push_back(HoldForWriting(LogPath()));
+    DebugLogTesting::Reset();
+    DeleteFileW(folder.File(L"PomaroApp(2).log").c_str());
+    held[0] = hold(L"PomaroApp.log");
     for (int i = 2; i <= 98; ++i)
-        held.push_back(HoldForWriting(folder.File(L"PomaroApp(" + std::to_wstring(i) + L").log")));
+        held.push_back(hold(L"PomaroApp(" + std::to_wstring(i) + L").log"));
     for (HANDLE h : held)
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
-
     {
         BoxRecorder boxes;
         EXPECT_FALSE(DebugLog::Open(folder.Path().c_str()));
         EXPECT_FALSE(DebugLog::IsOpen());
         DebugLog::WriteLine(L"lost", true);
-        DebugLog::Write(L"S", L"M", true);
         EXPECT_TRUE(BoxRecorder::Boxes().empty());
     }
-    EXPECT_FALSE(FileExists(folder.File(L"PomaroApp(99).log")));
-    EXPECT_EQ(folder.FileNames().size(), 98u);
     for (HANDLE h : held)
         CloseHandle(h);
+    EXPECT_EQ(folder.FileNames().size(), 98u);
     for (const std::wstring& name : folder.FileNames())
         EXPECT_EQ(ReadBytes(folder.File(name)), "") << Narrow(name);
-
     // The failed attempt left nothing behind that spoils the next one.
-    ASSERT_TRUE(DebugLog::Open(folder.Path().c_str()));
+    open();
     DebugLog::WriteLine(L"now");
-    ASSERT_EQ(Lines().size(), 1u);
-}
-
-TEST_F(DebugLogTest, OpenEmptiesAnOldLog)
-{
-    ASSERT_TRUE(DebugLog::Open(folder.Path().c_str()));
-    DebugLog::WriteLine(L"old run");
-    DebugLogTesting::Reset();
-    ASSERT_TRUE(DebugLog::Open(folder.Path().c_str()));
-    DebugLog::WriteLine(L"new run");
-    const std::vector<std::string> lines = Lines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(Body(lines[0]), "new run");
+    EXPECT_EQ(bodies(), std::vector<std::string>{"now"});
 }

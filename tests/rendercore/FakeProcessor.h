@@ -66,7 +66,6 @@ public:
     uint64 lastSilenceFlags = 0; // as the call found them
     std::array<Event, 256> events{};
     std::array<Point, 64> points{};
-    bool echoParameters = true;
     bool writeOutput = true;
 
     tresult PLUGIN_API process(ProcessData& data) override
@@ -83,7 +82,7 @@ public:
                 Point p{queue->getParameterId(), 0.0, 0};
                 queue->getPoint(queue->getPointCount() - 1, p.offset, p.value);
                 points[static_cast<size_t>(lastParamCount++)] = p;
-                if (echoParameters && data.outputParameterChanges) {
+                if (data.outputParameterChanges) {
                     int32 index = 0;
                     if (IParamValueQueue* out =
                             data.outputParameterChanges->addParameterData(p.id + kEchoOffset, index))

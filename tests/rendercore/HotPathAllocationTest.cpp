@@ -24,7 +24,7 @@ TEST(HotPathAllocation, TenThousandBlocksWithNotesAndParameterChangesAllocateNot
     for (int32_t block = 0; block < 10000; ++block) {
         rig.feed(block);
         startCountingAllocations();
-        rig.render(block);
+        rig.renderLayout(block);
         allocations += stopCountingAllocations();
         events += rig.processor.lastEventCount;
         points += rig.processor.lastParamCount;

@@ -1,13 +1,12 @@
 // One block on the audio thread: queues into the process data, the process call,
 // reports back, conversion into the device buffer.
 
-#include "audio/AudioTypes.h"
-#include "host/RenderCore.h"
-#include "tests/rendercore/FakeProcessor.h"
+#include "tests/rendercore/HotPathRig.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 namespace RenderCoreTest {
@@ -15,53 +14,23 @@ namespace {
 
 using namespace PomaroApp;
 
-struct Rig
-{
-    explicit Rig(int32_t frames = 64)
-    {
-        initMidiRing(midiRing);
-        pd.buffers.allocate(1, frames);
-        pd.data.outputs = pd.buffers.buses.get();
-        pd.data.numSamples = frames;
-        format = DeviceFormat{Kelvane::SampleFormatInt16, true, frames};
-        device.assign(static_cast<size_t>(frames) * 2 * 4 + 64, 0xEE);
-    }
-    void render(IAudioProcessor* p, void* b0, void* b1 = nullptr)
-    {
-        renderBlock(pd, RenderQueues{midiRing, toProcessor, fromProcessor}, p, format, b0, b1);
-    }
-    void render() { render(&processor, aligned(0)); }
-    // A 16-byte aligned spot in the device buffer, moved by offset bytes.
-    unsigned char* aligned(size_t offset)
-    {
-        auto p = reinterpret_cast<std::uintptr_t>(device.data());
-        return device.data() + ((16 - p % 16) % 16) + offset;
-    }
-
-    CProcessData pd;
-    MidiMessageRing midiRing;
-    ParameterChangeTransfer2 toProcessor;
-    ParameterChangeTransfer2 fromProcessor;
-    FakeProcessor processor;
-    DeviceFormat format{};
-    std::vector<unsigned char> device;
-};
+using Rig = HotPathRig;
 
 // What one message becomes is NoteDecoding's test; here the ring's order, controllers
 // that make no event, and the list emptied for every block.
 TEST(RenderCore, NotesBeyondAFullEventListWaitForTheNextBlock)
 {
-    Rig rig;
+    Rig rig(64);
     // 300 note-ons then 300 note-offs, with controllers between: nothing may be lost.
     std::vector<uint32_t> notes;
     for (int i = 0; i < 300; ++i) {
         notes.push_back(midi(0x90 | (i % 16), i % 128, 1 + i % 127));
-        ASSERT_TRUE(rig.midiRing.push(notes.back()));
-        ASSERT_TRUE(rig.midiRing.push(midi(0xB0, 1, 5)));
+        ASSERT_TRUE(rig.ring.push(notes.back()));
+        ASSERT_TRUE(rig.ring.push(midi(0xB0, 1, 5)));
     }
     for (int i = 0; i < 300; ++i) {
         notes.push_back(midi(0x80 | (i % 16), i % 128, 0));
-        ASSERT_TRUE(rig.midiRing.push(notes.back()));
+        ASSERT_TRUE(rig.ring.push(notes.back()));
     }
     std::vector<int32_t> perBlock;
     size_t next = 0;
@@ -79,12 +48,12 @@ TEST(RenderCore, NotesBeyondAFullEventListWaitForTheNextBlock)
     }
     EXPECT_EQ(next, notes.size());
     EXPECT_EQ(perBlock, (std::vector<int32_t>{256, 256, 88, 0}));
-    EXPECT_EQ(rig.midiRing.count(), 0);
+    EXPECT_EQ(rig.ring.count(), 0);
 }
 
 TEST(RenderCore, ParameterChangesReachTheProcessorAndItsReportsComeBack)
 {
-    Rig rig;
+    Rig rig(64);
     rig.toProcessor.addChange(3, 0.25, 0);
     rig.toProcessor.addChange(7, 0.5, 0);
     rig.toProcessor.addChange(3, 0.75, 0); // same block: the last value stands
@@ -182,9 +151,9 @@ TEST(RenderCore, WhatThePluginLeavesUnwrittenIsSilence)
     } cases[] = {{"a plug-in that writes nothing", false}, {"a block without the plug-in", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Rig rig;
+        Rig rig(64);
         rig.processor.writeOutput = false;
-        rig.midiRing.push(midi(0x90, 60, 100));
+        rig.ring.push(midi(0x90, 60, 100));
         dirty(rig);
         if (c.silentBlock)
             renderSilence(rig.pd, rig.format, rig.aligned(0), nullptr);
@@ -197,21 +166,61 @@ TEST(RenderCore, WhatThePluginLeavesUnwrittenIsSilence)
         if (!c.silentBlock) {
             EXPECT_EQ(rig.processor.lastSilenceFlags, 0u);
         }
-        EXPECT_EQ(rig.midiRing.count(), c.silentBlock ? 1 : 0);
+        EXPECT_EQ(rig.ring.count(), c.silentBlock ? 1 : 0);
     }
 }
 
 TEST(RenderCore, WithoutAProcessorTheQueuesAreTakenButNothingIsWritten)
 {
-    Rig rig;
-    rig.midiRing.push(midi(0x90, 60, 100));
+    Rig rig(64);
+    rig.ring.push(midi(0x90, 60, 100));
     rig.toProcessor.addChange(1, 0.5, 0);
     std::vector<unsigned char> before = rig.device;
     rig.render(nullptr, rig.aligned(0));
     EXPECT_EQ(rig.device, before);
-    EXPECT_EQ(rig.midiRing.count(), 0);
+    EXPECT_EQ(rig.ring.count(), 0);
     EXPECT_EQ(rig.toProcessor.count(), 0);
     EXPECT_EQ(rig.processor.calls, 0);
+}
+
+// A note message becomes a live event at the block's start; everything else is skipped.
+TEST(NoteDecoding, NoteMessagesBecomeLiveEventsAndEveryOtherMessageIsSkipped)
+{
+    const struct
+    {
+        uint32_t message;
+        bool on;
+        int16 channel, pitch;
+        float velocity;
+    } cases[] = {
+        {midi(0x90, 60, 100), true, 0, 60, 100.f / 127.f},
+        {midi(0x9F, 127, 127), true, 15, 127, 1.f},
+        {midi(0x93, 0, 1), true, 3, 0, 1.f / 127.f},
+        {midi(0x95, 64, 0), false, 5, 64, 0.f}, // velocity 0 on a note-on is a release
+        {midi(0x80, 60, 64), false, 0, 60, 64.f / 127.f},
+        {midi(0x8A, 21, 0), false, 10, 21, 0.f},
+        // Only seven bits of pitch and velocity count; bit 7 of a data byte is dropped.
+        {midi(0x90, 0xBC, 0xE4), true, 0, 0x3C, 100.f / 127.f},
+        {midi(0x90, 0x40, 0x80), false, 0, 0x40, 0.f},
+        {midi(0x81, 0xFF, 0xFF), false, 1, 127, 1.f},
+    };
+    for (const auto& c : cases) {
+        Event e{};
+        e.sampleOffset = 99;
+        ASSERT_TRUE(PomaroApp::decodeNoteMessage(c.message | 0xAB000000u, e)) << std::hex << c.message;
+        const auto fields = c.on ? std::tuple(e.noteOn.channel, e.noteOn.pitch, e.noteOn.velocity,
+                                              e.noteOn.tuning, e.noteOn.noteId, e.noteOn.length)
+                                 : std::tuple(e.noteOff.channel, e.noteOff.pitch, e.noteOff.velocity,
+                                              e.noteOff.tuning, e.noteOff.noteId, 0);
+        EXPECT_EQ(fields, std::tuple(c.channel, c.pitch, c.velocity, 0.f, -1, 0)) << std::hex << c.message;
+        EXPECT_EQ(std::tuple(e.type, e.busIndex, e.sampleOffset, e.ppqPosition, e.flags),
+                  std::tuple(uint16(c.on ? Event::kNoteOnEvent : Event::kNoteOffEvent), 0, 0, 0.0,
+                             uint16(Event::kIsLive)));
+    }
+    for (uint32_t status : {0xA0u, 0xB0u, 0xB7u, 0xC0u, 0xD0u, 0xE0u, 0xF0u, 0xF8u, 0xFEu, 0x00u, 0x7Fu}) {
+        Event e{};
+        EXPECT_FALSE(PomaroApp::decodeNoteMessage(midi(status, 60, 100), e)) << std::hex << status;
+    }
 }
 
 } // namespace

@@ -27,46 +27,24 @@ std::atomic<long> lockCalls{0}, sleepCalls{0};
 template <typename Fn> Fn next(const char* name) { return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name)); }
 } // namespace
 
-// Every lock of the C++ library and of the SDK's base goes through these.
-extern "C" int pthread_mutex_lock(pthread_mutex_t* m)
-{
-    lockCalls.fetch_add(1, std::memory_order_relaxed);
-    static auto real = next<int (*)(pthread_mutex_t*)>("pthread_mutex_lock");
-    return real(m);
-}
-extern "C" int pthread_mutex_trylock(pthread_mutex_t* m)
-{
-    lockCalls.fetch_add(1, std::memory_order_relaxed);
-    static auto real = next<int (*)(pthread_mutex_t*)>("pthread_mutex_trylock");
-    return real(m);
-}
-extern "C" int pthread_rwlock_rdlock(pthread_rwlock_t* l)
-{
-    lockCalls.fetch_add(1, std::memory_order_relaxed);
-    static auto real = next<int (*)(pthread_rwlock_t*)>("pthread_rwlock_rdlock");
-    return real(l);
-}
-extern "C" int pthread_rwlock_wrlock(pthread_rwlock_t* l)
-{
-    lockCalls.fetch_add(1, std::memory_order_relaxed);
-    static auto real = next<int (*)(pthread_rwlock_t*)>("pthread_rwlock_wrlock");
-    return real(l);
-}
-
-extern "C" int nanosleep(const struct timespec* request, struct timespec* remaining)
-{
-    sleepCalls.fetch_add(1, std::memory_order_relaxed);
-    static auto real = next<int (*)(const struct timespec*, struct timespec*)>("nanosleep");
-    return real(request, remaining);
-}
-extern "C" int clock_nanosleep(clockid_t clock, int flags, const struct timespec* request,
-                               struct timespec* remaining)
-{
-    sleepCalls.fetch_add(1, std::memory_order_relaxed);
-    static auto real =
-        next<int (*)(clockid_t, int, const struct timespec*, struct timespec*)>("clock_nanosleep");
-    return real(clock, flags, request, remaining);
-}
+// Every lock of the C++ library and of the SDK's base goes through these, and every sleep.
+#define COUNTED(counter, name, params, args)                                                                 \
+    extern "C" int name params                                                                               \
+    {                                                                                                        \
+        counter.fetch_add(1, std::memory_order_relaxed);                                                     \
+        static auto real = next<int(*) params>(#name);                                                       \
+        return real args;                                                                                    \
+    }
+COUNTED(lockCalls, pthread_mutex_lock, (pthread_mutex_t * m), (m))
+COUNTED(lockCalls, pthread_mutex_trylock, (pthread_mutex_t * m), (m))
+COUNTED(lockCalls, pthread_rwlock_rdlock, (pthread_rwlock_t * l), (l))
+COUNTED(lockCalls, pthread_rwlock_wrlock, (pthread_rwlock_t * l), (l))
+COUNTED(sleepCalls, nanosleep, (const struct timespec* request, struct timespec* remaining),
+        (request, remaining))
+COUNTED(sleepCalls, clock_nanosleep,
+        (clockid_t clock, int flags, const struct timespec* request, struct timespec* remaining),
+        (clock, flags, request, remaining))
+#undef COUNTED
 
 namespace {
 // The holder keeps the lock far longer than any writer ever does (a preempted holder),
@@ -101,7 +79,7 @@ int main()
     // Warm-up: first touches of the buffers may fault pages in, which is not a call.
     for (int32_t block = 0; block < 100; ++block) {
         rig.feed(block);
-        rig.render(block);
+        rig.renderLayout(block);
         rig.drainReports();
     }
     // The replacement must see a real lock, or its zero below would prove nothing.
@@ -117,7 +95,7 @@ int main()
     const long locksBefore = lockCalls.load();
     for (int32_t block = 0; block < 10000; ++block) {
         rig.feed(block);
-        rig.render(block);
+        rig.renderLayout(block);
         events += rig.processor.lastEventCount;
         rig.drainReports();
     }
