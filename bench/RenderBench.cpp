@@ -58,7 +58,7 @@ struct Host
     {
         PomaroApp::initMidiRing(ring);
         pd.buffers.allocate(1, kFrames);
-        pd.data.outputs = pd.buffers.buses;
+        pd.data.outputs = pd.buffers.buses.get();
         pd.data.numSamples = kFrames;
         for (int c = 0; c < 2; ++c)
             for (int i = 0; i < kFrames; ++i)
