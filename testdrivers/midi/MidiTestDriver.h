@@ -2,8 +2,9 @@
 // A MIDI input driver for tests, loaded by Wine's winmm as the audio driver module
 // (HKCU\Software\Wine\Drivers, Audio = pomaromidi loads winepomaromidi.drv from
 // system32). It lists the input ports its configuration names and plays into them
-// what the test hands it as command files: single messages and a driver-paced flood.
-// Each finished command adds one line to the report file.
+// what the test hands it as command files: single messages, a driver-paced flood, a
+// note whose light on a window it times. Each finished command adds one line to the
+// report file.
 //
 // Configuration: the file named by HKCU\Software\PomaroTest\Midi, value Config:
 //   commands = <path>   polled every 10 ms; read, deleted, then run line by line
@@ -13,6 +14,9 @@
 // Commands (numbers decimal, messages hexadecimal with the status in the low byte):
 //   send <port> <message>
 //   flood <port> <note> <count> <rate>    note-on / note-off of one key, alternating
+//   light <port> <note> <top class> <child class> <x> <y>
+// The flood's callback timings and the light command are what bench/midi-flood.py
+// measures; no test reads them, but the benchmark needs them.
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -30,6 +34,12 @@ struct PortCallback
     DWORD flags = 0; // the DCB_ type in the low word
 };
 
+struct DeliveryStats
+{
+    double longestMs = 0.0;
+    int slow = 0; // callbacks of 5 ms or more
+};
+
 // The ports and their state, shared by winmm's calls and the sender thread.
 class Ports
 {
@@ -43,7 +53,7 @@ public:
     DWORD close(UINT port);
     // Calls the port's callback with one short message. False when the port is not
     // started: the message is dropped.
-    bool deliver(UINT port, DWORD message);
+    bool deliver(UINT port, DWORD message, DeliveryStats& stats);
 
     // The thread that delivers data; set once before any port opens.
     DWORD senderThread = 0;

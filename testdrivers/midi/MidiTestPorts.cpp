@@ -124,7 +124,7 @@ DWORD Ports::close(UINT port)
     return MMSYSERR_NOERROR;
 }
 
-bool Ports::deliver(UINT port, DWORD message)
+bool Ports::deliver(UINT port, DWORD message, DeliveryStats& stats)
 {
     PortCallback target;
     DWORD stamp = 0;
@@ -136,7 +136,13 @@ bool Ports::deliver(UINT port, DWORD message)
         target = ports[port].target;
         stamp = GetTickCount() - ports[port].startTick;
     }
+    const double begin = nowMs();
     notify(target, MIM_DATA, message, stamp);
+    const double took = nowMs() - begin;
+    if (took > stats.longestMs)
+        stats.longestMs = took;
+    if (took >= 5.0)
+        ++stats.slow;
     Hold hold(lock);
     ports[port].inCallback = false;
     WakeAllConditionVariable(&idle);

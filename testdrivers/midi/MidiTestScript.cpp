@@ -81,6 +81,7 @@ DWORD noteOff(int note) { return 0x80u | static_cast<DWORD>(note & 0x7F) << 8; }
 // catches up at once, as a driver's buffered input would.
 void flood(UINT port, int note, int count, double rate)
 {
+    DeliveryStats stats;
     const double begin = nowMs();
     int sent = 0;
     bool stopped = false;
@@ -89,14 +90,40 @@ void flood(UINT port, int note, int count, double rate)
             Sleep(1);
             continue;
         }
-        if (!ports().deliver(port, sent % 2 == 0 ? noteOn(note) : noteOff(note))) {
+        if (!ports().deliver(port, sent % 2 == 0 ? noteOn(note) : noteOff(note), stats)) {
             stopped = true;
             break;
         }
         ++sent;
     }
-    report(format("flood port=%u note=%d count=%d sent=%d stopped=%d", port, note, count, sent,
-                  stopped ? 1 : 0));
+    report(format("flood port=%u note=%d count=%d rate=%g sent=%d stopped=%d paced_ms=%.1f took_ms=%.1f "
+                  "longest_callback_ms=%.3f slow_callbacks=%d",
+                  port, note, count, rate, sent, stopped ? 1 : 0, count * 1000.0 / rate, nowMs() - begin,
+                  stats.longestMs, stats.slow));
+}
+
+// Plays a note and times how long the pixel at (x, y) of a window takes to change.
+void light(UINT port, int note, const std::wstring& topClass, const std::wstring& childClass, int x, int y)
+{
+    HWND top = FindWindowW(topClass.c_str(), nullptr);
+    HWND window = top ? FindWindowExW(top, nullptr, childClass.c_str(), nullptr) : nullptr;
+    HDC dc = window ? GetDC(window) : nullptr;
+    if (!dc) {
+        report(format("light port=%u note=%d found=0", port, note));
+        return;
+    }
+    DeliveryStats stats;
+    const COLORREF before = GetPixel(dc, x, y);
+    const double begin = nowMs();
+    const bool delivered = ports().deliver(port, noteOn(note), stats);
+    bool changed = false;
+    while (delivered && !(changed = GetPixel(dc, x, y) != before) && nowMs() - begin < 30000.0)
+        Sleep(1);
+    const double took = nowMs() - begin;
+    ReleaseDC(window, dc);
+    ports().deliver(port, noteOff(note), stats);
+    report(format("light port=%u note=%d found=1 delivered=%d changed=%d ms=%.1f", port, note,
+                  delivered ? 1 : 0, changed ? 1 : 0, took));
 }
 
 void run(const std::string& line)
@@ -109,7 +136,8 @@ void run(const std::string& line)
         std::string hex;
         in >> port >> hex;
         const DWORD message = static_cast<DWORD>(std::strtoul(hex.c_str(), nullptr, 16));
-        const bool delivered = ports().deliver(port, message);
+        DeliveryStats stats;
+        const bool delivered = ports().deliver(port, message, stats);
         report(format("send port=%u message=%06lx delivered=%d", port, static_cast<unsigned long>(message),
                       delivered ? 1 : 0));
     } else if (verb == "flood") {
@@ -120,6 +148,11 @@ void run(const std::string& line)
             flood(port, note, count, rate);
         else
             report("error text=flood_needs_a_rate");
+    } else if (verb == "light") {
+        int note = 0, x = 0, y = 0;
+        std::string topClass, childClass;
+        in >> port >> note >> topClass >> childClass >> x >> y;
+        light(port, note, widen(topClass), widen(childClass), x, y);
     } else if (!verb.empty()) {
         report("error text=unknown_command_" + verb);
     }
