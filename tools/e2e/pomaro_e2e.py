@@ -179,6 +179,15 @@ class Session:
                 self.xvfb.kill()
         shutil.rmtree(self.prefix, ignore_errors=True)
 
+    def _owns_display(self, n):
+        if not os.path.exists("/tmp/.X11-unix/X%d" % n):
+            return False
+        try:
+            with open("/tmp/.X%d-lock" % n) as f:
+                return int(f.read().strip() or 0) == self.xvfb.pid
+        except (OSError, ValueError):
+            return False
+
     def _start_xvfb(self):
         n = 100 + (os.getpid() % 300)
         while True:
@@ -190,13 +199,16 @@ class Session:
                                               "-ardelay", "60000"],
                                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                              stderr=subprocess.DEVNULL, start_new_session=True)
+                # Another session may start a server on the same number at the same moment;
+                # the display is ours only when the lock file names our server.
                 try:
-                    wait_for(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n) or self.xvfb.poll() is not None, 10,
-                             what="Xvfb")
+                    wait_for(lambda: self._owns_display(n) or self.xvfb.poll() is not None, 10, what="Xvfb")
                 except TestFailure:
                     pass
-                if self.xvfb.poll() is None and os.path.exists("/tmp/.X11-unix/X%d" % n):
+                if self.xvfb.poll() is None and self._owns_display(n):
                     break
+                self.xvfb.kill()
+                self.xvfb.wait()
             n += 1
         self.display = ":%d" % n
         self.env["DISPLAY"] = self.display
