@@ -4,6 +4,7 @@
 #include "app/Host.h"
 #include "audio/CallInside.h"
 #include "pluginterfaces/base/ipluginbase.h"
+#include "pluginterfaces/base/smartpointer.h"
 #include "tests/app/TestHost.h"
 
 #include <gtest/gtest.h>
@@ -54,11 +55,10 @@ protected:
         if (auto initDll = reinterpret_cast<EntryFn>(entry("InitDll")))
             initDll();
         using FactoryFn = IPluginFactory*(PLUGIN_API*)();
-        IPluginFactory* factory = reinterpret_cast<FactoryFn>(entry("GetPluginFactory"))();
+        IPtr<IPluginFactory> factory = owned(reinterpret_cast<FactoryFn>(entry("GetPluginFactory"))());
         PClassInfo info{};
         ASSERT_EQ(factory->getClassInfo(0, &info), kResultOk);
         factory->createInstance(info.cid, Vst::IComponent::iid, reinterpret_cast<void**>(&host.pComponent));
-        factory->release();
         ASSERT_TRUE(host.pComponent);
         host.pComponent->queryInterface(Vst::IAudioProcessor::iid,
                                         reinterpret_cast<void**>(&host.pProcessor));
