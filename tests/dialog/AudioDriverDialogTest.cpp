@@ -60,18 +60,13 @@ public:
     bool close() override { return true; }
     bool prepare(SampleRate, int32_t frames, IDataProvider*) override
     {
-        g_events.push_back(L"prepare " + spec.name + L" " + std::to_wstring(frames));
-        return true;
+        return g_events.push_back(L"prepare " + spec.name + L" " + std::to_wstring(frames)), true;
     }
     bool unprepare() override { return true; }
     bool start() override { return true; }
     bool stop() override { return true; }
     bool hasControlPanel() override { return spec.panel; }
-    bool showControlPanel() override
-    {
-        g_events.push_back(L"panel " + spec.name);
-        return true;
-    }
+    bool showControlPanel() override { return g_events.push_back(L"panel " + spec.name), true; }
 
 private:
     Kelvane::DriverType type;
@@ -85,14 +80,12 @@ template <class Family, Kelvane::DriverType Type> class FakeList final : public 
 public:
     explicit FakeList(std::vector<Spec> specs) : specs(std::move(specs)) {}
     int32_t getCount() override { return static_cast<int32_t>(specs.size()); }
-    const wchar_t* getName(int32_t i) override
-    {
-        return i >= 0 && i < getCount() ? specs[i].name.c_str() : nullptr;
-    }
+    bool has(int32_t i) { return i >= 0 && i < getCount(); }
+    const wchar_t* getName(int32_t i) override { return has(i) ? specs[i].name.c_str() : nullptr; }
     CAudioDevice* createDevice(int32_t i) override
     {
         g_events.push_back(L"create " + std::to_wstring(Type) + L":" + std::to_wstring(i));
-        return i >= 0 && i < getCount() ? new FakeDevice(Type, i, specs[i]) : nullptr;
+        return has(i) ? new FakeDevice(Type, i, specs[i]) : nullptr;
     }
 
 private:
@@ -131,10 +124,9 @@ protected:
     {
         DestroyWindow(dialog);
         host->closeAudioDevice();
-        if (type)
-            host->pDevice = (type == DriverAsio ? static_cast<CAudioDeviceList*>(host->pAsioList)
-                                                : static_cast<CAudioDeviceList*>(host->pWasapiList))
-                                ->createDevice(index);
+        if (type == DriverWasapi || type == DriverAsio)
+            host->pDevice = type == DriverAsio ? host->pAsioList->createDevice(index)
+                                               : host->pWasapiList->createDevice(index);
         host->blockSize = blockSize;
         host->settingsDialog.host = host;
         dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_AUDIODRIVER), nullptr,
@@ -154,18 +146,13 @@ protected:
     void press(int id, UINT vk) { send(id, WM_KEYDOWN, vk, 1), send(id, WM_KEYUP, vk, 0xC0000001); }
     bool checked(int id) { return send(id, BM_GETCHECK) == BST_CHECKED; }
     bool enabled(int id) { return IsWindowEnabled(item(id)) != FALSE; }
-    std::wstring text(int id)
+    std::wstring text(int id, UINT message = WM_GETTEXT, WPARAM w = 512)
     {
         wchar_t text[512]{};
-        GetWindowTextW(item(id), text, 512);
+        send(id, message, w, reinterpret_cast<LPARAM>(text));
         return text;
     }
-    std::wstring comboText(int index)
-    {
-        wchar_t text[256]{};
-        send(IDC_DRIVER_COMBO, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
-        return text;
-    }
+    std::wstring comboText(int index) { return text(IDC_DRIVER_COMBO, CB_GETLBTEXT, index); }
     int comboSelection() { return int(send(IDC_DRIVER_COMBO, CB_GETCURSEL)); }
     int position() { return int(send(IDC_BUFFER_SIZE_TRACKBAR, TBM_GETPOS)); }
     int last() { return int(send(IDC_BUFFER_SIZE_TRACKBAR, TBM_GETRANGEMAX)); }
@@ -200,32 +187,37 @@ protected:
 
 } // namespace
 
-TEST_F(DriverDialog, OpensOnTheDeviceInUseAndAKeyMovesTheThumbButPicksNoSize)
+TEST_F(DriverDialog, OpensOnTheDeviceInUseAndOnlyADragPicksASize)
 {
     const struct
     {
         int32_t type, index, blockSize;
-        const wchar_t* current;
+        const wchar_t* name;
         int last, position; // -1: the trackbar as the resource left it
         bool panel;
+        int dragTo; // then the size shown there and at the end
+        const wchar_t *dragged, *atEnd;
     } cases[] = {
-        {DriverWasapi, 0, 256, L"Windowsドライバ：Speakers", 30, 6, false},
-        {DriverWasapi, 1, 256, L"Windowsドライバ：Headphones", 8, 3, false},  // any size: eight steps
-        {DriverWasapi, 2, 300, L"Windowsドライバ：Mute", -1, -1, false},      // range unknown
-        {DriverWasapi, 3, 480, L"Windowsドライバ：Fine", 100000, 464, false}, // more than 16 bits
-        {DriverAsio, 0, 256, L"ASIOドライバ：Test ASIO", 4, 2, true},         // powers of two
-        {DriverAsio, 1, 512, L"ASIOドライバ：Second ASIO", 4, 2, false},
-        {0, 0, 256, L"（なし）", -1, -1, false},
+        {DriverWasapi, 0, 256, L"Speakers", 30, 6, false, 12, L"448", L"1024"},
+        {DriverWasapi, 1, 256, L"Headphones", 8, 3, false, 1, L"128", L"576"}, // any size: eight steps
+        {DriverWasapi, 2, 300, L"Mute", -1, -1, false, -1, L"", L""},          // range unknown
+        {DriverWasapi, 3, 480, L"Fine", 100000, 464, false, -1, L"", L""},     // more than 16 bits
+        {DriverAsio, 0, 256, L"Test ASIO", 4, 2, true, 3, L"512", L"1024"},    // powers of two
+        {DriverAsio, 1, 512, L"Second ASIO", 4, 2, false, 0, L"128", L"2048"},
+        {0, 0, 256, nullptr, -1, -1, false, -1, L"", L""},
     };
     open();
     const int untouched = last();
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.current);
+        SCOPED_TRACE(c.type * 10 + c.index);
         open(c.type, c.index, c.blockSize);
         EXPECT_EQ(checked(IDC_RADIO_WASAPI), c.type == DriverWasapi);
         EXPECT_EQ(checked(IDC_RADIO_ASIO), c.type == DriverAsio);
         EXPECT_EQ(comboSelection(), c.type ? c.index : -1);
-        EXPECT_EQ(text(IDC_CURRENT_DRIVER), c.current);
+        EXPECT_EQ(text(IDC_CURRENT_DRIVER), !c.name ? L"（なし）"
+                                            : c.type == DriverAsio
+                                                ? L"ASIOドライバ：" + std::wstring(c.name)
+                                                : L"Windowsドライバ：" + std::wstring(c.name));
         EXPECT_EQ(text(IDC_BUFFER_SIZE_TEXT), std::to_wstring(c.type ? c.blockSize : 0));
         EXPECT_EQ(last(), c.last < 0 ? untouched : c.last);
         EXPECT_EQ(send(IDC_BUFFER_SIZE_TRACKBAR, TBM_GETRANGEMIN), 0);
@@ -235,7 +227,7 @@ TEST_F(DriverDialog, OpensOnTheDeviceInUseAndAKeyMovesTheThumbButPicksNoSize)
             EXPECT_EQ(host->settingsDialog.granularity, 1);
         EXPECT_EQ(enabled(IDC_CONTROL_PANEL), c.panel);
         EXPECT_FALSE(enabled(IDOK) || enabled(IDC_APPLY));
-        // Keys and clicks on the channel move the thumb, but only a drag picks a size.
+        // Keys and clicks on the channel move the thumb, but pick no size.
         const int before = position();
         press(IDC_BUFFER_SIZE_TRACKBAR, VK_RIGHT);
         EXPECT_EQ(position(), std::min(before + 1, last()));
@@ -248,28 +240,8 @@ TEST_F(DriverDialog, OpensOnTheDeviceInUseAndAKeyMovesTheThumbButPicksNoSize)
             EXPECT_EQ(g_events, Events{L"panel Test ASIO"});
             EXPECT_FALSE(enabled(IDC_APPLY)); // opening the panel is no change of the choice
         }
-    }
-    // A drag reported by another control is not the buffer size's.
-    EXPECT_EQ(SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, 3), LPARAM(item(IDC_DRIVER_COMBO))),
-              FALSE);
-}
-
-TEST_F(DriverDialog, DraggingTheThumbShowsTheSizeAndEnablesOkAndApply)
-{
-    const struct
-    {
-        int32_t type, index;
-        int dragTo;
-        const wchar_t *dragged, *atEnd;
-    } cases[] = {
-        {DriverWasapi, 0, 7, L"288", L"1024"},
-        {DriverWasapi, 1, 1, L"128", L"576"},
-        {DriverAsio, 0, 3, L"512", L"1024"},
-        {DriverAsio, 1, 0, L"128", L"2048"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.dragged);
-        open(c.type, c.index);
+        if (c.dragTo < 0)
+            continue;
         ASSERT_TRUE(dragThumbTo(c.dragTo));
         EXPECT_EQ(text(IDC_BUFFER_SIZE_TEXT), c.dragged);
         EXPECT_EQ(std::to_wstring(host->settingsDialog.selectedFrames), c.dragged);
@@ -278,6 +250,9 @@ TEST_F(DriverDialog, DraggingTheThumbShowsTheSizeAndEnablesOkAndApply)
         EXPECT_EQ(text(IDC_BUFFER_SIZE_TEXT), c.atEnd);
         EXPECT_EQ(host->requestedBufferSize, 0); // nothing is taken before OK or Apply
     }
+    // A drag reported by another control is not the buffer size's.
+    EXPECT_EQ(SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, 3), LPARAM(item(IDC_DRIVER_COMBO))),
+              FALSE);
     // The message's 16 bits hold 70000 - 65536; the size comes from the thumb itself.
     open(DriverWasapi, 3, 480);
     send(IDC_BUFFER_SIZE_TRACKBAR, TBM_SETPOS, TRUE, 70000);
