@@ -19,9 +19,7 @@
 #include "testdrivers/common/TextParse.h"
 
 #include <windows.h>
-
 #include <mmsystem.h>
-
 #include <mmddk.h>
 
 #include <cstdarg>
@@ -54,7 +52,6 @@ struct Port
     std::wstring name;
     Target target;
     bool open = false, started = false, inCallback = false;
-    DWORD startTick = 0;
 };
 
 // Shared by winmm's calls and the sender thread, which lives until the process ends.
@@ -84,42 +81,30 @@ DWORD setStarted(UINT port, bool started)
     if (port >= ports.size() || !ports[port].open)
         return MMSYSERR_INVALHANDLE;
     ports[port].started = started;
-    ports[port].startTick = GetTickCount();
     // A stop returns once no callback runs; from inside the callback there is nothing to wait for.
     while (!started && ports[port].inCallback && GetCurrentThreadId() != g_senderThread)
         SleepConditionVariableSRW(&g_idle, &g_lock, INFINITE, 0);
     return MMSYSERR_NOERROR;
 }
 
-DWORD openPort(UINT port, const MIDIOPENDESC* desc, DWORD flags)
+// Opens a port for a callback (null: closes it); MIM_OPEN or MIM_CLOSE goes out before the call returns.
+DWORD setOpen(UINT port, const Target* opening)
 {
-    if (!desc)
-        return MMSYSERR_INVALPARAM;
-    const Target target{desc->dwCallback, desc->dwInstance, reinterpret_cast<HDRVR>(desc->hMidi), flags};
-    {
-        Hold hold;
-        if (port >= ports.size())
-            return MMSYSERR_BADDEVICEID;
-        if (ports[port].open)
-            return MMSYSERR_ALLOCATED;
-        ports[port].open = true;
-        ports[port].target = target;
-    }
-    target.notify(MIM_OPEN, 0, 0);
-    return MMSYSERR_NOERROR;
-}
-
-DWORD closePort(UINT port)
-{
-    if (const DWORD stopped = setStarted(port, false))
+    if (const DWORD stopped = opening ? MMSYSERR_NOERROR : setStarted(port, false))
         return stopped;
     Target target;
     {
         Hold hold;
-        ports[port].open = false;
+        if (port >= ports.size())
+            return MMSYSERR_BADDEVICEID;
+        if (opening && ports[port].open)
+            return MMSYSERR_ALLOCATED;
+        ports[port].open = opening != nullptr;
+        if (opening)
+            ports[port].target = *opening;
         target = ports[port].target;
     }
-    target.notify(MIM_CLOSE, 0, 0);
+    target.notify(opening ? MIM_OPEN : MIM_CLOSE, 0, 0);
     return MMSYSERR_NOERROR;
 }
 
@@ -134,17 +119,15 @@ struct DeliveryStats
 bool deliver(UINT port, DWORD message, DeliveryStats& stats)
 {
     Target target;
-    DWORD stamp = 0;
     {
         Hold hold;
         if (port >= ports.size() || !ports[port].started)
             return false;
         ports[port].inCallback = true;
         target = ports[port].target;
-        stamp = GetTickCount() - ports[port].startTick;
     }
     const double begin = nowMs();
-    target.notify(MIM_DATA, message, stamp);
+    target.notify(MIM_DATA, message, 0); // no time stamp: the program reads none
     const double took = nowMs() - begin;
     stats.longestMs = took > stats.longestMs ? took : stats.longestMs;
     stats.slow += took >= 5.0;
@@ -284,22 +267,20 @@ DWORD WINAPI senderMain(void*)
     }
 }
 
-BOOL CALLBACK startOnce(INIT_ONCE*, void*, void**)
-{
-    loadConfig();
-    HANDLE thread =
-        g_commands.empty() ? nullptr : CreateThread(nullptr, 0, &senderMain, nullptr, 0, &g_senderThread);
-    if (thread) {
-        SetThreadPriority(thread, THREAD_PRIORITY_TIME_CRITICAL); // as real MIDI drivers' input threads run
-        CloseHandle(thread);
-    }
-    return TRUE;
-}
-
 void startSender()
 {
-    static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
-    InitOnceExecuteOnce(&once, &startOnce, nullptr, nullptr);
+    static const bool started = [] {
+        loadConfig();
+        HANDLE thread =
+            g_commands.empty() ? nullptr : CreateThread(nullptr, 0, &senderMain, nullptr, 0, &g_senderThread);
+        if (thread) {
+            SetThreadPriority(thread,
+                              THREAD_PRIORITY_TIME_CRITICAL); // as real MIDI drivers' input threads run
+            CloseHandle(thread);
+        }
+        return true;
+    }();
+    (void)started;
 }
 
 } // namespace
@@ -320,14 +301,12 @@ __declspec(dllexport) HRESULT WINAPI
 
 __declspec(dllexport) HRESULT WINAPI GetAudioEndpoint(void*, void*, void** out)
 {
-    *out = nullptr;
-    return E_NOTIMPL;
+    return *out = nullptr, E_NOTIMPL;
 }
 
 __declspec(dllexport) HRESULT WINAPI GetAudioSessionManager(void*, void** out)
 {
-    *out = nullptr;
-    return E_NOTIMPL;
+    return *out = nullptr, E_NOTIMPL;
 }
 
 // The installable driver's entry; winmm keeps what DRV_OPEN answers as the instance id,
@@ -355,21 +334,26 @@ __declspec(dllexport) DWORD WINAPI
         // A name of 32 characters or more fills the field without a terminator, as some
         // drivers leave it.
         MIDIINCAPSW caps{};
-        caps.wMid = 0xFF; // "unmapped": no manufacturer
         wcsncpy(caps.szPname, ports[device].name.c_str(), MAXPNAMELEN);
         memcpy(reinterpret_cast<void*>(p1), &caps, p2 < sizeof caps ? p2 : sizeof caps);
         return MMSYSERR_NOERROR;
     }
-    case MIDM_OPEN:
+    case MIDM_OPEN: {
+        const auto* desc = reinterpret_cast<const MIDIOPENDESC*>(p1);
+        if (!desc)
+            return MMSYSERR_INVALPARAM;
         // winmm passes the value stored here back with every later call: the device number.
         if (user)
             *reinterpret_cast<DWORD_PTR*>(user) = device;
-        return openPort(device, reinterpret_cast<const MIDIOPENDESC*>(p1), HIWORD(p2));
+        const Target target{desc->dwCallback, desc->dwInstance, reinterpret_cast<HDRVR>(desc->hMidi),
+                            HIWORD(p2)};
+        return setOpen(device, &target);
+    }
     case MIDM_START:
     case MIDM_STOP:
         return setStarted(device, message == MIDM_START);
     case MIDM_CLOSE:
-        return closePort(device);
+        return setOpen(device, nullptr);
     case DRVM_INIT:
         startSender();
         return MMSYSERR_NOERROR;

@@ -44,7 +44,7 @@ void deliver(Device& d, UINT message, DWORD_PTR param1)
     reinterpret_cast<Kelvane::MidiInCallback>(d.callback)(handleOf(d), message, d.instance, param1, 0);
     --g_inCallback;
 }
-// Queues a short message (status in the low byte) as a device's input. False when the
+// Hands a short message (status in the low byte) to a device's callback. False when the
 // device is not started: the message is lost.
 bool send(size_t d, uint32_t message)
 {
