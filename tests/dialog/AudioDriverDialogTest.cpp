@@ -1,39 +1,96 @@
 // The audio driver settings dialog on its real resource, driven through the messages its
-// controls send, with fake device lists in the host.
-
-#include "DialogDriver.h"
-#include "FakeAudio.h"
-
+// controls send when used (clicks, a drag of the trackbar's thumb, keys), with fake device
+// lists in the host.
 #include "app/AppGlobals.h"
 #include "app/Host.h"
-#include "tests/diag/DiagTestSupport.h"
+#include "audio/AsioAudioDeviceList.h"
+#include "audio/WasapiAudioDeviceList.h"
 #include "res/resource.h"
+#include "tests/diag/DiagTestSupport.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
-using namespace PomaroApp;
-
-using namespace PomaroTest;
-using PomaroApp::CAudioDriverDialog;
+using namespace Kelvane;
 using PomaroApp::CHost;
+using Events = std::vector<std::wstring>;
 
 namespace {
 
-FakeDeviceSpec spec(const wchar_t* name, int32_t minFrames, int32_t maxFrames, int32_t granularity,
-                    bool panel = false)
+struct Spec
 {
-    FakeDeviceSpec s;
-    s.name = name;
-    s.minFrames = minFrames;
-    s.maxFrames = maxFrames;
-    s.preferredFrames = minFrames;
-    s.granularity = granularity;
-    s.controlPanel = panel;
-    return s;
-}
+    std::wstring name;
+    int32_t minFrames, maxFrames, granularity; // the preferred size is the minimum
+    bool panel = false, rangeKnown = true;
+};
+
+// What was asked of the fakes: "create <type>:<index>", "delete <name>", "prepare <name>
+// <frames>", "panel <name>". Global, so it outlives the devices the host deletes.
+Events g_events;
+bool happened(const std::wstring& event) { return std::count(g_events.begin(), g_events.end(), event) > 0; }
+
+class FakeDevice final : public CAudioDevice
+{
+public:
+    FakeDevice(Kelvane::DriverType type, int32_t index, const Spec& spec)
+        : type(type), index(index), spec(spec)
+    {}
+    ~FakeDevice() override { g_events.push_back(L"delete " + spec.name); }
+    int32_t getIndex() override { return index; }
+    const wchar_t* getName() override { return spec.name.c_str(); }
+    bool isInterleaved() override { return true; }
+    Kelvane::DriverType getDriverType() override { return type; }
+    SampleFormat getSampleFormat() override { return SampleFormatFloat32; }
+    SampleRate getSampleRate() override { return Rate48000; }
+    int32_t getSupportedSampleRates() override { return Rate48000; }
+    bool getBufferSizeRange(SampleRate, int32_t* lo, int32_t* hi, int32_t* preferred, int32_t* step) override
+    {
+        const int32_t values[] = {spec.minFrames, spec.maxFrames, spec.minFrames, spec.granularity};
+        int32_t* outs[] = {lo, hi, preferred, step};
+        for (int i = 0; i < 4 && spec.rangeKnown; ++i)
+            if (outs[i])
+                *outs[i] = values[i];
+        return spec.rangeKnown;
+    }
+    bool open(HWND) override { return true; }
+    bool close() override { return true; }
+    bool prepare(SampleRate, int32_t frames, IDataProvider*) override
+    {
+        return g_events.push_back(L"prepare " + spec.name + L" " + std::to_wstring(frames)), true;
+    }
+    bool unprepare() override { return true; }
+    bool start() override { return true; }
+    bool stop() override { return true; }
+    bool hasControlPanel() override { return spec.panel; }
+    bool showControlPanel() override { return g_events.push_back(L"panel " + spec.name), true; }
+
+private:
+    Kelvane::DriverType type;
+    int32_t index;
+    Spec spec;
+};
+
+// Stands in for one driver family's list (the host holds the families by their own types).
+template <class Family, Kelvane::DriverType Type> class FakeList final : public Family
+{
+public:
+    explicit FakeList(std::vector<Spec> specs) : specs(std::move(specs)) {}
+    int32_t getCount() override { return static_cast<int32_t>(specs.size()); }
+    bool has(int32_t i) { return i >= 0 && i < getCount(); }
+    const wchar_t* getName(int32_t i) override { return has(i) ? specs[i].name.c_str() : nullptr; }
+    CAudioDevice* createDevice(int32_t i) override
+    {
+        g_events.push_back(L"create " + std::to_wstring(Type) + L":" + std::to_wstring(i));
+        return has(i) ? new FakeDevice(Type, i, specs[i]) : nullptr;
+    }
+
+private:
+    std::vector<Spec> specs;
+};
 
 class DriverDialog : public ::testing::Test
 {
@@ -45,58 +102,75 @@ protected:
         ASSERT_TRUE(InitCommonControlsEx(&icc));
         host = new CHost();
         host->pWasapiList =
-            new FakeWasapiList({spec(L"Speakers", 64, 1024, 32), spec(L"Headphones", 64, 576, 0)}, journal);
-        host->pAsioList = new FakeAsioList(
-            {spec(L"Test ASIO", 64, 1024, -1, true), spec(L"Second ASIO", 128, 2048, -1)}, journal);
+            new FakeList<CWasapiAudioDeviceList, DriverWasapi>({{L"Speakers", 64, 1024, 32},
+                                                                {L"Headphones", 64, 576, 0},
+                                                                {L"Mute", 64, 1024, 32, false, false},
+                                                                {L"Fine", 16, 100016, 1}});
+        host->pAsioList = new FakeList<CAsioAudioDeviceList, DriverAsio>(
+            {{L"Test ASIO", 64, 1024, -1, true}, {L"Second ASIO", 128, 2048, -8}});
+        g_events.clear();
     }
-
     void TearDown() override
     {
-        if (dialog)
-            DestroyWindow(dialog);
+        DestroyWindow(dialog);
         host->release();
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) {
         }
     }
 
-    void useDevice(Kelvane::CAudioDeviceList* list, int32_t index, int32_t blockSize)
+    // The dialog as the menu handler opens it, on a device in use (type 0: none), but
+    // modeless so the test can look on.
+    void open(int32_t type = 0, int32_t index = 0, int32_t blockSize = 256)
     {
-        host->pDevice = list->createDevice(index);
+        DestroyWindow(dialog);
+        host->closeAudioDevice();
+        if (type == DriverWasapi || type == DriverAsio)
+            host->pDevice = type == DriverAsio ? host->pAsioList->createDevice(index)
+                                               : host->pWasapiList->createDevice(index);
         host->blockSize = blockSize;
-        journal.clear();
-    }
-
-    // The dialog as the menu handler opens it, but modeless so the test can look on.
-    void open()
-    {
         host->settingsDialog.host = host;
         dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_AUDIODRIVER), nullptr,
-                                    CAudioDriverDialog::DialogProc,
+                                    PomaroApp::CAudioDriverDialog::DialogProc,
                                     reinterpret_cast<LPARAM>(&host->settingsDialog));
         ASSERT_NE(dialog, nullptr);
+        g_events.clear();
+        log.newLines();
     }
 
     HWND item(int id) { return GetDlgItem(dialog, id); }
-    bool checked(int id) { return SendMessageW(item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
-    bool enabled(int id) { return IsWindowEnabled(item(id)) != FALSE; }
-    int comboCount() { return static_cast<int>(SendMessageW(item(IDC_DRIVER_COMBO), CB_GETCOUNT, 0, 0)); }
-    int comboSelection()
+    LRESULT send(int id, UINT message, WPARAM w = 0, LPARAM l = 0)
     {
-        return static_cast<int>(SendMessageW(item(IDC_DRIVER_COMBO), CB_GETCURSEL, 0, 0));
+        return SendMessageW(item(id), message, w, l);
     }
-    std::wstring comboText(int index)
+    void click(int id) { send(id, BM_CLICK); }
+    void press(int id, UINT vk) { send(id, WM_KEYDOWN, vk, 1), send(id, WM_KEYUP, vk, 0xC0000001); }
+    bool checked(int id) { return send(id, BM_GETCHECK) == BST_CHECKED; }
+    bool enabled(int id) { return IsWindowEnabled(item(id)) != FALSE; }
+    std::wstring text(int id, UINT message = WM_GETTEXT, WPARAM w = 512)
     {
-        wchar_t text[256]{};
-        SendMessageW(item(IDC_DRIVER_COMBO), CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
+        wchar_t text[512]{};
+        send(id, message, w, reinterpret_cast<LPARAM>(text));
         return text;
     }
-    std::wstring shownSize() { return windowText(item(IDC_BUFFER_SIZE_TEXT)); }
-    HWND trackbar() { return item(IDC_BUFFER_SIZE_TRACKBAR); }
-    // Picks another combo entry with the arrow key, as a user would.
-    void selectNextDevice() { pressKey(item(IDC_DRIVER_COMBO), VK_DOWN); }
-
-    // What the log got since the last call, one line each.
+    std::wstring comboText(int index) { return text(IDC_DRIVER_COMBO, CB_GETLBTEXT, index); }
+    int comboSelection() { return int(send(IDC_DRIVER_COMBO, CB_GETCURSEL)); }
+    int position() { return int(send(IDC_BUFFER_SIZE_TRACKBAR, TBM_GETPOS)); }
+    int last() { return int(send(IDC_BUFFER_SIZE_TRACKBAR, TBM_GETRANGEMAX)); }
+    // Presses the thumb, moves it pixel by pixel until the trackbar shows target, lets go.
+    bool dragThumbTo(int target)
+    {
+        HWND trackbar = item(IDC_BUFFER_SIZE_TRACKBAR);
+        RECT thumb{}, client{};
+        SendMessageW(trackbar, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
+        GetClientRect(trackbar, &client);
+        const int y = (thumb.top + thumb.bottom) / 2, dir = target >= position() ? 1 : -1;
+        SendMessageW(trackbar, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM((thumb.left + thumb.right) / 2, y));
+        int x = (thumb.left + thumb.right) / 2;
+        for (; position() != target && x >= 0 && x < client.right; x += dir)
+            SendMessageW(trackbar, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, y));
+        SendMessageW(trackbar, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+        return position() == target;
+    }
     std::wstring logSince()
     {
         std::wstring text;
@@ -107,236 +181,166 @@ protected:
 
     LogCapture log;
     BoxRecorder boxes;
-    FakeJournal journal;
     CHost* host = nullptr;
     HWND dialog = nullptr;
-    FakeWasapiList* wasapi() { return static_cast<FakeWasapiList*>(host->pWasapiList); }
-    FakeAsioList* asio() { return static_cast<FakeAsioList*>(host->pAsioList); }
 };
 
 } // namespace
 
-// ---------------------------------------------------------------------------------------------
-// What the dialog shows when it opens
-
-TEST_F(DriverDialog, OpensOnTheAsioDeviceWithItsPanelButton)
+TEST_F(DriverDialog, OpensOnTheDeviceInUseAndOnlyADragPicksASize)
 {
-    useDevice(asio(), 1, 512);
+    const struct
+    {
+        int32_t type, index, blockSize;
+        const wchar_t* name;
+        int last, position; // -1: the trackbar as the resource left it
+        bool panel;
+        int dragTo; // then the size shown there and at the end
+        const wchar_t *dragged, *atEnd;
+    } cases[] = {
+        {DriverWasapi, 0, 256, L"Speakers", 30, 6, false, 12, L"448", L"1024"},
+        {DriverWasapi, 1, 256, L"Headphones", 8, 3, false, 1, L"128", L"576"}, // any size: eight steps
+        {DriverWasapi, 2, 300, L"Mute", -1, -1, false, -1, L"", L""},          // range unknown
+        {DriverWasapi, 3, 480, L"Fine", 100000, 464, false, -1, L"", L""},     // more than 16 bits
+        {DriverAsio, 0, 256, L"Test ASIO", 4, 2, true, 3, L"512", L"1024"},    // powers of two
+        {DriverAsio, 1, 512, L"Second ASIO", 4, 2, false, 0, L"128", L"2048"},
+        {0, 0, 256, nullptr, -1, -1, false, -1, L"", L""},
+    };
     open();
-    EXPECT_TRUE(checked(IDC_RADIO_ASIO));
-    EXPECT_FALSE(checked(IDC_RADIO_WASAPI));
-    EXPECT_EQ(comboSelection(), 1);
-    EXPECT_EQ(windowText(item(IDC_CURRENT_DRIVER)), L"ASIOドライバ：Second ASIO");
-    EXPECT_EQ(shownSize(), L"512");
-    EXPECT_FALSE(enabled(IDC_CONTROL_PANEL)); // "Second ASIO" has none
-
-    DestroyWindow(dialog);
-    host->closeAudioDevice();
-    useDevice(asio(), 0, 256);
-    open();
-    ASSERT_TRUE(enabled(IDC_CONTROL_PANEL));
-    click(item(IDC_CONTROL_PANEL));
-    EXPECT_EQ(journal.events, std::vector<std::wstring>{L"panel Test ASIO"});
-    EXPECT_FALSE(enabled(IDC_APPLY)); // opening the panel is no change of the choice
+    const int untouched = last();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type * 10 + c.index);
+        open(c.type, c.index, c.blockSize);
+        EXPECT_EQ(checked(IDC_RADIO_WASAPI), c.type == DriverWasapi);
+        EXPECT_EQ(checked(IDC_RADIO_ASIO), c.type == DriverAsio);
+        EXPECT_EQ(comboSelection(), c.type ? c.index : -1);
+        EXPECT_EQ(text(IDC_CURRENT_DRIVER), !c.name ? L"（なし）"
+                                            : c.type == DriverAsio
+                                                ? L"ASIOドライバ：" + std::wstring(c.name)
+                                                : L"Windowsドライバ：" + std::wstring(c.name));
+        EXPECT_EQ(text(IDC_BUFFER_SIZE_TEXT), std::to_wstring(c.type ? c.blockSize : 0));
+        EXPECT_EQ(last(), c.last < 0 ? untouched : c.last);
+        EXPECT_EQ(send(IDC_BUFFER_SIZE_TRACKBAR, TBM_GETRANGEMIN), 0);
+        if (c.position >= 0)
+            EXPECT_EQ(position(), c.position);
+        else
+            EXPECT_EQ(host->settingsDialog.granularity, 1);
+        EXPECT_EQ(enabled(IDC_CONTROL_PANEL), c.panel);
+        EXPECT_FALSE(enabled(IDOK) || enabled(IDC_APPLY));
+        // Keys and clicks on the channel move the thumb, but pick no size.
+        const int before = position();
+        press(IDC_BUFFER_SIZE_TRACKBAR, VK_RIGHT);
+        EXPECT_EQ(position(), std::min(before + 1, last()));
+        SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_PAGEDOWN, 0), LPARAM(item(IDC_BUFFER_SIZE_TRACKBAR)));
+        EXPECT_EQ(text(IDC_BUFFER_SIZE_TEXT), std::to_wstring(c.type ? c.blockSize : 0));
+        EXPECT_EQ(host->settingsDialog.selectedFrames, 0);
+        EXPECT_FALSE(enabled(IDC_APPLY));
+        if (c.panel) {
+            click(IDC_CONTROL_PANEL);
+            EXPECT_EQ(g_events, Events{L"panel Test ASIO"});
+            EXPECT_FALSE(enabled(IDC_APPLY)); // opening the panel is no change of the choice
+        }
+        if (c.dragTo < 0)
+            continue;
+        ASSERT_TRUE(dragThumbTo(c.dragTo));
+        EXPECT_EQ(text(IDC_BUFFER_SIZE_TEXT), c.dragged);
+        EXPECT_EQ(std::to_wstring(host->settingsDialog.selectedFrames), c.dragged);
+        EXPECT_TRUE(enabled(IDOK) && enabled(IDC_APPLY));
+        ASSERT_TRUE(dragThumbTo(last()));
+        EXPECT_EQ(text(IDC_BUFFER_SIZE_TEXT), c.atEnd);
+        EXPECT_EQ(host->requestedBufferSize, 0); // nothing is taken before OK or Apply
+    }
+    // A drag reported by another control is not the buffer size's.
+    EXPECT_EQ(SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, 3), LPARAM(item(IDC_DRIVER_COMBO))),
+              FALSE);
+    // The message's 16 bits hold 70000 - 65536; the size comes from the thumb itself.
+    open(DriverWasapi, 3, 480);
+    send(IDC_BUFFER_SIZE_TRACKBAR, TBM_SETPOS, TRUE, 70000);
+    SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, WORD(70000 & 0xFFFF)),
+                 LPARAM(item(IDC_BUFFER_SIZE_TRACKBAR)));
+    EXPECT_EQ(text(IDC_BUFFER_SIZE_TEXT), L"70016");
 }
 
-TEST_F(DriverDialog, WithoutDeviceShowsNoneAndZeroAndStillAppliesAChoice)
+TEST_F(DriverDialog, WithoutDeviceAChoiceIsStillAppliedButNoSize)
 {
     open();
-    EXPECT_FALSE(checked(IDC_RADIO_WASAPI));
-    EXPECT_FALSE(checked(IDC_RADIO_ASIO));
-    EXPECT_EQ(comboCount(), 0);
-    EXPECT_EQ(windowText(item(IDC_CURRENT_DRIVER)), L"（なし）");
-    EXPECT_EQ(shownSize(), L"0");
-    EXPECT_FALSE(enabled(IDC_APPLY));
-
-    // A size dragged on a trackbar that stands for no device is not taken.
-    host->requestedBufferSize = 0;
-    dragThumbPastEnd(trackbar());
-    click(item(IDC_RADIO_ASIO));
-    EXPECT_EQ(comboCount(), 2);
+    EXPECT_EQ(send(IDC_DRIVER_COMBO, CB_GETCOUNT), 0);
+    dragThumbTo(last()); // on a trackbar that stands for no device
+    click(IDC_RADIO_ASIO);
+    EXPECT_EQ(send(IDC_DRIVER_COMBO, CB_GETCOUNT), 2);
     EXPECT_EQ(comboSelection(), 0);
     ASSERT_TRUE(enabled(IDC_APPLY));
-    logSince();
-    click(item(IDC_APPLY));
+    click(IDC_APPLY);
     const std::wstring log = logSince();
     EXPECT_NE(log.find(L"オーディオドライバを変更します。"), std::wstring::npos) << log;
     EXPECT_NE(log.find(L"--------"), std::wstring::npos) << log;
-    EXPECT_EQ(host->requestedBufferSize, 0);
-    EXPECT_TRUE(journal.contains(L"create 2:0"));
     EXPECT_NE(log.find(L"オーディオドライバをロードします : Test ASIO"), std::wstring::npos) << log;
+    EXPECT_EQ(host->requestedBufferSize, 0);
+    EXPECT_TRUE(happened(L"create 2:0"));
     // Refreshed on the new device.
-    EXPECT_EQ(windowText(item(IDC_CURRENT_DRIVER)), L"ASIOドライバ：Test ASIO");
+    EXPECT_EQ(text(IDC_CURRENT_DRIVER), L"ASIOドライバ：Test ASIO");
     EXPECT_FALSE(enabled(IDC_APPLY));
 }
-
-TEST_F(DriverDialog, UnknownRangeLeavesTheTrackbarAndShowsTheSizeInUse)
-{
-    delete host->pWasapiList;
-    FakeDeviceSpec mute = spec(L"Mute", 64, 1024, 32);
-    mute.rangeKnown = false;
-    host->pWasapiList = new FakeWasapiList({mute}, journal);
-    useDevice(wasapi(), 0, 300);
-    open();
-    const int defaultMax = trackbarMax(trackbar());
-    EXPECT_EQ(shownSize(), L"300");
-    EXPECT_EQ(windowText(item(IDC_CURRENT_DRIVER)), L"Windowsドライバ：Mute");
-    EXPECT_EQ(trackbarMax(trackbar()), defaultMax);
-    EXPECT_EQ(host->settingsDialog.granularity, 1);
-}
-
-// ---------------------------------------------------------------------------------------------
-// The trackbar
-
-TEST_F(DriverDialog, DraggingTheThumbShowsTheSizeAndEnablesOkAndApply)
-{
-    useDevice(wasapi(), 0, 256);
-    open();
-    // Speakers: 64..1024 in steps of 32, 256 in use.
-    EXPECT_EQ(comboSelection(), 0);
-    EXPECT_EQ(SendMessageW(trackbar(), TBM_GETRANGEMIN, 0, 0), 0);
-    EXPECT_EQ(trackbarMax(trackbar()), 30);
-    EXPECT_EQ(trackbarPos(trackbar()), 6);
-    ASSERT_TRUE(dragThumbTo(trackbar(), 7));
-    EXPECT_EQ(shownSize(), L"288");
-    EXPECT_EQ(host->settingsDialog.selectedFrames, 288);
-    EXPECT_TRUE(enabled(IDOK));
-    EXPECT_TRUE(enabled(IDC_APPLY));
-    dragThumbPastEnd(trackbar());
-    EXPECT_EQ(trackbarPos(trackbar()), 30);
-    EXPECT_EQ(shownSize(), L"1024");
-    EXPECT_EQ(host->requestedBufferSize, 0); // nothing is taken before OK or Apply
-}
-
-TEST_F(DriverDialog, KeysAndChannelClicksMoveTheThumbButPickNoSize)
-{
-    useDevice(wasapi(), 0, 256);
-    open();
-    pressKey(trackbar(), VK_RIGHT);
-    EXPECT_EQ(trackbarPos(trackbar()), 7);
-    SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_PAGEDOWN, 0), reinterpret_cast<LPARAM>(trackbar()));
-    EXPECT_EQ(shownSize(), L"256");
-    EXPECT_EQ(host->settingsDialog.selectedFrames, 0);
-    EXPECT_FALSE(enabled(IDC_APPLY));
-    // A drag reported by another control is not the buffer size's.
-    EXPECT_EQ(SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, 3),
-                           reinterpret_cast<LPARAM>(item(IDC_DRIVER_COMBO))),
-              FALSE);
-    EXPECT_EQ(shownSize(), L"256");
-}
-
-TEST_F(DriverDialog, GranularityZeroGivesEightStepsOfAnEighth)
-{
-    useDevice(wasapi(), 1, 256); // Headphones: 64..576, any size
-    open();
-    EXPECT_EQ(host->settingsDialog.granularity, 64);
-    EXPECT_EQ(trackbarMax(trackbar()), 8);
-    EXPECT_EQ(trackbarPos(trackbar()), 3);
-    ASSERT_TRUE(dragThumbTo(trackbar(), 1));
-    EXPECT_EQ(shownSize(), L"128");
-    dragThumbPastEnd(trackbar());
-    EXPECT_EQ(shownSize(), L"576");
-}
-
-TEST_F(DriverDialog, TrackbarLongerThanSixteenBitsReadsItsOwnPosition)
-{
-    delete host->pWasapiList;
-    host->pWasapiList = new FakeWasapiList({spec(L"Fine", 16, 100016, 1)}, journal);
-    useDevice(wasapi(), 0, 480);
-    open();
-    ASSERT_EQ(trackbarMax(trackbar()), 100000);
-    EXPECT_EQ(trackbarPos(trackbar()), 464);
-    // The message's 16 bits hold 70000 - 65536; the size comes from the thumb itself.
-    SendMessageW(trackbar(), TBM_SETPOS, TRUE, 70000);
-    SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, static_cast<WORD>(70000 & 0xFFFF)),
-                 reinterpret_cast<LPARAM>(trackbar()));
-    EXPECT_EQ(shownSize(), L"70016");
-}
-
-// ---------------------------------------------------------------------------------------------
-// Changing the choice and applying it
 
 TEST_F(DriverDialog, RadioButtonsListTheOtherTypeOnlyOnce)
 {
-    useDevice(wasapi(), 1, 256);
-    open();
-    EXPECT_EQ(comboSelection(), 1);
-    click(item(IDC_RADIO_WASAPI)); // already listed: nothing at all
+    open(DriverWasapi, 1);
+    click(IDC_RADIO_WASAPI); // already listed: nothing at all
     EXPECT_FALSE(enabled(IDC_APPLY));
     EXPECT_EQ(comboSelection(), 1);
-
-    click(item(IDC_RADIO_ASIO));
-    EXPECT_TRUE(checked(IDC_RADIO_ASIO));
-    EXPECT_FALSE(checked(IDC_RADIO_WASAPI));
-    ASSERT_EQ(comboCount(), 2);
+    click(IDC_RADIO_ASIO);
+    EXPECT_TRUE(checked(IDC_RADIO_ASIO) && !checked(IDC_RADIO_WASAPI));
     EXPECT_EQ(comboText(0), L"Test ASIO");
     EXPECT_EQ(comboSelection(), 0); // the device in use is not of this type
-    EXPECT_TRUE(enabled(IDOK));
-    EXPECT_TRUE(enabled(IDC_APPLY));
-
-    click(item(IDC_RADIO_WASAPI));
+    EXPECT_TRUE(enabled(IDOK) && enabled(IDC_APPLY));
+    click(IDC_RADIO_WASAPI);
     EXPECT_EQ(comboText(0), L"Speakers");
     EXPECT_EQ(comboSelection(), 1); // back on the type in use: its device is selected
 }
 
-TEST_F(DriverDialog, SizePickedForAnotherDeviceIsDiscarded)
+TEST_F(DriverDialog, ASizeIsKeptForItsDeviceAndDiscardedForAnother)
 {
-    useDevice(wasapi(), 0, 256);
-    open();
-    ASSERT_TRUE(dragThumbTo(trackbar(), 10));
-    EXPECT_EQ(shownSize(), L"384");
-    selectNextDevice();
-    click(item(IDC_APPLY));
-    EXPECT_EQ(host->requestedBufferSize, 0);
-    // Headphones at their own preferred size (64, raised to 10 ms at 48 kHz).
-    EXPECT_TRUE(journal.contains(L"prepare Headphones 480"));
-    EXPECT_EQ(windowText(item(IDC_CURRENT_DRIVER)), L"Windowsドライバ：Headphones");
-}
-
-TEST_F(DriverDialog, SizeForTheSameDeviceIsKeptUntilTheDeviceChanges)
-{
-    useDevice(wasapi(), 0, 256);
-    open();
-    ASSERT_TRUE(dragThumbTo(trackbar(), 14));
-    click(item(IDC_APPLY));
+    open(DriverWasapi, 0);
+    ASSERT_TRUE(dragThumbTo(14));
+    click(IDC_APPLY);
     EXPECT_EQ(host->requestedBufferSize, 512);
-    EXPECT_TRUE(journal.contains(L"prepare Speakers 512"));
+    EXPECT_TRUE(happened(L"prepare Speakers 512"));
     EXPECT_EQ(host->settingsDialog.selectedFrames, 0); // refreshed after Apply
 
     // Applied again without a drag: the earlier size stays.
-    journal.clear();
+    g_events.clear();
     host->blockSize = 512;
-    click(item(IDC_RADIO_ASIO));
-    click(item(IDC_RADIO_WASAPI));
-    click(item(IDC_APPLY));
+    click(IDC_RADIO_ASIO);
+    click(IDC_RADIO_WASAPI);
+    click(IDC_APPLY);
     EXPECT_EQ(host->requestedBufferSize, 512);
-    EXPECT_TRUE(journal.contains(L"prepare Speakers 512"));
+    EXPECT_TRUE(happened(L"prepare Speakers 512"));
+
+    ASSERT_TRUE(dragThumbTo(10));
+    EXPECT_EQ(text(IDC_BUFFER_SIZE_TEXT), L"384");
+    press(IDC_DRIVER_COMBO, VK_DOWN);
+    click(IDC_APPLY);
+    EXPECT_EQ(host->requestedBufferSize, 0);
+    // Headphones at their own preferred size (64, raised to 10 ms at 48 kHz).
+    EXPECT_TRUE(happened(L"prepare Headphones 480"));
+    EXPECT_EQ(text(IDC_CURRENT_DRIVER), L"Windowsドライバ：Headphones");
 }
 
-TEST_F(DriverDialog, ApplyWithNothingSelectedDoesNothing)
+TEST_F(DriverDialog, NothingIsAppliedWithNothingSelectedOrOnCancel)
 {
-    useDevice(wasapi(), 0, 256);
-    open();
-    click(item(IDC_RADIO_ASIO));
-    SendMessageW(item(IDC_DRIVER_COMBO), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-    logSince();
+    open(DriverWasapi, 0);
+    ASSERT_TRUE(dragThumbTo(12));
+    click(IDC_RADIO_ASIO);
+    send(IDC_DRIVER_COMBO, CB_SETCURSEL, WPARAM(-1));
     host->settingsDialog.apply();
     EXPECT_TRUE(enabled(IDC_APPLY)); // not even the buttons change
-    click(item(IDC_APPLY));          // only refreshes the dialog
-    EXPECT_EQ(logSince(), L"");
-    EXPECT_TRUE(journal.events.empty());
+    click(IDC_APPLY);                // only refreshes the dialog
     EXPECT_EQ(comboText(0), L"Speakers");
-}
 
-TEST_F(DriverDialog, CancelAppliesNothing)
-{
-    useDevice(wasapi(), 0, 256);
-    open();
-    ASSERT_TRUE(dragThumbTo(trackbar(), 12));
-    click(item(IDC_RADIO_ASIO));
-    logSince();
-    click(item(IDCANCEL));
+    ASSERT_TRUE(dragThumbTo(12));
+    click(IDC_RADIO_ASIO);
+    click(IDCANCEL);
     EXPECT_EQ(logSince(), L"");
     EXPECT_EQ(host->requestedBufferSize, 0);
-    EXPECT_TRUE(journal.events.empty());
+    EXPECT_EQ(g_events, Events{});
 }

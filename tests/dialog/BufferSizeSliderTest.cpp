@@ -21,8 +21,8 @@ TEST(BufferSizeSlider, StepsLastPositionsAndSizes)
     } cases[] = {
         {64, 1024, 32, 32, 30, 6, 256, 256, 6},
         {64, 1024, 32, 32, 30, 30, 1024, 0, -2}, // a size in use below the minimum: before the first
-        {144, 960, 48, 48, 17, 17, 960, 960,
-         17}, // a range that is no multiple of the step ends on the last whole step
+        // A range that is no multiple of the step ends on the last whole step.
+        {144, 960, 48, 48, 17, 17, 960, 960, 17},
         {100, 1000, 64, 64, 14, 14, 996, 100, 0},
         {64, 1024, 32, 32, 30, -5, 64, 64, 0}, // positions outside the trackbar count as its ends
         {64, 1024, 32, 32, 30, INT32_MAX, 1024, 1024, 30},
@@ -36,8 +36,8 @@ TEST(BufferSizeSlider, StepsLastPositionsAndSizes)
         {64, 1024, -8, -8, 4, 2, 256, 256, 2},   // other negative granularities mean the same
         {100, 120, -1, -1, 0, 3, 100, 110, 0},   // a range without a power of two offers its minimum only
         {1024, 64, -1, -1, 0, 0, 1024, 1024, 0}, // reversed
-        {INT32_MIN, INT32_MAX, 1, 1, INT32_MAX, 0, INT32_MIN, INT32_MAX,
-         INT32_MAX}, // extremes stay within integers
+        // Extremes stay within integers.
+        {INT32_MIN, INT32_MAX, 1, 1, INT32_MAX, 0, INT32_MIN, INT32_MAX, INT32_MAX},
         {INT32_MIN, INT32_MAX, 0, 536870911, 8, 8, INT32_MAX - 7, INT32_MIN, 0},
         {INT32_MIN, INT32_MAX, INT32_MAX, INT32_MAX, 2, INT32_MAX, INT32_MAX - 1, INT32_MAX, 2},
         {0, INT32_MAX, 1, 1, INT32_MAX, INT32_MAX, INT32_MAX, 0, 0},
@@ -71,22 +71,17 @@ TEST(BufferSizeSlider, PowersOfTwoDriverIsOfferedEveryPowerInRangeAndNothingElse
         std::vector<int32_t> sizes;
         for (int32_t p = 0; p <= bufferSizeLastPosition(c.minFrames, c.maxFrames, -1); ++p) {
             sizes.push_back(bufferSizeAt(p, c.minFrames, c.maxFrames, -1));
-            // Every offered size is shown at its own position.
-            EXPECT_EQ(bufferSizePosition(sizes.back(), c.minFrames, c.maxFrames, -1), p);
+            EXPECT_EQ(bufferSizePosition(sizes.back(), c.minFrames, c.maxFrames, -1),
+                      p); // shown where offered
         }
         EXPECT_EQ(sizes, c.sizes) << c.minFrames << ".." << c.maxFrames;
     }
 }
 
-TEST(BufferSizeSlider, CurrentDriverTexts)
+TEST(BufferSizeSlider, CurrentDriverTextWithoutANameOrAKnownTypeOrWithALongName)
 {
-    EXPECT_EQ(currentDriverText(DriverWasapi, L"Speakers"), L"Windowsドライバ：Speakers");
-    EXPECT_EQ(currentDriverText(DriverAsio, L"Test ASIO"), L"ASIOドライバ：Test ASIO");
     EXPECT_EQ(currentDriverText(DriverAsio, nullptr), L"ASIOドライバ：");
-    EXPECT_EQ(currentDriverText(DriverAuto, L"Speakers"), L"（なし）");
     EXPECT_EQ(currentDriverText(7, L"x"), L"（なし）");
-    const std::wstring longName(400, L'n');
-    const std::wstring text = currentDriverText(DriverWasapi, longName.c_str());
-    EXPECT_EQ(text.size(), 255u);
-    EXPECT_EQ(text.substr(0, 12), L"Windowsドライバ：");
+    EXPECT_EQ(currentDriverText(DriverWasapi, std::wstring(400, L'n').c_str()),
+              L"Windowsドライバ：" + std::wstring(255 - 12, L'n'));
 }

@@ -16,28 +16,23 @@ namespace {
 
 std::string utf8(const std::wstring& s)
 {
-    int n = WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1)
-        return std::string();
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, &out[0], n, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n - 1));
+    std::string out(s.size() * 4, '\0');
+    out.resize(
+        static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &out[0],
+                                                static_cast<int>(out.size()), nullptr, nullptr)));
     return out;
 }
 
 std::wstring textOf(HWND control)
 {
-    wchar_t cls[32]{};
+    wchar_t cls[32]{}, text[512]{};
     GetClassNameW(control, cls, 32);
-    wchar_t buf[512]{};
-    if (lstrcmpiW(cls, L"ComboBox") == 0) {
-        const LRESULT sel = SendMessageW(control, CB_GETCURSEL, 0, 0);
-        if (sel >= 0 && SendMessageW(control, CB_GETLBTEXTLEN, sel, 0) < 512)
-            SendMessageW(control, CB_GETLBTEXT, sel, reinterpret_cast<LPARAM>(buf));
-        return buf;
-    }
-    GetWindowTextW(control, buf, 512);
-    return buf;
+    const LRESULT sel = lstrcmpiW(cls, L"ComboBox") == 0 ? SendMessageW(control, CB_GETCURSEL, 0, 0) : -2;
+    if (sel == -2)
+        GetWindowTextW(control, text, 512);
+    else if (sel >= 0 && SendMessageW(control, CB_GETLBTEXTLEN, sel, 0) < 512)
+        SendMessageW(control, CB_GETLBTEXT, sel, reinterpret_cast<LPARAM>(text));
+    return text;
 }
 
 POINT thumbCentre(HWND trackbar, int position, int last)
@@ -67,14 +62,9 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_BAR_CLASSES};
     InitCommonControlsEx(&icc);
-    HWND dialog = nullptr;
-    for (HWND h = FindWindowExW(nullptr, nullptr, L"#32770", argv[1]); h;
-         h = FindWindowExW(nullptr, h, L"#32770", argv[1])) {
-        if (IsWindowVisible(h)) {
-            dialog = h;
-            break;
-        }
-    }
+    HWND dialog = FindWindowExW(nullptr, nullptr, L"#32770", argv[1]);
+    while (dialog && !IsWindowVisible(dialog))
+        dialog = FindWindowExW(nullptr, dialog, L"#32770", argv[1]);
     if (!dialog)
         return 1;
     static const int ids[] = {1, 2, 1001, 1002, 1004, 1005, 1007, 1008, 1009, 1010};
@@ -84,10 +74,9 @@ int wmain(int argc, wchar_t** argv)
             continue;
         RECT r{};
         GetWindowRect(c, &r);
-        const bool checked = SendMessageW(c, BM_GETCHECK, 0, 0) == BST_CHECKED;
+        const bool checked = (id == 1001 || id == 1002) && SendMessageW(c, BM_GETCHECK, 0, 0) == BST_CHECKED;
         std::printf("%d %ld %ld %ld %ld %d %d\t%s\n", id, r.left, r.top, r.right, r.bottom,
-                    IsWindowEnabled(c) ? 1 : 0, (id == 1001 || id == 1002) && checked ? 1 : 0,
-                    utf8(textOf(c)).c_str());
+                    IsWindowEnabled(c) ? 1 : 0, checked ? 1 : 0, utf8(textOf(c)).c_str());
         if (id == 1008) {
             const int pos = static_cast<int>(SendMessageW(c, TBM_GETPOS, 0, 0));
             const int last = static_cast<int>(SendMessageW(c, TBM_GETRANGEMAX, 0, 0));
