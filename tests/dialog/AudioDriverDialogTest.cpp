@@ -21,7 +21,7 @@ using Events = std::vector<std::wstring>;
 
 namespace {
 
-struct Spec
+struct Shape
 {
     std::wstring name;
     int32_t minFrames, maxFrames, granularity; // the preferred size is the minimum
@@ -36,12 +36,12 @@ bool happened(const std::wstring& event) { return std::count(g_events.begin(), g
 class FakeDevice final : public CAudioDevice
 {
 public:
-    FakeDevice(Kelvane::DriverType type, int32_t index, const Spec& spec)
-        : type(type), index(index), spec(spec)
+    FakeDevice(Kelvane::DriverType type, int32_t index, const Shape& shape)
+        : type(type), index(index), shape(shape)
     {}
-    ~FakeDevice() override { g_events.push_back(L"delete " + spec.name); }
+    ~FakeDevice() override { g_events.push_back(L"delete " + shape.name); }
     int32_t getIndex() override { return index; }
-    const wchar_t* getName() override { return spec.name.c_str(); }
+    const wchar_t* getName() override { return shape.name.c_str(); }
     bool isInterleaved() override { return true; }
     Kelvane::DriverType getDriverType() override { return type; }
     SampleFormat getSampleFormat() override { return SampleFormatFloat32; }
@@ -49,47 +49,47 @@ public:
     int32_t getSupportedSampleRates() override { return Rate48000; }
     bool getBufferSizeRange(SampleRate, int32_t* lo, int32_t* hi, int32_t* preferred, int32_t* step) override
     {
-        const int32_t values[] = {spec.minFrames, spec.maxFrames, spec.minFrames, spec.granularity};
+        const int32_t values[] = {shape.minFrames, shape.maxFrames, shape.minFrames, shape.granularity};
         int32_t* outs[] = {lo, hi, preferred, step};
-        for (int i = 0; i < 4 && spec.rangeKnown; ++i)
+        for (int i = 0; i < 4 && shape.rangeKnown; ++i)
             if (outs[i])
                 *outs[i] = values[i];
-        return spec.rangeKnown;
+        return shape.rangeKnown;
     }
     bool open(HWND) override { return true; }
     bool close() override { return true; }
     bool prepare(SampleRate, int32_t frames, IDataProvider*) override
     {
-        return g_events.push_back(L"prepare " + spec.name + L" " + std::to_wstring(frames)), true;
+        return g_events.push_back(L"prepare " + shape.name + L" " + std::to_wstring(frames)), true;
     }
     bool unprepare() override { return true; }
     bool start() override { return true; }
     bool stop() override { return true; }
-    bool hasControlPanel() override { return spec.panel; }
-    bool showControlPanel() override { return g_events.push_back(L"panel " + spec.name), true; }
+    bool hasControlPanel() override { return shape.panel; }
+    bool showControlPanel() override { return g_events.push_back(L"panel " + shape.name), true; }
 
 private:
     Kelvane::DriverType type;
     int32_t index;
-    Spec spec;
+    Shape shape;
 };
 
 // Stands in for one driver family's list (the host holds the families by their own types).
 template <class Family, Kelvane::DriverType Type> class FakeList final : public Family
 {
 public:
-    explicit FakeList(std::vector<Spec> specs) : specs(std::move(specs)) {}
-    int32_t getCount() override { return static_cast<int32_t>(specs.size()); }
+    explicit FakeList(std::vector<Shape> shapes) : shapes(std::move(shapes)) {}
+    int32_t getCount() override { return static_cast<int32_t>(shapes.size()); }
     bool has(int32_t i) { return i >= 0 && i < getCount(); }
-    const wchar_t* getName(int32_t i) override { return has(i) ? specs[i].name.c_str() : nullptr; }
+    const wchar_t* getName(int32_t i) override { return has(i) ? shapes[i].name.c_str() : nullptr; }
     CAudioDevice* createDevice(int32_t i) override
     {
         g_events.push_back(L"create " + std::to_wstring(Type) + L":" + std::to_wstring(i));
-        return has(i) ? new FakeDevice(Type, i, specs[i]) : nullptr;
+        return has(i) ? new FakeDevice(Type, i, shapes[i]) : nullptr;
     }
 
 private:
-    std::vector<Spec> specs;
+    std::vector<Shape> shapes;
 };
 
 class DriverDialog : public ::testing::Test
