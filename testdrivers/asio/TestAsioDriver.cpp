@@ -244,16 +244,6 @@ public:
         initialised_ = config_.initError.empty();
         return initialised_ ? 1 : 0;
     }
-    void STDMETHODCALLTYPE getDriverName(char* name) override
-    {
-        shared().logCall("getDriverName");
-        std::strcpy(name, "Pomaro Test ASIO");
-    }
-    long STDMETHODCALLTYPE getDriverVersion() override
-    {
-        shared().logCall("getDriverVersion");
-        return 1;
-    }
     void STDMETHODCALLTYPE getErrorMessage(char* text) override
     {
         shared().logCall("getErrorMessage");
@@ -285,12 +275,6 @@ public:
         shared().logCall("canSampleRate");
         return config_.acceptsRate(rate) ? ASE_OK : ASE_NoClock;
     }
-    ASIOError STDMETHODCALLTYPE getSampleRate(ASIOSampleRate* rate) override
-    {
-        shared().logCall("getSampleRate");
-        *rate = rate_;
-        return ASE_OK;
-    }
     ASIOError STDMETHODCALLTYPE setSampleRate(ASIOSampleRate rate) override
     {
         if (ASIOError e = called("setSampleRate"))
@@ -300,7 +284,14 @@ public:
         rate_ = rate;
         return ASE_OK;
     }
-    // Calls the host never makes: logged, and answered as a driver without them would.
+    // Calls the host never makes: answered as a driver without them would, the last six logged.
+    void STDMETHODCALLTYPE getDriverName(char* name) override { std::strcpy(name, "Pomaro Test ASIO"); }
+    long STDMETHODCALLTYPE getDriverVersion() override { return 1; }
+    ASIOError STDMETHODCALLTYPE getSampleRate(ASIOSampleRate* rate) override
+    {
+        *rate = rate_;
+        return ASE_OK;
+    }
     ASIOError STDMETHODCALLTYPE getLatencies(long*, long*) override { return notPresent("getLatencies"); }
     ASIOError STDMETHODCALLTYPE getClockSources(ASIOClockSource*, long*) override
     {
@@ -311,11 +302,7 @@ public:
     {
         return notPresent("getSamplePosition");
     }
-    ASIOError STDMETHODCALLTYPE future(long, void*) override
-    {
-        shared().logCall("future");
-        return ASE_InvalidParameter;
-    }
+    ASIOError STDMETHODCALLTYPE future(long, void*) override { return notPresent("future"); }
     ASIOError STDMETHODCALLTYPE outputReady() override { return notPresent("outputReady"); }
 
     ASIOError STDMETHODCALLTYPE getChannelInfo(ASIOChannelInfo* info) override
