@@ -19,7 +19,6 @@ static const CLSID CLSID_PomaroTestAsio = {
 #define POMARO_TEST_ASIO_COUNTERS(X)                                                                         \
     X(instances, "instances", 0)          /* driver objects created since the last reset */                  \
     X(liveInstances, "live_instances", 0) /* driver objects alive now (never reset) */                       \
-    X(callbacks, "callbacks", 0)          /* buffer switches completed */                                    \
     X(timeInfoCallbacks, "time_info_callbacks", 0)                                                           \
     X(sampleRate, "sample_rate", 0) /* of the last createBuffers */                                          \
     X(bufferFrames, "buffer_frames", 0)                                                                      \

@@ -31,6 +31,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -49,22 +50,17 @@ struct Config
 {
     long sampleType = 18, minFrames = 32, maxFrames = 4096, preferredFrames = 480, granularity = 1,
          outputs = 2;
-    std::vector<double> rates{22050.0, 44100.0, 48000.0, 96000.0};
-    bool initFails = false;
-    std::string initError;
-    std::vector<CallRule> failingCalls;
-    bool hasPanel = true, panelAsksReset = false;
     long resetAfter = 0, resetBurst = 1, sizeChangeAfter = 0, sizeChangeTo = 0; // 0: never, the current size
-    bool resetEveryInit = false, callbackInStart = false, forceTimeInfo = false;
     long afterStop = 0, threadEvery = 0;
+    bool resetEveryInit = false, callbackInStart = false;
+    std::string rates = "22050, 44100, 48000, 96000", initError, fail, panel = "yes", callback = "switch";
     std::string wavPath, statsPath; // UTF-8
+    std::vector<double> rateList;
+    std::vector<CallRule> failingCalls;
 
     bool acceptsRate(double hz) const
     {
-        for (double r : rates)
-            if (r == hz)
-                return true;
-        return false;
+        return std::find(rateList.begin(), rateList.end(), hz) != rateList.end();
     }
     bool acceptsFrames(long frames) const
     {
@@ -92,6 +88,10 @@ bool parseConfig(const std::string& text, Config& c, std::string& error)
                                                      {"thread_every", &c.threadEvery}};
     const std::pair<const char*, bool*> flags[] = {{"reset_every_init", &c.resetEveryInit},
                                                    {"callback_in_start", &c.callbackInStart}};
+    const std::pair<const char*, std::string*> texts[] = {
+        {"rates", &c.rates},       {"init_error", &c.initError}, {"fail", &c.fail},      {"panel", &c.panel},
+        {"callback", &c.callback}, {"wav", &c.wavPath},          {"stats", &c.statsPath}};
+    error.clear();
     int lineNumber = 0;
     for (size_t pos = 0, end = 0; pos < text.size(); pos = end + 1) {
         end = std::min(text.find('\n', pos), text.size());
@@ -100,66 +100,45 @@ bool parseConfig(const std::string& text, Config& c, std::string& error)
         if (line.empty() || line[0] == '#')
             continue;
         const size_t eq = line.find('=');
-        if (eq == std::string::npos) {
-            error = "line " + std::to_string(lineNumber) + ": no '='";
-            return false;
-        }
-        const std::string key = trim(line.substr(0, eq)), value = trim(line.substr(eq + 1));
-        std::string why;
-        bool known = false;
+        const std::string key = trim(line.substr(0, eq));
+        const std::string value = eq == std::string::npos ? "" : trim(line.substr(eq + 1));
+        bool known = false, ok = eq != std::string::npos;
         for (const auto& n : numbers)
             if (key == n.first) {
                 known = true;
-                if (!parseSigned(value, *n.second))
-                    why = "'" + key + "' needs a whole number";
+                ok = ok && parseSigned(value, *n.second);
             }
         for (const auto& f : flags)
             if (key == f.first) {
                 known = true;
-                if (!parseYesNo(value, *f.second))
-                    why = "'" + key + "' is yes or no";
+                ok = ok && parseYesNo(value, *f.second);
             }
-        if (known) {
-            // a number or a flag, read above
-        } else if (key == "rates") {
-            c.rates.clear();
-            for (const auto& item : splitList(value)) {
-                long number = 0;
-                if (!parseSigned(item, number) || number <= 0)
-                    why = "bad rate '" + item + "'";
-                c.rates.push_back(static_cast<double>(number));
+        for (const auto& t : texts)
+            if (key == t.first) {
+                known = true;
+                *t.second = value;
             }
-        } else if (key == "init_error") {
-            c.initFails = true;
-            c.initError = value;
-        } else if (key == "fail") {
-            parseCallRules(value, c.failingCalls, why);
-        } else if (key == "panel") {
-            c.panelAsksReset = value == "reset";
-            if (!c.panelAsksReset && !parseYesNo(value, c.hasPanel))
-                why = "'panel' is yes, no or reset";
-        } else if (key == "callback") {
-            c.forceTimeInfo = value == "timeinfo";
-            if (value != "timeinfo" && value != "switch")
-                why = "'callback' is switch or timeinfo";
-        } else if (key == "wav") {
-            c.wavPath = value;
-        } else if (key == "stats") {
-            c.statsPath = value;
-        } else {
-            why = "unknown key '" + key + "'";
-        }
-        if (!why.empty()) {
-            error = "line " + std::to_string(lineNumber) + ": " + why;
+        if (!known || !ok) {
+            error = "line " + std::to_string(lineNumber) + ": " +
+                    (known ? "bad value for '" + key + "'" : "unknown key '" + key + "'");
             return false;
         }
     }
-    if (c.minFrames < 1 || c.maxFrames < c.minFrames) {
-        error =
-            "buffer range " + std::to_string(c.minFrames) + ".." + std::to_string(c.maxFrames) + " is empty";
-        return false;
+    for (const auto& item : splitList(c.rates)) {
+        long hz = 0;
+        if (!parseSigned(item, hz) || hz <= 0) {
+            error = "bad rate '" + item + "'";
+            return false;
+        }
+        c.rateList.push_back(static_cast<double>(hz));
     }
-    return true;
+    if (c.panel != "yes" && c.panel != "no" && c.panel != "reset")
+        error = "'panel' is yes, no or reset";
+    else if (c.callback != "switch" && c.callback != "timeinfo")
+        error = "'callback' is switch or timeinfo";
+    else if (c.minFrames < 1 || c.maxFrames < c.minFrames)
+        error = "the buffer range is empty";
+    return error.empty() && parseCallRules(c.fail, c.failingCalls, error);
 }
 
 // What every driver object of the DLL shares: the counters, the configuration text and
@@ -198,18 +177,6 @@ Shared& shared()
 {
     static Shared s;
     return s;
-}
-
-LONGLONG nowMicros()
-{
-    static const LONGLONG frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f.QuadPart;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart / frequency * 1000000 + t.QuadPart % frequency * 1000000 / frequency;
 }
 
 void writeStatsFile(const std::string& path)
@@ -274,18 +241,8 @@ public:
     ASIOBool STDMETHODCALLTYPE init(void*) override
     {
         shared().logCall("init");
-        initialised_ = !config_.initFails;
+        initialised_ = config_.initError.empty();
         return initialised_ ? 1 : 0;
-    }
-    void STDMETHODCALLTYPE getDriverName(char* name) override
-    {
-        shared().logCall("getDriverName");
-        std::strcpy(name, "Pomaro Test ASIO");
-    }
-    long STDMETHODCALLTYPE getDriverVersion() override
-    {
-        shared().logCall("getDriverVersion");
-        return 1;
     }
     void STDMETHODCALLTYPE getErrorMessage(char* text) override
     {
@@ -318,12 +275,6 @@ public:
         shared().logCall("canSampleRate");
         return config_.acceptsRate(rate) ? ASE_OK : ASE_NoClock;
     }
-    ASIOError STDMETHODCALLTYPE getSampleRate(ASIOSampleRate* rate) override
-    {
-        shared().logCall("getSampleRate");
-        *rate = rate_;
-        return ASE_OK;
-    }
     ASIOError STDMETHODCALLTYPE setSampleRate(ASIOSampleRate rate) override
     {
         if (ASIOError e = called("setSampleRate"))
@@ -333,7 +284,14 @@ public:
         rate_ = rate;
         return ASE_OK;
     }
-    // Calls the host never makes: logged, and answered as a driver without them would.
+    // Calls the host never makes: answered as a driver without them would, the last six logged.
+    void STDMETHODCALLTYPE getDriverName(char* name) override { std::strcpy(name, "Pomaro Test ASIO"); }
+    long STDMETHODCALLTYPE getDriverVersion() override { return 1; }
+    ASIOError STDMETHODCALLTYPE getSampleRate(ASIOSampleRate* rate) override
+    {
+        *rate = rate_;
+        return ASE_OK;
+    }
     ASIOError STDMETHODCALLTYPE getLatencies(long*, long*) override { return notPresent("getLatencies"); }
     ASIOError STDMETHODCALLTYPE getClockSources(ASIOClockSource*, long*) override
     {
@@ -344,11 +302,7 @@ public:
     {
         return notPresent("getSamplePosition");
     }
-    ASIOError STDMETHODCALLTYPE future(long, void*) override
-    {
-        shared().logCall("future");
-        return ASE_InvalidParameter;
-    }
+    ASIOError STDMETHODCALLTYPE future(long, void*) override { return notPresent("future"); }
     ASIOError STDMETHODCALLTYPE outputReady() override { return notPresent("outputReady"); }
 
     ASIOError STDMETHODCALLTYPE getChannelInfo(ASIOChannelInfo* info) override
@@ -372,8 +326,10 @@ public:
         if (!initialised_ || !infos || !callbacks || numChannels < 1 || !halves_.empty() ||
             !config_.acceptsFrames(bufferSize))
             return ASE_InvalidMode;
-        for (long i = 0; i < numChannels; ++i)
-            if (infos[i].isInput || infos[i].channelNum < 0 || infos[i].channelNum >= config_.outputs)
+        std::vector<char> asked(size_t(config_.outputs), 0);
+        for (long i = 0; i < numChannels; ++i) // each output channel at most once
+            if (infos[i].isInput || infos[i].channelNum < 0 || infos[i].channelNum >= config_.outputs ||
+                asked[size_t(infos[i].channelNum)]++)
                 return ASE_InvalidParameter;
         frames_ = bufferSize;
         callbacks_ = *callbacks;
@@ -385,16 +341,14 @@ public:
             for (int h = 0; h < 2; ++h)
                 infos[i].buffers[h] = halves_[size_t(i) * 2 + h] =
                     memory_.data() + (size_t(i) * 2 + h) * half;
-            if (infos[i].channelNum == 0)
-                recordLeft_ = i;
-            if (infos[i].channelNum == 1)
-                recordRight_ = i;
+            if (infos[i].channelNum < 2)
+                (infos[i].channelNum == 0 ? recordLeft_ : recordRight_) = i;
         }
         shared().sampleRate.store(static_cast<long>(rate_));
         shared().bufferFrames.store(bufferSize);
         // Drivers that follow the interface ask before they use the time-info callback.
         useTimeInfo_ =
-            config_.forceTimeInfo ||
+            config_.callback == "timeinfo" ||
             (callbacks_.asioMessage &&
              callbacks_.asioMessage(kAsioSelectorSupported, kAsioSupportsTimeInfo, nullptr, nullptr) == 1 &&
              callbacks_.asioMessage(kAsioSupportsTimeInfo, 0, nullptr, nullptr) == 1);
@@ -454,9 +408,9 @@ public:
     ASIOError STDMETHODCALLTYPE controlPanel() override
     {
         shared().logCall("controlPanel");
-        if (!config_.hasPanel)
+        if (config_.panel == "no")
             return ASE_NotPresent;
-        if (config_.panelAsksReset) {
+        if (config_.panel == "reset") {
             // As when the user changes the buffer size in a panel: the request reaches the
             // host while the panel's own modal loop runs.
             shared().panelOpen.store(true);
@@ -536,11 +490,12 @@ private:
 
     void clockLoop()
     {
+        using Clock = std::chrono::steady_clock;
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
-        const LONGLONG period = static_cast<LONGLONG>(frames_ * 1000000.0 / rate_);
-        const LONGLONG begin = nowMicros();
+        const auto period = std::chrono::microseconds(static_cast<long long>(frames_ * 1000000.0 / rate_));
+        const Clock::time_point begin = Clock::now();
         long index = 0, completed = 0;
-        for (LONGLONG k = 1; running_.load(std::memory_order_acquire); ++k) {
+        for (long k = 1; running_.load(std::memory_order_acquire); ++k) {
             const long left = switchesLeft_.load();
             if (left == 0)
                 break;
@@ -550,11 +505,14 @@ private:
                 Sleep(1);
             } else {
                 // The first half is handed over one period after start, as hardware would.
-                const LONGLONG due = begin + k * period;
-                for (LONGLONG now = nowMicros();
+                const Clock::time_point due = begin + k * period;
+                for (auto now = Clock::now();
                      now < due && running_.load(std::memory_order_acquire) && switchesLeft_.load() < 0;
-                     now = nowMicros())
-                    Sleep((due - now) / 1000 > 1 ? DWORD((due - now) / 1000 - 1) : 0);
+                     now = Clock::now()) {
+                    const long ms =
+                        long(std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count());
+                    Sleep(ms > 1 ? DWORD(ms - 1) : 0);
+                }
                 if (!running_.load(std::memory_order_acquire))
                     break;
                 if (switchesLeft_.load() >= 0)
@@ -570,7 +528,6 @@ private:
                 wav_->appendChannels(halves_[size_t(recordLeft_) * 2 + size_t(index)],
                                      halves_[size_t(recordRight_) * 2 + size_t(index)],
                                      static_cast<uint32_t>(frames_));
-            shared().callbacks.fetch_add(1);
             sendMessages(++completed);
             index ^= 1;
         }
