@@ -82,7 +82,8 @@ struct Recorder
     }
 };
 
-class AudioClient final : public PomaroTestDrivers::ComObject<IAudioClient, IPomaroEndpointStats>
+class AudioClient final
+    : public PomaroTestDrivers::ComObject<IAudioClient, IAudioRenderClient, IPomaroEndpointStats>
 {
 public:
     AudioClient(std::shared_ptr<EndpointModel> model, size_t index)
@@ -236,7 +237,7 @@ public:
     }
 
     // IAudioRenderClient's two calls, made on the client's render thread.
-    HRESULT getBuffer(UINT32 frames, BYTE** data)
+    HRESULT STDMETHODCALLTYPE GetBuffer(UINT32 frames, BYTE** data) override
     {
         *data = nullptr;
         if (HRESULT hr = faults_.onCall(Call::GetBuffer))
@@ -254,7 +255,7 @@ public:
         return S_OK;
     }
 
-    HRESULT releaseBuffer(UINT32 frames, DWORD flags)
+    HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames, DWORD flags) override
     {
         if (HRESULT hr = faults_.onCall(Call::ReleaseBuffer))
             return hr;
@@ -368,33 +369,13 @@ private:
     std::thread clock_;
 };
 
-class RenderClient final : public PomaroTestDrivers::ComObject<IAudioRenderClient>
-{
-public:
-    explicit RenderClient(AudioClient* client) : client_(client) { client_->AddRef(); }
-    ~RenderClient() override { client_->Release(); }
-    HRESULT STDMETHODCALLTYPE GetBuffer(UINT32 frames, BYTE** data) override
-    {
-        return client_->getBuffer(frames, data);
-    }
-    HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames, DWORD flags) override
-    {
-        return client_->releaseBuffer(frames, flags);
-    }
-
-private:
-    AudioClient* client_;
-};
-
 HRESULT AudioClient::GetService(REFIID riid, void** ppv)
 {
     *ppv = nullptr;
     if (HRESULT hr = ready(true))
         return hr;
-    if (riid != __uuidof(IAudioRenderClient))
-        return E_NOINTERFACE;
-    *ppv = static_cast<IAudioRenderClient*>(new RenderClient(this));
-    return S_OK;
+    // The render client is this object's second face: it lives as long as either is held.
+    return riid == __uuidof(IAudioRenderClient) ? QueryInterface(riid, ppv) : E_NOINTERFACE;
 }
 
 } // namespace
