@@ -1,6 +1,6 @@
 #include "testdrivers/common/TextParse.h"
 
-#include <climits>
+#include <charconv>
 
 namespace PomaroTestDrivers {
 
@@ -33,45 +33,23 @@ std::vector<std::string> splitList(const std::string& s)
 
 bool parseUnsigned(const std::string& s, uint64_t& out)
 {
-    unsigned base = 10;
-    size_t i = 0;
-    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-        base = 16;
-        i = 2;
-    }
-    if (i >= s.size())
-        return false;
+    const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+    const char *begin = s.data() + (hex ? 2 : 0), *end = s.data() + s.size();
     uint64_t v = 0;
-    for (; i < s.size(); ++i) {
-        char c = s[i];
-        unsigned d;
-        if (c >= '0' && c <= '9')
-            d = unsigned(c - '0');
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            d = unsigned(c - 'a' + 10);
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            d = unsigned(c - 'A' + 10);
-        else
-            return false;
-        if (v > (UINT64_MAX - d) / base)
-            return false;
-        v = v * base + d;
-    }
+    const auto [at, error] = std::from_chars(begin, end, v, hex ? 16 : 10);
+    if (begin == end || at != end || error != std::errc())
+        return false;
     out = v;
     return true;
 }
 
 bool parseSigned(const std::string& s, long& out)
 {
-    const bool negative = !s.empty() && s[0] == '-';
-    const std::string digits = negative ? s.substr(1) : s;
-    uint64_t v = 0;
-    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos ||
-        !parseUnsigned(digits, v))
+    long v = 0;
+    const auto [at, error] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (s.empty() || at != s.data() + s.size() || error != std::errc())
         return false;
-    if (v > (negative ? uint64_t(LONG_MAX) + 1 : uint64_t(LONG_MAX)))
-        return false;
-    out = negative ? long(-int64_t(v)) : long(v);
+    out = v;
     return true;
 }
 

@@ -1,5 +1,5 @@
 // IAudioClient of a test endpoint: exclusive, event-driven streams, with a clock thread
-// that plays the part of the hardware and records what the client released.
+// that plays the part of the hardware, and a recording of what the client released.
 #include "testdrivers/common/ComServer.h"
 #include "testdrivers/common/WavFile.h"
 #include "testdrivers/endpoint/Endpoint.h"
@@ -10,11 +10,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
 
 namespace PomaroTestEndpoint {
 
@@ -38,13 +36,12 @@ bool accepted(const EndpointSpec& e, const WAVEFORMATEX& w)
 }
 
 // The process's recording of everything its clients rendered: one WAV file that
-// successive streams append to, and the statistics file written when a stream stops.
+// successive streams append to, and the counters file written when a stream stops.
 struct Recorder
 {
     std::mutex mutex;
     PomaroTestDrivers::WavFile wav;
     std::wstring path;
-    std::atomic<uint64_t> streams{0};
     ULONGLONG lastHeaderMs = 0;
 
     static Recorder& instance()
@@ -55,15 +52,15 @@ struct Recorder
     void begin(const std::wstring& wavPath, uint32_t rate)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        ++streams;
         // The first stream of this process (or of a new path) starts the file afresh.
-        if (wavPath.empty() || wavPath != path || !wav.isOpen()) {
+        if (wavPath != path || !wav.isOpen()) {
             wav.close();
             path = wavPath;
-            if (!wavPath.empty())
-                wav.attach(_wfopen(wavPath.c_str(), L"wb"), PomaroTestDrivers::WavSamples::Int16, rate);
+            std::FILE* f = wavPath.empty() ? nullptr : _wfopen(wavPath.c_str(), L"wb");
+            if (f)
+                std::setvbuf(f, nullptr, _IOFBF, 1 << 16); // few writes on the client's render thread
+            wav.attach(f, PomaroTestDrivers::WavSamples::Int16, rate);
         }
-        lastHeaderMs = GetTickCount64();
     }
     void append(const int16_t* frames, uint32_t n)
     {
@@ -74,65 +71,19 @@ struct Recorder
             lastHeaderMs = GetTickCount64();
         }
     }
-    void end(const std::wstring& statsPath, const std::string& stats)
+    void end(const std::string& counters)
     {
         std::lock_guard<std::mutex> lock(mutex);
         wav.updateHeader();
-        if (std::FILE* f = statsPath.empty() ? nullptr : _wfopen(statsPath.c_str(), L"wb")) {
-            const std::string text = stats + "streams=" + std::to_string(streams.load()) + "\n";
-            std::fwrite(text.data(), 1, text.size(), f);
+        if (std::FILE* f = path.empty() ? nullptr : _wfopen((path + L".stats.txt").c_str(), L"wb")) {
+            std::fwrite(counters.data(), 1, counters.size(), f);
             std::fclose(f);
         }
     }
 };
 
-// Single-producer single-consumer ring of stereo frames: the client's thread releases
-// rendered frames into it, the clock thread drains them to disk. Lock-free, so that
-// recording never disturbs the client's timing.
-class FrameRing
-{
-public:
-    void reset(uint32_t minCapacity) // not while a producer or consumer is active
-    {
-        uint32_t cap = 1;
-        while (cap < minCapacity)
-            cap <<= 1;
-        buf_.assign(cap, 0);
-        head_.store(0, std::memory_order_relaxed);
-        tail_.store(0, std::memory_order_relaxed);
-    }
-    // Producer: n frames (null: silence); returns how many fit.
-    uint32_t push(const int16_t* frames, uint32_t n)
-    {
-        const uint64_t h = head_.load(std::memory_order_relaxed);
-        const uint32_t k =
-            std::min<uint32_t>(n, uint32_t(buf_.size() - (h - tail_.load(std::memory_order_acquire))));
-        for (uint32_t i = 0; i < k; ++i) {
-            uint32_t v = 0;
-            if (frames)
-                std::memcpy(&v, frames + 2 * size_t(i), sizeof v);
-            buf_[(h + i) & (buf_.size() - 1)] = v;
-        }
-        head_.store(h + k, std::memory_order_release);
-        return k;
-    }
-    // Consumer: up to max frames into out; returns how many.
-    uint32_t pop(int16_t* out, uint32_t max)
-    {
-        const uint64_t t = tail_.load(std::memory_order_relaxed);
-        const uint32_t k = uint32_t(std::min<uint64_t>(head_.load(std::memory_order_acquire) - t, max));
-        for (uint32_t i = 0; i < k; ++i)
-            std::memcpy(out + 2 * size_t(i), &buf_[(t + i) & (buf_.size() - 1)], sizeof(uint32_t));
-        tail_.store(t + k, std::memory_order_release);
-        return k;
-    }
-
-private:
-    std::vector<uint32_t> buf_ = std::vector<uint32_t>(1); // left in the low half, right in the high
-    std::atomic<uint64_t> head_{0}, tail_{0};              // frames written, frames read
-};
-
-class AudioClient final : public PomaroTestDrivers::ComObject<IAudioClient, IPomaroEndpointStats>
+class AudioClient final
+    : public PomaroTestDrivers::ComObject<IAudioClient, IAudioRenderClient, IPomaroEndpointStats>
 {
 public:
     AudioClient(std::shared_ptr<EndpointModel> model, size_t index)
@@ -144,7 +95,7 @@ public:
         {
             std::lock_guard<std::mutex> lock(control_);
             // A client released while streaming: the stream ends here, as it would on the system.
-            if (running_)
+            if (clock_.joinable())
                 endStream();
         }
         if (stopEvent_)
@@ -158,13 +109,8 @@ public:
         std::lock_guard<std::mutex> lock(control_);
         if (HRESULT hr = faults_.onCall(Call::Initialize))
             return hr;
-        if (!format)
-            return E_POINTER;
-        if (init_.load(std::memory_order_relaxed) != NotInitialized)
+        if (init_ != NotInitialized)
             return misuse(AUDCLNT_E_ALREADY_INITIALIZED);
-        if ((mode != AUDCLNT_SHAREMODE_EXCLUSIVE && mode != AUDCLNT_SHAREMODE_SHARED) || duration < 0 ||
-            periodicity < 0)
-            return E_INVALIDARG;
         // Only what a low-latency client asks for: an exclusive, event-driven stream.
         if (mode != AUDCLNT_SHAREMODE_EXCLUSIVE || !(flags & AUDCLNT_STREAMFLAGS_EVENTCALLBACK) ||
             !accepted(spec_, *format))
@@ -173,21 +119,18 @@ public:
             duration = spec_.defaultPeriod;
         if (periodicity != duration)
             return misuse(AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL);
-        if (duration > kMaxBufferDuration)
+        if (duration < 0 || duration > kMaxBufferDuration)
             return AUDCLNT_E_BUFFER_SIZE_ERROR;
         if (periodicity < spec_.minPeriod)
             return AUDCLNT_E_INVALID_DEVICE_PERIOD;
         const uint32_t rate = format->nSamplesPerSec;
         const uint32_t asked = uint32_t((duration * rate + kHnsPerSecond / 2) / kHnsPerSecond);
-        if (spec_.notAlignedRequest != 0 && asked == spec_.notAlignedRequest) {
-            alignedFrames_ = spec_.notAlignedAnswer;
-            init_.store(NotAligned, std::memory_order_release);
-            return AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED;
-        }
-        if (spec_.alignFrames > 1 && asked % spec_.alignFrames != 0) {
-            // The next larger aligned size, as the system's endpoints answer.
-            alignedFrames_ = (asked / spec_.alignFrames + 1) * spec_.alignFrames;
-            init_.store(NotAligned, std::memory_order_release);
+        // Refused sizes answer with the next larger aligned size, as the system's endpoints do.
+        const uint32_t align = std::max<uint32_t>(spec_.alignFrames, 1);
+        alignedFrames_ =
+            asked == spec_.notAlignedRequest ? spec_.notAlignedAnswer : (asked + align - 1) / align * align;
+        if (alignedFrames_ != asked) {
+            init_ = NotAligned;
             return AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED;
         }
         if (asked == 0)
@@ -197,24 +140,17 @@ public:
         // The whole buffer goes to the hardware every period.
         tickHns_ = (int64_t(bufferFrames_) * kHnsPerSecond + rate / 2) / rate;
         buffer_.assign(size_t(bufferFrames_) * 2, 0);
-        scratch_.assign(size_t(std::min<uint32_t>(bufferFrames_, 4096)) * 2, 0);
-        // One second or several buffers of recording slack, whichever is more.
-        ring_.reset(std::max<uint32_t>(rate, bufferFrames_ * 8));
-        init_.store(Ready, std::memory_order_release);
+        Recorder::instance().begin(model_->wavPath, rate); // before the pre-roll
+        init_ = Ready;
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32* frames) override
     {
-        if (!frames)
-            return E_POINTER;
-        if (HRESULT hr = faults_.onCall(Call::GetBufferSize))
-            return hr;
         std::lock_guard<std::mutex> lock(control_);
-        const int state = init_.load(std::memory_order_acquire);
-        if (state == NotInitialized)
+        if (init_ == NotInitialized)
             return misuse(AUDCLNT_E_NOT_INITIALIZED);
-        *frames = state == NotAligned ? alignedFrames_ : bufferFrames_;
+        *frames = init_ == NotAligned ? alignedFrames_ : bufferFrames_;
         return S_OK;
     }
 
@@ -234,10 +170,6 @@ public:
     {
         if (closest)
             *closest = nullptr;
-        if (!format)
-            return E_POINTER;
-        if (HRESULT hr = faults_.onCall(Call::IsFormatSupported))
-            return hr;
         if (mode != AUDCLNT_SHAREMODE_EXCLUSIVE)
             return E_NOTIMPL;
         return accepted(spec_, *format) ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
@@ -246,8 +178,6 @@ public:
     HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* defaultPeriod,
                                               REFERENCE_TIME* minimumPeriod) override
     {
-        if (!defaultPeriod && !minimumPeriod)
-            return E_POINTER;
         if (HRESULT hr = faults_.onCall(Call::GetDevicePeriod))
             return hr;
         if (defaultPeriod)
@@ -260,12 +190,10 @@ public:
     HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE event) override
     {
         std::lock_guard<std::mutex> lock(control_);
-        if (HRESULT hr = readyFor(Call::SetEventHandle))
-            return hr;
         if (!event || event == INVALID_HANDLE_VALUE)
             return E_INVALIDARG;
-        if (running_)
-            return misuse(AUDCLNT_E_NOT_STOPPED);
+        if (HRESULT hr = ready(!clock_.joinable()))
+            return hr;
         clientEvent_ = event;
         return S_OK;
     }
@@ -275,15 +203,12 @@ public:
     HRESULT STDMETHODCALLTYPE Start() override
     {
         std::lock_guard<std::mutex> lock(control_);
-        if (HRESULT hr = readyFor(Call::Start))
+        if (HRESULT hr = ready(!clock_.joinable()))
             return hr;
-        if (running_)
-            return misuse(AUDCLNT_E_NOT_STOPPED);
         if (!clientEvent_)
             return misuse(AUDCLNT_E_EVENTHANDLE_NOT_SET);
         if (!stopEvent_)
             return E_OUTOFMEMORY;
-        Recorder::instance().begin(model_->wavPath, rate_);
         stopRequested_.store(false, std::memory_order_relaxed);
         ResetEvent(stopEvent_);
         periods_ = late_ = endpointLate_ = 0;
@@ -291,16 +216,15 @@ public:
         LARGE_INTEGER start;
         QueryPerformanceCounter(&start);
         clock_ = std::thread([this, start] { clockLoop(start.QuadPart); });
-        running_ = true;
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE Stop() override
     {
         std::lock_guard<std::mutex> lock(control_);
-        if (HRESULT hr = readyFor(Call::Stop))
+        if (HRESULT hr = ready(true))
             return hr;
-        if (!running_)
+        if (!clock_.joinable())
             return S_FALSE;
         endStream();
         return S_OK;
@@ -308,66 +232,52 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetStats(PomaroEndpointStats* s) override
     {
-        if (!s)
-            return E_POINTER;
-        std::lock_guard<std::mutex> lock(control_);
-        *s = {periods_.load(),
-              late_.load(),
-              endpointLate_.load(),
-              released_.load(),
-              dropped_.load(),
-              misuse_.load(),
-              Recorder::instance().streams.load(),
-              rate_,
-              bufferFrames_};
+        *s = {periods_.load(), late_.load(), endpointLate_.load(), released_.load()};
         return S_OK;
     }
 
-    // IAudioRenderClient's two calls, made on the client's render thread: lock-free.
-    HRESULT getBuffer(UINT32 frames, BYTE** data)
+    // IAudioRenderClient's two calls, made on the client's render thread.
+    HRESULT STDMETHODCALLTYPE GetBuffer(UINT32 frames, BYTE** data) override
     {
-        if (!data)
-            return E_POINTER;
         *data = nullptr;
-        if (HRESULT hr = readyFor(Call::GetBuffer))
+        if (HRESULT hr = faults_.onCall(Call::GetBuffer))
             return hr;
+        if (init_ != Ready)
+            return misuse(AUDCLNT_E_NOT_INITIALIZED);
         if (outstanding_.load(std::memory_order_acquire) != kNoBuffer)
             return misuse(AUDCLNT_E_OUT_OF_ORDER);
-        if (frames == 0)
-            return S_OK;
         if (frames > bufferFrames_)
             return misuse(AUDCLNT_E_BUFFER_TOO_LARGE);
+        if (frames == 0)
+            return S_OK;
         outstanding_.store(frames, std::memory_order_release);
         *data = reinterpret_cast<BYTE*>(buffer_.data());
         return S_OK;
     }
 
-    HRESULT releaseBuffer(UINT32 frames, DWORD flags)
+    HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames, DWORD flags) override
     {
         if (HRESULT hr = faults_.onCall(Call::ReleaseBuffer))
             return hr;
-        const uint32_t got = outstanding_.load(std::memory_order_acquire);
+        const uint32_t got = outstanding_.exchange(kNoBuffer, std::memory_order_acq_rel);
         if (got == kNoBuffer)
             return frames == 0 ? S_OK : misuse(AUDCLNT_E_OUT_OF_ORDER);
-        if (frames > got) {
-            outstanding_.store(kNoBuffer, std::memory_order_release);
+        if (frames > got)
             return misuse(AUDCLNT_E_INVALID_SIZE);
-        }
         if (flags & ~DWORD(AUDCLNT_BUFFERFLAGS_SILENT))
             return misuse(E_INVALIDARG);
         if (frames > 0) {
-            const bool silent = flags & AUDCLNT_BUFFERFLAGS_SILENT;
-            dropped_.fetch_add(frames - ring_.push(silent ? nullptr : buffer_.data(), frames),
-                               std::memory_order_relaxed);
-            released_.fetch_add(frames, std::memory_order_release);
+            if (flags & AUDCLNT_BUFFERFLAGS_SILENT)
+                std::fill_n(buffer_.begin(), size_t(frames) * 2, int16_t(0));
+            Recorder::instance().append(buffer_.data(), frames);
+            released_.fetch_add(frames, std::memory_order_relaxed);
             releases_.fetch_add(1, std::memory_order_release);
         }
-        outstanding_.store(kNoBuffer, std::memory_order_release);
         return S_OK;
     }
 
 private:
-    enum InitState : int
+    enum InitState
     {
         NotInitialized,
         NotAligned,
@@ -375,12 +285,12 @@ private:
     };
     static constexpr uint32_t kNoBuffer = 0xFFFFFFFFu;
 
-    // The injected failure of call, else whether the stream is initialised for it.
-    HRESULT readyFor(Call call)
+    // Whether the stream is initialised, and stopped where the call needs it.
+    HRESULT ready(bool inOrder)
     {
-        if (HRESULT hr = faults_.onCall(call))
-            return hr;
-        return init_.load(std::memory_order_acquire) == Ready ? S_OK : misuse(AUDCLNT_E_NOT_INITIALIZED);
+        if (init_ != Ready)
+            return misuse(AUDCLNT_E_NOT_INITIALIZED);
+        return inOrder ? S_OK : misuse(AUDCLNT_E_NOT_STOPPED);
     }
     HRESULT misuse(HRESULT hr)
     {
@@ -388,34 +298,23 @@ private:
         return hr;
     }
 
-    void drainToRecorder()
-    {
-        while (uint32_t n = ring_.pop(scratch_.data(), uint32_t(scratch_.size() / 2)))
-            Recorder::instance().append(scratch_.data(), n);
-    }
-
-    // Stops the clock; what the client released is on record even if the hardware never reached it.
+    // Stops the clock; everything the client released is on record.
     void endStream()
     {
         stopRequested_.store(true, std::memory_order_release);
         SetEvent(stopEvent_);
-        if (clock_.joinable())
-            clock_.join();
-        running_ = false;
-        drainToRecorder();
-        using Line = std::pair<const char*, uint64_t>;
-        const Line lines[] = {{"sample_rate", rate_},
-                              {"buffer_frames", bufferFrames_},
-                              {"periods", periods_.load()},
-                              {"late_periods", late_.load()},
-                              {"endpoint_late_periods", endpointLate_.load()},
-                              {"frames", released_.load()},
-                              {"dropped_frames", dropped_.load()},
-                              {"misuse", misuse_.load()}};
-        std::string t;
-        for (const Line& l : lines)
-            t += std::string(l.first) + "=" + std::to_string(l.second) + "\n";
-        Recorder::instance().end(model_->statsPath, t);
+        clock_.join();
+        const std::pair<const char*, uint64_t> counters[] = {{"sample_rate", rate_},
+                                                             {"buffer_frames", bufferFrames_},
+                                                             {"periods", periods_.load()},
+                                                             {"late_periods", late_.load()},
+                                                             {"endpoint_late_periods", endpointLate_.load()},
+                                                             {"frames", released_.load()},
+                                                             {"misuse", misuse_.load()}};
+        std::string text;
+        for (const auto& [name, value] : counters)
+            text += std::string(name) + "=" + std::to_string(value) + "\n";
+        Recorder::instance().end(text);
     }
 
     // Due times come from the start and the period index, so rounding never accumulates.
@@ -445,7 +344,6 @@ private:
             releasesAtLastTick = releases;
             periods_++;
             SetEvent(clientEvent_);
-            drainToRecorder();
             ++index;
         }
     }
@@ -455,54 +353,29 @@ private:
     FaultPlan& faults_;
 
     std::mutex control_; // serialises the control calls, never the render calls
-    std::atomic<int> init_{NotInitialized};
+    std::atomic<InitState> init_{NotInitialized};
     uint32_t rate_ = 0, bufferFrames_ = 0;
     uint32_t alignedFrames_ = 0; // the answer after AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED
     int64_t tickHns_ = 0;
     HANDLE clientEvent_ = nullptr; // not owned
-    std::vector<int16_t> buffer_, scratch_;
-    FrameRing ring_;
+    std::vector<int16_t> buffer_;
 
     std::atomic<uint32_t> outstanding_{kNoBuffer};
     std::atomic<uint64_t> released_{0}, releases_{0}; // frames, non-empty ReleaseBuffer calls
-    std::atomic<uint64_t> dropped_{0}, misuse_{0};
-    std::atomic<uint64_t> periods_{0}, late_{0}, endpointLate_{0};
+    std::atomic<uint64_t> misuse_{0}, periods_{0}, late_{0}, endpointLate_{0};
 
-    bool running_ = false;
     std::atomic<bool> stopRequested_{false};
     HANDLE stopEvent_; // owned; wakes the clock thread
     std::thread clock_;
 };
 
-class RenderClient final : public PomaroTestDrivers::ComObject<IAudioRenderClient>
-{
-public:
-    explicit RenderClient(AudioClient* client) : client_(client) { client_->AddRef(); }
-    ~RenderClient() override { client_->Release(); }
-    HRESULT STDMETHODCALLTYPE GetBuffer(UINT32 frames, BYTE** data) override
-    {
-        return client_->getBuffer(frames, data);
-    }
-    HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames, DWORD flags) override
-    {
-        return client_->releaseBuffer(frames, flags);
-    }
-
-private:
-    AudioClient* client_;
-};
-
 HRESULT AudioClient::GetService(REFIID riid, void** ppv)
 {
-    if (!ppv)
-        return E_POINTER;
     *ppv = nullptr;
-    if (HRESULT hr = readyFor(Call::GetService))
+    if (HRESULT hr = ready(true))
         return hr;
-    if (riid != __uuidof(IAudioRenderClient))
-        return E_NOINTERFACE;
-    *ppv = static_cast<IAudioRenderClient*>(new RenderClient(this));
-    return S_OK;
+    // The render client is this object's second face: it lives as long as either is held.
+    return riid == __uuidof(IAudioRenderClient) ? QueryInterface(riid, ppv) : E_NOINTERFACE;
 }
 
 } // namespace

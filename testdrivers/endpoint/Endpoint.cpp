@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <sstream>
 
 namespace PomaroTestEndpoint {
 
@@ -37,11 +38,6 @@ const char* const kCallNames[int(Call::Count)] = {
 
 constexpr HRESULT kNotFound = HRESULT(0x80070490); // HRESULT_FROM_WIN32(ERROR_NOT_FOUND)
 
-std::wstring defaultId(size_t index)
-{
-    return L"{0.0.0.00000000}.{pomaro-test-endpoint-" + std::to_wstring(index) + L"}";
-}
-
 bool parseFailRules(const std::string& text, bool enumeratorLevel, FaultPlan& plan, std::string& error)
 {
     std::vector<CallRule> named;
@@ -51,14 +47,9 @@ bool parseFailRules(const std::string& text, bool enumeratorLevel, FaultPlan& pl
         int call = 0;
         while (call < int(Call::Count) && n.name != kCallNames[call])
             ++call;
-        if (call == int(Call::Count)) {
-            error = "unknown call '" + n.name + "'";
-            return false;
-        }
-        if ((call <= int(Call::GetCount)) != enumeratorLevel) {
-            error = "'" + n.name +
-                    (enumeratorLevel ? "' belongs in an [endpoint] section"
-                                     : "' belongs before the first [endpoint]");
+        // Only the enumeration fails before the first [endpoint], and only there.
+        if (call == int(Call::Count) || (call == int(Call::EnumAudioEndpoints)) != enumeratorLevel) {
+            error = "no call '" + n.name + "' to fail here";
             return false;
         }
         uint64_t v = 0x80004005u; // E_FAIL unless the test names another result
@@ -83,15 +74,13 @@ bool parseNumber(const std::string& v, uint64_t lo, uint64_t hi, uint32_t& out)
 
 bool endpointKey(EndpointSpec& e, const std::string& key, const std::string& value, std::string& why)
 {
+    // In the order of the DEVICE_STATE_ bits.
     static const char* const kStates[] = {"active", "disabled", "notpresent", "unplugged"};
     uint32_t n = 0;
     bool ok = true;
     if (key == "name") {
         e.name = widen(value);
         e.hasName = true;
-    } else if (key == "id") {
-        ok = !value.empty();
-        e.id = widen(value);
     } else if (key == "state") {
         ok = false;
         for (uint32_t i = 0; i < 4 && !ok; ++i)
@@ -134,14 +123,11 @@ bool endpointKey(EndpointSpec& e, const std::string& key, const std::string& val
 
 bool parseEndpointConfig(const std::string& text, EndpointModel& c, std::string& error)
 {
-    size_t lineNo = 0;
     // A UTF-8 byte-order mark from an editor is not part of the first key.
-    for (size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0; pos <= text.size(); ++lineNo) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = trim(text.substr(pos, end - pos));
-        pos = end + 1;
+    std::istringstream in(text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? text.substr(3) : text);
+    size_t lineNo = 0;
+    for (std::string raw; std::getline(in, raw); ++lineNo) {
+        const std::string line = trim(raw);
         if (line.empty() || line[0] == '#' || line[0] == ';')
             continue;
         std::string why;
@@ -149,7 +135,8 @@ bool parseEndpointConfig(const std::string& text, EndpointModel& c, std::string&
         if (line[0] == '[') {
             if (line == "[endpoint]") {
                 c.endpoints.emplace_back();
-                c.endpoints.back().id = defaultId(c.endpoints.size() - 1);
+                c.endpoints.back().id =
+                    L"{0.0.0.00000000}.{pomaro-test-endpoint-" + std::to_wstring(c.endpoints.size()) + L"}";
             } else {
                 why = "unknown section " + line;
             }
@@ -161,8 +148,6 @@ bool parseEndpointConfig(const std::string& text, EndpointModel& c, std::string&
                 endpointKey(c.endpoints.back(), key, value, why);
             else if (key == "wav")
                 c.wavPath = widen(value);
-            else if (key == "stats")
-                c.statsPath = widen(value);
             else if (key == "fail")
                 parseFailRules(value, true, c.faults, why);
             else
@@ -173,19 +158,6 @@ bool parseEndpointConfig(const std::string& text, EndpointModel& c, std::string&
             return false;
         }
     }
-    for (const EndpointSpec& e : c.endpoints) {
-        if (e.minPeriod > e.defaultPeriod) {
-            error = "endpoint '" + narrow(e.id) + "': min_period above period";
-            return false;
-        }
-        for (const EndpointSpec& f : c.endpoints)
-            if (&e != &f && e.id == f.id) {
-                error = "two endpoints with the id '" + narrow(e.id) + "'";
-                return false;
-            }
-    }
-    if (c.statsPath.empty() && !c.wavPath.empty())
-        c.statsPath = c.wavPath + L".stats.txt";
     return true;
 }
 
@@ -223,11 +195,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override
     {
-        if (!value)
-            return E_POINTER;
         PropVariantInit(value);
-        if (HRESULT hr = fault(Call::GetValue))
-            return hr;
         // A property the endpoint lacks reads as VT_EMPTY with success, as on the system.
         if (spec().hasName && key.pid == kFriendlyName.pid &&
             std::memcmp(&key.fmtid, &kFriendlyName.fmtid, sizeof key.fmtid) == 0) {
@@ -247,12 +215,10 @@ public:
     explicit Device(OfEndpoint of) : OfEndpoint(std::move(of)) {}
     HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD, PROPVARIANT*, void** ppv) override
     {
-        if (!ppv)
-            return E_POINTER;
         *ppv = nullptr;
         if (HRESULT hr = fault(Call::Activate))
             return hr;
-        if (spec().state != StateActive)
+        if (spec().state != DEVICE_STATE_ACTIVE)
             return AUDCLNT_E_DEVICE_INVALIDATED;
         if (iid != __uuidof(IAudioClient) && iid != IID_IUnknown)
             return E_NOINTERFACE;
@@ -261,11 +227,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD access, IPropertyStore** out) override
     {
-        if (!out)
-            return E_POINTER;
         *out = nullptr;
-        if (HRESULT hr = fault(Call::OpenPropertyStore))
-            return hr;
         if ((access & 3) != STGM_READ)
             return E_ACCESSDENIED;
         *out = new PropertyStore(*this);
@@ -273,18 +235,11 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override
     {
-        if (!id)
-            return E_POINTER;
-        *id = nullptr;
-        if (HRESULT hr = fault(Call::GetId))
-            return hr;
         *id = coTaskStrDup(spec().id);
         return *id ? S_OK : E_OUTOFMEMORY;
     }
     HRESULT STDMETHODCALLTYPE GetState(DWORD* state) override
     {
-        if (!state)
-            return E_POINTER;
         *state = spec().state;
         return S_OK;
     }
@@ -298,24 +253,15 @@ public:
     {}
     HRESULT STDMETHODCALLTYPE GetCount(UINT* count) override
     {
-        if (!count)
-            return E_POINTER;
-        if (HRESULT hr = model_->faults.onCall(Call::GetCount))
-            return hr;
         *count = UINT(members_.size());
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Item(UINT i, IMMDevice** out) override
     {
-        if (!out)
-            return E_POINTER;
         *out = nullptr;
         if (i >= members_.size())
             return E_INVALIDARG;
-        OfEndpoint of{model_, members_[i]};
-        if (HRESULT hr = of.fault(Call::Item))
-            return hr;
-        *out = new Device(of);
+        *out = new Device(OfEndpoint{model_, members_[i]});
         return S_OK;
     }
 
@@ -331,14 +277,9 @@ public:
     HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD stateMask,
                                                  IMMDeviceCollection** out) override
     {
-        if (!out)
-            return E_POINTER;
         *out = nullptr;
         if (HRESULT hr = model_->faults.onCall(Call::EnumAudioEndpoints))
             return hr;
-        if ((flow != eRender && flow != eCapture && flow != eAll) || stateMask == 0 ||
-            (stateMask & ~DWORD(0xF)))
-            return E_INVALIDARG;
         std::vector<size_t> members;
         for (size_t i = 0; i < model_->endpoints.size(); ++i) {
             const EndpointSpec& e = model_->endpoints[i];
@@ -357,28 +298,24 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice** out) override
     {
-        if (!out || !id)
-            return E_POINTER;
         *out = nullptr;
-        for (size_t i = 0; i < model_->endpoints.size(); ++i) {
-            if (model_->endpoints[i].id != id)
-                continue;
-            OfEndpoint of{model_, i};
-            if (HRESULT hr = of.fault(Call::GetDevice))
+        for (size_t i = 0; i < model_->endpoints.size(); ++i)
+            if (model_->endpoints[i].id == id) {
+                const OfEndpoint of{model_, i};
+                const HRESULT hr = of.fault(Call::GetDevice);
+                *out = hr ? nullptr : new Device(of);
                 return hr;
-            *out = new Device(of);
-            return S_OK;
-        }
+            }
         return kNotFound;
     }
     // The endpoints never change while a test runs, so there is nothing to notify.
-    HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient* c) override
+    HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient*) override
     {
-        return c ? S_OK : E_POINTER;
+        return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient* c) override
+    HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient*) override
     {
-        return c ? S_OK : E_POINTER;
+        return S_OK;
     }
 
 private:
@@ -387,19 +324,12 @@ private:
 
 HRESULT createEnumerator(REFIID riid, void** ppv)
 {
-    // The file named by the environment, else by the registry, else one endpoint of all four rates.
+    // The file named by the environment, else by the registry.
     auto model = std::make_shared<EndpointModel>();
     const std::wstring path =
         configPath(POMARO_TEST_ENDPOINT_CONFIG_ENV, HKEY_CURRENT_USER, POMARO_TEST_ENDPOINT_KEY, L"Config");
     std::string text, error = "cannot read the file";
-    if (path.empty()) {
-        model->endpoints.emplace_back();
-        EndpointSpec& e = model->endpoints.back();
-        e.id = defaultId(0);
-        e.name = L"Pomaro Test Endpoint";
-        e.hasName = true;
-        e.rates = {22050, 44100, 48000, 96000};
-    } else if (!readTextFile(path, text) || !parseEndpointConfig(text, *model, error)) {
+    if (!readTextFile(path, text) || !parseEndpointConfig(text, *model, error)) {
         const std::string line = "PomaroTestEndpoint: " + narrow(path) + ": " + error + "\n";
         OutputDebugStringA(line.c_str());
         std::fputs(line.c_str(), stderr);

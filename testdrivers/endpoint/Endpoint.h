@@ -2,12 +2,11 @@
 // The test WASAPI endpoint: what a test wants its endpoints to be and do, read from a
 // small INI-like text, and the failures it injects at chosen calls.
 //
-//   wav   = C:\out\render.wav          (what clients render; no key: nothing is recorded)
-//   stats = C:\out\render.stats.txt    (default: the WAV's path with ".stats.txt" appended)
+//   wav   = C:\out\render.wav          (what clients render, and beside it render.wav.stats.txt,
+//                                       the stream's counters when it stops; no key: neither)
 //   fail  = EnumAudioEndpoints:0x80004005
 //   [endpoint]                          (one section per endpoint, in collection order)
 //   name = Speakers (Test)              (no key: the friendly name reads as VT_EMPTY)
-//   id = {0.0.0.00000000}.{...}         (default: derived from the position)
 //   state = active | disabled | notpresent | unplugged
 //   flow = render | capture
 //   rates = 44100, 48000                (exclusive 16-bit stereo PCM rates accepted)
@@ -28,13 +27,10 @@
 
 namespace PomaroTestEndpoint {
 
-// The calls a test can make fail; the first three are configured globally, the rest
-// per endpoint.
+// The calls a test can make fail; the first is configured globally, the rest per endpoint.
 // clang-format off
 #define POMARO_ENDPOINT_CALLS(X) \
-    X(EnumAudioEndpoints) X(GetCount) X(Item) X(GetDevice) X(GetId) X(OpenPropertyStore) X(GetValue) \
-    X(Activate) X(IsFormatSupported) X(GetDevicePeriod) X(Initialize) X(GetBufferSize) X(SetEventHandle) \
-    X(GetService) X(Start) X(Stop) X(GetBuffer) X(ReleaseBuffer)
+    X(EnumAudioEndpoints) X(GetDevice) X(Activate) X(GetDevicePeriod) X(Initialize) X(GetBuffer) X(ReleaseBuffer)
 // clang-format on
 enum class Call : int
 {
@@ -62,19 +58,11 @@ private:
     std::atomic<uint32_t> counts_[int(Call::Count)] = {};
 };
 
-enum EndpointStateBits : uint32_t
-{
-    StateActive = 1,
-    StateDisabled = 2,
-    StateNotPresent = 4,
-    StateUnplugged = 8,
-};
-
 struct EndpointSpec
 {
     std::wstring id, name;
     bool hasName = false;
-    uint32_t state = StateActive;
+    uint32_t state = 1; // DEVICE_STATE_ACTIVE, or another of those bits
     bool render = true;
     std::vector<uint32_t> rates{44100, 48000}; // Hz
     int64_t defaultPeriod = 100000, minPeriod = 30000;
@@ -87,7 +75,7 @@ struct EndpointSpec
 // One enumerator's view of the endpoints, shared by everything made from it.
 struct EndpointModel
 {
-    std::wstring wavPath, statsPath;
+    std::wstring wavPath;
     FaultPlan faults; // enumerator level
     std::vector<EndpointSpec> endpoints;
 };

@@ -13,15 +13,7 @@
 
 struct PomaroEndpointStats
 {
-    UINT64 periods;
-    UINT64 latePeriods;
-    UINT64 endpointLatePeriods;
-    UINT64 frames;
-    UINT64 droppedFrames;
-    UINT64 misuse;
-    UINT64 streams;
-    UINT32 sampleRate;
-    UINT32 bufferFrames;
+    UINT64 periods, latePeriods, endpointLatePeriods, frames;
 };
 
 MIDL_INTERFACE("8d6b8a52-3c1e-4f0a-9b7e-2f4c6a1d9e37")

@@ -102,7 +102,10 @@ int bare(IMMDeviceEnumerator* e, double seconds, uint32_t rate, uint32_t frames)
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc < 2 || std::wcscmp(argv[1], L"bare") != 0) {
+    const double seconds = argc > 2 ? std::wcstod(argv[2], nullptr) : 1.0;
+    const uint32_t rate = argc > 3 ? uint32_t(std::wcstoul(argv[3], nullptr, 10)) : 48000;
+    const uint32_t frames = argc > 4 ? uint32_t(std::wcstoul(argv[4], nullptr, 10)) : rate / 100;
+    if (argc < 2 || std::wcscmp(argv[1], L"bare") != 0 || !(seconds > 0 && rate > 0 && frames > 0)) {
         std::fputs("usage: endpoint_client bare SECONDS [RATE [FRAMES]]\n", stderr);
         return 2;
     }
@@ -111,16 +114,9 @@ int wmain(int argc, wchar_t** argv)
     int rc;
     {
         Microsoft::WRL::ComPtr<IMMDeviceEnumerator> e;
-        HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                                      __uuidof(IMMDeviceEnumerator), &e);
-        if (FAILED(hr)) {
-            rc = fail("CoCreateInstance", hr);
-        } else {
-            double seconds = argc > 2 ? std::wcstod(argv[2], nullptr) : 1.0;
-            uint32_t rate = argc > 3 ? uint32_t(std::wcstoul(argv[3], nullptr, 10)) : 48000;
-            uint32_t frames = argc > 4 ? uint32_t(std::wcstoul(argv[4], nullptr, 10)) : rate / 100;
-            rc = seconds > 0 && rate > 0 && frames > 0 ? bare(e.Get(), seconds, rate, frames) : 2;
-        }
+        const HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                            __uuidof(IMMDeviceEnumerator), &e);
+        rc = FAILED(hr) ? fail("CoCreateInstance", hr) : bare(e.Get(), seconds, rate, frames);
     }
     CoUninitialize();
     std::fflush(stdout);

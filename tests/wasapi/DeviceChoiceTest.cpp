@@ -5,8 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
-#include <vector>
 #include <string>
+#include <tuple>
+#include <vector>
 
 using namespace Kelvane;
 
@@ -18,25 +19,17 @@ TEST(DeviceChoice, PeriodsFramesAndDurations)
               std::vector<int32_t>({144, 960, 144, 16}));
     // 10 ms at 44.1 kHz is 441: cut to 432, so the largest size is 864.
     EXPECT_EQ(wasapiBufferSizeRange(100000, 30000, 44100).maxFrames, 864);
-    const struct
-    {
-        int64_t period;
-        int32_t hz, frames;
-    } periods[] = {
+    const std::tuple<int64_t, int32_t, int32_t> periods[] = {
         {30000, 44100, 128}, // 132.3 frames: rounded to 132, cut to 128
         {3230, 48000, 16},   // rounding happens before the cut: 15.5 frames round up to 16
         {3120, 48000, 0},
     };
-    for (const auto& p : periods)
-        EXPECT_EQ(periodToFrames(p.period, p.hz), p.frames) << p.period << " at " << p.hz;
-    const struct
-    {
-        int32_t hz, frames;
-        int64_t duration;
-    } durations[] = {
+    for (const auto& [period, hz, frames] : periods)
+        EXPECT_EQ(periodToFrames(period, hz), frames) << period << " at " << hz;
+    const std::tuple<int32_t, int32_t, int64_t> durations[] = {
         {48000, 480, 100000}, {48000, 144, 30000}, {44100, 441, 100000}, {44100, 512, 116100}, {0, 512, 0}};
-    for (const auto& d : durations)
-        EXPECT_EQ(bufferDuration(d.hz, d.frames), d.duration) << d.frames << " at " << d.hz;
+    for (const auto& [hz, frames, duration] : durations)
+        EXPECT_EQ(bufferDuration(hz, frames), duration) << frames << " at " << hz;
 }
 
 TEST(DeviceChoice, HostBufferSize)
@@ -72,11 +65,7 @@ TEST(DeviceChoice, HostBufferSize)
 
 TEST(DeviceChoice, ScoresAndRates)
 {
-    const struct
-    {
-        int32_t rates, base, score;
-        SampleRate preferred;
-    } cases[] = {
+    const std::tuple<int32_t, int32_t, int32_t, SampleRate> cases[] = {
         {Rate22050 | Rate44100 | Rate48000 | Rate96000, 100, 120, Rate48000},
         {Rate44100 | Rate96000 | Rate22050, 100, 110, Rate44100},
         {Rate96000 | Rate22050, 100, 100, Rate96000},
@@ -85,9 +74,9 @@ TEST(DeviceChoice, ScoresAndRates)
         {Rate48000, 0, 20, Rate48000},
         {16, 100, 100, RateNone},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(deviceScore(c.rates, c.base), c.score) << c.rates;
-        EXPECT_EQ(preferredSampleRate(c.rates), c.preferred) << c.rates;
+    for (const auto& [rates, base, score, preferred] : cases) {
+        EXPECT_EQ(deviceScore(rates, base), score) << rates;
+        EXPECT_EQ(preferredSampleRate(rates), preferred) << rates;
     }
     for (DriverType requested : {DriverAuto, DriverWasapi, DriverAsio}) {
         EXPECT_EQ(familyBaseScore(requested, DriverWasapi), requested == DriverAsio ? 0 : 100) << requested;
@@ -101,11 +90,7 @@ TEST(RestartRequests, CoalescedDeferredAndBounded)
     // T ms and is answered X (R restart, W wait, I ignore, F first refusal); b / e1 / e0: a
     // busy stretch begins / ends (1: post again); x: the device was replaced; u: the user
     // chose a device.
-    const struct
-    {
-        const char* name;
-        const char* steps;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"burst, more during the restart", "a1 a0 a0 m0.R b a1 a0 x e0 m9.I"},
         {"inside the control panel", "b a1 m0.W a1 m0.W e1 m5.R"},
         {"nested busy stretches", "b b a1 m0.W e0 e1 m5.R"},
@@ -116,9 +101,9 @@ TEST(RestartRequests, CoalescedDeferredAndBounded)
         {"three in the window, the fourth after it", "m0.R m4000.R m8000.R m10001.R m11000.F"},
     };
     using A = RestartRequests::Action;
-    for (const auto& c : cases) {
+    for (const auto& [name, script] : cases) {
         RestartRequests r;
-        std::istringstream steps(c.steps);
+        std::istringstream steps(script);
         for (std::string s; steps >> s;) {
             std::string got = s;
             if (s[0] == 'a')
@@ -138,7 +123,7 @@ TEST(RestartRequests, CoalescedDeferredAndBounded)
                                                       : a == A::Ignore ? "I"
                                                                        : "F");
             }
-            EXPECT_EQ(got, s) << c.name;
+            EXPECT_EQ(got, s) << name;
         }
     }
 }

@@ -10,17 +10,16 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
+using namespace Kelvane;
 using namespace PomaroApp;
 
-using namespace Kelvane;
-using PomaroApp::CHost;
-
 namespace {
+
+using Lines = std::vector<std::wstring>;
 
 class HostChoiceTest : public ::testing::Test
 {
@@ -41,8 +40,16 @@ protected:
         CoUninitialize();
     }
 
-    std::vector<std::wstring> newLines() { return log.newLines(); }
-    void configure(const std::string& endpoints) { harness->configure(endpoints); }
+    // A configuration the host has not listed yet: its devices go before their list.
+    void configure(const std::string& endpoints)
+    {
+        host->closeAudioDevice();
+        delete host->pWasapiList;
+        host->pWasapiList = nullptr;
+        harness->configure(endpoints);
+        log.newLines();
+        BoxRecorder::Boxes().clear();
+    }
     size_t boxes() const { return BoxRecorder::Boxes().size(); }
 
     LogCapture log;
@@ -51,61 +58,84 @@ protected:
     CHost* host = nullptr;
 };
 
-using Lines = std::vector<std::wstring>;
-
-const Lines kPrepared480 = {L"サンプルレート : 48.0kHz", L"バッファ長 : 480 (10.000msec)",
-                            L"フォーマット：Int 16bit", L"オーディオ出力を開始しました。"};
-
-Lines concat(Lines a, const Lines& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+const wchar_t kListing[] = L"オーディオドライバを列挙します。";
+const wchar_t kUnusable[] = L"オーディオドライバが使用できません。";
+const wchar_t kStarted[] = L"オーディオ出力を開始しました。";
 
 } // namespace
 
-TEST_F(HostChoiceTest, AutomaticChoiceScoresEveryEndpointAndPrefersTheFirstBest)
+TEST_F(HostChoiceTest, ChoiceScoresEveryEndpointAndPrefersTheFirstBest)
 {
-    configure("[endpoint]\nname = Slow\nrates = 44100\n"
-              "[endpoint]\nname = None\nrates = 8000\n"
-              "[endpoint]\nname = First48\nrates = 44100, 48000\n"
-              "[endpoint]\nname = Second48\nrates = 48000\n"
-              "[endpoint]\nname = Broken\nfail = Activate\n");
-    ASSERT_TRUE(host->openAudioDevice(DriverAuto, nullptr));
-    EXPECT_EQ(newLines(),
-              concat({L"オーディオドライバを列挙します。", L"Windowsドライバ : Slow",
-                      L"Windowsドライバ : None", L"Windowsドライバ : First48", L"Windowsドライバ : Second48",
-                      L"Windowsドライバ : Broken", L"オーディオドライバをロードします : First48"},
-                     kPrepared480));
-    ASSERT_NE(host->pDevice, nullptr);
-    EXPECT_STREQ(host->pDevice->getName(), L"First48");
-    EXPECT_EQ(host->bestDeviceScore, 120);
+    const struct
+    {
+        const char* endpoints;
+        Kelvane::DriverType type;
+        const wchar_t *name, *chosen;
+        int score;
+        Lines lines; // empty: not compared
+    } cases[] = {
+        {"[endpoint]\nname = Slow\nrates = 44100\n[endpoint]\nname = None\nrates = 8000\n"
+         "[endpoint]\nname = First48\nrates = 44100, 48000\n[endpoint]\nname = Second48\nrates = 48000\n"
+         "[endpoint]\nname = Broken\nfail = Activate\n",
+         DriverAuto,
+         nullptr,
+         L"First48",
+         120,
+         {kListing, L"Windowsドライバ : Slow", L"Windowsドライバ : None", L"Windowsドライバ : First48",
+          L"Windowsドライバ : Second48", L"Windowsドライバ : Broken",
+          L"オーディオドライバをロードします : First48", L"サンプルレート : 48.0kHz",
+          L"バッファ長 : 480 (10.000msec)", L"フォーマット：Int 16bit", kStarted}},
+        {"[endpoint]\nname = Mute\nrates = 8000\n[endpoint]\nname = Gone\nfail = Activate\n",
+         DriverAuto,
+         nullptr,
+         nullptr,
+         0,
+         {kListing, L"Windowsドライバ : Mute", L"Windowsドライバ : Gone", kUnusable}},
+        // No ASIO driver here: a WASAPI endpoint scores 0 + 20 for its 48 kHz, and 96 kHz alone is not enough.
+        {"[endpoint]\nname = A\nrates = 96000\n[endpoint]\nname = B\nrates = 48000\n",
+         DriverAsio,
+         L"NoSuchDriver",
+         L"B",
+         20,
+         {}},
+        {"[endpoint]\nname = A\nrates = 96000\n", DriverAsio, nullptr, nullptr, 0, {}},
+        // A name no entry has, or one that differs in case, falls back to the scoring.
+        {"[endpoint]\nname = A\nrates = 48000\n[endpoint]\nname = B\nrates = 44100\n",
+         DriverWasapi,
+         L"b",
+         L"A",
+         120,
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.endpoints);
+        configure(c.endpoints);
+        EXPECT_EQ(host->openAudioDevice(c.type, c.name), c.chosen != nullptr);
+        const Lines lines = log.newLines();
+        if (!c.lines.empty()) {
+            EXPECT_EQ(lines, c.lines);
+            EXPECT_EQ(boxes(), c.chosen ? 0u : 1u);
+        }
+        EXPECT_EQ(std::wstring(host->pDevice ? host->pDevice->getName() : L"-"), c.chosen ? c.chosen : L"-");
+        EXPECT_EQ(c.chosen ? host->bestDeviceScore : 0, c.score);
+    }
     EXPECT_EQ(host->blockSize, 480); // 144 preferred, raised to 10 ms
     EXPECT_EQ(host->sampleRate, 48000.0);
-    EXPECT_EQ(boxes(), 0u);
 }
 
-TEST_F(HostChoiceTest, ChoiceByNameSkipsTheEnumeration)
+TEST_F(HostChoiceTest, ChoiceByNameSkipsTheEnumerationAndTakesTheAskedSize)
 {
     configure("[endpoint]\nname = A\nrates = 48000\n[endpoint]\nname = B\nrates = 44100\n");
     host->requestedBufferSize = 500;
     ASSERT_TRUE(host->openAudioDevice(DriverWasapi, L"B"));
-    EXPECT_EQ(newLines(), (Lines{L"オーディオドライバをロードします : B", L"サンプルレート : 44.1kHz",
-                                 L"バッファ長 : 496 (11.247msec)", L"フォーマット：Int 16bit",
-                                 L"オーディオ出力を開始しました。"}));
-    // A name no entry has, or a name that differs in case, falls back to the scoring.
-    ASSERT_TRUE(host->openAudioDevice(DriverWasapi, L"b"));
-    const Lines lines = newLines();
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[0], L"オーディオ出力を終了しました。");
-    EXPECT_EQ(lines[1], L"オーディオドライバを列挙します。");
-    EXPECT_STREQ(host->pDevice->getName(), L"A");
+    EXPECT_EQ(log.newLines(),
+              (Lines{L"オーディオドライバをロードします : B", L"サンプルレート : 44.1kHz",
+                     L"バッファ長 : 496 (11.247msec)", L"フォーマット：Int 16bit", kStarted}));
 }
 
 TEST_F(HostChoiceTest, FailureLinesInOrder)
 {
-    const Lines unusable = {L"オーディオ出力を終了しました。", L"オーディオドライバが使用できません。"};
-    struct Case
+    const struct
     {
         const char* endpoint;
         const wchar_t* line;
@@ -115,75 +145,43 @@ TEST_F(HostChoiceTest, FailureLinesInOrder)
         {"fail = GetDevicePeriod\n", L"バッファ長が不明です。"},
         {"fail = Initialize\n", L"オーディオ出力を開始できませんでした。"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.endpoint);
         configure(std::string("[endpoint]\nname = Only\nrates = 48000\n") + c.endpoint);
-        delete host->pWasapiList; // a fresh snapshot of this configuration
-        host->pWasapiList = nullptr;
-        BoxRecorder::Boxes().clear();
         EXPECT_FALSE(host->openAudioDevice(DriverWasapi, L"Only"));
-        EXPECT_EQ(newLines(), concat({L"オーディオドライバをロードします : Only", c.line}, unusable));
+        EXPECT_EQ(log.newLines(), (Lines{L"オーディオドライバをロードします : Only", c.line,
+                                         L"オーディオ出力を終了しました。", kUnusable}));
         EXPECT_EQ(host->pDevice, nullptr);
-        EXPECT_EQ(boxes(), 1u);
-        EXPECT_NE(BoxRecorder::Boxes().back().text.find(L"オーディオドライバが使用できません。"),
-                  std::wstring::npos);
+        ASSERT_EQ(boxes(), 1u);
+        EXPECT_NE(BoxRecorder::Boxes().back().text.find(kUnusable), std::wstring::npos);
     }
-}
-
-TEST_F(HostChoiceTest, NothingUsableEndsWithoutDevice)
-{
-    configure("[endpoint]\nname = Mute\nrates = 8000\n[endpoint]\nname = Gone\nfail = Activate\n");
-    EXPECT_FALSE(host->openAudioDevice(DriverAuto, nullptr));
-    EXPECT_EQ(newLines(), (Lines{L"オーディオドライバを列挙します。", L"Windowsドライバ : Mute",
-                                 L"Windowsドライバ : Gone", L"オーディオドライバが使用できません。"}));
-    EXPECT_EQ(host->pDevice, nullptr);
-    EXPECT_EQ(boxes(), 1u);
-}
-
-TEST_F(HostChoiceTest, AsioRequestStillTakesAWasapiEndpointWithAGoodRate)
-{
-    // No ASIO driver here: a WASAPI endpoint scores 0 + 20 and is chosen.
-    configure("[endpoint]\nname = A\nrates = 96000\n[endpoint]\nname = B\nrates = 48000\n");
-    ASSERT_TRUE(host->openAudioDevice(DriverAsio, L"NoSuchDriver"));
-    EXPECT_STREQ(host->pDevice->getName(), L"B");
-    EXPECT_EQ(host->bestDeviceScore, 20);
-    // 96 kHz alone scores 0 for a family not asked for: not enough.
-    configure("[endpoint]\nname = A\nrates = 96000\n");
-    host->closeAudioDevice(); // devices go before their list
-    delete host->pWasapiList;
-    host->pWasapiList = nullptr;
-    EXPECT_FALSE(host->openAudioDevice(DriverAsio, nullptr));
 }
 
 TEST_F(HostChoiceTest, LostEndpointIsLoggedAndTheSameEndpointReopened)
 {
     // The endpoint goes away mid-stream (device invalidated) at either buffer call.
-    for (const char* call : {"GetBuffer", "ReleaseBuffer"}) {
+    for (const std::string call : {"GetBuffer", "ReleaseBuffer"}) {
         SCOPED_TRACE(call);
-        configure(std::string("[endpoint]\nname = USB\nrates = 48000\nfail = ") + call + "#6:0x88890004\n");
-        host->closeAudioDevice();
-        delete host->pWasapiList;
-        host->pWasapiList = nullptr;
+        configure("[endpoint]\nname = USB\nrates = 48000\nfail = " + call + "#6:0x88890004\n");
         ASSERT_TRUE(host->createFrameWindow());
         ASSERT_TRUE(host->openAudioDevice(DriverWasapi, L"USB"));
-        newLines();
+        log.newLines();
         ASSERT_TRUE(host->pDevice->start()); // without a plug-in every period goes out silent
         MSG msg{};
-        const ULONGLONG end = GetTickCount64() + 5000;
-        while (msg.message != PomaroApp::WM_HOST_RESTART_AUDIO && GetTickCount64() < end)
+        for (const ULONGLONG end = GetTickCount64() + 5000;
+             msg.message != WM_HOST_RESTART_AUDIO && GetTickCount64() < end;)
             if (!PeekMessageW(&msg, host->hwndFrame, 0, 0, PM_REMOVE))
                 Sleep(5);
-        ASSERT_EQ(msg.message, PomaroApp::WM_HOST_RESTART_AUDIO) << "no restart asked for";
+        ASSERT_EQ(msg.message, WM_HOST_RESTART_AUDIO) << "no restart asked for";
         DispatchMessageW(&msg);
-        const Lines lines = newLines();
+        const Lines lines = log.newLines();
         ASSERT_GE(lines.size(), 4u);
-        const std::wstring failure =
-            std::wstring(L"CWasapiAudioDevice::StaticThreadProc() : IAudioRenderClient::") +
-            (call[0] == 'G' ? L"GetBuffer()" : L"ReleaseBuffer()") + L" : 0x88890004";
+        const std::wstring failure = L"CWasapiAudioDevice::StaticThreadProc() : IAudioRenderClient::" +
+                                     std::wstring(call.begin(), call.end()) + L"() : 0x88890004";
         EXPECT_EQ(lines[0].substr(0, failure.size()), failure);
-        EXPECT_EQ(lines[1], L"オーディオドライバを再起動します。");
-        EXPECT_EQ(lines[2], L"オーディオ出力を終了しました。");
-        EXPECT_EQ(lines[3], L"オーディオドライバをロードします : USB");
+        EXPECT_EQ(Lines(lines.begin() + 1, lines.begin() + 4),
+                  (Lines{L"オーディオドライバを再起動します。", L"オーディオ出力を終了しました。",
+                         L"オーディオドライバをロードします : USB"}));
         EXPECT_STREQ(host->pDevice->getName(), L"USB");
         EXPECT_EQ(boxes(), 0u);
         DestroyWindow(host->hwndFrame);

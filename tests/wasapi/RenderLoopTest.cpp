@@ -19,8 +19,8 @@ namespace {
 
 constexpr size_t kFrames = 8;
 
-// Records every call as one letter: G get, R release, S silent release, T start,
-// P stop, W wait. Fails the calls it is told to.
+// Records every call as one letter (G get, R release, S silent release, T start, P stop,
+// W wait) and fails the calls it is told to.
 struct ScriptedEndpoint
 {
     std::string calls;
@@ -34,9 +34,7 @@ struct ScriptedEndpoint
     uint8_t* getBuffer()
     {
         calls += 'G';
-        if (gets++ == failGetAt)
-            return nullptr;
-        return reinterpret_cast<uint8_t*>(buffer.data());
+        return gets++ == failGetAt ? nullptr : reinterpret_cast<uint8_t*>(buffer.data());
     }
     bool releaseBuffer(bool silent)
     {
@@ -76,8 +74,7 @@ struct ScriptedProvider
 
 TEST(RenderLoop, CallsInOrderForEveryWayItEnds)
 {
-    // calls: G get, R release, S silent release, T start, P stop, W wait. The provider
-    // answers true from call readyFrom on, false again from call refuseFrom on.
+    // The provider answers true from call readyFrom on, false again from call refuseFrom on.
     const struct
     {
         const char* name;
@@ -132,7 +129,6 @@ namespace {
 // A real thread with a real period, and a provider that can be held inside a call.
 struct ClockedEndpoint
 {
-    RenderShared* shared;
     std::vector<int16_t> buffer = std::vector<int16_t>(kFrames * 2);
     uint8_t* getBuffer() { return reinterpret_cast<uint8_t*>(buffer.data()); }
     bool releaseBuffer(bool) { return true; }
@@ -150,8 +146,7 @@ struct HeldProvider
 {
     std::mutex lock;
     std::condition_variable changed;
-    bool inside = false;
-    bool letGo = false;
+    bool inside = false, letGo = false;
     int calls = 0;
     bool render(void*)
     {
@@ -185,7 +180,7 @@ TEST(RenderShared, ThreadThatOutlivesItsDeviceFreesTheBlockAlone)
     HeldProvider provider;
     auto* stream = new Stream{RenderShared{}, &freed};
     std::thread render([stream, &provider] {
-        ClockedEndpoint endpoint{&stream->shared};
+        ClockedEndpoint endpoint;
         runRenderLoop(endpoint, provider, stream->shared);
         stream->release();
     });

@@ -70,23 +70,15 @@ std::map<std::string, long long> TestEndpointHarness::stats() const
 
 std::vector<int16_t> TestEndpointHarness::recordedLeft() const
 {
+    // The endpoint writes the plain 44-byte header; its data size says how much is complete.
     const std::string bytes = ReadBytes(wav);
+    uint32_t size = 0;
+    if (bytes.size() >= 44)
+        std::memcpy(&size, bytes.data() + 40, 4);
     std::vector<int16_t> left;
-    // Walk the RIFF chunks to "data".
-    size_t at = 12;
-    while (at + 8 <= bytes.size()) {
-        uint32_t size = 0;
-        std::memcpy(&size, bytes.data() + at + 4, 4);
-        if (bytes.compare(at, 4, "data") == 0) {
-            const size_t end = std::min(bytes.size(), at + 8 + size_t(size));
-            for (size_t p = at + 8; p + 4 <= end; p += 4) {
-                int16_t sample;
-                std::memcpy(&sample, bytes.data() + p, 2);
-                left.push_back(sample);
-            }
-            break;
-        }
-        at += 8 + size + (size & 1);
+    for (size_t p = 44; p + 4 <= std::min(bytes.size(), 44 + size_t(size)); p += 4) {
+        left.emplace_back();
+        std::memcpy(&left.back(), bytes.data() + p, 2);
     }
     return left;
 }
