@@ -24,7 +24,7 @@ constexpr int64_t kMaxBufferDuration = 20000000; // longer exclusive buffers are
 const GUID kSubtypePcm = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
 // The only format recorded: 16-bit stereo PCM at one of the endpoint's rates.
-bool accepted(const EndpointSpec& e, const WAVEFORMATEX& w)
+bool accepted(const EndpointSetup& e, const WAVEFORMATEX& w)
 {
     const bool pcm = w.wFormatTag == WAVE_FORMAT_PCM ||
                      (w.wFormatTag == WAVE_FORMAT_EXTENSIBLE && w.cbSize >= 22 &&
@@ -87,7 +87,7 @@ class AudioClient final
 {
 public:
     AudioClient(std::shared_ptr<EndpointModel> model, size_t index)
-        : model_(std::move(model)), spec_(model_->endpoints[index]), faults_(*spec_.faults),
+        : model_(std::move(model)), setup_(model_->endpoints[index]), faults_(*setup_.faults),
           stopEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
     {}
     ~AudioClient() override
@@ -113,22 +113,22 @@ public:
             return misuse(AUDCLNT_E_ALREADY_INITIALIZED);
         // Only what a low-latency client asks for: an exclusive, event-driven stream.
         if (mode != AUDCLNT_SHAREMODE_EXCLUSIVE || !(flags & AUDCLNT_STREAMFLAGS_EVENTCALLBACK) ||
-            !accepted(spec_, *format))
+            !accepted(setup_, *format))
             return AUDCLNT_E_UNSUPPORTED_FORMAT;
         if (duration == 0)
-            duration = spec_.defaultPeriod;
+            duration = setup_.defaultPeriod;
         if (periodicity != duration)
             return misuse(AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL);
         if (duration < 0 || duration > kMaxBufferDuration)
             return AUDCLNT_E_BUFFER_SIZE_ERROR;
-        if (periodicity < spec_.minPeriod)
+        if (periodicity < setup_.minPeriod)
             return AUDCLNT_E_INVALID_DEVICE_PERIOD;
         const uint32_t rate = format->nSamplesPerSec;
         const uint32_t asked = uint32_t((duration * rate + kHnsPerSecond / 2) / kHnsPerSecond);
         // Refused sizes answer with the next larger aligned size, as the system's endpoints do.
-        const uint32_t align = std::max<uint32_t>(spec_.alignFrames, 1);
+        const uint32_t align = std::max<uint32_t>(setup_.alignFrames, 1);
         alignedFrames_ =
-            asked == spec_.notAlignedRequest ? spec_.notAlignedAnswer : (asked + align - 1) / align * align;
+            asked == setup_.notAlignedRequest ? setup_.notAlignedAnswer : (asked + align - 1) / align * align;
         if (alignedFrames_ != asked) {
             init_ = NotAligned;
             return AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED;
@@ -136,7 +136,7 @@ public:
         if (asked == 0)
             return AUDCLNT_E_BUFFER_SIZE_ERROR;
         rate_ = rate;
-        bufferFrames_ = asked + spec_.extraFrames;
+        bufferFrames_ = asked + setup_.extraFrames;
         // The whole buffer goes to the hardware every period.
         tickHns_ = (int64_t(bufferFrames_) * kHnsPerSecond + rate / 2) / rate;
         buffer_.assign(size_t(bufferFrames_) * 2, 0);
@@ -172,7 +172,7 @@ public:
             *closest = nullptr;
         if (mode != AUDCLNT_SHAREMODE_EXCLUSIVE)
             return E_NOTIMPL;
-        return accepted(spec_, *format) ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
+        return accepted(setup_, *format) ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
     }
 
     HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* defaultPeriod,
@@ -181,9 +181,9 @@ public:
         if (HRESULT hr = faults_.onCall(Call::GetDevicePeriod))
             return hr;
         if (defaultPeriod)
-            *defaultPeriod = spec_.defaultPeriod;
+            *defaultPeriod = setup_.defaultPeriod;
         if (minimumPeriod)
-            *minimumPeriod = spec_.minPeriod;
+            *minimumPeriod = setup_.minPeriod;
         return S_OK;
     }
 
@@ -349,7 +349,7 @@ private:
     }
 
     std::shared_ptr<EndpointModel> model_;
-    const EndpointSpec& spec_;
+    const EndpointSetup& setup_;
     FaultPlan& faults_;
 
     std::mutex control_; // serialises the control calls, never the render calls

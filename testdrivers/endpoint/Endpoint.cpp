@@ -72,7 +72,7 @@ bool parseNumber(const std::string& v, uint64_t lo, uint64_t hi, uint32_t& out)
     return true;
 }
 
-bool endpointKey(EndpointSpec& e, const std::string& key, const std::string& value, std::string& why)
+bool endpointKey(EndpointSetup& e, const std::string& key, const std::string& value, std::string& why)
 {
     // In the order of the DEVICE_STATE_ bits.
     static const char* const kStates[] = {"active", "disabled", "notpresent", "unplugged"};
@@ -182,8 +182,8 @@ struct OfEndpoint
 {
     std::shared_ptr<EndpointModel> model;
     size_t index;
-    const EndpointSpec& spec() const { return model->endpoints[index]; }
-    int32_t fault(Call c) const { return spec().faults->onCall(c); }
+    const EndpointSetup& setup() const { return model->endpoints[index]; }
+    int32_t fault(Call c) const { return setup().faults->onCall(c); }
 };
 
 class PropertyStore final : public ComObject<IPropertyStore>, OfEndpoint
@@ -197,9 +197,9 @@ public:
     {
         PropVariantInit(value);
         // A property the endpoint lacks reads as VT_EMPTY with success, as on the system.
-        if (spec().hasName && key.pid == kFriendlyName.pid &&
+        if (setup().hasName && key.pid == kFriendlyName.pid &&
             std::memcmp(&key.fmtid, &kFriendlyName.fmtid, sizeof key.fmtid) == 0) {
-            if (!(value->pwszVal = coTaskStrDup(spec().name)))
+            if (!(value->pwszVal = coTaskStrDup(setup().name)))
                 return E_OUTOFMEMORY;
             value->vt = VT_LPWSTR;
         }
@@ -218,7 +218,7 @@ public:
         *ppv = nullptr;
         if (HRESULT hr = fault(Call::Activate))
             return hr;
-        if (spec().state != DEVICE_STATE_ACTIVE)
+        if (setup().state != DEVICE_STATE_ACTIVE)
             return AUDCLNT_E_DEVICE_INVALIDATED;
         if (iid != __uuidof(IAudioClient) && iid != IID_IUnknown)
             return E_NOINTERFACE;
@@ -235,12 +235,12 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override
     {
-        *id = coTaskStrDup(spec().id);
+        *id = coTaskStrDup(setup().id);
         return *id ? S_OK : E_OUTOFMEMORY;
     }
     HRESULT STDMETHODCALLTYPE GetState(DWORD* state) override
     {
-        *state = spec().state;
+        *state = setup().state;
         return S_OK;
     }
 };
@@ -282,7 +282,7 @@ public:
             return hr;
         std::vector<size_t> members;
         for (size_t i = 0; i < model_->endpoints.size(); ++i) {
-            const EndpointSpec& e = model_->endpoints[i];
+            const EndpointSetup& e = model_->endpoints[i];
             if ((flow == eAll || (flow == eRender) == e.render) && (e.state & stateMask))
                 members.push_back(i);
         }

@@ -58,7 +58,7 @@ private:
     std::atomic<uint32_t> counts_[int(Call::Count)] = {};
 };
 
-struct EndpointSpec
+struct EndpointSetup
 {
     std::wstring id, name;
     bool hasName = false;
@@ -77,7 +77,7 @@ struct EndpointModel
 {
     std::wstring wavPath;
     FaultPlan faults; // enumerator level
-    std::vector<EndpointSpec> endpoints;
+    std::vector<EndpointSetup> endpoints;
 };
 
 // Parses the text; false with "line N: ..." in error on the first bad line.
