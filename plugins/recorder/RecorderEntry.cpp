@@ -27,16 +27,14 @@
 //     (processing=0: setProcessing(true) was not in force for the whole call.)
 //   component.stall process=<seq of its process call> ms=5000   (stall_in_process, before it waits)
 //   controller.getMidiControllerAssignment controller=<n>
-#include "pluginterfaces/base/ipluginbase.h"
+#include "plugins/recorder/Recorder.h"
+#include "public.sdk/source/main/pluginfactory.h"
+
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstcomponent.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
-#include "plugins/recorder/Recorder.h"
 
 #include <windows.h>
-
-#include <cstring>
-#include <mutex>
 
 #ifndef RECORDER_FAULT
 #error "RECORDER_FAULT must name the Fault of this DLL"
@@ -50,98 +48,40 @@ namespace {
 
 HINSTANCE gInstance = nullptr;
 
-void copyString(char8* dst, size_t capacity, const char* src)
-{
-    std::strncpy(dst, src, capacity - 1);
-    dst[capacity - 1] = 0;
-}
-
 // The component and, unless the variant has none, the controller, in the variant's order.
-class Factory final : public IPluginFactory
+class Factory final : public CPluginFactory
 {
 public:
-    // The module keeps at most one factory; each call hands out one more reference.
-    static IPluginFactory* acquire()
+    Factory() : CPluginFactory(PFactoryInfo("Pomaro test plug-ins", "", "", PFactoryInfo::kNoFlags))
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (instance)
-            instance->addRef();
-        else
-            instance = new Factory;
-        return instance;
+        const PClassInfo component(kComponentUid.toTUID(), PClassInfo::kManyInstances, kVstAudioEffectClass,
+                                   "Recorder"),
+            controller(kControllerUid.toTUID(), PClassInfo::kManyInstances, kVstComponentControllerClass,
+                       "Recorder Controller");
+        if (faultIs(Fault::Class0Controller))
+            registerClass(&controller, createController);
+        registerClass(&component, createComponent);
+        if (!faultIs(Fault::Class0Controller) && !faultIs(Fault::NoController))
+            registerClass(&controller, createController);
     }
-
-    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override
-    {
-        *obj = nullptr;
-        if (FUnknownPrivate::iidEqual(iid, FUnknown::iid) ||
-            FUnknownPrivate::iidEqual(iid, IPluginFactory::iid)) {
-            *obj = static_cast<IPluginFactory*>(this);
-            addRef();
-        }
-        return *obj ? kResultOk : kNoInterface;
-    }
-    uint32 PLUGIN_API addRef() override { return refs.add(); }
-    uint32 PLUGIN_API release() override
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        const uint32 left = refs.drop();
-        if (left == 0) {
-            instance = nullptr;
-            liveObjects().fetch_sub(1);
-            delete this;
-        }
-        return left;
-    }
-
-    tresult PLUGIN_API getFactoryInfo(PFactoryInfo* info) override
-    {
-        if (!info)
-            return kInvalidArgument;
-        *info = {};
-        copyString(info->vendor, PFactoryInfo::kNameSize, "Pomaro test plug-ins");
-        return kResultOk;
-    }
-    int32 PLUGIN_API countClasses() override { return faultIs(Fault::NoController) ? 1 : 2; }
     tresult PLUGIN_API getClassInfo(int32 index, PClassInfo* info) override
     {
-        Call call("factory", "getClassInfo");
-        if (index < 0 || index >= countClasses() || !info)
-            return call.done(kInvalidArgument);
-        const bool component = (index == 0) != faultIs(Fault::Class0Controller);
-        *info = {};
-        (component ? kComponentUid : kControllerUid).toTUID(info->cid);
-        copyString(info->category, PClassInfo::kCategorySize,
-                   component ? kVstAudioEffectClass : kVstComponentControllerClass);
-        copyString(info->name, PClassInfo::kNameSize, component ? "Recorder" : "Recorder Controller");
-        info->cardinality = PClassInfo::kManyInstances;
-        return call.done(kResultOk);
+        return Call("factory", "getClassInfo").done(CPluginFactory::getClassInfo(index, info));
     }
     tresult PLUGIN_API createInstance(FIDString cid, FIDString iid, void** obj) override
     {
         Call call("factory", "createInstance");
         if (!cid || !iid || !obj)
             return call.done(kInvalidArgument);
-        *obj = nullptr;
-        const bool component = FUnknownPrivate::iidEqual(cid, kComponentUid.toTUID());
-        const bool controller =
-            FUnknownPrivate::iidEqual(cid, kControllerUid.toTUID()) && !faultIs(Fault::NoController);
         call.w().kv("iid", FUnknownPrivate::iidEqual(iid, Vst::IComponent::iid)        ? "IComponent"
                            : FUnknownPrivate::iidEqual(iid, Vst::IEditController::iid) ? "IEditController"
                                                                                        : "other");
-        return call.done(component    ? createComponent(iid, obj)
-                         : controller ? createController(iid, obj)
-                                      : kNoInterface);
+        return call.done(CPluginFactory::createInstance(cid, iid, obj));
     }
 
 private:
-    Factory() { liveObjects().fetch_add(1); }
-    RefCount refs;
-    static std::mutex mutex;
-    static Factory* instance;
+    Live live;
 };
-std::mutex Factory::mutex;
-Factory* Factory::instance = nullptr;
 
 } // namespace
 
@@ -160,10 +100,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
     } else if (reason == DLL_PROCESS_DETACH) {
         Call call("module", "detach");
         call.w().kvInt("live", liveObjects().load()).kv("reason", reserved ? "processExit" : "FreeLibrary");
-        if (reserved)
-            call.doneTextIfFree("void");
-        else
-            call.doneText("void");
+        call.doneText("void", !reserved);
     }
     return TRUE;
 }
@@ -186,12 +123,20 @@ SMTG_EXPORT_SYMBOL bool PLUGIN_API ExitDll()
 }
 #endif
 
+// The host asks for the factory on one thread only; each call hands out one more reference.
 SMTG_EXPORT_SYMBOL IPluginFactory* PLUGIN_API GetPluginFactory()
 {
     Call call("module", "GetPluginFactory");
-    IPluginFactory* factory = faultIs(Fault::NullFactory) ? nullptr : Factory::acquire();
-    call.doneText(factory ? "ptr" : "null");
-    return factory;
+    if (faultIs(Fault::NullFactory)) {
+        call.doneText("null");
+        return nullptr;
+    }
+    if (gPluginFactory)
+        gPluginFactory->addRef();
+    else
+        gPluginFactory = new Factory;
+    call.doneText("ptr");
+    return gPluginFactory;
 }
 
 } // extern "C"

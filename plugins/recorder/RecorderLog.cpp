@@ -200,24 +200,12 @@ tresult Call::done(tresult r)
     return r;
 }
 
-void Call::doneInt(int64_t result)
-{
-    char digits[24];
-    doneText(LineWriter(digits, sizeof(digits)).integer(result).data());
-}
-
-void Call::doneText(const char* result)
+void Call::doneText(const char* result, bool wait)
 {
     line.text(" -> ").text(result);
-    AcquireSRWLockExclusive(&gFileLock);
-    writeLocked(line.data(), line.size());
-    ReleaseSRWLockExclusive(&gFileLock);
-}
-
-void Call::doneTextIfFree(const char* result)
-{
-    line.text(" -> ").text(result);
-    if (!TryAcquireSRWLockExclusive(&gFileLock))
+    if (wait)
+        AcquireSRWLockExclusive(&gFileLock);
+    else if (!TryAcquireSRWLockExclusive(&gFileLock))
         return;
     writeLocked(line.data(), line.size());
     ReleaseSRWLockExclusive(&gFileLock);
