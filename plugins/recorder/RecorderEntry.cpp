@@ -1,32 +1,21 @@
-// Module entry and class factory of the recorder test plug-ins. Each DLL compiles this file
+// Module entry and class factory of the recorder test plug-ins; each DLL compiles this file
 // with RECORDER_FAULT set to its Fault.
 //
-// The recorder log: the calls the host makes on the module, factory, component, controller
-// and view, and the recorder's call of the host's getName (hostapp), one UTF-8 line
-// each, appended to the file named by the environment variable POMARO_RECORDER_LOG:
+// The log, one UTF-8 line per call the host makes on the module, factory, component,
+// controller and view (and the recorder's call of hostapp.getName inside each initialize),
+// appended to the file named by the environment variable POMARO_RECORDER_LOG:
 //
 //     <seq> <tid> <object>.<method>[ <key>=<value>]... -> <result>
 //
-//   seq     1, 2, ... per loaded module, taken when the call begins. A line is written when
-//           its call returns, so a nested call is written first: sort by seq for the order
-//           in which calls began. Process records are written late (the flusher, 20 ms).
-//   tid     the Windows thread id of the calling thread.
-//   values  contain no spaces; numbers are decimal with up to six decimals.
-//   result  a tresult name (kResultOk, kResultFalse, kNoInterface, ... "other"), a number,
-//           "ptr"/"null" for pointers, "true"/"false" or "void".
-//
-// Lines whose arguments tests read:
-//   module.ExitDll live=<objects not yet destroyed>   module.detach live=<n> reason=FreeLibrary|processExit
-//   factory.createInstance iid=IComponent|IEditController|other
-//   hostapp.getName name=<host>          (inside component.initialize and controller.initialize)
-//   component.setupProcessing sampleRate=<hz> maxSamplesPerBlock=<n> symbolicSampleSize=<n> processMode=<n>
-//   component.setActive state=0|1        component.setProcessing state=0|1
-//   component.process numSamples=<n> numOutputs=<n> channels=<of output bus 0> align16=0|1 context=0|1
-//       outEvents=0|1 processing=0|1 numEvents=<n> numParams=<points>
-//       events=[<on|off>:<channel>:<pitch>:<velocity>:<sampleOffset>:<noteId>:<busIndex>:<flags>,...]
-//     (processing=0: setProcessing(true) was not in force for the whole call.)
-//   component.stall process=<seq of its process call> ms=5000   (stall_in_process, before it waits)
-//   controller.getMidiControllerAssignment controller=<n>
+// seq counts from 1 when a call begins; a line is written when its call returns (process
+// records up to 20 ms late), so sort by seq for the order calls began. tid is the Windows
+// thread id. Values hold no spaces; numbers are decimal with up to six decimals. A result is a
+// tresult name ("other" if unknown), a number, "ptr"/"null", "true"/"false" or "void". The
+// arguments tests read are those of module.ExitDll, module.detach, factory.createInstance,
+// hostapp.getName, component.setupProcessing, setActive, setProcessing, process (processing=0:
+// setProcessing(true) was not in force for the whole call; events=[<on|off>:<channel>:<pitch>:
+// <velocity>:<sampleOffset>:<noteId>:<busIndex>:<flags>,...]), component.stall (written as the
+// stall begins) and controller.getMidiControllerAssignment.
 #include "plugins/recorder/Recorder.h"
 #include "public.sdk/source/main/pluginfactory.h"
 
