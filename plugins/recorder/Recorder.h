@@ -5,7 +5,6 @@
 #pragma once
 
 #include "pluginterfaces/base/funknown.h"
-#include "pluginterfaces/vst/ivstmessage.h"
 
 #include <atomic>
 #include <cstddef>
@@ -91,11 +90,9 @@ public:
     Call(const char* object, const char* method);
     LineWriter& w() { return line; }
     Steinberg::tresult done(Steinberg::tresult r); // " -> <result name>", written; returns r
-    void doneText(const char* result);
-    void doneInt(int64_t result);
-    // For the process-exit notice: threads that were killed may have left the log's lock
-    // taken, so this gives the line up rather than wait.
-    void doneTextIfFree(const char* result);
+    // wait false, for the process-exit notice: threads that were killed may have left the
+    // log's lock taken, so the line is given up rather than waited for.
+    void doneText(const char* result, bool wait = true);
 
 private:
     char buffer[1024];
@@ -121,91 +118,15 @@ std::atomic<int>& liveObjects();
 // IHostApplication::getName, recorded as "hostapp.getName name=<UTF-8>".
 void logHostName(Steinberg::FUnknown* context);
 
-// The two classes, for the factory: a new object's interface iid, as queryInterface gives it.
-Steinberg::tresult createComponent(const Steinberg::TUID iid, void** obj);
-Steinberg::tresult createController(const Steinberg::TUID iid, void** obj);
+// The two classes, for the factory.
+Steinberg::FUnknown* createComponent(void*);
+Steinberg::FUnknown* createController(void*);
 
-// Reference counting of the recorder's objects; acq_rel so that the thread that drops the
-// last reference sees every write of the others.
-class RefCount
+// Counts an object of this module while it lives; a member of each class.
+struct Live
 {
-public:
-    Steinberg::uint32 add() { return refs.fetch_add(1, std::memory_order_relaxed) + 1; }
-    Steinberg::uint32 drop() { return refs.fetch_sub(1, std::memory_order_acq_rel) - 1; }
-
-private:
-    std::atomic<Steinberg::uint32> refs{1};
-};
-
-#define RECORDER_REFCOUNT                                                                                    \
-    Steinberg::uint32 PLUGIN_API addRef() override { return refs.add(); }                                    \
-    Steinberg::uint32 PLUGIN_API release() override                                                          \
-    {                                                                                                        \
-        const Steinberg::uint32 left = refs.drop();                                                          \
-        if (left == 0)                                                                                       \
-            delete this;                                                                                     \
-        return left;                                                                                         \
-    }                                                                                                        \
-    RefCount refs;
-
-// Gives back a reference the object holds, once.
-template <typename T> void releaseHeld(T*& held)
-{
-    if (held)
-        held->release();
-    held = nullptr;
-}
-
-// What the component and the controller share: the host's context, taken by initialize, and
-// the connection point, which holds one peer and logs "<object>.connect".
-class Half : public Steinberg::Vst::IConnectionPoint
-{
-public:
-    explicit Half(const char* name) : object(name) {}
-    Steinberg::tresult PLUGIN_API connect(Steinberg::Vst::IConnectionPoint* other) override
-    {
-        Call call(object, "connect");
-        if (!other || peer)
-            return call.done(other ? Steinberg::kResultFalse : Steinberg::kInvalidArgument);
-        peer = other;
-        peer->addRef();
-        return call.done(Steinberg::kResultOk);
-    }
-    Steinberg::tresult PLUGIN_API disconnect(Steinberg::Vst::IConnectionPoint* other) override
-    {
-        if (!other || other != peer)
-            return Steinberg::kResultFalse;
-        releaseHeld(peer);
-        return Steinberg::kResultOk;
-    }
-    Steinberg::tresult PLUGIN_API notify(Steinberg::Vst::IMessage* message) override
-    {
-        return message ? Steinberg::kResultOk : Steinberg::kInvalidArgument;
-    }
-
-protected:
-    Steinberg::tresult initializeHalf(Steinberg::FUnknown* context, bool fails)
-    {
-        Call call(object, "initialize");
-        if (hostContext || !context || fails)
-            return call.done(Steinberg::kResultFalse);
-        hostContext = context;
-        hostContext->addRef();
-        logHostName(context);
-        return call.done(Steinberg::kResultOk);
-    }
-    // Gives back the host's objects; kResultFalse when it was not initialized.
-    Steinberg::tresult releaseHost()
-    {
-        const bool was = hostContext != nullptr;
-        releaseHeld(peer);
-        releaseHeld(hostContext);
-        return was ? Steinberg::kResultOk : Steinberg::kResultFalse;
-    }
-
-    const char* object;
-    Steinberg::FUnknown* hostContext{nullptr};
-    Steinberg::Vst::IConnectionPoint* peer{nullptr};
+    Live() { liveObjects().fetch_add(1); }
+    ~Live() { liveObjects().fetch_sub(1); }
 };
 
 // A real read of address 0x10 at run time: an access violation the compiler cannot see coming.

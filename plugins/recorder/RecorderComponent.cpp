@@ -2,18 +2,15 @@
 // with one stereo output bus and one event input bus. Each note-on starts a sine at its pitch
 // (69 = 440 Hz) with peak velocity x Level on both channels, until its note-off or 2 s.
 #include "plugins/recorder/Recorder.h"
+#include "public.sdk/source/vst/vstaudioeffect.h"
 
 #include "pluginterfaces/base/ibstream.h"
-#include "pluginterfaces/vst/ivstaudioprocessor.h"
-#include "pluginterfaces/vst/ivstcomponent.h"
 #include "pluginterfaces/vst/ivstevents.h"
-#include "pluginterfaces/vst/ivstmessage.h"
 #include "pluginterfaces/vst/ivstparameterchanges.h"
 
 #include <windows.h>
 
 #include <cmath>
-#include <cstring>
 
 using namespace Steinberg;
 using namespace Steinberg::Vst;
@@ -25,42 +22,40 @@ namespace {
 // At most this many events are spelled out in a process record; numEvents counts them all.
 constexpr int kMaxListedEvents = 16;
 
-class Component final : public IComponent, public IAudioProcessor, public Half
+class Component final : public AudioEffect
 {
 public:
-    Component() : Half("component")
+    Component()
     {
         for (int i = 0; i < kNumParams; ++i)
             params[i].store(kDefaults[i], std::memory_order_relaxed);
-        liveObjects().fetch_add(1);
+        if (!faultIs(Fault::NoController))
+            setControllerClass(kControllerUid);
     }
 
-    tresult castTo(const TUID iid, void** obj)
-    {
-        *obj = nullptr;
-        if (FUnknownPrivate::iidEqual(iid, FUnknown::iid) ||
-            FUnknownPrivate::iidEqual(iid, IPluginBase::iid) ||
-            FUnknownPrivate::iidEqual(iid, IComponent::iid))
-            *obj = static_cast<IComponent*>(this);
-        else if (FUnknownPrivate::iidEqual(iid, IAudioProcessor::iid) && !faultIs(Fault::NoAudioProcessor))
-            *obj = static_cast<IAudioProcessor*>(this);
-        else if (FUnknownPrivate::iidEqual(iid, IConnectionPoint::iid) && !faultIs(Fault::NoConnection) &&
-                 !faultIs(Fault::ComponentNoConnection))
-            *obj = static_cast<IConnectionPoint*>(this);
-        if (!*obj)
-            return kNoInterface;
-        addRef();
-        return kResultOk;
-    }
     tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override
     {
-        return Call("component", "queryInterface").done(castTo(iid, obj));
+        Call call("component", "queryInterface");
+        *obj = nullptr;
+        if ((FUnknownPrivate::iidEqual(iid, IAudioProcessor::iid) && faultIs(Fault::NoAudioProcessor)) ||
+            (FUnknownPrivate::iidEqual(iid, IConnectionPoint::iid) &&
+             (faultIs(Fault::NoConnection) || faultIs(Fault::ComponentNoConnection))))
+            return call.done(kNoInterface);
+        return call.done(AudioEffect::queryInterface(iid, obj));
     }
-    RECORDER_REFCOUNT
 
     tresult PLUGIN_API initialize(FUnknown* context) override
     {
-        return initializeHalf(context, faultIs(Fault::ComponentInitFails));
+        Call call("component", "initialize");
+        if (!context || faultIs(Fault::ComponentInitFails) || AudioEffect::initialize(context) != kResultOk)
+            return call.done(kResultFalse);
+        addAudioOutput(STR16("Out"), faultIs(Fault::MonoOutput) ? SpeakerArr::kMono : SpeakerArr::kStereo);
+        if (faultIs(Fault::TwoOutputs))
+            addAudioOutput(STR16("Out 2"), SpeakerArr::kStereo, kAux);
+        if (!faultIs(Fault::NoEventInput))
+            addEventInput(STR16("Events"), 16);
+        logHostName(context);
+        return call.done(kResultOk);
     }
     tresult PLUGIN_API terminate() override
     {
@@ -68,47 +63,24 @@ public:
         if (active)
             stopFlusher();
         active = false;
-        return call.done(releaseHost());
+        return call.done(AudioEffect::terminate());
     }
-
+    tresult PLUGIN_API connect(IConnectionPoint* other) override
+    {
+        return Call("component", "connect").done(AudioEffect::connect(other));
+    }
     tresult PLUGIN_API getControllerClassId(TUID classId) override
     {
-        Call call("component", "getControllerClassId");
-        if (faultIs(Fault::NoController))
-            return call.done(kResultFalse);
-        kControllerUid.toTUID(classId);
-        return call.done(kResultOk);
+        return Call("component", "getControllerClassId").done(AudioEffect::getControllerClassId(classId));
     }
-    tresult PLUGIN_API setIoMode(IoMode) override { return kNotImplemented; }
-    int32 outputBusCount() const { return faultIs(Fault::TwoOutputs) ? 2 : 1; }
     int32 PLUGIN_API getBusCount(MediaType type, BusDirection dir) override
     {
         Call call("component", "getBusCount");
-        int32 count = 0;
-        if (type == kAudio && dir == kOutput)
-            count = outputBusCount();
-        else if (type == kEvent && dir == kInput)
-            count = faultIs(Fault::NoEventInput) ? 0 : 1;
-        call.doneInt(count);
+        const int32 count = AudioEffect::getBusCount(type, dir);
+        char digits[24];
+        call.doneText(LineWriter(digits, sizeof(digits)).integer(count).data());
         return count;
     }
-    tresult PLUGIN_API getBusInfo(MediaType type, BusDirection dir, int32 index, BusInfo& bus) override
-    {
-        std::memset(&bus, 0, sizeof(bus));
-        bus.mediaType = type;
-        bus.direction = dir;
-        bus.flags = BusInfo::kDefaultActive;
-        bus.busType = index == 0 ? kMain : kAux;
-        if (type == kAudio && dir == kOutput && index >= 0 && index < outputBusCount())
-            bus.channelCount = faultIs(Fault::MonoOutput) ? 1 : 2;
-        else if (type == kEvent && dir == kInput && index == 0 && !faultIs(Fault::NoEventInput))
-            bus.channelCount = 16;
-        else
-            return kInvalidArgument;
-        return kResultOk;
-    }
-    tresult PLUGIN_API getRoutingInfo(RoutingInfo&, RoutingInfo&) override { return kNotImplemented; }
-    tresult PLUGIN_API activateBus(MediaType, BusDirection, int32, TBool) override { return kResultOk; }
     tresult PLUGIN_API setActive(TBool state) override
     {
         Call call("component", "setActive");
@@ -138,22 +110,6 @@ public:
             return call.done(kResultFalse);
         return call.done(kResultOk);
     }
-
-    // The host takes the buses as getBusInfo describes them and negotiates no arrangement.
-    tresult PLUGIN_API setBusArrangements(SpeakerArrangement*, int32, SpeakerArrangement*, int32) override
-    {
-        return kNotImplemented;
-    }
-    tresult PLUGIN_API getBusArrangement(BusDirection, int32, SpeakerArrangement&) override
-    {
-        return kNotImplemented;
-    }
-    tresult PLUGIN_API canProcessSampleSize(int32 size) override
-    {
-        return size == kSample32 ? kResultTrue : kResultFalse;
-    }
-    uint32 PLUGIN_API getLatencySamples() override { return 0; }
-    uint32 PLUGIN_API getTailSamples() override { return 0; }
     tresult PLUGIN_API setupProcessing(ProcessSetup& setup) override
     {
         Call call("component", "setupProcessing");
@@ -169,8 +125,7 @@ public:
         if (setup.symbolicSampleSize != kSample32 || setup.sampleRate <= 0 || setup.maxSamplesPerBlock <= 0 ||
             active)
             return call.done(kResultFalse);
-        sampleRate = setup.sampleRate;
-        return call.done(kResultOk);
+        return call.done(AudioEffect::setupProcessing(setup));
     }
     tresult PLUGIN_API setProcessing(TBool state) override
     {
@@ -186,17 +141,12 @@ public:
     tresult PLUGIN_API process(ProcessData& data) override;
 
 private:
-    ~Component()
-    {
-        releaseHost();
-        liveObjects().fetch_sub(1);
-    }
     void faultAtFirstNoteOn(uint32_t processSeq);
     void render(float* l, float* r, int32 from, int32 to, float level);
 
+    Live live;
     bool active{false};
     int setupCount{0};
-    double sampleRate{44100.0};
 
     // Read by process on the audio thread, written by the user-interface thread.
     std::atomic<bool> processing{false};
@@ -300,9 +250,10 @@ tresult PLUGIN_API Component::process(ProcessData& data)
             faultAtFirstNoteOn(record.seq);
             pitch = e.noteOn.pitch;
             phase = 0;
-            phaseStep = 6.283185307179586 * 440.0 * std::pow(2.0, (pitch - 69) / 12.0) / sampleRate;
+            phaseStep =
+                6.283185307179586 * 440.0 * std::pow(2.0, (pitch - 69) / 12.0) / processSetup.sampleRate;
             amplitude = e.noteOn.velocity;
-            left = int64_t(2.0 * sampleRate);
+            left = int64_t(2.0 * processSetup.sampleRate);
         } else if ((e.type == Event::kNoteOnEvent && e.noteOn.pitch == pitch) ||
                    (e.type == Event::kNoteOffEvent && e.noteOff.pitch == pitch))
             left = 0;
@@ -334,26 +285,23 @@ tresult PLUGIN_API Component::process(ProcessData& data)
             for (int32 i = 0; i < n && i < kMaxListedEvents; ++i) {
                 Event e{};
                 w.text(i ? "," : "");
-                if (d.inputEvents->getEvent(i, e) != kResultOk)
+                const bool got = d.inputEvents->getEvent(i, e) == kResultOk,
+                           on = e.type == Event::kNoteOnEvent;
+                if (!got)
                     w.text("error");
-                else if (e.type == Event::kNoteOnEvent)
-                    w.text("on:").integer(e.noteOn.channel).ch(':').integer(e.noteOn.pitch).ch(':');
-                else if (e.type == Event::kNoteOffEvent)
-                    w.text("off:").integer(e.noteOff.channel).ch(':').integer(e.noteOff.pitch).ch(':');
+                else if (on || e.type == Event::kNoteOffEvent)
+                    w.text(on ? "on:" : "off:")
+                        .integer(on ? e.noteOn.channel : e.noteOff.channel)
+                        .ch(':')
+                        .integer(on ? e.noteOn.pitch : e.noteOff.pitch)
+                        .ch(':')
+                        .number(on ? e.noteOn.velocity : e.noteOff.velocity)
+                        .ch(':')
+                        .integer(e.sampleOffset)
+                        .ch(':')
+                        .integer(on ? e.noteOn.noteId : e.noteOff.noteId);
                 else
                     w.text("type").integer(e.type).ch(':');
-                if (e.type == Event::kNoteOnEvent)
-                    w.number(e.noteOn.velocity)
-                        .ch(':')
-                        .integer(e.sampleOffset)
-                        .ch(':')
-                        .integer(e.noteOn.noteId);
-                else if (e.type == Event::kNoteOffEvent)
-                    w.number(e.noteOff.velocity)
-                        .ch(':')
-                        .integer(e.sampleOffset)
-                        .ch(':')
-                        .integer(e.noteOff.noteId);
                 w.ch(':').integer(e.busIndex).ch(':').integer(e.flags);
             }
             return w.ch(']').kvInt("numParams", rec.numParams).text(" -> kResultOk").size();
@@ -364,12 +312,6 @@ tresult PLUGIN_API Component::process(ProcessData& data)
 
 } // namespace
 
-tresult createComponent(const TUID iid, void** obj)
-{
-    auto* object = new Component;
-    const tresult r = object->castTo(iid, obj);
-    object->release();
-    return r;
-}
+FUnknown* createComponent(void*) { return static_cast<IAudioProcessor*>(new Component); }
 
 } // namespace Recorder

@@ -1,11 +1,10 @@
 // The recorder's edit controller (four parameters, a MIDI mapping, a connection point) and its
 // editor: a real Win32 child window of 400 x 200 pixels that announces its size from attached.
 #include "plugins/recorder/Recorder.h"
+#include "public.sdk/source/common/pluginview.h"
+#include "public.sdk/source/vst/vsteditcontroller.h"
 
 #include "pluginterfaces/base/ibstream.h"
-#include "pluginterfaces/gui/iplugview.h"
-#include "pluginterfaces/vst/ivsteditcontroller.h"
-#include "pluginterfaces/vst/ivstmessage.h"
 #include "pluginterfaces/vst/ivstmidicontrollers.h"
 
 #include <windows.h>
@@ -19,24 +18,13 @@ namespace Recorder {
 
 namespace {
 
-constexpr int kViewWidth = 400, kViewHeight = 200, kViewMinWidth = 200, kViewMinHeight = 100;
+constexpr int kViewMinWidth = 200, kViewMinHeight = 100;
 const wchar_t kClassName[] = L"PomaroRecorderView";
 
-class View final : public IPlugView
+class View final : public CPluginView
 {
 public:
-    View() { liveObjects().fetch_add(1); }
-
-    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override
-    {
-        *obj = nullptr;
-        if (FUnknownPrivate::iidEqual(iid, FUnknown::iid) || FUnknownPrivate::iidEqual(iid, IPlugView::iid)) {
-            *obj = static_cast<IPlugView*>(this);
-            addRef();
-        }
-        return *obj ? kResultOk : kNoInterface;
-    }
-    RECORDER_REFCOUNT
+    View() : CPluginView(&kSize) {}
 
     tresult PLUGIN_API isPlatformTypeSupported(FIDString type) override
     {
@@ -51,7 +39,7 @@ public:
             return call.done(readAddress0x10());
         if (faultIs(Fault::RaiseInAttached))
             RaiseException(0xE0501234, 0, 0, nullptr);
-        if (hwnd || !parent || !type || std::strcmp(type, kPlatformTypeHWND) != 0)
+        if (hwnd || !parent || isPlatformTypeSupported(type) != kResultTrue)
             return call.done(kInvalidArgument);
         WNDCLASSEXW wc{};
         wc.cbSize = sizeof(wc);
@@ -67,11 +55,11 @@ public:
         if (!hwnd)
             return call.done(kInternalError);
         // Real editors announce their size this way; a host that never asks getSize learns it only here.
-        if (frame && !faultIs(Fault::NoResizeCall)) {
-            ViewRect wanted(0, 0, kViewWidth, kViewHeight);
-            frame->resizeView(this, &wanted);
+        if (plugFrame && !faultIs(Fault::NoResizeCall)) {
+            ViewRect wanted = kSize;
+            plugFrame->resizeView(this, &wanted);
         }
-        return call.done(kResultOk);
+        return call.done(CPluginView::attached(parent, type));
     }
     tresult PLUGIN_API removed() override
     {
@@ -79,17 +67,7 @@ public:
         if (!hwnd)
             return call.done(kResultFalse);
         destroyWindow();
-        return call.done(kResultOk);
-    }
-    tresult PLUGIN_API onWheel(float) override { return kResultFalse; }
-    tresult PLUGIN_API onKeyDown(char16, int16, int16) override { return kResultFalse; }
-    tresult PLUGIN_API onKeyUp(char16, int16, int16) override { return kResultFalse; }
-    tresult PLUGIN_API getSize(ViewRect* size) override
-    {
-        if (!size)
-            return kInvalidArgument;
-        *size = rect;
-        return kResultOk;
+        return call.done(CPluginView::removed());
     }
     tresult PLUGIN_API onSize(ViewRect* newSize) override
     {
@@ -100,11 +78,9 @@ public:
             MoveWindow(hwnd, 0, 0, rect.getWidth(), rect.getHeight(), TRUE);
         return kResultOk;
     }
-    tresult PLUGIN_API onFocus(TBool) override { return kResultOk; }
-    tresult PLUGIN_API setFrame(IPlugFrame* newFrame) override
+    tresult PLUGIN_API setFrame(IPlugFrame* frame) override
     {
-        frame = newFrame;
-        return Call("view", "setFrame").done(kResultOk);
+        return Call("view", "setFrame").done(CPluginView::setFrame(frame));
     }
     tresult PLUGIN_API canResize() override
     {
@@ -115,7 +91,7 @@ public:
         if (!r)
             return kInvalidArgument;
         if (faultIs(Fault::FixedSizeView)) {
-            *r = ViewRect(r->left, r->top, r->left + kViewWidth, r->top + kViewHeight);
+            *r = ViewRect(r->left, r->top, r->left + kSize.getWidth(), r->top + kSize.getHeight());
             return kResultFalse;
         }
         r->right = r->left + (r->getWidth() < kViewMinWidth ? kViewMinWidth : r->getWidth());
@@ -124,11 +100,7 @@ public:
     }
 
 private:
-    ~View()
-    {
-        destroyWindow();
-        liveObjects().fetch_sub(1);
-    }
+    ~View() override { destroyWindow(); }
     void destroyWindow()
     {
         if (hwnd)
@@ -136,51 +108,49 @@ private:
         hwnd = nullptr;
     }
 
-    IPlugFrame* frame{nullptr}; // not owned: the frame outlives the view
-    ViewRect rect{0, 0, kViewWidth, kViewHeight};
+    static inline const ViewRect kSize{0, 0, 400, 200};
+    Live live;
     HWND hwnd{nullptr};
 };
 
-class Controller final : public IEditController, public IMidiMapping, public Half
+class Controller final : public EditController, public IMidiMapping
 {
 public:
-    Controller() : Half("controller")
-    {
-        for (int i = 0; i < kNumParams; ++i)
-            values[i] = kDefaults[i];
-        liveObjects().fetch_add(1);
-    }
-
-    tresult castTo(const TUID iid, void** obj)
+    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override
     {
         *obj = nullptr;
-        if (FUnknownPrivate::iidEqual(iid, FUnknown::iid) ||
-            FUnknownPrivate::iidEqual(iid, IPluginBase::iid) ||
-            FUnknownPrivate::iidEqual(iid, IEditController::iid))
-            *obj = static_cast<IEditController*>(this);
-        else if (FUnknownPrivate::iidEqual(iid, IMidiMapping::iid) && !faultIs(Fault::NoMidiMapping))
+        if (FUnknownPrivate::iidEqual(iid, IMidiMapping::iid) && !faultIs(Fault::NoMidiMapping)) {
             *obj = static_cast<IMidiMapping*>(this);
-        else if (FUnknownPrivate::iidEqual(iid, IConnectionPoint::iid) && !faultIs(Fault::NoConnection))
-            *obj = static_cast<IConnectionPoint*>(this);
-        if (!*obj)
+            addRef();
+            return kResultOk;
+        }
+        if (FUnknownPrivate::iidEqual(iid, IMidiMapping::iid) ||
+            (FUnknownPrivate::iidEqual(iid, IConnectionPoint::iid) && faultIs(Fault::NoConnection)))
             return kNoInterface;
-        addRef();
-        return kResultOk;
+        return EditController::queryInterface(iid, obj);
     }
-    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override { return castTo(iid, obj); }
-    RECORDER_REFCOUNT
+    REFCOUNT_METHODS(EditController)
 
     tresult PLUGIN_API initialize(FUnknown* context) override
     {
-        return initializeHalf(context, faultIs(Fault::ControllerInitFails));
+        Call call("controller", "initialize");
+        if (!context || faultIs(Fault::ControllerInitFails) ||
+            EditController::initialize(context) != kResultOk)
+            return call.done(kResultFalse);
+        const TChar* names[kNumParams] = {STR16("Level"), STR16("Bend"), STR16("Mod"), STR16("Pressure")};
+        for (int i = 0; i < kNumParams; ++i)
+            parameters.addParameter(names[i], nullptr, 0, kDefaults[i], ParameterInfo::kCanAutomate, i);
+        logHostName(context);
+        return call.done(kResultOk);
     }
     tresult PLUGIN_API terminate() override
     {
-        Call call("controller", "terminate");
-        releaseHeld(handler);
-        return call.done(releaseHost());
+        return Call("controller", "terminate").done(EditController::terminate());
     }
-
+    tresult PLUGIN_API connect(IConnectionPoint* other) override
+    {
+        return Call("controller", "connect").done(EditController::connect(other));
+    }
     tresult PLUGIN_API setComponentState(IBStream* state) override
     {
         Call call("controller", "setComponentState");
@@ -188,44 +158,20 @@ public:
         double v[kNumParams];
         if (!state || state->read(v, kStateBytes, &read) != kResultOk || read != kStateBytes)
             return call.done(kResultFalse);
-        std::memcpy(values, v, sizeof(values));
+        for (int i = 0; i < kNumParams; ++i)
+            setParamNormalized(ParamID(i), v[i]);
         return call.done(kResultOk);
     }
-    // The controller keeps no state of its own beyond what the component holds.
-    tresult PLUGIN_API setState(IBStream*) override { return kResultOk; }
-    tresult PLUGIN_API getState(IBStream*) override { return kResultOk; }
-    int32 PLUGIN_API getParameterCount() override { return kNumParams; }
-    // The host shows no parameter list; it reaches the parameters through the MIDI mapping.
-    tresult PLUGIN_API getParameterInfo(int32, ParameterInfo&) override { return kNotImplemented; }
-    tresult PLUGIN_API getParamStringByValue(ParamID, ParamValue, String128) override { return kResultFalse; }
-    tresult PLUGIN_API getParamValueByString(ParamID, TChar*, ParamValue&) override { return kResultFalse; }
-    ParamValue PLUGIN_API normalizedParamToPlain(ParamID, ParamValue v) override { return v; }
-    ParamValue PLUGIN_API plainParamToNormalized(ParamID, ParamValue v) override { return v; }
-    ParamValue PLUGIN_API getParamNormalized(ParamID id) override
+    tresult PLUGIN_API setComponentHandler(IComponentHandler* handler) override
     {
-        return id < ParamID(kNumParams) ? values[id] : 0.0;
-    }
-    tresult PLUGIN_API setParamNormalized(ParamID id, ParamValue v) override
-    {
-        if (id >= ParamID(kNumParams) || !(v >= 0.0 && v <= 1.0))
-            return kInvalidArgument;
-        values[id] = v;
-        return kResultOk;
-    }
-    tresult PLUGIN_API setComponentHandler(IComponentHandler* newHandler) override
-    {
-        if (newHandler)
-            newHandler->addRef();
-        releaseHeld(handler);
-        handler = newHandler;
-        return Call("controller", "setComponentHandler").done(kResultOk);
+        return Call("controller", "setComponentHandler").done(EditController::setComponentHandler(handler));
     }
     IPlugView* PLUGIN_API createView(FIDString name) override
     {
         Call call("controller", "createView");
-        const bool editor = name && std::strcmp(name, ViewType::kEditor) == 0;
-        call.doneText(editor && !faultIs(Fault::NullView) ? "ptr" : "null");
-        return editor && !faultIs(Fault::NullView) ? new View : nullptr;
+        const bool editor = name && std::strcmp(name, ViewType::kEditor) == 0 && !faultIs(Fault::NullView);
+        call.doneText(editor ? "ptr" : "null");
+        return editor ? new View : nullptr;
     }
 
     tresult PLUGIN_API getMidiControllerAssignment(int32 bus, int16, CtrlNumber number, ParamID& id) override
@@ -242,25 +188,11 @@ public:
     }
 
 private:
-    ~Controller()
-    {
-        releaseHeld(handler);
-        releaseHost();
-        liveObjects().fetch_sub(1);
-    }
-
-    IComponentHandler* handler{nullptr};
-    double values[kNumParams];
+    Live live;
 };
 
 } // namespace
 
-tresult createController(const TUID iid, void** obj)
-{
-    auto* object = new Controller;
-    const tresult r = object->castTo(iid, obj);
-    object->release();
-    return r;
-}
+FUnknown* createController(void*) { return static_cast<IEditController*>(new Controller); }
 
 } // namespace Recorder

@@ -88,13 +88,9 @@ void writeLocked(const char* text, size_t length)
     flushBatch();
 }
 
-struct Flusher
-{
-    HANDLE thread{nullptr};
-    HANDLE stop{nullptr};
-    int users{0};
-};
-Flusher gFlusher;
+// One flusher for all active components of the module.
+HANDLE gFlusherThread = nullptr, gFlusherStop = nullptr;
+int gFlusherUsers = 0;
 SRWLOCK gFlusherLock = SRWLOCK_INIT;
 
 DWORD WINAPI flusherMain(void* stopEvent)
@@ -200,24 +196,12 @@ tresult Call::done(tresult r)
     return r;
 }
 
-void Call::doneInt(int64_t result)
-{
-    char digits[24];
-    doneText(LineWriter(digits, sizeof(digits)).integer(result).data());
-}
-
-void Call::doneText(const char* result)
+void Call::doneText(const char* result, bool wait)
 {
     line.text(" -> ").text(result);
-    AcquireSRWLockExclusive(&gFileLock);
-    writeLocked(line.data(), line.size());
-    ReleaseSRWLockExclusive(&gFileLock);
-}
-
-void Call::doneTextIfFree(const char* result)
-{
-    line.text(" -> ").text(result);
-    if (!TryAcquireSRWLockExclusive(&gFileLock))
+    if (wait)
+        AcquireSRWLockExclusive(&gFileLock);
+    else if (!TryAcquireSRWLockExclusive(&gFileLock))
         return;
     writeLocked(line.data(), line.size());
     ReleaseSRWLockExclusive(&gFileLock);
@@ -251,22 +235,22 @@ void drainProcessRecords()
 void startFlusher()
 {
     AcquireSRWLockExclusive(&gFlusherLock);
-    if (gFlusher.users++ == 0 && (gFlusher.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr)))
-        gFlusher.thread = CreateThread(nullptr, 0, flusherMain, gFlusher.stop, 0, nullptr);
+    if (gFlusherUsers++ == 0 && (gFlusherStop = CreateEventW(nullptr, TRUE, FALSE, nullptr)))
+        gFlusherThread = CreateThread(nullptr, 0, flusherMain, gFlusherStop, 0, nullptr);
     ReleaseSRWLockExclusive(&gFlusherLock);
 }
 
 void stopFlusher()
 {
     AcquireSRWLockExclusive(&gFlusherLock);
-    if (gFlusher.users > 0 && --gFlusher.users == 0 && gFlusher.stop) {
-        SetEvent(gFlusher.stop);
-        if (gFlusher.thread) {
-            WaitForSingleObject(gFlusher.thread, INFINITE);
-            CloseHandle(gFlusher.thread);
+    if (gFlusherUsers > 0 && --gFlusherUsers == 0 && gFlusherStop) {
+        SetEvent(gFlusherStop);
+        if (gFlusherThread) {
+            WaitForSingleObject(gFlusherThread, INFINITE);
+            CloseHandle(gFlusherThread);
         }
-        CloseHandle(gFlusher.stop);
-        gFlusher = Flusher{};
+        CloseHandle(gFlusherStop);
+        gFlusherThread = gFlusherStop = nullptr;
     }
     ReleaseSRWLockExclusive(&gFlusherLock);
     drainProcessRecords();
