@@ -51,18 +51,6 @@ void LogFromBox()
 
 } // namespace
 
-TEST_F(DebugLogTest, AClosedLogWritesNothingAndOpenRefusesAMissingFolder)
-{
-    BoxRecorder boxes;
-    DebugLog::WriteLine(L"line", true);
-    DebugLog::WriteError(L"S", L"M", ERROR_ACCESS_DENIED, true);
-    EXPECT_TRUE(BoxRecorder::Boxes().empty());
-    for (const std::wstring& where : {std::wstring(), folder.Path() + L"no such folder\\"})
-        EXPECT_FALSE(DebugLog::Open(where.c_str()));
-    EXPECT_FALSE(DebugLog::Open(nullptr) || DebugLog::IsOpen());
-    EXPECT_TRUE(folder.FileNames().empty());
-}
-
 // Each line is a regular expression for its body; a box shows the body with its line end,
 // with the product name as its caption once the version resource was read.
 TEST_F(DebugLogTest, LinesAndBoxes)
@@ -168,7 +156,7 @@ TEST_F(DebugLogTest, SecondOpenWritesThreeLinesAndANewRunEmptiesTheOldLog)
     EXPECT_EQ(bodies(), std::vector<std::string>{"new run"});
 }
 
-TEST_F(DebugLogTest, TakenNamesFallBackToTheNextNumberUpTo98)
+TEST_F(DebugLogTest, TakenNamesFallBackToTheNextNumberUpTo98AndAClosedLogWritesNothing)
 {
     std::vector<HANDLE> held{hold(L"PomaroApp.log")};
     open();
@@ -184,8 +172,11 @@ TEST_F(DebugLogTest, TakenNamesFallBackToTheNextNumberUpTo98)
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
     {
         BoxRecorder boxes;
-        EXPECT_FALSE(DebugLog::Open(folder.Path().c_str()) || DebugLog::IsOpen());
-        DebugLog::WriteLine(L"lost", true);
+        for (const std::wstring& where : {std::wstring(), folder.Path() + L"no such folder\\", folder.Path()})
+            EXPECT_FALSE(DebugLog::Open(where.c_str()));
+        EXPECT_FALSE(DebugLog::Open(nullptr) || DebugLog::IsOpen());
+        DebugLog::WriteLine(L"lost", true); // a closed log writes nothing and shows nothing
+        DebugLog::WriteError(L"S", L"M", ERROR_ACCESS_DENIED, true);
         EXPECT_TRUE(BoxRecorder::Boxes().empty());
     }
     for (HANDLE h : held)
