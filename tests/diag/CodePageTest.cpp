@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -33,10 +32,7 @@ TEST(CodePage, LogLinesAndAnsiTextFollowTheAnsiCodePage)
                              false);
         DebugLog::WriteLine(L"next");
         DebugLogTesting::Reset();
-        std::vector<std::string> lines = ReadLines(folder.File(L"PomaroApp.log"));
-        ASSERT_EQ(lines.size(), 5u);
-        for (std::string& line : lines)
-            line = Body(line);
+        const std::vector<std::string> lines = LogBodies(folder.File(L"PomaroApp.log"));
         // Unmappable characters become one '?' each and keep the line's shape.
         const std::vector<std::string> want = {
             std::string(40, '-'),
@@ -66,10 +62,8 @@ TEST(CodePage, LogLinesAndAnsiTextFollowTheAnsiCodePage)
         japanese ? "\x95\xa1\x90\x94\x89\xf1\x8c\xc4\x82\xce\x82\xea\x82\xdc\x82\xb5\x82\xbd" : "caf\xe9";
     ASSERT_TRUE(text.AssignFromAnsi(native));
     EXPECT_EQ(std::wstring(text.Text()), japanese ? L"複数回呼ばれました" : L"caf\u00e9");
-    for (const char* shorter : {"", static_cast<const char*>(nullptr)}) {
-        ASSERT_TRUE(text.AssignFromAnsi(shorter));
-        EXPECT_STREQ(text.Text(), L"");
-    }
+    ASSERT_TRUE(text.AssignFromAnsi(nullptr));
+    EXPECT_STREQ(text.Text(), L"");
     TextBuffer empty;
     ASSERT_TRUE(empty.AssignFromAnsi("bad_alloc"));
     EXPECT_STREQ(empty.Text(), L"bad_alloc");

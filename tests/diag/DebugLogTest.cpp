@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <chrono>
-#include <cstring>
 #include <regex>
 #include <string>
 #include <thread>
@@ -26,12 +25,7 @@ protected:
     void open() { ASSERT_TRUE(DebugLog::Open(folder.Path().c_str())); }
     std::vector<std::string> bodies(const wchar_t* name = L"PomaroApp.log") const
     {
-        std::vector<std::string> out;
-        for (const std::string& line : ReadLines(folder.File(name))) {
-            EXPECT_TRUE(HasStamp(line)) << line;
-            out.push_back(Body(line));
-        }
-        return out;
+        return LogBodies(folder.File(name));
     }
     HANDLE hold(const std::wstring& name)
     {
@@ -42,104 +36,6 @@ protected:
     TempFolder folder;
 };
 
-} // namespace
-
-TEST_F(DebugLogTest, AClosedLogWritesNothingAndOpenRefusesAMissingFolder)
-{
-    BoxRecorder boxes;
-    DebugLog::WriteLine(L"line", true);
-    DebugLog::WriteSeparator();
-    DebugLog::Write(L"S", L"M", true);
-    DebugLog::WriteError(L"S", L"M", ERROR_ACCESS_DENIED, true);
-    DebugLog::WriteErrorDetail(L"S", L"M", L"D", ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(BoxRecorder::Boxes().empty());
-    for (const std::wstring& where : {std::wstring(), folder.Path() + L"no such folder\\"})
-        EXPECT_FALSE(DebugLog::Open(where.c_str()));
-    EXPECT_FALSE(DebugLog::Open(nullptr));
-    EXPECT_FALSE(DebugLog::IsOpen());
-    EXPECT_TRUE(folder.FileNames().empty());
-}
-
-// Every line is stamp, body and CR LF; a box shows the body with its line end, owned by
-// nobody, with the product name as its caption once the version resource was read.
-TEST_F(DebugLogTest, LinesAndBoxes)
-{
-    BoxRecorder boxes;
-    open();
-    const std::wstring longText(5000, L'x');
-    DebugLog::WriteLine(L"plain text");
-    DebugLog::WriteSeparator();
-    DebugLog::Write(L"CHost::loadVstPlugin()", L"VSTiプラグイン", true);
-    DebugLog::WriteErrorDetail(L"S", L"LoadLibrary()", L"VST3\\Pomaro.vst3", 0x2000ABCDu);
-    DebugLog::WriteError(L"S", L"M", 0x2000ABCDu, false);
-    DebugLog::WriteLine(L"");
-    DebugLog::WriteLine(longText.c_str());
-    DebugLog::WriteError(L"S", L"M", ERROR_FILE_NOT_FOUND, true);
-    DebugLog::WriteErrorDetail(L"S", L"M", L"D", ERROR_ACCESS_DENIED);
-    DebugLog::WriteModuleInfo();
-    DebugLog::WriteLine(L"line box", true);
-
-    const std::vector<std::string> lines = bodies();
-    ASSERT_EQ(lines.size(), 20u);
-    const std::vector<std::string> exact = {
-        "plain text", std::string(40, '-'), lines[2],
-        // A code the system has no text for ends the line with the code alone.
-        "S : LoadLibrary() : VST3\\Pomaro.vst3 : 0x2000ABCD", "S : M : 0x2000ABCD", "", Narrow(longText)};
-    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 7), exact);
-    EXPECT_EQ(lines[2].rfind("CHost::loadVstPlugin() : VSTi", 0), 0u); // the rest: CodePageTest
-    // Otherwise the system's text follows, without its own line end.
-    for (const auto& [at, lead] :
-         {std::pair{7, "S : M : 0x00000002 : "}, std::pair{8, "S : M : D : 0x00000005 : "}})
-        EXPECT_TRUE(lines[at].rfind(lead, 0) == 0 && lines[at].size() > std::strlen(lead)) << lines[at];
-    EXPECT_EQ(ReadBytes(folder.File(L"PomaroApp.log")).find("\n\n"), std::string::npos);
-
-    // The module block: ten lines with aligned labels.
-    wchar_t exe[MAX_PATH];
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    FILETIME local;
-    SYSTEMTIME t;
-    ASSERT_TRUE(GetModuleFileNameW(nullptr, exe, MAX_PATH) &&
-                GetFileAttributesExW(exe, GetFileExInfoStandard, &data) &&
-                FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) && FileTimeToSystemTime(&local, &t));
-    char fileTime[64];
-    snprintf(fileTime, sizeof fileTime, "%u/%02u/%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour,
-             t.wMinute, t.wSecond);
-    const std::string module[] = {
-        "Module file name : diag_log_tests\\.exe",
-        "Module type      : 64bit",
-        std::string("Module file time : ") + fileTime,
-        "Module name      : Pomaro Diag Test",
-        "Module version   : 0\\.04\\.0\\.0000",
-        "Build type       : Release",
-        "OS version       : [0-9]+\\.[0-9]+\\.[0-9]+ .*",
-        "Processor architecture : x64",
-        "Processor info   : Processors=[1-9][0-9]* Level=[0-9]+ Model=[0-9]+ Stepping=[0-9]+",
-        "Processor features :( MMX)?( SSE)? SSE2( SSE3)?( 3DNow!)?( PAE)?( RDTSC)?( "
-        "FLOATING_POINT_EMULATED)?"};
-    for (int i = 0; i < 10; ++i)
-        EXPECT_TRUE(std::regex_match(lines[9 + i], std::regex(module[i]))) << lines[9 + i];
-    EXPECT_EQ(lines[19], "line box");
-
-    const std::vector<RecordedBox>& shown = BoxRecorder::Boxes();
-    ASSERT_EQ(shown.size(), 3u);
-    EXPECT_EQ(shown[0].text, L"CHost::loadVstPlugin() : VSTiプラグイン\r\n");
-    EXPECT_EQ(Narrow(shown[1].text), lines[7] + "\r\n");
-    EXPECT_EQ(shown[2].text, L"line box\r\n");
-    for (const RecordedBox& box : shown) {
-        EXPECT_TRUE(box.ownerNull);
-        EXPECT_EQ(box.style, static_cast<unsigned>(MB_OK | MB_ICONERROR));
-    }
-    EXPECT_TRUE(shown[0].captionNull && shown[1].captionNull);
-    EXPECT_EQ(shown[2].caption, L"Pomaro Diag Test");
-
-    // The caption is read even without a log.
-    DebugLogTesting::Reset();
-    EXPECT_EQ(DebugLog::Caption(), nullptr);
-    DebugLog::WriteModuleInfo();
-    EXPECT_STREQ(DebugLog::Caption(), L"Pomaro Diag Test");
-}
-
-namespace {
 std::wstring g_boxLog;
 std::size_t g_linesWhileShown = 0;
 std::thread g_otherWriter;
@@ -150,9 +46,70 @@ void LogFromBox()
     DebugLog::WriteLine(L"from the box's thread");
     g_otherWriter = std::thread([] { DebugLog::WriteLine(L"from another thread"); });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    g_linesWhileShown = ReadLines(g_boxLog).size();
+    g_linesWhileShown = LogBodies(g_boxLog).size();
 }
+
 } // namespace
+
+// Each line is a regular expression for its body; a box shows the body with its line end,
+// with the product name as its caption once the version resource was read.
+TEST_F(DebugLogTest, LinesAndBoxes)
+{
+    BoxRecorder boxes;
+    open();
+    DebugLog::WriteLine(L"plain text");
+    DebugLog::WriteSeparator();
+    DebugLog::Write(L"CHost::loadVstPlugin()", L"VSTiプラグイン", true); // its bytes: CodePageTest
+    DebugLog::WriteErrorDetail(L"S", L"LoadLibrary()", L"VST3\\Pomaro.vst3", 0x2000ABCDu);
+    DebugLog::WriteError(L"S", L"M", ERROR_FILE_NOT_FOUND, true);
+    DebugLog::WriteErrorDetail(L"S", L"M", L"D", ERROR_ACCESS_DENIED);
+    DebugLog::WriteLine(std::wstring(5000, L'x').c_str());
+    DebugLog::WriteModuleInfo();
+    DebugLog::WriteLine(L"line box", true);
+
+    wchar_t exe[MAX_PATH];
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    FILETIME local;
+    SYSTEMTIME t;
+    ASSERT_TRUE(GetModuleFileNameW(nullptr, exe, MAX_PATH) &&
+                GetFileAttributesExW(exe, GetFileExInfoStandard, &data) &&
+                FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) && FileTimeToSystemTime(&local, &t));
+    char fileTime[64];
+    snprintf(fileTime, sizeof fileTime, "%u/%02u/%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour,
+             t.wMinute, t.wSecond);
+    const std::string want[] = {
+        "plain text", std::string(40, '-'), "CHost::loadVstPlugin\\(\\) : VSTi.*",
+        // A code the system has no text for ends the line with the code alone; otherwise the
+        // system's text follows, without its own line end.
+        "S : LoadLibrary\\(\\) : VST3\\\\Pomaro\\.vst3 : 0x2000ABCD", "S : M : 0x00000002 : [^\r\n]+",
+        "S : M : D : 0x00000005 : [^\r\n]+", std::string(5000, 'x'),
+        "Module file name : diag_log_tests\\.exe", "Module type      : 64bit",
+        std::string("Module file time : ") + fileTime, "Module name      : Pomaro Diag Test",
+        "Module version   : 0\\.04\\.0\\.0000", "Build type       : Release",
+        "OS version       : [0-9]+\\.[0-9]+\\.[0-9]+ .*", "Processor architecture : x64",
+        "Processor info   : Processors=[1-9][0-9]* Level=[0-9]+ Model=[0-9]+ Stepping=[0-9]+",
+        "Processor features :( MMX)?( SSE)? SSE2( SSE3)?( 3DNow!)?( PAE)?( RDTSC)?( "
+        "FLOATING_POINT_EMULATED)?",
+        "line box"};
+    const std::vector<std::string> lines = bodies();
+    ASSERT_EQ(lines.size(), std::size(want));
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        EXPECT_TRUE(std::regex_match(lines[i], std::regex(want[i]))) << lines[i];
+
+    const std::vector<RecordedBox>& shown = BoxRecorder::Boxes();
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown[0].text, L"CHost::loadVstPlugin() : VSTiプラグイン\r\n");
+    EXPECT_EQ(Narrow(shown[1].text), lines[4] + "\r\n");
+    EXPECT_EQ(shown[2].text, L"line box\r\n");
+    for (const RecordedBox& box : shown)
+        EXPECT_TRUE(box.ownerNull && box.style == static_cast<unsigned>(MB_OK | MB_ICONERROR));
+    EXPECT_TRUE(shown[0].captionNull && shown[1].captionNull);
+    EXPECT_EQ(shown[2].caption, L"Pomaro Diag Test");
+    DebugLogTesting::Reset(); // the caption is read even without a log
+    EXPECT_EQ(DebugLog::Caption(), nullptr);
+    DebugLog::WriteModuleInfo();
+    EXPECT_STREQ(DebugLog::Caption(), L"Pomaro Diag Test");
+}
 
 TEST_F(DebugLogTest, BoxKeepsOtherThreadsWaitingAndManyThreadsNeverInterleave)
 {
@@ -199,28 +156,27 @@ TEST_F(DebugLogTest, SecondOpenWritesThreeLinesAndANewRunEmptiesTheOldLog)
     EXPECT_EQ(bodies(), std::vector<std::string>{"new run"});
 }
 
-TEST_F(DebugLogTest, TakenNamesFallBackToTheNextNumberUpTo98)
+TEST_F(DebugLogTest, TakenNamesFallBackToTheNextNumberUpTo98AndAClosedLogWritesNothing)
 {
     std::vector<HANDLE> held{hold(L"PomaroApp.log")};
-    ASSERT_NE(held[0], INVALID_HANDLE_VALUE);
     open();
     DebugLog::WriteLine(L"in the second file");
-    CloseHandle(held[0]);
     EXPECT_EQ(ReadBytes(folder.File(L"PomaroApp.log")), "");
     EXPECT_EQ(bodies(L"PomaroApp(2).log"), std::vector<std::string>{"in the second file"});
 
     DebugLogTesting::Reset();
     DeleteFileW(folder.File(L"PomaroApp(2).log").c_str());
-    held[0] = hold(L"PomaroApp.log");
     for (int i = 2; i <= 98; ++i)
         held.push_back(hold(L"PomaroApp(" + std::to_wstring(i) + L").log"));
     for (HANDLE h : held)
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
     {
         BoxRecorder boxes;
-        EXPECT_FALSE(DebugLog::Open(folder.Path().c_str()));
-        EXPECT_FALSE(DebugLog::IsOpen());
-        DebugLog::WriteLine(L"lost", true);
+        for (const std::wstring& where : {std::wstring(), folder.Path() + L"no such folder\\", folder.Path()})
+            EXPECT_FALSE(DebugLog::Open(where.c_str()));
+        EXPECT_FALSE(DebugLog::Open(nullptr) || DebugLog::IsOpen());
+        DebugLog::WriteLine(L"lost", true); // a closed log writes nothing and shows nothing
+        DebugLog::WriteError(L"S", L"M", ERROR_ACCESS_DENIED, true);
         EXPECT_TRUE(BoxRecorder::Boxes().empty());
     }
     for (HANDLE h : held)
@@ -228,8 +184,7 @@ TEST_F(DebugLogTest, TakenNamesFallBackToTheNextNumberUpTo98)
     EXPECT_EQ(folder.FileNames().size(), 98u);
     for (const std::wstring& name : folder.FileNames())
         EXPECT_EQ(ReadBytes(folder.File(name)), "") << Narrow(name);
-    // The failed attempt left nothing behind that spoils the next one.
-    open();
+    open(); // the failed attempt left nothing behind that spoils the next one
     DebugLog::WriteLine(L"now");
     EXPECT_EQ(bodies(), std::vector<std::string>{"now"});
 }

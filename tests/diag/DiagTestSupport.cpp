@@ -69,11 +69,6 @@ std::wstring BesideExe(const wchar_t* name)
     return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
 }
 
-bool FileExists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::string ReadBytes(const std::wstring& path)
 {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -89,32 +84,19 @@ std::string ReadBytes(const std::wstring& path)
     return bytes;
 }
 
-std::vector<std::string> ReadLines(const std::wstring& path)
+std::vector<std::string> LogBodies(const std::wstring& path)
 {
+    static const std::regex stamp(R"(^([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\.[0-9]{3} )");
     const std::string bytes = ReadBytes(path);
     std::vector<std::string> lines;
     std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = bytes.find("\r\n", start);
-        if (end == std::string::npos)
-            break;
-        lines.push_back(bytes.substr(start, end - start));
-        start = end + 2;
+    for (std::size_t end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        const std::string line = bytes.substr(start, end - start);
+        lines.push_back(std::regex_search(line, stamp) ? line.substr(13) : "<no stamp>" + line);
     }
     if (start < bytes.size())
         lines.push_back("<unterminated>" + bytes.substr(start));
     return lines;
-}
-
-std::string Body(const std::string& line)
-{
-    return line.size() >= 13 ? line.substr(13) : std::string("<no stamp>");
-}
-
-bool HasStamp(const std::string& line)
-{
-    static const std::regex stamp(R"(^([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\.[0-9]{3} )");
-    return std::regex_search(line, stamp);
 }
 
 std::string Narrow(const std::wstring& ascii)
@@ -147,8 +129,7 @@ std::vector<std::wstring> AllLogLines()
     if (!DebugLog::IsOpen())
         DebugLog::Open(folder.Path().c_str());
     std::vector<std::wstring> bodies;
-    for (const std::string& line : ReadLines(folder.File(L"PomaroApp.log"))) {
-        const std::string body = Body(line);
+    for (const std::string& body : LogBodies(folder.File(L"PomaroApp.log"))) {
         std::wstring text(body.size(), L'\0');
         text.resize(size_t(
             MultiByteToWideChar(CP_ACP, 0, body.data(), int(body.size()), &text[0], int(text.size()))));

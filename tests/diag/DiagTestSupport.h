@@ -24,13 +24,10 @@ private:
 
 // A file in the folder of the running test program (the test drivers lie there).
 std::wstring BesideExe(const wchar_t* name);
-bool FileExists(const std::wstring& path);
 std::string ReadBytes(const std::wstring& path);
-// Lines without their CR LF; a last piece without CR LF is returned as "<unterminated>...".
-std::vector<std::string> ReadLines(const std::wstring& path);
-// The part of a line after its 13-character time stamp.
-std::string Body(const std::string& line);
-bool HasStamp(const std::string& line);
+// The log file's lines without their time stamps and CR LF; a line without a stamp comes
+// back as "<no stamp>...", a last piece without CR LF as "<unterminated>...".
+std::vector<std::string> LogBodies(const std::wstring& path);
 std::string Narrow(const std::wstring& ascii);
 
 struct RecordedBox
