@@ -76,29 +76,5 @@ TEST(ProcessBuffers, EmptyRequestsAndReallocationLeaveAConsistentSet)
     EXPECT_EQ(b.memory, nullptr);
 }
 
-TEST(ProcessData, ListsAreWiredWithTheirFixedRoom)
-{
-    CProcessData pd;
-    const ProcessData& d = pd.data;
-    EXPECT_TRUE(d.processMode == kRealtime && d.symbolicSampleSize == kSample32 && d.numInputs == 0 &&
-                d.numOutputs == 1);
-    EXPECT_EQ(d.inputs, nullptr);
-    EXPECT_EQ(d.inputParameterChanges, pd.inputParameterChanges);
-    EXPECT_EQ(d.outputParameterChanges, pd.outputParameterChanges);
-    EXPECT_EQ(d.inputEvents, pd.inputEvents);
-    EXPECT_NE(pd.inputParameterChanges, pd.outputParameterChanges);
-    Event e{};
-    for (int32_t i = 0; i < kMaxEventsPerBlock; ++i)
-        ASSERT_EQ(pd.inputEvents->addEvent(e), kResultTrue);
-    EXPECT_EQ(pd.inputEvents->addEvent(e), kResultFalse);
-    // 64 prepared queues: distinct parameters up to that number reuse them.
-    for (ParamID id = 0; id < static_cast<ParamID>(kMaxParameterQueues); ++id) {
-        int32 index = -1;
-        ASSERT_NE(pd.inputParameterChanges->addParameterData(id, index), nullptr);
-        EXPECT_EQ(index, static_cast<int32>(id));
-    }
-    EXPECT_EQ(pd.inputParameterChanges->getParameterCount(), kMaxParameterQueues);
-}
-
 } // namespace
 } // namespace RenderCoreTest

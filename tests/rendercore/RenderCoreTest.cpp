@@ -117,24 +117,6 @@ TEST(RenderCore, EachFormatGoesToItsRoutineAndUnknownWritesNothing)
     }
 }
 
-TEST(RenderCore, UnalignedDeviceBuffersReceiveTheSameSamples)
-{
-    Rig rig(37);
-    rig.format = DeviceFormat{Kelvane::SampleFormatInt32, true, 37};
-    rig.render(&rig.processor, rig.aligned(0));
-    std::vector<unsigned char> alignedBytes(rig.aligned(0), rig.aligned(0) + 37 * 8);
-    for (size_t offset : {4u, 8u, 12u}) {
-        std::fill(rig.device.begin(), rig.device.end(), 0xEE);
-        rig.render(&rig.processor, rig.aligned(offset));
-        EXPECT_EQ(std::vector<unsigned char>(rig.aligned(offset), rig.aligned(offset) + 37 * 8), alignedBytes)
-            << offset;
-        EXPECT_EQ(*(rig.aligned(offset) + 37 * 8), 0xEE) << "wrote past the buffer";
-    }
-    int32_t first = 0;
-    std::memcpy(&first, alignedBytes.data(), 4);
-    EXPECT_EQ(first, -2147483520); // rampSample(0) = -1.5 clips to the lower limit
-}
-
 TEST(RenderCore, WhatThePluginLeavesUnwrittenIsSilence)
 {
     // The channels hold a loud earlier block, as heap memory or the last call left them.
