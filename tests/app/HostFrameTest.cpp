@@ -1,8 +1,10 @@
 // The frame window around the editor: resizeView, the sizing drag, the layout of the
-// editor and the keyboard strip, the notes of the computer keyboard in its message
-// loop, and the end of the frame.
+// editor and the keyboard strip, and the notes of the computer keyboard and of MIDI in
+// its message loop. Closing the frame and what the strip draws are the end-to-end tests'.
 
 #include "TestHost.h"
+
+#include "public.sdk/source/common/pluginview.h"
 
 #include <gtest/gtest.h>
 #include <objbase.h>
@@ -16,28 +18,13 @@ using namespace Steinberg;
 namespace {
 
 // An editor view that accepts sizes between 200 x 100 and 800 x 600.
-class FakeView : public IPlugView
+class FakeView : public CPluginView
 {
 public:
-    tresult PLUGIN_API queryInterface(const TUID, void** obj) override
-    {
-        return *obj = nullptr, kNoInterface;
-    }
-    uint32 PLUGIN_API addRef() override { return 1; } // owned by the test
-    uint32 PLUGIN_API release() override { return 1; }
-    tresult PLUGIN_API isPlatformTypeSupported(FIDString) override { return kResultTrue; }
-    tresult PLUGIN_API attached(void*, FIDString) override { return kResultOk; }
-    tresult PLUGIN_API removed() override { return ++removedCalls, kResultOk; }
-    tresult PLUGIN_API onWheel(float) override { return kResultFalse; }
-    tresult PLUGIN_API onKeyDown(char16, int16, int16) override { return kResultFalse; }
-    tresult PLUGIN_API onKeyUp(char16, int16, int16) override { return kResultFalse; }
-    tresult PLUGIN_API getSize(ViewRect*) override { return kResultFalse; }
     tresult PLUGIN_API onSize(ViewRect* newSize) override
     {
-        return lastSize = *newSize, ++sizeCalls, kResultOk;
+        return ++sizeCalls, CPluginView::onSize(newSize);
     }
-    tresult PLUGIN_API onFocus(TBool) override { return kResultOk; }
-    tresult PLUGIN_API setFrame(IPlugFrame*) override { return kResultOk; }
     tresult PLUGIN_API canResize() override { return kResultTrue; }
     tresult PLUGIN_API checkSizeConstraint(ViewRect* rect) override
     {
@@ -47,10 +34,8 @@ public:
         rect->bottom = rect->top + std::clamp(rect->getHeight(), 100, 600);
         return kResultTrue;
     }
-
     bool constrain = true;
-    ViewRect lastSize;
-    int sizeCalls = 0, removedCalls = 0;
+    int sizeCalls = 0;
 };
 
 // Counts every attempt to move or size the frame, even one that changes nothing.
@@ -138,9 +123,30 @@ TEST_F(Frame, StartsHiddenAtFiftyByFiftyWithItsTimerAndMenuAndWithoutAPluginLeav
 
 // Keys are posted to a window of the thread, exactly as the system delivers them. What
 // each key does is KeyboardInputTest's; here the loop's part: bit 30 of lParam (the key
-// was already down), the listener and the ring.
-TEST_F(Frame, KeysPlayThroughTheListenerAndTheRing)
+// was already down), the listener and the ring. MIDI notes first: a flood from a port's
+// thread posts one message for all its changes; at the end all notes off clears every key.
+TEST_F(Frame, KeysAndMidiNotesPlayThroughTheListenerTheRingAndTheStrip)
 {
+    attachView();
+    std::thread([this] {
+        const uint8_t on120[4] = {0x91, 120, 1, 0}; // no drawn key, still recorded
+        for (int i = 0; i < 10000; ++i)
+            host->keyboard.showNote(64, i % 2 == 0); // ends released
+        host->keyboard.showNote(62, true);
+        host->onMidiData(on120);
+    }).join();
+    MSG msg;
+    int posted = 0;
+    for (; PeekMessageW(&msg, host->keyboard.hwnd, PomaroApp::WM_KEYBOARD_SHOWNOTE,
+                        PomaroApp::WM_KEYBOARD_SHOWNOTE, PM_REMOVE);
+         ++posted)
+        DispatchMessageW(&msg);
+    EXPECT_EQ(posted, 1);
+    EXPECT_EQ(std::vector<int>(
+                  {host->keyboard.keyShown[62], host->keyboard.keyShown[64], host->keyboard.keyShown[120]}),
+              std::vector<int>({1, 0, 1}));
+    host->received.clear();
+
     host->pluginReady = true; // as after the loader attached the editor
     PomaroApp::initMidiRing(host->midiRing);
     post(WM_KEYDOWN, 'C', 0x00000001);
@@ -153,6 +159,12 @@ TEST_F(Frame, KeysPlayThroughTheListenerAndTheRing)
     EXPECT_EQ(host->received, (std::vector<MidiBytes>{{0x90, 60, 100, 0}, {0x80, 60, 0, 0}}));
     EXPECT_EQ(host->keyboard.octave, 7);
     EXPECT_EQ(host->midiRing.count(), 2); // what the audio thread will find
+    const uint8_t allNotesOff[4] = {0xB0, 123, 0, 0};
+    host->onMidiData(allNotesOff);
+    PostQuitMessage(0);
+    host->runMessageLoop();
+    for (int n = 0; n < 128; ++n)
+        ASSERT_EQ(host->keyboard.keyShown[n], 0) << n;
 }
 
 TEST_F(Frame, ResizeViewGivesTheEditorItsOwnSizeAboveTheCentredStrip)
@@ -161,13 +173,17 @@ TEST_F(Frame, ResizeViewGivesTheEditorItsOwnSizeAboveTheCentredStrip)
     EXPECT_EQ(host->resizeView(nullptr, &size), kInvalidArgument);
     EXPECT_EQ(host->resizeView(&view, nullptr), kInvalidArgument);
     EXPECT_EQ(host->resizeView(&view, &size), kResultFalse); // not the host's view
+    RecordingHost frameless;
+    frameless.pView = &view;
+    EXPECT_EQ(frameless.resizeView(&view, &size), kResultFalse);
+    frameless.pView = nullptr;
     attachView();
     ASSERT_EQ(host->resizeView(&view, &size), kResultOk);
     RECT client{};
     GetClientRect(host->hwndFrame, &client);
     EXPECT_EQ(std::vector<LONG>({client.right, client.bottom}), std::vector<LONG>({400, 230}));
     // The view hears of its size through the editor window, not from resizeView.
-    EXPECT_EQ(std::vector<int>({view.lastSize.getWidth(), view.lastSize.getHeight()}),
+    EXPECT_EQ(std::vector<int>({view.getRect().getWidth(), view.getRect().getHeight()}),
               std::vector<int>({400, 200}));
     const RECT strip = rectIn(host->hwndFrame, host->keyboard.hwnd); // cut on both sides
     EXPECT_EQ(std::vector<LONG>({strip.left, strip.top, strip.right, strip.bottom}),
@@ -189,17 +205,8 @@ TEST_F(Frame, ResizeViewGivesTheEditorItsOwnSizeAboveTheCentredStrip)
     SendMessageW(host->hwndFrame, WM_SIZE, SIZE_MINIMIZED, MAKELPARAM(0, 0));
     EXPECT_EQ(view.sizeCalls, before);
     SendMessageW(host->hwndFrame, WM_SIZE, SIZE_RESTORED, MAKELPARAM(300, 130));
-    EXPECT_EQ(std::vector<int>({view.lastSize.getWidth(), view.lastSize.getHeight()}),
+    EXPECT_EQ(std::vector<int>({view.getRect().getWidth(), view.getRect().getHeight()}),
               std::vector<int>({300, 100}));
-}
-
-TEST_F(Frame, AHostWithoutAFrameRefusesToResize)
-{
-    RecordingHost frameless;
-    frameless.pView = &view;
-    ViewRect size(0, 0, 400, 200);
-    EXPECT_EQ(frameless.resizeView(&view, &size), kResultFalse);
-    frameless.pView = nullptr;
 }
 
 TEST_F(Frame, SizingDragIsFittedToWhatTheViewAccepts)
@@ -224,28 +231,6 @@ TEST_F(Frame, SizingDragIsFittedToWhatTheViewAccepts)
         EXPECT_TRUE(EqualRect(&drag, &c.fitted))
             << drag.left << " " << drag.top << " " << drag.right << " " << drag.bottom;
     }
-}
-
-TEST_F(Frame, ClosingTheFrameEndsTheLoopAndTellsTheViewItWasRemoved)
-{
-    attachView();
-    host->pluginReady = true;
-    PostMessageW(host->hwndFrame, WM_COMMAND, MAKEWPARAM(40001, 0), 0); // File > Exit
-    host->runMessageLoop();
-    EXPECT_EQ(host->hwndFrame, nullptr);
-    EXPECT_EQ(host->hwndVst, nullptr);
-    EXPECT_EQ(host->timerId, 0u);
-    EXPECT_EQ(view.removedCalls, 1);
-    EXPECT_EQ(host->keyboard.hwnd, nullptr); // the strip died with its parent
-}
-
-TEST_F(Frame, AViewThatWasNeverAttachedIsNotToldItWasRemoved)
-{
-    attachView();
-    host->viewAttached = false; // attached() failed
-    DestroyWindow(host->hwndFrame);
-    EXPECT_EQ(host->hwndVst, nullptr);
-    EXPECT_EQ(view.removedCalls, 0);
 }
 
 TEST_F(Frame, DriverResetRequestIsPostedAndRunOnTheFrameThread)

@@ -16,12 +16,6 @@ using Calls = std::vector<std::pair<ParamID, ParamValue>>;
 
 namespace {
 
-MidiDecodeResult decode(MidiCtrlMap& map, uint8_t status, uint8_t d1, uint8_t d2)
-{
-    const uint8_t message[4] = {status, d1, d2, 0};
-    return decodeMidiMessage(map, message);
-}
-
 struct Step
 {
     uint8_t status, d1, d2;
@@ -86,7 +80,8 @@ TEST(MidiControllerMap, DecodesEveryKindOfMessage)
             SCOPED_TRACE(::testing::Message()
                          << std::hex << int(s.status) << " " << std::dec << int(s.d1) << " " << int(s.d2)
                          << (assigned ? " assigned" : " unassigned"));
-            const MidiDecodeResult r = decode(map, s.status, s.d1, s.d2);
+            const uint8_t message[4] = {s.status, s.d1, s.d2, 0};
+            const MidiDecodeResult r = decodeMidiMessage(map, message);
             EXPECT_EQ(r.display, s.display);
             if (s.display == Show) {
                 EXPECT_EQ(r.note, s.note);
