@@ -1,11 +1,13 @@
 // The frame window around the editor: resizeView, the sizing drag, the layout of the
 // editor and the keyboard strip, and the notes of the computer keyboard and of MIDI in
-// its message loop. Closing the frame and what the strip draws are the end-to-end tests'.
+// its message loop. Closing the frame and what the strip shows are the end-to-end tests'.
 
 #include "TestHost.h"
+#include "res/resource.h"
 
 #include "public.sdk/source/common/pluginview.h"
 
+#include <d2d1.h>
 #include <gtest/gtest.h>
 #include <objbase.h>
 
@@ -165,6 +167,45 @@ TEST_F(Frame, KeysAndMidiNotesPlayThroughTheListenerTheRingAndTheStrip)
     host->runMessageLoop();
     for (int n = 0; n < 128; ++n)
         ASSERT_EQ(host->keyboard.keyShown[n], 0) << n;
+}
+
+// The strip's Direct2D resources: made at its first paint, the two images each from its
+// own resource, made again in one go after they were given up (as after a lost device),
+// and gone with the frame, after which a note has nowhere to be posted.
+TEST_F(Frame, TheStripsDeviceResourcesAreMadeAtPaintRemadeAndGoWithTheFrame)
+{
+    PomaroApp::CKeyboardWindow& k = host->keyboard;
+    ASSERT_EQ(k.create(host->hwndFrame), S_OK);
+    SetWindowPos(host->hwndFrame, nullptr, 0, 0, 700, 300, SWP_NOZORDER | SWP_NOMOVE);
+    ShowWindow(host->hwndFrame, SW_SHOWNOACTIVATE);
+    UpdateWindow(host->hwndFrame);
+    ASSERT_TRUE(k.renderTarget && k.offscreenBitmap && k.keysBitmap && k.labelsBitmap);
+    RECT client{};
+    GetClientRect(k.hwnd, &client);
+    const D2D1_SIZE_U sizes[] = {k.keysBitmap->GetPixelSize(), k.labelsBitmap->GetPixelSize(),
+                                 k.offscreenBitmap->GetPixelSize()};
+    EXPECT_EQ(std::vector<UINT32>({sizes[0].width, sizes[0].height, sizes[1].width, sizes[1].height,
+                                   sizes[2].width, sizes[2].height}),
+              std::vector<UINT32>({142, 390, 251, 30, UINT32(client.right), UINT32(client.bottom)}));
+    k.releaseDeviceResources();
+    EXPECT_FALSE(k.renderTarget || k.offscreenBitmap || k.keysBitmap || k.labelsBitmap);
+    EXPECT_EQ(k.createDeviceResources(k.hwnd), S_OK);
+    EXPECT_TRUE(k.renderTarget && k.offscreenBitmap && k.keysBitmap && k.labelsBitmap);
+    ID2D1Bitmap* out = nullptr;
+    EXPECT_EQ(k.loadPngResource(IDR_PNG_KEYS, nullptr), E_POINTER);
+    EXPECT_TRUE(FAILED(k.loadPngResource(999, &out)));
+    EXPECT_EQ(out, nullptr);
+
+    HWND strip = k.hwnd;
+    DestroyWindow(host->hwndFrame);
+    host->hwndFrame = nullptr;
+    EXPECT_FALSE(IsWindow(strip));
+    EXPECT_FALSE(k.hwnd || k.renderTarget || k.offscreenBitmap || k.labelsBitmap);
+    drainThreadQueue();
+    k.showNote(60, true);
+    MSG msg{};
+    EXPECT_FALSE(PeekMessageW(&msg, nullptr, PomaroApp::WM_KEYBOARD_SHOWNOTE, PomaroApp::WM_KEYBOARD_SHOWNOTE,
+                              PM_REMOVE));
 }
 
 TEST_F(Frame, ResizeViewGivesTheEditorItsOwnSizeAboveTheCentredStrip)
