@@ -300,9 +300,10 @@ class Session:
                 if time.monotonic() >= end:
                     raise TestFailure("%s had no effect within %.0f s" % (what, timeout))
 
-    def keydown_until(self, window, key, evidence, timeout=30, attempt=5.0):
+    def keydown_until(self, window, key, evidence, timeout=30, attempt=12.0):
         """Holds key in window until evidence() (the note recorded, the lit key, a log line);
-        the key stays down for the caller to release."""
+        the key stays down for the caller to release. A retry releases the key, so it waits long:
+        on a loaded machine a press may show its effect seconds late, then cut short."""
         return self._until(lambda t: self.focus(window, t, done=evidence), lambda: self.xdotool("keydown", key),
                            evidence, timeout, attempt, lambda: self.keyup(window, key),
                            "key %s in window %s" % (key, window))
