@@ -1,6 +1,5 @@
-"""Test audio and MIDI drivers for end-to-end tests: registers the test WASAPI endpoint
-(PomaroTestEndpoint.dll, in place of the system's device enumerator), the test ASIO driver
-and the test MIDI driver in a session's prefix, and reads back what programs played."""
+"""Registers the test WASAPI endpoint (in place of the system's device enumerator), ASIO and
+MIDI drivers in a session's prefix, and reads back what programs played and what the recorder saw."""
 import array
 import math
 import os
@@ -17,27 +16,22 @@ _FORMATS = {(1, 16): ("int16", "h", 32768.0), (1, 32): ("int32", "i", 2147483648
 
 
 def win_path(unix_path):
-    """The path under Wine's Z: drive, which maps the whole Unix tree."""
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
 
+def _value(v):
+    if isinstance(v, bool):
+        return "yes" if v else "no"
+    return ", ".join(map(str, v)) if isinstance(v, (list, tuple)) else v
+
+
 def config_lines(config):
-    """key = value lines: lists joined with commas, booleans as yes/no."""
-    lines = []
-    for k, v in config.items():
-        if isinstance(v, bool):
-            v = "yes" if v else "no"
-        elif isinstance(v, (list, tuple)):
-            v = ", ".join(str(x) for x in v)
-        if v is not None:
-            lines.append("%s = %s" % (k, v))
-    return lines
+    return ["%s = %s" % (k, _value(v)) for k, v in config.items() if v is not None]
 
 
 class Wav:
-    """A driver's stereo WAV as it is now, from frame start on: 16- or 32-bit integers or 32-bit
-    floats in the driver's own units. The header's size is trusted only as far as the file holds
-    data, so a recording that still grows can be read."""
+    """A driver's stereo WAV from frame start on, in its own units; the header's size is trusted
+    only as far as the file holds data, so a recording that still grows can be read."""
 
     def __init__(self, path, start=0):
         self.rate = self.frames = 0
@@ -67,7 +61,7 @@ class Wav:
         return math.sqrt(sum(v * v for v in s) / len(s)) if s else 0.0
 
     def tone_level(self, freq, which=0, start=0, end=None):
-        """Amplitude of one frequency (Goertzel), in sample units: a sine of amplitude A gives about A."""
+        """Amplitude of one frequency (Goertzel), in sample units."""
         s = (self.left, self.right)[which][start:end]
         k = 2 * math.cos(2 * math.pi * freq / self.rate)
         s1 = s2 = 0.0
@@ -84,7 +78,6 @@ class Wav:
         return strongest(coarse - 2.0, coarse + 2.0, 0.1)
 
     def onsets(self, threshold, gap):
-        """Frames of the left channel where sound starts after at least gap quiet frames."""
         found, quiet = [], gap
         for i, v in enumerate(self.left):
             if abs(v) > threshold:
@@ -96,13 +89,10 @@ class Wav:
         return found
 
     def peak(self):
-        """The largest magnitude of the left channel, as a fraction of full scale."""
         return max((abs(v) for v in self.left), default=0) / self.full_scale
 
 
 class Driver:
-    """A registered test driver: its files and what was played through it."""
-
     def __init__(self, session, name, wav_path, config_path, config_text):
         self.session, self.name, self.wav_path = session, name, wav_path
         self.stats_path = wav_path + ".stats.txt" if wav_path else None
@@ -112,34 +102,30 @@ class Driver:
         return Wav(self.wav_path)
 
     def frames(self):
-        """Frames the recording holds now: a mark to look for a note after."""
         return Wav(self.wav_path, 1 << 40).frames
 
     def rate(self):
         return Wav(self.wav_path, 1 << 40).rate
 
     def heard_since(self, mark, level=0.01):
-        """Whether a sample after frame mark reached level (of full scale): a new note's
-        evidence, once the recording was quiet at mark."""
+        """A new note's evidence once the recording was quiet at mark."""
         return Wav(self.wav_path, mark).peak() >= level
 
     def quiet(self, seconds=0.2, level=0.01):
-        """Whether the last seconds of the recording stay below level: so that a later sound is
-        a new note's, not the previous one's tail."""
+        """The last seconds stay below level: a later sound is a new note, not this one's tail."""
         span = int(seconds * self.rate())
         end = self.frames()
         return end >= span > 0 and Wav(self.wav_path, end - span).peak() < level
 
     def stats(self):
-        """Counters the driver wrote when a stream stopped (periods, late_periods, callbacks, ...)."""
+        """Counters the driver wrote when a stream stopped."""
         if not self.stats_path or not os.path.exists(self.stats_path):
             raise TestFailure("no statistics file: the stream never stopped")
         with open(self.stats_path) as f:
             return {k: int(v) for k, _, v in (line.strip().partition("=") for line in f) if k}
 
     def run_bare_client(self, seconds, rate, frames):
-        """Renders silence through the test endpoint with the bare event loop in the same prefix,
-        without recording; returns its report (periods, late_periods, ...)."""
+        """The report of the bare event loop rendering silence through the endpoint, unrecorded."""
         alt = os.path.join(os.path.dirname(self.config_path), "endpoint-bare.ini")
         with open(alt, "w", encoding="utf-8") as f:
             f.write("\n".join(l for l in self.config_text.splitlines() if not l.startswith("wav =")) + "\n")
@@ -152,8 +138,7 @@ class Driver:
 
 
 def _install(session, dll, default_dll, ini, text):
-    """Copies the driver's DLL into the session folder (so that a rebuild during the test cannot
-    touch it) and writes its configuration; returns both paths as Wine sees them."""
+    # A copy of the DLL: a rebuild during the test cannot touch it.
     local = os.path.join(session.dir, os.path.basename(default_dll))
     shutil.copy2(dll or os.path.join(BIN_DIR, default_dll), local)
     config = os.path.join(session.dir, ini)
@@ -163,8 +148,7 @@ def _install(session, dll, default_dll, ini, text):
 
 
 def register_test_endpoint(session, dll_path=None, wav_path=None, endpoints=None, **single):
-    """Puts the test endpoint in place of the system's device enumerator and configures it:
-    endpoints=[{name, rates, period, min_period, fail, ...}, ...] or one endpoint's keys."""
+    """endpoints=[{name, rates, period, min_period, fail, ...}, ...] or one endpoint's keys."""
     lines = ["wav = " + win_path(wav_path)] if wav_path else []
     for e in endpoints or [single]:
         lines += ["[endpoint]"] + config_lines(e)
@@ -178,12 +162,7 @@ def register_test_endpoint(session, dll_path=None, wav_path=None, endpoints=None
 
 
 def register_test_asio(session, dll_path=None, wav_path=None, name="Pomaro Test ASIO", **config):
-    """Registers the test ASIO driver (HKLM\\Software\\ASIO\\<name>, its class apartment-threaded)
-    and configures it. Keys: type ("int16"/"int32"/"float32"), rates, min, max, preferred,
-    granularity (-1: powers of two), init_error, fail [calls, "call#n": the n-th only],
-    panel (True, or "reset": a modal panel that asks for a reset while open), reset_after and
-    size_change_after (buffer switches), reset_burst, reset_every_init, size_change_to,
-    after_stop (switches after stop returned), callback_in_start, thread_every."""
+    """Keys as testdrivers/asio reads them; type by name ("int16", "int32", "float32")."""
     wav_path = wav_path or os.path.join(session.dir, "asio.wav")
     config["type"] = ASIO_SAMPLE_TYPES.get(config.get("type"), config.get("type"))
     config.update(wav=win_path(wav_path), stats=win_path(wav_path + ".stats.txt"))
@@ -198,8 +177,7 @@ def register_test_asio(session, dll_path=None, wav_path=None, name="Pomaro Test 
 
 
 class TestMidiDriver:
-    """The registered test MIDI driver of a session: hands it commands (see
-    testdrivers/midi/MidiTestDriver.h) and reads its reports, one dict per command."""
+    """Hands the driver commands (testdrivers/midi/MidiTestDriver.h); reads one report a command."""
 
     def __init__(self, commands_path, report_path):
         self.commands_path, self.report_path = commands_path, report_path
@@ -230,8 +208,7 @@ class TestMidiDriver:
 
 
 def register_test_midi(session, ports):
-    """Makes the test MIDI driver the prefix's audio driver module (so winmm lists its ports;
-    WASAPI then lists no endpoint, ASIO drivers still work) with these port names."""
+    """The prefix's audio driver module (winmm lists its ports; WASAPI none, ASIO still works)."""
     target = os.path.join(session.prefix, "drive_c", "windows", "system32", "winepomaromidi.drv")
     if os.path.exists(target):
         os.remove(target)  # the prefix's system files are links shared with the template
@@ -246,8 +223,6 @@ def register_test_midi(session, ports):
     return TestMidiDriver(commands, report)
 
 
-# -- the recorder test plug-in's log (plugins/recorder/RecorderEntry.cpp) ----------------
-
 _CALL = re.compile(r"^(\d+) (\d+) (\w+\.\w+)((?: [^ ]+=[^ ]*)*) -> (\S+)$")
 
 
@@ -260,8 +235,7 @@ class Call:
 
 
 def recorder_calls(path):
-    """The recorder's calls in the order they began, each with .line, its place in the file
-    (the order in which they ended, roughly)."""
+    """The recorder's log in the order the calls began; .line: the order they ended, roughly."""
     try:
         with open(path, encoding="utf-8", errors="replace") as f:
             lines = f.read().splitlines()

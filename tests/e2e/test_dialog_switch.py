@@ -1,8 +1,6 @@
-"""The audio driver dialog on the running program: opened with menu command 40002 while
-the test WASAPI endpoint plays, it switches to the test ASIO driver by name (no probing),
-after which a computer key sounds through the ASIO driver; reopened, a drag of the buffer
-size thumb to its end and OK reopen the same driver with the largest size it offers.
-Leaves a screenshot of the open dialog in the session folder (dialog.png)."""
+"""The audio driver dialog, opened while the test endpoint plays, switches to the test ASIO driver
+by name (no probing) and a key then sounds through it; reopened, the buffer size thumb dragged to
+its end and OK reopen the same driver at its largest size. Leaves dialog.png, the open dialog."""
 import os
 import shutil
 import sys
@@ -21,7 +19,7 @@ ENDPOINT_NAME = "Test Speakers"
 
 
 def read_dialog(s):
-    """The controls of the open dialog: {id: {rect, enabled, checked, text}} plus "thumb"."""
+    """{id: {rect, enabled, checked, text}} plus "thumb"; None without the dialog."""
     r = s.wine([os.path.join(BIN_DIR, "dialogprobe.exe"), TITLE], timeout=60)
     if r.returncode != 0:
         return None
@@ -43,22 +41,21 @@ def open_dialog(s):
 
 
 def click(s, control, evidence):
-    """Clicks the middle of a control of the dialog until evidence() holds."""
     left, top, right, bottom = control["rect"]
     dialog = s.wait_window("^%s$" % TITLE, 30)
     return s.click_until(dialog, (left + right) // 2, (top + bottom) // 2, evidence)
 
 
 def dialog_where(s, test):
-    """Evidence: the dialog as read now, when test(dialog) holds."""
     return lambda: (lambda c: c if c and test(c) else None)(read_dialog(s))
 
 
-def after(log, start, text):
-    """Index of text in log at or after start; fails when missing."""
-    i = log.find(text, start)
-    check(i >= 0, "%r missing after offset %d:\n%s" % (text, start, log[start:]))
-    return i
+def after(log, start, *texts):
+    """Where the last of texts is, each found after the one before from start on."""
+    for text in texts:
+        start = log.find(text, start)
+        check(start >= 0, "%r missing in order:\n%s" % (text, log))
+    return start
 
 
 def main():
@@ -143,10 +140,8 @@ def run(s):
     mark = len(s.log_text())
     click(s, d[1], lambda: read_dialog(s) is None)
     s.wait_log(r"オーディオドライバを変更します。[\s\S]*バッファ長 : 2048 [\s\S]*オーディオ出力を開始しました。", 30, proc=p)
-    log = s.log_text()
-    change = after(log, mark, "オーディオドライバを変更します。")
-    load = after(log, change, "オーディオドライバをロードします : %s" % ASIO_NAME)
-    after(log, load, "バッファ長 : 2048 ")
+    after(s.log_text(), mark, "オーディオドライバを変更します。", "オーディオドライバをロードします : %s" % ASIO_NAME,
+          "バッファ長 : 2048 ")
 
     s.key_until(frame, "alt+F4", lambda: p.poll() is not None)
     print(s.log_text()[mark:])

@@ -1,16 +1,9 @@
-"""The program against drivers and instruments that misbehave, one row per behaviour, each
-in a session of its own with the recorder plug-in as the instrument.
-
-For a driver's fault the program survives it, a key pressed after it still sounds in the
-driver's recording (unless the row leaves no device to sound through), Alt+F4 ends the
-program with exit code 0, and the recorder saw no process call that began after
-setProcessing(false) or was still running when it came. A plug-in that writes nothing
-plays exact silence. One stuck in process for 5 s when Alt+F4 comes still ends with code
-0, says so in the log, and nothing is switched off or freed under the call. One that
-faults in process gets the crash report (its box shows the log's last line) and code 2.
-
-    test_fault_matrix.py [row ...]     only the rows named
-"""
+"""Drivers and recorder plug-ins that misbehave, a session per row: the program survives a
+driver's fault, a key after it still sounds (where a device is left), Alt+F4 ends it with code 0,
+and no process call began after setProcessing(false) or still ran at it. A plug-in that writes
+nothing plays exact silence; one stuck in process at Alt+F4 still ends with code 0, logs it, and
+nothing is switched off or freed under the call; one that faults in process gets the crash
+report and code 2. Arguments: the rows to run (default all)."""
 import os
 import re
 import sys
@@ -43,11 +36,8 @@ class Row:
                  lines=(), stats=None, sounds=True, evidence=None):
         self.name, self.family, self.plugin, self.run = name, family, plugin, run
         self.driver = driver or {}
-        self.restarts = restarts    # restarts expected in the log
-        self.lines = lines          # log lines (regular expressions) that must appear, in order
-        self.stats = stats or {}    # driver counters: exact values, or a predicate
-        self.sounds = sounds        # a key pressed after the event sounds
-        self.evidence = evidence    # frames played before the event counts as over
+        self.restarts, self.lines, self.stats = restarts, lines, stats or {}  # lines: regexes, in order
+        self.sounds, self.evidence = sounds, evidence  # evidence: frames played before the event is over
 
 
 def more_than(n):
@@ -85,11 +75,7 @@ ROWS = [
 ]
 
 
-# -- the recorder's log -------------------------------------------------------------
-
 def check_no_process_after_stop(calls):
-    """No process call began after a setProcessing(false) (before the next true), and none
-    that began before it was still running when it came."""
     switches = [c for c in calls if c.name == "component.setProcessing"]
     for p in (c for c in calls if c.name == "component.process"):
         check(p.args.get("processing") == "1", "process while processing was off: %r" % p)
@@ -98,8 +84,6 @@ def check_no_process_after_stop(calls):
             check(not off.seq < p.seq < on, "process began after setProcessing(false): %r after %r" % (p, off))
             check(not (p.seq < off.seq and p.line > off.line), "process still ran at setProcessing(false): %r" % p)
 
-
-# -- one row ------------------------------------------------------------------------
 
 def plugin_path(row):
     # The variants that take the program down are built into a folder of their own.
@@ -124,7 +108,6 @@ def start_program(s, row):
 
 
 def wait_event(s, p, driver, row):
-    """Until the row's event has happened: its restarts done, its lines written."""
     def done():
         if p.poll() is not None:
             raise TestFailure("the program ended (code %s) during the event" % p.returncode)
@@ -137,8 +120,6 @@ def wait_event(s, p, driver, row):
 
 
 def press_key(s, w, heard):
-    """Holds C until heard() confirms it arrived (the harness presses it again while nothing
-    comes, within a bounded wait); True then."""
     try:
         return bool(s.keydown_until(w, "c", heard))
     except TestFailure:
@@ -149,11 +130,10 @@ def press_key(s, w, heard):
 
 def close_and_wait(s, p, w, timeout=30):
     s.key_until(w, "alt+F4", lambda: p.poll() is not None, timeout)
-    return p.returncode
+    check(p.returncode == 0, "exit code %r" % p.returncode)
 
 
 def open_panel(s, p):
-    """The settings dialog, its driver panel (which asks for a reset), then both closed."""
     s.post("HostWindow", WM_COMMAND, MENU_AUDIO_DRIVER, 0)
     wait_for(lambda: any(t == SETTINGS for t, _ in s.boxes()), 30, 0.2, "the settings dialog")
     mark = s.log_text().count(RESTART)
@@ -200,10 +180,8 @@ def play(s, row):
     mark = driver.frames()
     if row.sounds:
         check(press_key(s, w, lambda: driver.heard_since(mark)), "a key after the event did not sound")
-    code = close_and_wait(s, p, w)
-    check(code == 0, "exit code %r" % code)
-    log = s.log_text()
-    check_log(log, row)
+    close_and_wait(s, p, w)
+    check_log(s.log_text(), row)
     check_stats(driver, row)
     calls = recorder_calls(rec)
     check_no_process_after_stop(calls)
@@ -220,8 +198,7 @@ def silent(s, row):
     check(press_key(s, w, lambda: any("events=[on:" in l for l in open(rec, encoding="utf-8", errors="replace"))),
           "the note never reached the plug-in")
     time.sleep(0.5)  # a block or fifty after the note
-    code = close_and_wait(s, p, w)
-    check(code == 0, "exit code %r" % code)
+    close_and_wait(s, p, w)
     wav = driver.recording()
     check(wav.frames > 4800, "only %d frames recorded" % wav.frames)
     loud = next((i for i, v in enumerate(zip(wav.left, wav.right)) if v != (0, 0)), None)
@@ -257,19 +234,15 @@ def stall(s, row):
     played = driver.frames()
     time.sleep(1.0)
     check(driver.frames() - played < 4800, "the stream went on playing during the stall")
-    code = close_and_wait(s, p, w, timeout=40)
-    check(code == 0, "exit code %r" % code)
+    close_and_wait(s, p, w, timeout=40)
     calls = recorder_calls(rec)
     check_no_process_after_stop(calls)
-    names = [c.name for c in calls]
     if row.family == "wasapi":
         # Still inside process at the end: left as it was, nothing switched off or freed.
-        for gone in ("component.terminate", "module.ExitDll"):
-            check(gone not in names, "%s came while process still ran" % gone)
-        check(not any(c.name == "component.setActive" and c.args.get("state") == "0" for c in calls),
-              "deactivated while process still ran")
-        check(not any(c.name == "module.detach" and c.args.get("reason") == "FreeLibrary" for c in calls),
-              "the module was freed while process still ran")
+        under = [c for c in calls if c.name in ("component.terminate", "module.ExitDll")
+                 or (c.name, c.args.get("state")) == ("component.setActive", "0")
+                 or (c.name, c.args.get("reason")) == ("module.detach", "FreeLibrary")]
+        check(not under, "switched off or freed while process still ran: %r" % under)
     check_log(s.log_text(), row)
 
 

@@ -1,14 +1,8 @@
-"""The keyboard strip of the program with its demo instrument, as the screen shows it,
-and the program's real winmm path, fed by the test MIDI driver's two ports:
-at start the eight octaves and the ninth's first keys with the labels of octave 5;
-notes from both MIDI ports light their keys and sound at their pitch (through the test
-ASIO driver); a held computer key C lights note 60 in the pressed colour and its release
-restores it; Page Up moves the labels one octave; a mouse press lights the key under it
-(the host reports the note back), dragging moves the light from C to D, releasing the
-button puts it out; a release-all message to the strip puts out every lit key while the
-computer keys are still held; through a flood of one key's notes a key held on the other
-port stays lit and the flooded one ends up; the program closes cleanly while a port floods.
-"""
+"""The keyboard strip as the screen shows it, with the demo instrument and two ports of the test
+MIDI driver: the labels of octave 5 at start; notes from both ports light their keys and sound at
+their pitch; computer keys and the mouse (pressed, dragged, released) light and put out keys;
+Page Up moves the labels; release-all puts out held keys; through a flood of one key's notes a
+key held on the other port stays lit; the program closes cleanly while a port floods."""
 import os
 import re
 import subprocess
@@ -42,8 +36,7 @@ def note_off(port, note):
 
 
 def check_pitches(rec):
-    """The first sound of the run is A3 from one port with E4 from the other: each is far
-    stronger than its semitone neighbours."""
+    # The first sound of the run: A3 from one port with E4 from the other.
     threshold = 0.01 * rec.full_scale
     onset = next((i for i, v in enumerate(rec.left) if abs(v) > threshold), None)
     check(onset is not None, "the MIDI notes made no sound")
@@ -56,7 +49,6 @@ def check_pitches(rec):
 
 
 def expected_strip(octave, pressed=()):
-    """The strip's picture (rows of (r, g, b)) for a labels octave and lit notes."""
     img = [[SHEET[y][x % 70][:3] for x in range(WIDTH)] for y in range(HEIGHT)]
     for note in pressed:
         o, k = divmod(note - 12, 12)
@@ -93,7 +85,7 @@ VISIBLE = range(0, WIDTH)
 
 
 def locate(screen):
-    """Finds the strip on the screen by its row 17 (white keys and separators only)."""
+    # Row 17 holds white keys and separators only.
     first = VISIBLE.start
     row = bytes(c for p in expected_strip(5)[17][first:VISIBLE.stop] for c in p)
     w, h, raw = screen.grab()
@@ -135,7 +127,6 @@ def expect(screen, origin, picture, what, timeout=10):
 
 
 def lit(screen, origin, notes):
-    """Evidence for a held key: the strip shows exactly these notes lit."""
     return lambda: not differences(screen, origin, expected_strip(5, notes))
 
 

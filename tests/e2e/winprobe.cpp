@@ -1,19 +1,10 @@
-// winprobe: looks at the windows of a Wine session from inside it, for the
-// end-to-end tests (X tools see neither dialog texts nor client rectangles).
-//   winprobe boxes                    one line per visible dialog box: title<TAB>text
-//   winprobe press <title> [id]       clicks button id (default IDOK) of the first box titled <title>
-//   winprobe window <class> [title]   outer and client rectangle of a top-level window
-//   winprobe children <class> [title] class and client-relative rectangle of each child window
-//   winprobe post <class> <msg> <wparam> <lparam>   posts a message to a top-level window
-//   winprobe threads                  one line per visible top-level window: class<TAB>thread id
-//   winprobe focus <xid>              whether keys typed now reach the top-level window whose X window
-//                                     is <xid>: it is the foreground window and its thread has a focus
-//                                     window inside it; prints what is in front either way
-//   winprobe activate <xid>           makes that window the foreground window
-//   winprobe serve                    reads commands, one a line (UTF-8, arguments separated by tabs),
-//                                     and answers each with its output and a line "\x1e<exit code>":
-//                                     a test that probes often pays Wine's start-up of a program once
-// Output is UTF-8. Exit code 0 when something was found, 1 otherwise.
+// winprobe serve: reads commands for the end-to-end tests, one a line (UTF-8, tab-separated), and
+// answers each with its UTF-8 output and a line "\x1e<exit code>" (0: found). X tools see neither
+// dialog texts nor client rectangles. Commands: boxes (title<TAB>text per visible dialog box),
+// press <title> [id], window <class> [title] (outer and client rectangle), children <class> [title],
+// post <class> <msg> <wparam> <lparam>, threads (class<TAB>thread id per visible top-level window),
+// focus <xid> (whether keys typed now reach the window whose X window is <xid>; prints what is in
+// front either way), activate <xid>.
 #include <windows.h>
 
 #include <cstdint>
@@ -246,7 +237,5 @@ int serve()
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc == 2 && std::wstring(argv[1]) == L"serve")
-        return serve();
-    return command(argc, argv);
+    return argc == 2 && std::wstring(argv[1]) == L"serve" ? serve() : command(argc, argv);
 }

@@ -1,5 +1,4 @@
-"""Shared by the release tests: packaging the build into a zip, reading a PE file's
-imports (objdump -p) and its fixed version block."""
+"""The release tests' packaging of the build, and a PE file's imports and fixed version block."""
 import os
 import re
 import struct
@@ -24,7 +23,7 @@ SYSTEM_DLLS = {
 
 
 def package(out_dir):
-    """Runs tools/package.sh on the build tree; returns the binary zip's path."""
+    """The binary zip's path."""
     os.makedirs(out_dir, exist_ok=True)
     r = subprocess.run([os.path.join(SOURCE_DIR, "tools", "package.sh"), BUILD_DIR, out_dir],
                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -35,7 +34,6 @@ def package(out_dir):
 
 
 def imports(path):
-    """The DLL names of a PE file's import table, in the order objdump lists them."""
     r = subprocess.run([OBJDUMP, "-p", path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     check(r.returncode == 0, "objdump -p %s failed: %s" % (path, r.stderr.decode(errors="replace")))
     names = re.findall(r"^\s*DLL Name: (\S+)\s*$", r.stdout.decode(errors="replace"), re.M)

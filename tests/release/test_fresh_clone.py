@@ -1,15 +1,9 @@
-"""The README's first command as a newcomer meets it: `bash tools/demo.sh` in a copy of the
-tree as a fresh clone holds it (the tracked files only: no build/, out/ or fetched SDK), with
-an environment that says nothing of this build. It sets up, verifies and unpacks the SDK,
-builds in the copy's own build folder and plays: the copy's out/demo/ then holds a screenshot
-of the program, its log with the driver and the instrument loaded and unloaded and no
-failure, and a WAV in which the keys C, B and M sound middle C, E and G one after another.
-
-Two things are shared, so that the run costs minutes rather than a full build and download:
-the compiler cache (paths inside the tree reach it relative to the tree's root), and the
-SDK tarballs, placed in the copy's download folder where the fetch script checks them
-against cmake/vst3sdk.md5 as it checks its own downloads. Without git the tracked files are
-unknown and the test is skipped."""
+"""The README's first command, `bash tools/demo.sh`, in a copy of the tracked files (no build/,
+out/ or fetched SDK) with an environment that says nothing of this build: it sets up the SDK,
+builds and plays; out/demo/ then holds a screenshot, a log with the driver and the instrument
+loaded and unloaded and no failure, and a WAV in which C, B and M sound middle C, E and G.
+Shared, so that it costs minutes: the compiler cache and the SDK tarballs (the fetch script
+checks them against cmake/vst3sdk.md5 as its own downloads). Skipped without git."""
 import os
 import shutil
 import subprocess
@@ -30,8 +24,7 @@ def tracked_files():
 
 
 def lay_out(files, tree):
-    """The tracked files as the working tree has them (so that an uncommitted change is
-    what is tested), plus the SDK tarballs the fetch script would download."""
+    # As the working tree has them: an uncommitted change is what is tested.
     for rel in files:
         src = os.path.join(SOURCE_DIR, rel)
         if os.path.lexists(src):  # a deletion not yet committed
@@ -47,7 +40,6 @@ def lay_out(files, tree):
 
 
 def newcomer_env():
-    """This shell's environment without what the test tree set for its own runs."""
     return {k: v for k, v in os.environ.items()
             if not k.startswith(("POMARO_", "WINE", "CCACHE_BASEDIR")) and k not in ("PYTHONPATH", "DISPLAY")}
 

@@ -6,10 +6,11 @@ import hashlib
 import os
 import re
 import shutil
+import subprocess
 import zipfile
 
 from pomaro_e2e import check, run_test
-from release_zip import BUILD_DIR, SYSTEM_DLLS, VERSION, WORK, fixed_version, imports, package
+from release_zip import BUILD_DIR, OBJDUMP, SYSTEM_DLLS, VERSION, WORK, fixed_version, imports, package
 
 
 def sdk_dir():
@@ -45,8 +46,6 @@ def main():
         foreign = [d for d in dlls if d.lower() not in SYSTEM_DLLS]
         check(not foreign, "%s needs DLLs a clean Windows lacks: %s" % (rel, foreign))
 
-    from release_zip import OBJDUMP
-    import subprocess
     exports = subprocess.run([OBJDUMP, "-p", os.path.join(root, "VST3", "Pomaro.vst3")],
                              stdout=subprocess.PIPE).stdout.decode(errors="replace")
     check(re.search(r"\]\s+GetPluginFactory\s*$", exports, re.M), "the stripped instrument lost GetPluginFactory")
@@ -80,11 +79,10 @@ def main():
                  "third_party/downloads/vst3sdk_3.7.10.14+~4.13.3.orig-pluginterfaces.tar.gz"):
         check(prefix + need in src, "the source archive lacks %s" % need)
 
-    with open(path, "rb") as f:
-        first = hashlib.sha256(f.read()).hexdigest()
-    again = package(os.path.join(work, "again"))
-    with open(again, "rb") as f:
-        check(hashlib.sha256(f.read()).hexdigest() == first, "packaging the same build twice differs")
+    def digest(zip_path):
+        with open(zip_path, "rb") as f:
+            return hashlib.sha256(f.read()).digest()
+    check(digest(package(os.path.join(work, "again"))) == digest(path), "packaging the same build twice differs")
 
 
 run_test(main)

@@ -1,30 +1,25 @@
-"""End-to-end test helpers: run Windows programs under Wine on their own Xvfb display.
-
-Each Session gets its own copy of the test prefix (so its Documents folder, registry
-entries and audio configuration are its own), its own wineserver and its own X
-display, and reaps all of them when it ends, whatever happened.
-
-Input is confirmed, not assumed: keys are typed only once X and Wine both give the
-window the keyboard, clicks only once the pointer is over the window, and the *_until
-helpers repeat a press that showed no effect (a note in a recording, a lit key, a log
-line) within a bounded wait.
-"""
+"""Runs Windows programs under Wine, each Session with its own prefix copy, wineserver and
+Xvfb display. Input is confirmed, not assumed: keys go only to a window that X and Wine both
+give the keyboard, clicks only where the pointer is over the window, and the *_until helpers
+repeat an input that showed no effect (a note recorded, a lit key, a log line) for a while."""
 import os
 import re
 import select
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
+import traceback
 
 SOURCE_DIR = os.environ.get("POMARO_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 BIN_DIR = os.environ.get("POMARO_BIN_DIR", "")
 WINE_DIR = os.environ.get("POMARO_WINE_DIR", "")
 TOOLS = os.path.join(SOURCE_DIR, "tools")
-
-
 WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
 WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+DETACHED = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                start_new_session=True)
 
 
 class TestFailure(AssertionError):
@@ -37,7 +32,6 @@ def check(cond, message):
 
 
 def wait_for(predicate, timeout, interval=0.05, what="condition"):
-    """Polls predicate until it returns a true value; returns that value."""
     end = time.monotonic() + timeout
     while True:
         value = predicate()
@@ -49,7 +43,6 @@ def wait_for(predicate, timeout, interval=0.05, what="condition"):
 
 
 def template_prefix():
-    """The shared, pristine test prefix (created by the ctest fixture or on demand)."""
     base = WINE_DIR or os.path.join(SOURCE_DIR, "build", "wine")
     prefix = os.path.join(base, "prefix")
     if not os.path.exists(os.path.join(prefix, ".pomaro-ready")):
@@ -58,7 +51,7 @@ def template_prefix():
 
 
 def clone_prefix(src, dst):
-    """Copies a prefix; the large system folders are hard-linked (Wine only reads them)."""
+    # The large system folders are hard-linked: Wine only reads them.
     os.makedirs(dst, exist_ok=True)
     shared = {os.path.join("drive_c", "windows", "system32"), os.path.join("drive_c", "windows", "syswow64")}
     for dirpath, dirnames, filenames in os.walk(src):
@@ -84,7 +77,6 @@ def clone_prefix(src, dst):
 
 
 def end_wine_in(prefix):
-    """Kills every process that runs in the Wine prefix and waits until they are gone."""
     mark = b"WINEPREFIX=" + os.fsencode(prefix) + b"\0"
 
     def running():
@@ -107,12 +99,8 @@ def end_wine_in(prefix):
 
 
 class Session:
-    """One isolated Wine session: prefix copy, wineserver, Xvfb display."""
-
     def __init__(self, name, lang=None, fresh_prefix=False, root=None):
-        """fresh_prefix: a new prefix made by wineboot, as a user's first start of Wine
-        leaves it, instead of a copy of the shared test prefix. root: the folder that
-        holds the session's folder (default: the shared wine folder's e2e/)."""
+        """fresh_prefix: a prefix as wineboot makes it for a new user, not a copy of the test one."""
         root = root or os.path.join(WINE_DIR or tempfile.gettempdir(), "e2e")
         os.makedirs(root, exist_ok=True)
         self.dir = os.path.join(root, name)
@@ -123,11 +111,7 @@ class Session:
                  what="the old session folder %s to go" % self.dir)
         os.makedirs(self.dir)
         self.prefix = os.path.join(self.dir, "prefix")
-        self.procs = []
-        self._prober = None
-        self._probed = b""
-        self.xvfb = None
-        self.display = None
+        self.procs, self._prober, self._probed, self.xvfb = [], None, b"", None
         if not fresh_prefix:
             clone_prefix(template_prefix(), self.prefix)
         self.env = dict(os.environ)
@@ -139,22 +123,16 @@ class Session:
             self.env.update(LANG=lang, LC_ALL=lang)
         self._start_xvfb()
         if fresh_prefix:
-            subprocess.run([WINE64, "wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True,
-                           timeout=300)
+            subprocess.run([WINE64, "wineboot", "-i"], env=self.env, timeout=300, **DETACHED)
             check(os.path.isdir(os.path.join(self.prefix, "drive_c", "users")), "wineboot made no prefix")
-        subprocess.Popen([WINESERVER, "-p"], env=self.env, stdin=subprocess.DEVNULL,
-                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True).wait()
-        # Wine's system processes (services, devices, desktop) start with the first
-        # program and outlive it; start them here with no pipes attached, so that a
-        # later captured run never waits on them.
-        subprocess.run([WINE64, "wineboot"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        subprocess.Popen([WINESERVER, "-p"], env=self.env, **DETACHED).wait()
+        # Wine's system processes start with the first program and outlive it: started here
+        # with no pipes attached, a later captured run never waits on them.
+        subprocess.run([WINE64, "wineboot"], env=self.env, **DETACHED)
         user = [u for u in os.listdir(os.path.join(self.prefix, "drive_c", "users")) if u != "Public"][0]
         self.user_dir = os.path.join(self.prefix, "drive_c", "users", user)
         self.documents = os.path.join(self.user_dir, "Documents")
 
-    # -- lifetime -----------------------------------------------------------
     def __enter__(self):
         return self
 
@@ -192,13 +170,10 @@ class Session:
         n = 100 + (os.getpid() % 300)
         while True:
             if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
-                # No auto-repeat (it would begin after a minute): under Wine a held key's
-                # repeats come now and then as a release and a new press, which ends the
-                # held note and plays it again.
+                # No auto-repeat for a minute: under Wine a held key's repeats come now and then
+                # as a release and a new press, which ends the held note and plays it again.
                 self.xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                                              "-ardelay", "60000"],
-                                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                             stderr=subprocess.DEVNULL, start_new_session=True)
+                                              "-ardelay", "60000"], **DETACHED)
                 # Another session may start a server on the same number at the same moment;
                 # the display is ours only when the lock file names our server.
                 try:
@@ -213,17 +188,12 @@ class Session:
         self.display = ":%d" % n
         self.env["DISPLAY"] = self.display
 
-    # -- running programs ----------------------------------------------------
     def wine(self, args, cwd=None, env=None, timeout=None):
-        """Runs a Windows program to completion; returns CompletedProcess.
-
-        Output goes through files, not pipes: a Wine system process started on demand
-        inherits the program's handles and would keep a pipe open long after it ended."""
-        e = dict(self.env)
-        e.update(env or {})
+        """Runs a Windows program to completion. Output goes through files: a Wine system process
+        started on demand inherits the program's handles and would keep a pipe open."""
         with tempfile.TemporaryFile(dir=self.dir) as out, tempfile.TemporaryFile(dir=self.dir) as err:
-            p = subprocess.Popen([WINE64] + list(args), cwd=cwd, env=e, stdin=subprocess.DEVNULL, stdout=out,
-                                 stderr=err)
+            p = subprocess.Popen([WINE64] + list(args), cwd=cwd, env=dict(self.env, **(env or {})),
+                                 stdin=subprocess.DEVNULL, stdout=out, stderr=err)
             try:
                 rc = p.wait(timeout)
             except subprocess.TimeoutExpired:
@@ -235,20 +205,15 @@ class Session:
             return subprocess.CompletedProcess(p.args, rc, out.read(), err.read())
 
     def start(self, exe, args=(), cwd=None, env=None):
-        """Starts a Windows program and returns its Popen (exit code = the program's)."""
-        e = dict(self.env)
-        e.update(env or {})
-        p = subprocess.Popen([WINE64, exe] + list(args), cwd=cwd or os.path.dirname(exe), env=e,
+        p = subprocess.Popen([WINE64, exe] + list(args), cwd=cwd or os.path.dirname(exe),
+                             env=dict(self.env, **(env or {})),
                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(p)
         return p
 
     def reg_add(self, key, name=None, data=None, kind="REG_SZ"):
-        args = ["reg", "add", key]
-        args += ["/v", name] if name is not None else ["/ve"]
-        if data is not None:
-            args += ["/t", kind, "/d", str(data)]
-        args += ["/f"]
+        args = ["reg", "add", key] + (["/v", name] if name is not None else ["/ve"])
+        args += (["/t", kind, "/d", str(data)] if data is not None else []) + ["/f"]
         # Right after the prefix starts, Wine's reg now and then fails without a word while
         # the services still write the registry; the write is idempotent, so it is tried again.
         for attempt in range(5):
@@ -258,18 +223,14 @@ class Session:
             time.sleep(0.5)
         raise TestFailure("reg add %s failed 5 times (exit code %s): %s" % (key, r.returncode, r.stderr))
 
-    # -- X side ----------------------------------------------------------------
-    def xdotool(self, *args, check_rc=True):
-        r = subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, stdout=subprocess.PIPE,
-                           stderr=subprocess.PIPE)
-        if check_rc and r.returncode != 0:
-            raise TestFailure("xdotool %s failed: %s" % (" ".join(map(str, args)), r.stderr.decode()))
-        return r.stdout.decode().split()
+    def _xdo(self, *args):
+        r = subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, capture_output=True)
+        return r.returncode, r.stdout.decode().split(), r.stderr.decode()
 
-    def find_windows(self, title_regex):
-        r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", title_regex], env=self.env,
-                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        return r.stdout.decode().split()
+    def xdotool(self, *args, check_rc=True):
+        rc, out, err = self._xdo(*args)
+        check(rc == 0 or not check_rc, "xdotool %s failed: %s" % (" ".join(map(str, args)), err))
+        return out
 
     def wait_window(self, title_regex, timeout=30, proc=None):
         """Waits for a visible window and returns its X id once the same id is seen twice
@@ -279,8 +240,7 @@ class Session:
         def probe():
             if proc is not None and proc.poll() is not None:
                 raise TestFailure("program ended (code %s) before window %r appeared" % (proc.returncode, title_regex))
-            w = self.find_windows(title_regex)
-            w = w[0] if w else None
+            w = (self._xdo("search", "--onlyvisible", "--name", title_regex)[1] or [None])[0]
             if w and w == seen[0]:
                 return w
             seen[0] = w
@@ -288,17 +248,12 @@ class Session:
         return wait_for(probe, timeout, 0.3, "window %r" % title_regex)
 
     def x_focus(self):
-        """The X window that holds the input focus, as an int (0 when X names none)."""
-        r = subprocess.run(["xdotool", "getwindowfocus", "-f"], env=self.env, stdout=subprocess.PIPE,
-                           stderr=subprocess.DEVNULL)
-        out = r.stdout.decode().split()
-        return int(out[0]) if r.returncode == 0 and out and out[0].isdigit() else 0
+        rc, out, _ = self._xdo("getwindowfocus", "-f")
+        return int(out[0]) if rc == 0 and out and out[0].isdigit() else 0
 
     def focus(self, window, timeout=30, done=None):
-        """Gives window the keyboard and confirms it from both sides, retrying within timeout:
-        on a busy machine xdotool's focus request may return before Wine has moved the focus,
-        and Wine may keep another window in front. Stops early, returning False, once done()
-        is true (used by presses whose effect may come while the window goes away)."""
+        """Gives window the keyboard and confirms it from X and from Wine (on a busy machine Wine
+        moves the focus late, or keeps another window in front); False once done() is true."""
         state = {"front": ""}
 
         def attempt():
@@ -321,89 +276,64 @@ class Session:
                               % (window, timeout, self.x_focus(), state["front"].replace("\n", "; ")))
 
     def key(self, window, *keys):
-        """Types keys (xdotool names, e.g. "c", "alt+F4") into window once its focus is confirmed."""
         self.focus(window)
         self.xdotool("key", *keys)
 
     def keyup(self, window, key):
-        # Sent as it is: the press confirmed the focus, and a box that took it meanwhile
-        # belongs to the program's own thread, whose message loop takes the release too.
-        # (A release must not wait either: tests time how long a note is held.)
+        # Sent as it is: the press confirmed the focus, and a box that took it meanwhile belongs
+        # to the program's own thread, which takes the release too. (Tests time held notes.)
         self.xdotool("keyup", key)
 
-    def keydown_until(self, window, key, evidence, timeout=30, attempt=5.0):
-        """Presses key in window and holds it until evidence() gives a true value, which is
-        returned: the note in a driver's recording, the lit key, a log line. A press without
-        effect within attempt seconds is released and made again, its focus confirmed anew,
-        until timeout; the key stays down for the caller to release."""
+    def _until(self, ready, act, evidence, timeout, attempt, undo, what):
+        """ready() then act() until evidence() is true (returned); an act without effect within
+        attempt seconds is undone and made again until timeout."""
         end = time.monotonic() + timeout
         while True:
-            # The effect may come while the window loses the focus (a box of the program's).
-            if not self.focus(window, max(0.1, end - time.monotonic()), done=evidence):
+            # The effect may come while the window goes away (a box of the program's).
+            if not ready(max(0.1, end - time.monotonic())):
                 return evidence()
-            self.xdotool("keydown", key)
+            act()
             try:
                 return wait_for(evidence, max(0.1, min(attempt, end - time.monotonic())), 0.05, "evidence")
             except TestFailure:
-                self.keyup(window, key)
+                undo()
                 if time.monotonic() >= end:
-                    raise TestFailure("key %s in window %s had no effect within %.0f s" % (key, window, timeout))
+                    raise TestFailure("%s had no effect within %.0f s" % (what, timeout))
+
+    def keydown_until(self, window, key, evidence, timeout=30, attempt=12.0):
+        """Holds key in window until evidence() (the note recorded, the lit key, a log line);
+        the key stays down for the caller to release. A retry releases the key, so it waits long:
+        on a loaded machine a press may show its effect seconds late, then cut short."""
+        return self._until(lambda t: self.focus(window, t, done=evidence), lambda: self.xdotool("keydown", key),
+                           evidence, timeout, attempt, lambda: self.keyup(window, key),
+                           "key %s in window %s" % (key, window))
 
     def key_until(self, window, keys, evidence, timeout=30, attempt=10.0):
-        """Types keys (one xdotool key name or a list) into window until evidence() gives a
-        true value, which is returned. For keys whose repetition does no harm once they took
-        effect (alt+F4 while the program ends): a repeat comes only after attempt seconds
-        without effect, and none once the effect is seen."""
+        """Types keys (a name or a list) until evidence(): for keys harmless to repeat (alt+F4)."""
         keys = [keys] if isinstance(keys, str) else list(keys)
-        end = time.monotonic() + timeout
-        while True:
-            if not self.focus(window, max(0.1, end - time.monotonic()), done=evidence):
-                return evidence()
-            self.xdotool("key", *keys)
-            try:
-                return wait_for(evidence, max(0.1, min(attempt, end - time.monotonic())), 0.05, "evidence")
-            except TestFailure:
-                if time.monotonic() >= end:
-                    raise TestFailure("keys %s in window %s had no effect within %.0f s" % (keys, window, timeout))
-
-    def pointer_window(self):
-        """The top-level X window under the pointer, as an int (0 for the root)."""
-        r = subprocess.run(["xdotool", "getmouselocation", "--shell"], env=self.env, stdout=subprocess.PIPE,
-                           stderr=subprocess.DEVNULL)
-        m = re.search(r"^WINDOW=(\d+)$", r.stdout.decode(), re.M)
-        return int(m.group(1)) if m else 0
+        return self._until(lambda t: self.focus(window, t, done=evidence), lambda: self.xdotool("key", *keys),
+                           evidence, timeout, attempt, lambda: None, "keys %s in window %s" % (keys, window))
 
     def click_until(self, window, x, y, evidence, timeout=30, attempt=5.0):
-        """Clicks at screen coordinates (x, y), over window, until evidence() gives a true value,
-        which is returned. Each click waits until the pointer is confirmed over the window (one
-        that Wine has not yet mapped or raised would let it fall on whatever lies below); only
-        for clicks that do no harm when repeated after attempt seconds without effect."""
-        end = time.monotonic() + timeout
-        while True:
-            def over():
-                if evidence():
-                    return "done"
-                self.xdotool("mousemove", x, y)
-                return self.pointer_window() == int(window)
-            if wait_for(over, max(0.1, end - time.monotonic()), 0.2, "the pointer over window %s" % window) == "done":
-                return evidence()
-            self.xdotool("click", 1)
-            try:
-                return wait_for(evidence, max(0.1, min(attempt, end - time.monotonic())), 0.1, "evidence")
-            except TestFailure:
-                if time.monotonic() >= end:
-                    raise TestFailure("a click at %d,%d in window %s had no effect within %.0f s" % (x, y, window, timeout))
+        """Clicks at screen (x, y) once the pointer is confirmed over window (one not yet mapped or
+        raised would let the click fall below) until evidence(); for clicks harmless to repeat."""
+        def over():
+            if evidence():
+                return "done"
+            self.xdotool("mousemove", x, y)
+            rc, out, _ = self._xdo("getmouselocation", "--shell")
+            return "WINDOW=%d" % int(window) in out
+        return self._until(lambda t: wait_for(over, t, 0.2, "the pointer over window %s" % window) != "done",
+                           lambda: self.xdotool("click", 1), evidence, timeout, attempt, lambda: None,
+                           "a click at %d,%d in window %s" % (x, y, window))
 
     def screenshot(self, path):
-        subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True, **DETACHED)
         return path
 
-    # -- Windows side (through winprobe.exe) -------------------------------
     def probe(self, *args, timeout=60):
-        """Runs one winprobe command in the session; returns (exit code, output). The commands
-        go to one winprobe that stays running (each program start costs Wine up to a second,
-        and focus checks come before every key); it is started again if it went away."""
+        """(exit code, output) of a winprobe command, through one winprobe that stays running
+        (each start costs Wine up to a second, and every key checks the focus)."""
         line = ("\t".join(str(a) for a in args) + "\n").encode("utf-8")
         for _ in range(2):
             if self._prober is None or self._prober.poll() is not None:
@@ -446,8 +376,7 @@ class Session:
         return result
 
     def dismiss_boxes(self):
-        """Presses OK on every box on screen, each once, waiting until it is gone;
-        returns their (title, text) in the order they were found."""
+        """Presses OK on each box on screen once, waits until it is gone; returns their (title, text)."""
         texts = []
         for box in self.boxes():
             texts.append(box)
@@ -484,7 +413,6 @@ class Session:
         rc, _ = self.probe("post", cls, str(msg), str(wparam), str(lparam))
         check(rc == 0, "no window of class %r" % cls)
 
-    # -- files ---------------------------------------------------------------------
     def log_path(self, name="PomaroApp.log"):
         return os.path.join(self.documents, "Pomaro", name)
 
@@ -502,21 +430,15 @@ class Session:
         rx = re.compile(pattern)
 
         def probe():
+            ended = proc is not None and proc.poll() is not None  # then the log is read whole
             m = rx.search(self.log_text(encoding))
-            if m:
-                return m
-            if proc is not None and proc.poll() is not None:
-                m = rx.search(self.log_text(encoding))
-                if m:
-                    return m
-                raise TestFailure("program ended (code %s) before the log showed %r:\n%s"
-                                  % (proc.returncode, pattern, self.log_text(encoding)))
-            return None
+            check(m or not ended, "program ended (code %s) before the log showed %r:\n%s"
+                  % (proc and proc.returncode, pattern, self.log_text(encoding)))
+            return m
         return wait_for(probe, timeout, 0.1, "log line %r" % pattern)
 
 
 def install_program(dest, plugin=None):
-    """Copies Pomaro.exe (and a plug-in as VST3\\Pomaro.vst3) into dest; returns the exe path."""
     os.makedirs(dest, exist_ok=True)
     exe = os.path.join(dest, "Pomaro.exe")
     shutil.copy2(os.path.join(BIN_DIR, "Pomaro.exe"), exe)
@@ -527,9 +449,6 @@ def install_program(dest, plugin=None):
 
 
 def run_test(fn):
-    """Runs one test function and turns its outcome into an exit code for ctest."""
-    import sys
-    import traceback
     try:
         fn()
     except Exception:
