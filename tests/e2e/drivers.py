@@ -177,7 +177,8 @@ def register_test_asio(session, dll_path=None, wav_path=None, name="Pomaro Test 
 
 
 class TestMidiDriver:
-    """Hands the driver commands (testdrivers/midi/MidiTestDriver.h); reads one report a command."""
+    """Hands the driver commands (listed at the top of testdrivers/midi/MidiTestDriver.cpp);
+    reads one report a command."""
 
     def __init__(self, commands_path, report_path):
         self.commands_path, self.report_path = commands_path, report_path
