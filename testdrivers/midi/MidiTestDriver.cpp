@@ -1,15 +1,13 @@
 // A MIDI input driver for tests, loaded by Wine's winmm as the audio driver module
-// (HKCU\Software\Wine\Drivers, Audio = pomaromidi loads winepomaromidi.drv from system32).
-// It lists the input ports its configuration names and plays into them what the test hands
-// it as command files; each finished command appends one line to the report file. As with a
-// real driver, stop and close return only after a callback in progress has finished, and a
-// stopped port gets no data.
+// (HKCU\Software\Wine\Drivers, Audio = pomaromidi loads winepomaromidi.drv from system32). It lists
+// the input ports its configuration names and plays into them the commands a test hands it, appending
+// one report line per command. As with a real driver, stop and close return only after a callback in
+// progress has finished; a stopped port gets no data.
 //
 // Configuration: the file named by HKCU\Software\PomaroTest\Midi, value Config:
-//   commands = <path>   polled every 10 ms; taken by a rename, then run line by line
+//   commands = <path>          polled every 10 ms; taken by a rename, then run line by line
 //   report = <path>
-//   [port]
-//   name = <text>       one section per port, in device order
+//   [port] then name = <text>  one section per port, in device order
 // Commands (numbers decimal, messages hexadecimal with the status in the low byte):
 //   send <port> <message>
 //   flood <port> <note> <count> <rate>    note-on / note-off of one key, alternating
@@ -287,10 +285,10 @@ __declspec(dllexport) LRESULT WINAPI
 
 // winmm's door to the MIDI input ports.
 __declspec(dllexport) DWORD WINAPI
-    midMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR p1, DWORD_PTR p2)
+    midMessage(UINT device, UINT message, DWORD_PTR, DWORD_PTR p1, DWORD_PTR p2)
 {
     switch (message) {
-    case MIDM_GETNUMDEVS: {
+    case MIDM_GETNUMDEVS: { // winmm's first question
         startSender();
         Hold hold(g_lock);
         return static_cast<DWORD>(ports.size());
@@ -309,9 +307,6 @@ __declspec(dllexport) DWORD WINAPI
         const auto* desc = reinterpret_cast<const MIDIOPENDESC*>(p1);
         if (!desc)
             return MMSYSERR_INVALPARAM;
-        // winmm passes the value stored here back with every later call: the device number.
-        if (user)
-            *reinterpret_cast<DWORD_PTR*>(user) = device;
         const Target target{desc->dwCallback, desc->dwInstance, reinterpret_cast<HDRVR>(desc->hMidi),
                             HIWORD(p2)};
         return setOpen(device, &target);
@@ -322,8 +317,6 @@ __declspec(dllexport) DWORD WINAPI
     case MIDM_CLOSE:
         return setOpen(device, nullptr);
     case DRVM_INIT:
-        startSender();
-        return MMSYSERR_NOERROR;
     case DRVM_EXIT:
     case DRVM_ENABLE:
     case DRVM_DISABLE:
