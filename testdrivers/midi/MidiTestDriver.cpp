@@ -1,15 +1,13 @@
 // A MIDI input driver for tests, loaded by Wine's winmm as the audio driver module
-// (HKCU\Software\Wine\Drivers, Audio = pomaromidi loads winepomaromidi.drv from system32).
-// It lists the input ports its configuration names and plays into them what the test
-// hands it as command files. As with a real driver, stop and close return only after a
-// callback in progress has finished, and a stopped port gets no data. Each finished
-// command adds one line to the report file.
+// (HKCU\Software\Wine\Drivers, Audio = pomaromidi loads winepomaromidi.drv from system32). It lists
+// the input ports its configuration names and plays into them the commands a test hands it, appending
+// one report line per command. As with a real driver, stop and close return only after a callback in
+// progress has finished; a stopped port gets no data.
 //
 // Configuration: the file named by HKCU\Software\PomaroTest\Midi, value Config:
-//   commands = <path>   polled every 10 ms; taken by a rename, then run line by line
-//   report = <path>     one line appended per command
-//   [port]
-//   name = <text>       one section per port, in device order
+//   commands = <path>          polled every 10 ms; taken by a rename, then run line by line
+//   report = <path>
+//   [port] then name = <text>  one section per port, in device order
 // Commands (numbers decimal, messages hexadecimal with the status in the low byte):
 //   send <port> <message>
 //   flood <port> <note> <count> <rate>    note-on / note-off of one key, alternating
@@ -22,10 +20,12 @@
 #include <mmsystem.h>
 #include <mmddk.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
-#include <cwchar>
+#include <mutex>
 #include <sstream>
 #include <vector>
 
@@ -41,9 +41,9 @@ struct Target
     DWORD_PTR callback = 0, instance = 0;
     HDRVR handle = nullptr;
     DWORD flags = 0; // the DCB_ type in the low word
-    void notify(UINT message, DWORD_PTR param1, DWORD_PTR param2) const
+    void notify(UINT message, DWORD_PTR param1) const
     {
-        DriverCallback(callback, flags, handle, message, instance, param1, param2);
+        DriverCallback(callback, flags, handle, message, instance, param1, 0); // no time stamp: none is read
     }
 };
 
@@ -56,34 +56,27 @@ struct Port
 
 // Shared by winmm's calls and the sender thread, which lives until the process ends.
 std::vector<Port>& ports = *new std::vector<Port>();
-SRWLOCK g_lock = SRWLOCK_INIT;
-CONDITION_VARIABLE g_idle = CONDITION_VARIABLE_INIT;
+std::mutex g_lock;
+std::condition_variable g_idle;
 DWORD g_senderThread = 0;
 std::wstring g_commands, g_report;
-
-struct Hold
-{
-    Hold() { AcquireSRWLockExclusive(&g_lock); }
-    ~Hold() { ReleaseSRWLockExclusive(&g_lock); }
-};
+using Hold = std::unique_lock<std::mutex>;
 
 double nowMs()
 {
-    LARGE_INTEGER frequency, now;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 DWORD setStarted(UINT port, bool started)
 {
-    Hold hold;
+    Hold hold(g_lock);
     if (port >= ports.size() || !ports[port].open)
         return MMSYSERR_INVALHANDLE;
     ports[port].started = started;
     // A stop returns once no callback runs; from inside the callback there is nothing to wait for.
-    while (!started && ports[port].inCallback && GetCurrentThreadId() != g_senderThread)
-        SleepConditionVariableSRW(&g_idle, &g_lock, INFINITE, 0);
+    if (!started && GetCurrentThreadId() != g_senderThread)
+        g_idle.wait(hold, [&] { return !ports[port].inCallback; });
     return MMSYSERR_NOERROR;
 }
 
@@ -94,58 +87,48 @@ DWORD setOpen(UINT port, const Target* opening)
         return stopped;
     Target target;
     {
-        Hold hold;
-        if (port >= ports.size())
-            return MMSYSERR_BADDEVICEID;
-        if (opening && ports[port].open)
-            return MMSYSERR_ALLOCATED;
+        Hold hold(g_lock);
+        if (port >= ports.size() || (opening && ports[port].open))
+            return port >= ports.size() ? MMSYSERR_BADDEVICEID : MMSYSERR_ALLOCATED;
         ports[port].open = opening != nullptr;
         if (opening)
             ports[port].target = *opening;
         target = ports[port].target;
     }
-    target.notify(opening ? MIM_OPEN : MIM_CLOSE, 0, 0);
+    target.notify(opening ? MIM_OPEN : MIM_CLOSE, 0);
     return MMSYSERR_NOERROR;
 }
 
-struct DeliveryStats
-{
-    double longestMs = 0.0;
-    int slow = 0; // callbacks of 5 ms or more
-};
-
-// Calls the port's callback with one short message. False when the port is not started:
-// the message is dropped.
-bool deliver(UINT port, DWORD message, DeliveryStats& stats)
+// Calls the port's callback with one short message; how long the call took, or -1 when the
+// port is not started and the message is dropped.
+double deliver(UINT port, DWORD message)
 {
     Target target;
     {
-        Hold hold;
+        Hold hold(g_lock);
         if (port >= ports.size() || !ports[port].started)
-            return false;
+            return -1.0;
         ports[port].inCallback = true;
         target = ports[port].target;
     }
     const double begin = nowMs();
-    target.notify(MIM_DATA, message, 0); // no time stamp: the program reads none
+    target.notify(MIM_DATA, message);
     const double took = nowMs() - begin;
-    stats.longestMs = took > stats.longestMs ? took : stats.longestMs;
-    stats.slow += took >= 5.0;
-    Hold hold;
+    Hold hold(g_lock);
     ports[port].inCallback = false;
-    WakeAllConditionVariable(&g_idle);
-    return true;
+    g_idle.notify_all();
+    return took;
 }
 
 void loadConfig()
 {
+    std::string text;
     const std::wstring path =
         configPath(nullptr, HKEY_CURRENT_USER, L"Software\\PomaroTest\\Midi", L"Config");
-    std::string text;
     if (!path.empty() && !readTextFile(path, text))
         std::fprintf(stderr, "PomaroTestMidi: cannot read the configuration file\n");
     std::istringstream lines(text);
-    Hold hold;
+    Hold hold(g_lock);
     for (std::string line; std::getline(lines, line);) {
         line = trim(line);
         const size_t eq = line.find('=');
@@ -155,32 +138,22 @@ void loadConfig()
             ports.emplace_back();
         else if (key == "name" && !ports.empty())
             ports.back().name = value;
-        else if (key == "commands")
-            g_commands = value;
-        else if (key == "report")
-            g_report = value;
+        else if (key == "commands" || key == "report")
+            (key == "commands" ? g_commands : g_report) = value;
     }
-    if (ports.empty())
-        ports.emplace_back().name = L"Pomaro Test MIDI";
 }
 
 void report(const char* pattern, ...)
 {
-    char text[512];
+    FILE* f = g_report.empty() ? nullptr : _wfopen(g_report.c_str(), L"ab");
+    if (!f)
+        return;
     va_list args;
     va_start(args, pattern);
-    std::vsnprintf(text, sizeof text, pattern, args);
+    std::vfprintf(f, pattern, args);
     va_end(args);
-    HANDLE f = g_report.empty()
-                   ? INVALID_HANDLE_VALUE
-                   : CreateFileW(g_report.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return;
-    const std::string line = std::string(text) + "\n";
-    DWORD written = 0;
-    WriteFile(f, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    CloseHandle(f);
+    std::fputc('\n', f);
+    std::fclose(f);
 }
 
 DWORD noteOn(int note) { return 0x90u | static_cast<DWORD>(note & 0x7F) << 8 | 100u << 16; }
@@ -190,20 +163,19 @@ DWORD noteOff(int note) { return 0x80u | static_cast<DWORD>(note & 0x7F) << 8; }
 // catches up at once, as a driver's buffered input would.
 void flood(UINT port, int note, int count, double rate)
 {
-    DeliveryStats stats;
     const double begin = nowMs();
-    int sent = 0;
-    bool stopped = false;
-    while (sent < count && !stopped) {
+    double longest = 0.0, took = 0.0;
+    int sent = 0, slow = 0; // slow: callbacks of 5 ms or more
+    while (sent < count && took >= 0.0) {
         if (nowMs() < begin + sent * 1000.0 / rate)
             Sleep(1);
-        else if (!(stopped = !deliver(port, sent % 2 == 0 ? noteOn(note) : noteOff(note), stats)))
-            ++sent;
+        else if ((took = deliver(port, sent % 2 == 0 ? noteOn(note) : noteOff(note))) >= 0.0)
+            ++sent, slow += took >= 5.0, longest = std::max(longest, took);
     }
     report("flood port=%u note=%d count=%d rate=%g sent=%d stopped=%d paced_ms=%.1f took_ms=%.1f "
            "longest_callback_ms=%.3f slow_callbacks=%d",
-           port, note, count, rate, sent, stopped ? 1 : 0, count * 1000.0 / rate, nowMs() - begin,
-           stats.longestMs, stats.slow);
+           port, note, count, rate, sent, sent < count ? 1 : 0, count * 1000.0 / rate, nowMs() - begin,
+           longest, slow);
 }
 
 // Plays a note and times how long the pixel at (x, y) of a window takes to change.
@@ -214,16 +186,15 @@ void light(UINT port, int note, const std::wstring& topClass, const std::wstring
     HDC dc = window ? GetDC(window) : nullptr;
     if (!dc)
         return report("light port=%u note=%d found=0", port, note);
-    DeliveryStats stats;
     const COLORREF before = GetPixel(dc, x, y);
     const double begin = nowMs();
-    const bool delivered = deliver(port, noteOn(note), stats);
+    const bool delivered = deliver(port, noteOn(note)) >= 0.0;
     bool changed = false;
     while (delivered && !(changed = GetPixel(dc, x, y) != before) && nowMs() - begin < 30000.0)
         Sleep(1);
     const double took = nowMs() - begin;
     ReleaseDC(window, dc);
-    deliver(port, noteOff(note), stats);
+    deliver(port, noteOff(note));
     report("light port=%u note=%d found=1 delivered=%d changed=%d ms=%.1f", port, note, delivered ? 1 : 0,
            changed ? 1 : 0, took);
 }
@@ -235,13 +206,12 @@ void run(const std::string& line)
     UINT port = 0;
     int note = 0, count = 0, x = 0, y = 0;
     double rate = 0.0;
-    DeliveryStats stats;
     if (!(in >> verb))
         return;
     if (verb == "send" && in >> port >> a) {
-        const DWORD message = static_cast<DWORD>(std::strtoul(a.c_str(), nullptr, 16));
-        report("send port=%u message=%06lx delivered=%d", port, static_cast<unsigned long>(message),
-               deliver(port, message, stats) ? 1 : 0);
+        const unsigned long message = std::strtoul(a.c_str(), nullptr, 16);
+        report("send port=%u message=%06lx delivered=%d", port, message,
+               deliver(port, message) >= 0.0 ? 1 : 0);
     } else if (verb == "flood" && in >> port >> note >> count >> rate && rate > 0.0) {
         flood(port, note, count, rate);
     } else if (verb == "light" && in >> port >> note >> a >> b >> x >> y) {
@@ -256,8 +226,7 @@ void run(const std::string& line)
 DWORD WINAPI senderMain(void*)
 {
     const std::wstring taken = g_commands + L".taken";
-    for (;; Sleep(10)) {
-        std::string text;
+    for (std::string text;; Sleep(10)) {
         if (MoveFileExW(g_commands.c_str(), taken.c_str(), MOVEFILE_REPLACE_EXISTING) &&
             readTextFile(taken, text)) {
             std::istringstream lines(text);
@@ -273,11 +242,8 @@ void startSender()
         loadConfig();
         HANDLE thread =
             g_commands.empty() ? nullptr : CreateThread(nullptr, 0, &senderMain, nullptr, 0, &g_senderThread);
-        if (thread) {
-            SetThreadPriority(thread,
-                              THREAD_PRIORITY_TIME_CRITICAL); // as real MIDI drivers' input threads run
-            CloseHandle(thread);
-        }
+        if (thread) // at the priority of real MIDI drivers' input threads
+            SetThreadPriority(thread, THREAD_PRIORITY_TIME_CRITICAL), CloseHandle(thread);
         return true;
     }();
     (void)started;
@@ -319,32 +285,28 @@ __declspec(dllexport) LRESULT WINAPI
 
 // winmm's door to the MIDI input ports.
 __declspec(dllexport) DWORD WINAPI
-    midMessage(UINT device, UINT message, DWORD_PTR user, DWORD_PTR p1, DWORD_PTR p2)
+    midMessage(UINT device, UINT message, DWORD_PTR, DWORD_PTR p1, DWORD_PTR p2)
 {
     switch (message) {
-    case MIDM_GETNUMDEVS: {
+    case MIDM_GETNUMDEVS: { // winmm's first question
         startSender();
-        Hold hold;
+        Hold hold(g_lock);
         return static_cast<DWORD>(ports.size());
     }
     case MIDM_GETDEVCAPS: {
-        Hold hold;
+        // A name of 32 characters or more fills the field without a terminator, as some drivers leave it.
+        MIDIINCAPSW caps{};
+        Hold hold(g_lock);
         if (device >= ports.size() || !p1)
             return MMSYSERR_BADDEVICEID;
-        // A name of 32 characters or more fills the field without a terminator, as some
-        // drivers leave it.
-        MIDIINCAPSW caps{};
-        wcsncpy(caps.szPname, ports[device].name.c_str(), MAXPNAMELEN);
-        memcpy(reinterpret_cast<void*>(p1), &caps, p2 < sizeof caps ? p2 : sizeof caps);
+        ports[device].name.copy(caps.szPname, MAXPNAMELEN);
+        memcpy(reinterpret_cast<void*>(p1), &caps, std::min<size_t>(p2, sizeof caps));
         return MMSYSERR_NOERROR;
     }
     case MIDM_OPEN: {
         const auto* desc = reinterpret_cast<const MIDIOPENDESC*>(p1);
         if (!desc)
             return MMSYSERR_INVALPARAM;
-        // winmm passes the value stored here back with every later call: the device number.
-        if (user)
-            *reinterpret_cast<DWORD_PTR*>(user) = device;
         const Target target{desc->dwCallback, desc->dwInstance, reinterpret_cast<HDRVR>(desc->hMidi),
                             HIWORD(p2)};
         return setOpen(device, &target);
@@ -355,8 +317,6 @@ __declspec(dllexport) DWORD WINAPI
     case MIDM_CLOSE:
         return setOpen(device, nullptr);
     case DRVM_INIT:
-        startSender();
-        return MMSYSERR_NOERROR;
     case DRVM_EXIT:
     case DRVM_ENABLE:
     case DRVM_DISABLE:
