@@ -32,22 +32,16 @@ public:
 };
 
 // Counts starts and stops; start can ask for the first buffer before it returns, as a
-// WASAPI device does. Records the thread that deletes it.
+// WASAPI device does.
 class CountingDevice : public Kelvane::CAudioDevice
 {
 public:
     explicit CountingDevice(PomaroApp::CHost& h) : host(h) {}
-    ~CountingDevice() override
-    {
-        if (deletedOn)
-            *deletedOn = GetCurrentThreadId();
-    }
     bool startResult = true;
     bool renderInsideStart = false;
     int starts = 0, stops = 0;
     bool firstRender = false;
     std::vector<short> buffer;
-    DWORD* deletedOn = nullptr;
 
     bool start() override
     {
