@@ -14,13 +14,6 @@ using MidiBytes = std::array<uint8_t, 4>;
 class RecordingHost : public PomaroApp::CHost
 {
 public:
-    explicit RecordingHost(bool* deleted = nullptr) : deletedFlag(deleted) {}
-    ~RecordingHost() override
-    {
-        if (deletedFlag)
-            *deletedFlag = true;
-    }
-
     void onMidiData(const uint8_t* message) override
     {
         received.push_back(MidiBytes{message[0], message[1], message[2], message[3]});
@@ -28,7 +21,6 @@ public:
     }
 
     std::vector<MidiBytes> received;
-    bool* deletedFlag;
 };
 
 // Counts starts and stops; start can ask for the first buffer before it returns, as a

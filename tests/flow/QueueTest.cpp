@@ -181,18 +181,11 @@ TEST(MidiMessageRing, WithoutEntriesNothingIsQueuedAndReleaseStopsQueueing)
 }
 
 // What reaches a plug-in and comes back in an ordinary block is RenderCore's test; here
-// the lists that fail: none, one that gives no queue, a point that cannot be read, and
-// a full queue.
-TEST(ParameterChangeTransfer2, TransfersSurviveListsThatFailAndStopAtTheFullQueue)
+// the lists that fail: none, one that gives no queue, and a point that cannot be read.
+TEST(ParameterChangeTransfer2, TransfersSurviveListsThatFail)
 {
     using Change = std::tuple<ParamID, ParamValue, int32>;
     ParameterChangeTransfer2 t;
-    auto takeAll = [&t] {
-        std::vector<Change> out;
-        for (Change c; t.getNextChange(std::get<0>(c), std::get<1>(c), std::get<2>(c));)
-            out.push_back(c);
-        return out;
-    };
     t.addChange(1, 0.5, 0);
     t.addChange(2, 0.6, 0);
     t.transferChangesTo(nullptr); // nothing taken
@@ -202,21 +195,16 @@ TEST(ParameterChangeTransfer2, TransfersSurviveListsThatFailAndStopAtTheFullQueu
     t.transferChangesTo(&refusing);
     EXPECT_EQ(t.count(), 0);
 
-    FakeQueue a(5, {{0, 0.1}, {32, 0.2}, {64, 0.3}}), b(9, {{16, 0.9}}), many(1);
+    FakeQueue a(5, {{0, 0.1}, {32, 0.2}, {64, 0.3}}), b(9, {{16, 0.9}});
     a.failingPoint = 1;
     FakeChanges source;
     source.queues = {&a, nullptr, &b};
     t.transferChangesFrom(&source);
     t.transferChangesFrom(nullptr);
-    EXPECT_EQ(takeAll(), (std::vector<Change>{{5, 0.1, 0}, {5, 0.3, 64}, {9, 0.9, 16}}));
-
-    for (int32 i = 0; i < 5000; ++i)
-        many.points.emplace_back(i, i / 5000.0);
-    source.queues = {&many};
-    t.transferChangesFrom(&source);
-    const auto got = takeAll();
-    ASSERT_EQ(got.size(), 4095u); // the oldest kept, the rest lost
-    EXPECT_EQ(std::get<2>(got.back()), 4094);
+    std::vector<Change> got;
+    for (Change c; t.getNextChange(std::get<0>(c), std::get<1>(c), std::get<2>(c));)
+        got.push_back(c);
+    EXPECT_EQ(got, (std::vector<Change>{{5, 0.1, 0}, {5, 0.3, 64}, {9, 0.9, 16}}));
 }
 
 } // namespace
