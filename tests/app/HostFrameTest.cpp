@@ -20,7 +20,6 @@ namespace {
 class FakeView : public CPluginView
 {
 public:
-    tresult PLUGIN_API canResize() override { return kResultTrue; }
     tresult PLUGIN_API checkSizeConstraint(ViewRect* rect) override
     {
         if (!constrain)
