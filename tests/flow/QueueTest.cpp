@@ -1,8 +1,6 @@
-// The two queues between threads under one contract (capacity - 1 entries wait, a full
-// queue drops the newest, order survives the wrap, clearFromReader discards exactly what
-// waits), two producers and one consumer on each (meant for ThreadSanitizer; the tallies
-// catch lost, duplicated, reordered or torn entries on any build), then what is
-// particular to each.
+// The two queues between threads under one contract, then two producers and one
+// consumer on each (meant for ThreadSanitizer; the tallies catch lost, duplicated,
+// reordered or torn entries on any build), then what is particular to each.
 
 #include "host/MidiMessageRing.h"
 #include "host/ParameterChangeTransfer2.h"

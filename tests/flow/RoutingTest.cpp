@@ -115,7 +115,6 @@ struct ParameterFlowTest : ::testing::Test
             EXPECT_EQ(offset, 0);
         return out;
     }
-    // What the processor reports within one block.
     void processorReports(const Calls& reports)
     {
         ParameterChanges out(8);

@@ -40,7 +40,6 @@ TEST(KeyboardHitTest, EdgesOfTheKeysAndOutsideAndEveryOctaveRepeatsTheFirst)
         EXPECT_FALSE(KG::keySprite(note, true, s)) << note;
 }
 
-// Each label, at its centre in the overlay, must sit on the key its computer key plays.
 TEST(KeyboardLabels, EveryLabelLiesOnTheNoteItsKeyPlays)
 {
     const uint32_t whiteKeys[21] = {'Z', 'X', 'C', 'V', 'B', 'N', 'M', 0xBC, 0xBE, 'Q', 'W',
