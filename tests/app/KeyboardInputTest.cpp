@@ -50,9 +50,7 @@ struct Stroke
 const Stroke kStrokes[] = {
     {'d', 'C', 0x90, 60, 5}, // middle C on the C key
     {'d', kUp, 1, 0, 6},
-    {'u', 'C', 0x80, 60, 6}, // the note-off goes to the note the key started
-    {'d', 'C', 0x90, 72, 6},
-    {'u', 'C', 0x80, 72, 6},
+    {'u', 'C', 0x80, 60, 6},   // the note-off goes to the note the key started
     {'r', kUp, 1, 0, 7},       // a held octave key keeps stepping ...
     {'r', kUp, 0, 0, 7},       // ... up to 7
     {'d', 0xDC, 0x90, 116, 7}, // the highest note
