@@ -1,4 +1,4 @@
-// The host as the plug-in sees it: interfaces, reference count, name, and what its
+// The host as the plug-in sees it: interfaces, reference count, and what its
 // construction and destruction set up and undo.
 
 #include "TestHost.h"
@@ -7,16 +7,13 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 using namespace PomaroTest;
 using namespace Steinberg;
 
 TEST(HostInterfaces, EveryBaseHandsOutTheSameInterfacesCountsThemAndDeletesAtZero)
 {
     useTestModule();
-    bool deleted = false;
-    auto* host = new RecordingHost(&deleted);
+    auto* host = new RecordingHost();
     FUnknown* const bases[] = {static_cast<Vst::IHostApplication*>(host), static_cast<IPlugFrame*>(host),
                                static_cast<Vst::IComponentHandler*>(host)};
     const struct
@@ -29,7 +26,6 @@ TEST(HostInterfaces, EveryBaseHandsOutTheSameInterfacesCountsThemAndDeletesAtZer
         {FUnknown::iid, bases[0]},
         {Vst::IHostApplication::iid, bases[0]},
         {Vst::IMidiMapping::iid, nullptr},
-        {Vst::IAudioProcessor::iid, nullptr},
         {IPlugView::iid, nullptr},
     };
     int32_t count = 1;
@@ -42,32 +38,27 @@ TEST(HostInterfaces, EveryBaseHandsOutTheSameInterfacesCountsThemAndDeletesAtZer
         }
     }
     EXPECT_EQ(host->queryInterface(IPlugFrame::iid, nullptr), kInvalidArgument);
+    EXPECT_EQ(host->getName(nullptr), kResultOk);
     for (int i = 2; i < count; ++i)
         bases[i % 3]->release();
     EXPECT_EQ(host->refCount.load(), 2);
 
-    Vst::String128 name;
-    for (auto& c : name)
-        c = u'x';
-    ASSERT_EQ(host->getName(name), kResultOk);
-    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(name)), u"Pomaro");
-    EXPECT_EQ(host->getName(nullptr), kResultOk);
-
-    EXPECT_EQ(host->keyboard.owner, host);
-    EXPECT_EQ(host->midiRing.capacity.load(), 0); // the ring gets its entries with the device
-    const uint8_t volume[4] = {0xB0, 7, 127, 0};  // no controller is assigned before a plug-in says so
+    const uint8_t volume[4] = {0xB0, 7, 127, 0}; // no controller is assigned before a plug-in says so
     EXPECT_FALSE(PomaroApp::decodeMidiMessage(host->midiCtrlMap, volume).hasParam);
     // Flush-to-zero and denormals-are-zero on the thread that made the host.
     EXPECT_EQ(_mm_getcsr() & 0xFFC0u, 0x9FC0u);
-    const wchar_t* classes[] = {L"HostWindow", L"VstWindow", L"KeyboardWindow"};
-    WNDCLASSW wc{};
-    for (const wchar_t* name : classes)
-        EXPECT_TRUE(GetClassInfoW(GetModuleHandleW(nullptr), name, &wc)) << name;
+    // Deleted at zero, which unregisters the window classes so that another host can
+    // register them again.
+    auto registered = [] {
+        WNDCLASSW wc{};
+        int n = 0;
+        for (const wchar_t* name : {L"HostWindow", L"VstWindow", L"KeyboardWindow"})
+            n += GetClassInfoW(GetModuleHandleW(nullptr), name, &wc) != FALSE;
+        return n;
+    };
     EXPECT_EQ(bases[1]->release(), 1u);
-    EXPECT_FALSE(deleted);
+    EXPECT_EQ(registered(), 3);
     EXPECT_EQ(bases[2]->release(), 0u);
-    ASSERT_TRUE(deleted);
-    for (const wchar_t* name : classes)
-        EXPECT_FALSE(GetClassInfoW(GetModuleHandleW(nullptr), name, &wc)) << name;
+    EXPECT_EQ(registered(), 0);
     drainThreadQueue();
 }

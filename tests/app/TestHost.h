@@ -14,13 +14,6 @@ using MidiBytes = std::array<uint8_t, 4>;
 class RecordingHost : public PomaroApp::CHost
 {
 public:
-    explicit RecordingHost(bool* deleted = nullptr) : deletedFlag(deleted) {}
-    ~RecordingHost() override
-    {
-        if (deletedFlag)
-            *deletedFlag = true;
-    }
-
     void onMidiData(const uint8_t* message) override
     {
         received.push_back(MidiBytes{message[0], message[1], message[2], message[3]});
@@ -28,26 +21,19 @@ public:
     }
 
     std::vector<MidiBytes> received;
-    bool* deletedFlag;
 };
 
 // Counts starts and stops; start can ask for the first buffer before it returns, as a
-// WASAPI device does. Records the thread that deletes it.
+// WASAPI device does.
 class CountingDevice : public Kelvane::CAudioDevice
 {
 public:
     explicit CountingDevice(PomaroApp::CHost& h) : host(h) {}
-    ~CountingDevice() override
-    {
-        if (deletedOn)
-            *deletedOn = GetCurrentThreadId();
-    }
     bool startResult = true;
     bool renderInsideStart = false;
     int starts = 0, stops = 0;
     bool firstRender = false;
     std::vector<short> buffer;
-    DWORD* deletedOn = nullptr;
 
     bool start() override
     {
