@@ -18,8 +18,7 @@ DebugLog::MessageBoxFunction g_previous = nullptr;
 
 int RecordBox(void* owner, const wchar_t* text, const wchar_t* caption, unsigned style)
 {
-    g_boxes.push_back(
-        {owner == nullptr, caption == nullptr, text ? text : L"", caption ? caption : L"", style});
+    g_boxes.push_back({owner == nullptr, text ? text : L"", caption ? caption : L"", style});
     if (g_whileShown)
         g_whileShown();
     return IDOK;

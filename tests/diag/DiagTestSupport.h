@@ -28,7 +28,7 @@ std::string Narrow(const std::wstring& ascii);
 
 struct RecordedBox
 {
-    bool ownerNull, captionNull;
+    bool ownerNull;
     std::wstring text, caption;
     unsigned style;
 };
