@@ -164,7 +164,7 @@ TEST_F(Diag, TheLogTakesTheFirstFreeNameUpTo98)
     EXPECT_TRUE(BoxRecorder::Boxes().empty());
     for (HANDLE h : held)
         CloseHandle(h);
-    EXPECT_EQ(folder.FileNames().size(), 98u);
+    EXPECT_EQ(folder.FileCount(), 98u);
     for (const char* run : {"an older and longer run", "new run"}) {
         DebugLogTesting::Reset();
         ASSERT_TRUE(DebugLog::Open(folder.Path().c_str()));
@@ -267,7 +267,7 @@ TEST_F(Diag, ThrownErrorsReportTheirTextWithOrWithoutALog)
     reportFatalError(L"no log");
     ASSERT_EQ(BoxRecorder::Boxes().size(), 1u);
     EXPECT_EQ(BoxRecorder::Boxes()[0].text, kLead + L"no log");
-    EXPECT_TRUE(folder.FileNames().empty());
+    EXPECT_EQ(folder.FileCount(), 0u);
 }
 
 } // namespace

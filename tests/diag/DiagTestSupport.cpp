@@ -43,13 +43,10 @@ TempFolder::~TempFolder()
     std::filesystem::remove_all(path_, ignored);
 }
 
-std::vector<std::wstring> TempFolder::FileNames() const
+std::size_t TempFolder::FileCount() const
 {
-    std::vector<std::wstring> names;
     std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(path_, ignored))
-        names.push_back(entry.path().filename().wstring());
-    return names;
+    return std::distance(std::filesystem::directory_iterator(path_, ignored), {});
 }
 
 std::wstring BesideExe(const wchar_t* name)

@@ -12,7 +12,7 @@ public:
     ~TempFolder();
     const std::wstring& Path() const { return path_; } // with trailing backslash
     std::wstring File(const std::wstring& name) const { return path_ + name; }
-    std::vector<std::wstring> FileNames() const;
+    std::size_t FileCount() const;
 
 private:
     std::wstring path_;
