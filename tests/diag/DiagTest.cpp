@@ -66,7 +66,6 @@ TEST_F(Diag, LogLinesAndBoxes)
     EXPECT_TRUE(DebugLog::Open((folder.Path() + L"elsewhere\\").c_str()));
     DebugLog::WriteErrorDetail(L"S", L"LoadLibrary()", L"VST3\\Pomaro.vst3", 0x2000ABCDu);
     DebugLog::WriteError(L"S", L"M", ERROR_FILE_NOT_FOUND, true);
-    DebugLog::WriteLine(std::wstring(5000, L'x').c_str());
     DebugLog::WriteModuleInfo();
     DebugLog::WriteLine(L"line box", true);
     const std::string want[] = {
@@ -75,7 +74,6 @@ TEST_F(Diag, LogLinesAndBoxes)
         "-{40}",
         R"(S : LoadLibrary\(\) : VST3\\Pomaro\.vst3 : 0x2000ABCD)",
         "S : M : 0x00000002 : [^\r\n]+",
-        "x{5000}",
         R"(Module file name : diag_tests\.exe)",
         "Module type      : 64bit",
         "Module file time : 20[0-9]{2}/[01][0-9]/[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9]",
@@ -260,9 +258,6 @@ TEST_F(Diag, ThrownErrorsReportTheirTextWithOrWithoutALog)
 {
     reportFatalException(std::runtime_error(std::string(3000, 'w'))); // beyond the first room for it
     EXPECT_EQ(onlyReport(), std::wstring(3000, L'w'));
-    restart();
-    reportUnknownException();
-    EXPECT_EQ(onlyReport(), L"Unknown exception");
     restart(false);
     reportFatalError(L"no log");
     ASSERT_EQ(BoxRecorder::Boxes().size(), 1u);
