@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
-#include <algorithm>
-#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 
 #include "diag/DebugLog.h"
@@ -11,55 +12,41 @@
 using namespace PomaroApp;
 
 namespace {
-std::atomic<int> g_folderCounter{0};
 std::vector<RecordedBox> g_boxes;
-BoxRecorder::Hook g_hook = nullptr;
+void (*g_whileShown)() = nullptr;
 DebugLog::MessageBoxFunction g_previous = nullptr;
 
 int RecordBox(void* owner, const wchar_t* text, const wchar_t* caption, unsigned style)
 {
-    g_boxes.push_back(
-        {owner == nullptr, text ? text : L"", caption == nullptr, caption ? caption : L"", style});
-    if (g_hook)
-        g_hook();
+    g_boxes.push_back({owner == nullptr, text ? text : L"", caption ? caption : L"", style});
+    if (g_whileShown)
+        g_whileShown();
     return IDOK;
 }
 } // namespace
 
 TempFolder::TempFolder()
 {
+    static int counter = 0;
     wchar_t base[MAX_PATH];
     GetTempPathW(MAX_PATH, base);
-    // A folder of an earlier run with the same process id may still be there (a test that
-    // died keeps its files): take the next name, never a folder that is already in use.
-    for (;;) {
+    // A test that died keeps its folder, which a later run of the same process id must not reuse.
+    do
         path_ = std::wstring(base) + L"pomaro-diag-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(++g_folderCounter) + L"\\";
-        if (CreateDirectoryW(path_.c_str(), nullptr) || GetLastError() != ERROR_ALREADY_EXISTS)
-            break;
-    }
+                std::to_wstring(++counter) + L"\\";
+    while (!CreateDirectoryW(path_.c_str(), nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
 }
 
 TempFolder::~TempFolder()
 {
-    for (const std::wstring& name : FileNames())
-        DeleteFileW(File(name).c_str());
-    RemoveDirectoryW(path_.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
-std::vector<std::wstring> TempFolder::FileNames() const
+std::size_t TempFolder::FileCount() const
 {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW((path_ + L"*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.push_back(found.cFileName);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    return names;
+    std::error_code ignored;
+    return std::distance(std::filesystem::directory_iterator(path_, ignored), {});
 }
 
 std::wstring BesideExe(const wchar_t* name)
@@ -71,17 +58,8 @@ std::wstring BesideExe(const wchar_t* name)
 
 std::string ReadBytes(const std::wstring& path)
 {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    std::string bytes;
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
-        bytes.append(chunk, got);
-    CloseHandle(file);
-    return bytes;
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::vector<std::string> LogBodies(const std::wstring& path)
@@ -99,60 +77,34 @@ std::vector<std::string> LogBodies(const std::wstring& path)
     return lines;
 }
 
-std::string Narrow(const std::wstring& ascii)
-{
-    std::string out;
-    for (wchar_t c : ascii)
-        out.push_back(static_cast<char>(c));
-    return out;
-}
+std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
 
-BoxRecorder::BoxRecorder(Hook whileShown)
+BoxRecorder::BoxRecorder(void (*whileShown)())
 {
     g_boxes.clear();
-    g_hook = whileShown;
+    g_whileShown = whileShown;
     g_previous = DebugLog::SetMessageBoxFunctionForTesting(&RecordBox);
 }
 
 BoxRecorder::~BoxRecorder()
 {
     DebugLog::SetMessageBoxFunctionForTesting(g_previous);
-    g_hook = nullptr;
+    g_whileShown = nullptr;
 }
 
 std::vector<RecordedBox>& BoxRecorder::Boxes() { return g_boxes; }
 
-namespace {
-std::vector<std::wstring> AllLogLines()
+std::vector<std::wstring> LogCapture::all()
 {
     static TempFolder folder;
     if (!DebugLog::IsOpen())
         DebugLog::Open(folder.Path().c_str());
-    std::vector<std::wstring> bodies;
+    std::vector<std::wstring> lines;
     for (const std::string& body : LogBodies(folder.File(L"PomaroApp.log"))) {
         std::wstring text(body.size(), L'\0');
         text.resize(size_t(
-            MultiByteToWideChar(CP_ACP, 0, body.data(), int(body.size()), &text[0], int(text.size()))));
-        bodies.push_back(text);
+            MultiByteToWideChar(CP_ACP, 0, body.data(), int(body.size()), text.data(), int(text.size()))));
+        lines.push_back(text);
     }
-    return bodies;
-}
-} // namespace
-
-LogCapture::LogCapture() : start_(AllLogLines().size()), seen_(start_) {}
-
-LogCapture::~LogCapture() = default;
-
-std::vector<std::wstring> LogCapture::lines() const
-{
-    const std::vector<std::wstring> all = AllLogLines();
-    return std::vector<std::wstring>(all.begin() + std::min(start_, all.size()), all.end());
-}
-
-std::vector<std::wstring> LogCapture::newLines()
-{
-    const std::vector<std::wstring> all = AllLogLines();
-    std::vector<std::wstring> fresh(all.begin() + std::min(seen_, all.size()), all.end());
-    seen_ = all.size();
-    return fresh;
+    return lines;
 }

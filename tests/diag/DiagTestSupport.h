@@ -1,7 +1,6 @@
 #pragma once
-// Helpers of the tests that read the program's log: a private folder for log files, the
-// bytes and lines of a file, the log's lines as a test sees them, and a recorder that
-// stands in for MessageBoxW.
+// What tests need to read the program's log and stand in for its message box.
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -11,12 +10,9 @@ class TempFolder
 public:
     TempFolder();
     ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
     const std::wstring& Path() const { return path_; } // with trailing backslash
     std::wstring File(const std::wstring& name) const { return path_ + name; }
-    std::vector<std::wstring> FileNames() const;
+    std::size_t FileCount() const;
 
 private:
     std::wstring path_;
@@ -33,42 +29,40 @@ std::string Narrow(const std::wstring& ascii);
 struct RecordedBox
 {
     bool ownerNull;
-    std::wstring text;
-    bool captionNull;
-    std::wstring caption;
+    std::wstring text, caption;
     unsigned style;
 };
 
-// Replaces the log's message box while alive; every box lands in Boxes().
+// Replaces the log's message box while alive; whileShown runs as each box is on screen.
 class BoxRecorder
 {
 public:
-    using Hook = void (*)();
-    explicit BoxRecorder(Hook whileShown = nullptr);
+    explicit BoxRecorder(void (*whileShown)() = nullptr);
     ~BoxRecorder();
-    BoxRecorder(const BoxRecorder&) = delete;
-    BoxRecorder& operator=(const BoxRecorder&) = delete;
     static std::vector<RecordedBox>& Boxes();
 };
 
-// The program's log as a test reads it back: line bodies without their time stamps,
-// decoded from the ANSI code page they are written in. Under Windows the log is opened
-// once per process in a folder of its own, as the program never closes it; natively an
-// in-memory stand-in takes the lines (LogCaptureNative.cpp).
+// The program's log as a test reads it back: line bodies without their time stamps, decoded from
+// the ANSI code page. Under Windows the log is opened once per process in a folder of its own, as
+// the program never closes it; natively a stand-in takes the lines (LogCaptureNative.cpp).
 class LogCapture
 {
 public:
-    LogCapture();
-    ~LogCapture();
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    // The lines written since the capture began, oldest first.
-    std::vector<std::wstring> lines() const;
-    // The lines written since the last call.
-    std::vector<std::wstring> newLines();
+    // The lines written since the capture began, and since the last call.
+    std::vector<std::wstring> lines() const { return since(start_); }
+    std::vector<std::wstring> newLines()
+    {
+        std::vector<std::wstring> fresh = since(seen_);
+        seen_ += fresh.size();
+        return fresh;
+    }
 
 private:
-    std::size_t start_ = 0;
-    std::size_t seen_ = 0;
+    static std::vector<std::wstring> all();
+    std::vector<std::wstring> since(std::size_t from) const
+    {
+        const std::vector<std::wstring> lines = all();
+        return {lines.begin() + std::min(from, lines.size()), lines.end()};
+    }
+    std::size_t start_ = all().size(), seen_ = start_;
 };
