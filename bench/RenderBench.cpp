@@ -15,7 +15,7 @@
 #include "bench/OutputBuffers.h"
 #include "host/RenderCore.h"
 #include "host/SampleConversion.h"
-#include "tests/rendercore/FakeProcessor.h"
+#include "tests/rendercore/HotPathRig.h"
 
 #include <benchmark/benchmark.h>
 

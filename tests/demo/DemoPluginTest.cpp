@@ -46,6 +46,71 @@ template <typename Proc> Proc exported(HMODULE module, const char* name)
     return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
+// Host side of the editor: a frame window whose child passes its size to the view, an
+// IPlugFrame that moves the child, and a component handler that records the edits.
+class HostFrame : public FObject, public IPlugFrame, public IComponentHandler
+{
+public:
+    HostFrame()
+        : frame(CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, 800, 700,
+                                nullptr, nullptr, nullptr, nullptr)),
+          child(CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 10, 10,
+                                frame, nullptr, nullptr, nullptr))
+    {}
+    // As the host's frame does on WM_SIZE of its child.
+    void resizeChild(int32 width, int32 height)
+    {
+        MoveWindow(child, 0, 0, width, height, TRUE);
+        ViewRect r(0, 0, width, height);
+        if (view)
+            view->onSize(&r);
+    }
+    tresult PLUGIN_API resizeView(IPlugView* v, ViewRect* r) SMTG_OVERRIDE
+    {
+        if (!v || !r)
+            return kInvalidArgument;
+        requested = *r;
+        resizeChild(r->getWidth(), r->getHeight());
+        return kResultOk;
+    }
+    tresult PLUGIN_API beginEdit(ParamID id) SMTG_OVERRIDE { return edit("b", id, -1.0); }
+    tresult PLUGIN_API performEdit(ParamID id, ParamValue value) SMTG_OVERRIDE
+    {
+        return edit("p", id, value);
+    }
+    tresult PLUGIN_API endEdit(ParamID id) SMTG_OVERRIDE { return edit("e", id, -1.0); }
+    tresult PLUGIN_API restartComponent(int32) SMTG_OVERRIDE { return kResultOk; }
+    tresult edit(const char* what, ParamID id, double value)
+    {
+        char text[48];
+        std::snprintf(text, sizeof text, value < 0 ? "%s%u " : "%s%u=%.3f ", what, unsigned(id), value);
+        edits += text;
+        return kResultOk;
+    }
+
+    HWND frame = nullptr, child = nullptr;
+    IPlugView* view = nullptr;
+    ViewRect requested;
+    std::string edits;
+
+    OBJ_METHODS(HostFrame, FObject)
+    DEFINE_INTERFACES
+    DEF_INTERFACE(IPlugFrame)
+    DEF_INTERFACE(IComponentHandler)
+    END_DEFINE_INTERFACES(FObject)
+    REFCOUNT_METHODS(FObject)
+};
+
+std::vector<HWND> children(HWND parent, const wchar_t* cls)
+{
+    std::vector<HWND> found;
+    for (HWND h = nullptr; (h = FindWindowExW(parent, h, cls, nullptr)) != nullptr;)
+        found.push_back(h);
+    return found;
+}
+
+bool showsText(HWND parent, const wchar_t* text) { return FindWindowExW(parent, nullptr, L"Static", text); }
+
 // <folder of this program>\VST3\Pomaro.vst3 with its objects created, initialized, connected
 // and given the component's state as the host does, and taken apart in reverse order.
 class DemoPlugin : public ::testing::Test
@@ -55,24 +120,23 @@ protected:
     {
         wchar_t exe[MAX_PATH] = {};
         GetModuleFileNameW(nullptr, exe, MAX_PATH);
-        std::wstring path(exe);
-        path.resize(path.find_last_of(L"\\/") + 1);
-        module = LoadLibraryW((path + L"VST3\\Pomaro.vst3").c_str());
+        const std::wstring path(exe);
+        module = LoadLibraryW((path.substr(0, path.find_last_of(L"\\/") + 1) + L"VST3\\Pomaro.vst3").c_str());
         ASSERT_NE(module, nullptr) << "GetLastError " << GetLastError();
         auto init = exported<bool (*)()>(module, "InitDll");
         auto getFactory = exported<IPluginFactory*(PLUGIN_API*)()>(module, "GetPluginFactory");
         ASSERT_TRUE(init && init() && getFactory && exported<bool (*)()>(module, "ExitDll"));
         factory = owned(getFactory());
         PClassInfo info = {};
-        ASSERT_TRUE(factory && factory->getClassInfo(0, &info) == kResultOk);
+        TUID cid;
         void* object = nullptr;
-        ASSERT_EQ(factory->createInstance(info.cid, IComponent::iid, &object), kResultOk);
+        ASSERT_TRUE(factory && factory->getClassInfo(0, &info) == kResultOk &&
+                    factory->createInstance(info.cid, IComponent::iid, &object) == kResultOk);
         component = owned(static_cast<IComponent*>(object));
         processor = FUnknownPtr<IAudioProcessor>(component.get());
-        TUID cid;
         ASSERT_TRUE(processor && component->initialize(host) == kResultOk &&
-                    component->getControllerClassId(cid) == kResultOk);
-        ASSERT_EQ(factory->createInstance(cid, IEditController::iid, &object), kResultOk);
+                    component->getControllerClassId(cid) == kResultOk &&
+                    factory->createInstance(cid, IEditController::iid, &object) == kResultOk);
         controller = owned(static_cast<IEditController*>(object));
         controllerPoint = FUnknownPtr<IConnectionPoint>(controller.get());
         componentPoint = FUnknownPtr<IConnectionPoint>(component.get());
@@ -86,6 +150,8 @@ protected:
     }
     void TearDown() override
     {
+        if (view)
+            closeEditor();
         if (controllerPoint && componentPoint) {
             controllerPoint->disconnect(componentPoint);
             componentPoint->disconnect(controllerPoint);
@@ -94,12 +160,12 @@ protected:
             processor->setProcessing(false);
             component->setActive(false);
         }
+        for (IPluginBase* part :
+             {static_cast<IPluginBase*>(controller), static_cast<IPluginBase*>(component)})
+            if (part)
+                part->terminate();
         controllerPoint = componentPoint = nullptr;
-        if (controller)
-            controller->terminate();
         processor = nullptr;
-        if (component)
-            component->terminate();
         controller = nullptr;
         component = nullptr;
         factory = nullptr;
@@ -116,6 +182,14 @@ protected:
         ASSERT_EQ(processor->setupProcessing(setup), kResultOk);
         ASSERT_EQ(component->setActive(true), kResultOk);
         ASSERT_EQ(processor->setProcessing(true), kResultOk);
+        bus.numChannels = 2;
+        bus.channelBuffers32 = channels;
+        data.numSamples = kBlock;
+        data.numOutputs = 1;
+        data.outputs = &bus;
+        data.inputEvents = events;
+        data.inputParameterChanges = inChanges;
+        data.outputParameterChanges = outChanges;
     }
     void note(bool on, int16 pitch, int32 offset = 0)
     {
@@ -142,8 +216,8 @@ protected:
         double peak = 0.0;
         for (int b = 0; b < blocks; ++b) {
             outChanges->clearQueue();
-            std::fill(left.begin(), left.end(), 0.5f);
-            std::fill(right.begin(), right.end(), 0.5f);
+            std::fill(left, left + kBlock, 0.5f);
+            std::fill(right, right + kBlock, 0.5f);
             EXPECT_EQ(processor->process(data), kResultOk);
             for (int i = 0; i < kBlock; ++i)
                 peak = std::max<double>({peak, std::fabs(left[i]), std::fabs(right[i])});
@@ -156,12 +230,11 @@ protected:
     double reportedLevel() const
     {
         ParamValue value = -1.0;
-        for (int32 i = 0; i < outChanges->getParameterCount(); ++i) {
-            IParamValueQueue* q = outChanges->getParameterData(i);
-            int32 offset = 0;
-            if (q && q->getParameterId() == kParamOutputLevel && q->getPointCount() > 0)
+        int32 offset = 0;
+        for (int32 i = 0; i < outChanges->getParameterCount(); ++i)
+            if (IParamValueQueue* q = outChanges->getParameterData(i);
+                q->getParameterId() == kParamOutputLevel)
                 q->getPoint(q->getPointCount() - 1, offset, value);
-        }
         return value;
     }
     tresult sendState(const DemoState* state, size_t size, bool toController)
@@ -173,6 +246,44 @@ protected:
         return toController ? controller->setComponentState(stream) : component->setState(stream);
     }
 
+    // As the host's loader does it: a new frame, placeholder size, then frame and attach.
+    void openEditor()
+    {
+        hostFrame = owned(new HostFrame);
+        controller->setComponentHandler(hostFrame);
+        view = owned(controller->createView("editor"));
+        ASSERT_TRUE(view && hostFrame->child);
+        hostFrame->view = view;
+        ViewRect placeholder(0, 0, 10, 10);
+        view->onSize(&placeholder);
+        view->setFrame(hostFrame);
+        ShowWindow(hostFrame->frame, SW_SHOW);
+        ASSERT_EQ(view->attached(hostFrame->child, kPlatformTypeHWND), kResultOk);
+        editor = GetWindow(hostFrame->child, GW_CHILD);
+        ASSERT_NE(editor, nullptr);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+    }
+    // The host destroys its window (the editor's parent) before it tells the view.
+    void closeEditor()
+    {
+        DestroyWindow(hostFrame->frame);
+        hostFrame->view = nullptr;
+        EXPECT_FALSE(IsWindow(editor));
+        EXPECT_EQ(view->removed(), kResultOk);
+        view = nullptr;
+    }
+    HWND slider(ParamID id) { return children(editor, TRACKBAR_CLASSW)[size_t(editorRowOfParam(id))]; }
+    void drag(HWND s, std::initializer_list<std::pair<WORD, int>> steps)
+    {
+        for (auto [code, pos] : steps) {
+            if (code == TB_THUMBTRACK)
+                SendMessageW(s, TBM_SETPOS, TRUE, pos);
+            SendMessageW(editor, WM_HSCROLL, MAKEWPARAM(code, pos), reinterpret_cast<LPARAM>(s));
+        }
+    }
+
     HMODULE module = nullptr;
     IPtr<IPluginFactory> factory;
     IPtr<HostApplication> host = owned(new HostApplication);
@@ -181,29 +292,17 @@ protected:
     IPtr<IEditController> controller;
     IPtr<IConnectionPoint> controllerPoint, componentPoint;
 
-    std::vector<float> left = std::vector<float>(kBlock), right = std::vector<float>(kBlock);
-    float* channels[2] = {left.data(), right.data()};
-    AudioBusBuffers bus = [this] {
-        AudioBusBuffers b;
-        b.numChannels = 2;
-        b.channelBuffers32 = channels;
-        return b;
-    }();
+    float left[kBlock] = {}, right[kBlock] = {};
+    float* channels[2] = {left, right};
+    AudioBusBuffers bus;
+    ProcessData data;
     IPtr<EventList> events = owned(new EventList(256));
     IPtr<ParameterChanges> inChanges = owned(new ParameterChanges(64)),
                            outChanges = owned(new ParameterChanges(64));
-    ProcessData data = [this] {
-        ProcessData d;
-        d.processMode = kRealtime;
-        d.symbolicSampleSize = kSample32;
-        d.numSamples = kBlock;
-        d.numOutputs = 1;
-        d.outputs = &bus;
-        d.inputEvents = events;
-        d.inputParameterChanges = inChanges;
-        d.outputParameterChanges = outChanges;
-        return d;
-    }();
+
+    IPtr<HostFrame> hostFrame;
+    IPtr<IPlugView> view;
+    HWND editor = nullptr;
 };
 
 TEST_F(DemoPlugin, PlaysANoteFromItsOffsetToExactSilenceAndReportsItsLevel)
@@ -214,8 +313,8 @@ TEST_F(DemoPlugin, PlaysANoteFromItsOffsetToExactSilenceAndReportsItsLevel)
     startProcessing();
     note(true, 60, 100);
     EXPECT_GT(run(1), 0.01);
-    EXPECT_TRUE(std::all_of(left.begin(), left.begin() + 100, [](float v) { return v == 0.0f; }))
-        << "sound before the note's offset";
+    EXPECT_TRUE(std::all_of(left, left + 100, [](float v) { return v == 0.0f; }))
+        << "sound before the offset";
     EXPECT_GT(reportedLevel(), 0.3);
     // The release (default 0.15 s) runs out to exact silence, flagged as such, still reported.
     note(false, 60);
@@ -238,7 +337,7 @@ TEST_F(DemoPlugin, PlaysANoteFromItsOffsetToExactSilenceAndReportsItsLevel)
     EXPECT_EQ(run(1), 0.0);
 }
 
-TEST_F(DemoPlugin, StateTravelsFromComponentToControllerAndDamagedStateChangesNothing)
+TEST_F(DemoPlugin, StateTravelsToTheControllerAndParametersAndMidiControllersDescribeThemselves)
 {
     const DemoState state{0.25, 0.75, 0.125, 0.5};
     EXPECT_NE(sendState(nullptr, kStateBytes, false), kResultOk);
@@ -256,21 +355,17 @@ TEST_F(DemoPlugin, StateTravelsFromComponentToControllerAndDamagedStateChangesNo
         ASSERT_EQ(sendState(&state, kStateBytes, false), kResultOk);
     }
     ASSERT_EQ(sendState(&state, kStateBytes, true), kResultOk);
-    const ParamID ids[] = {kParamVolume, kParamTone, kParamRelease, kParamVibrato};
-    const double values[] = {0.25, 0.75, 0.125, 0.5};
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(controller->getParamNormalized(ids[i]), values[i]) << ids[i];
-}
+    for (auto [id, value] :
+         {std::pair{kParamVolume, 0.25}, {kParamTone, 0.75}, {kParamRelease, 0.125}, {kParamVibrato, 0.5}})
+        EXPECT_EQ(controller->getParamNormalized(id), value) << id;
 
-TEST_F(DemoPlugin, ParametersDescribeThemselvesAndMidiControllersMapToThem)
-{
     ASSERT_EQ(controller->getParameterCount(), int32(kNumParams));
     for (int32 i = 0; i < int32(kNumParams); ++i) {
         ParameterInfo info = {};
         ASSERT_EQ(controller->getParameterInfo(i, info), kResultOk);
-        EXPECT_EQ(info.id, ParamID(i));
-        EXPECT_EQ(info.defaultNormalizedValue, paramDesc(info.id).defaultValue);
-        EXPECT_EQ((info.flags & ParameterInfo::kIsReadOnly) != 0, paramDesc(info.id).readOnly);
+        EXPECT_TRUE(info.id == ParamID(i) && info.defaultNormalizedValue == paramDesc(info.id).defaultValue &&
+                    ((info.flags & ParameterInfo::kIsReadOnly) != 0) == paramDesc(info.id).readOnly)
+            << i;
     }
     String128 text = {}, input = {'-', '1', '.', '0', '0', 0}, wide = {0x65E5, 0};
     ASSERT_EQ(controller->getParamStringByValue(kParamPitchBend, 1.0, text), kResultOk);
@@ -303,230 +398,54 @@ TEST_F(DemoPlugin, ParametersDescribeThemselvesAndMidiControllersMapToThem)
     }
 }
 
-// Host side of the editor: a frame window whose child passes its size to the view, an
-// IPlugFrame that moves the child, and a component handler that records the edits.
-class HostFrame : public FObject, public IPlugFrame, public IComponentHandler
+TEST_F(DemoPlugin, EditorShowsTheParametersEditsThroughTheHostAndKeepsTheSizeLeft)
 {
-public:
-    HostFrame()
-    {
-        WNDCLASSW wc = {};
-        wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
-            if (m == WM_SIZE && current && current->view) {
-                ViewRect r(0, 0, LOWORD(l), HIWORD(l));
-                current->view->onSize(&r);
-            }
-            return DefWindowProcW(h, m, w, l);
-        };
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"DemoTestVstWindow";
-        RegisterClassW(&wc);
-        frame = CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, 800, 700,
-                                nullptr, nullptr, wc.hInstance, nullptr);
-        child = CreateWindowExW(0, wc.lpszClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 10,
-                                10, frame, nullptr, wc.hInstance, nullptr);
-        current = this;
-    }
-    ~HostFrame() override
-    {
-        if (frame)
-            DestroyWindow(frame);
-        current = nullptr;
-    }
-    tresult PLUGIN_API resizeView(IPlugView* v, ViewRect* r) SMTG_OVERRIDE
-    {
-        if (!v || !r)
-            return kInvalidArgument;
-        requested = *r;
-        MoveWindow(child, 0, 0, r->getWidth(), r->getHeight(), TRUE); // WM_SIZE tells the view
-        return kResultOk;
-    }
-    tresult PLUGIN_API beginEdit(ParamID id) SMTG_OVERRIDE { return edit("b", id, -1.0, 1); }
-    tresult PLUGIN_API performEdit(ParamID id, ParamValue value) SMTG_OVERRIDE
-    {
-        return edit("p", id, value, 0);
-    }
-    tresult PLUGIN_API endEdit(ParamID id) SMTG_OVERRIDE { return edit("e", id, -1.0, -1); }
-    tresult PLUGIN_API restartComponent(int32) SMTG_OVERRIDE { return kResultOk; }
-    tresult edit(const char* what, ParamID id, double value, int change)
-    {
-        char text[48];
-        std::snprintf(text, sizeof text, value < 0 ? "%s%u " : "%s%u=%.3f ", what, unsigned(id), value);
-        edits += text;
-        open += change;
-        return kResultOk;
-    }
-
-    HWND frame = nullptr, child = nullptr;
-    IPlugView* view = nullptr;
-    int open = 0;
-    ViewRect requested;
-    std::string edits;
-    static HostFrame* current;
-
-    OBJ_METHODS(HostFrame, FObject)
-    DEFINE_INTERFACES
-    DEF_INTERFACE(IPlugFrame)
-    DEF_INTERFACE(IComponentHandler)
-    END_DEFINE_INTERFACES(FObject)
-    REFCOUNT_METHODS(FObject)
-};
-HostFrame* HostFrame::current = nullptr;
-
-std::vector<HWND> children(HWND parent, const wchar_t* cls)
-{
-    std::pair<const wchar_t*, std::vector<HWND>> search{cls, {}};
-    EnumChildWindows(
-        parent,
-        [](HWND h, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<decltype(search)*>(p);
-            wchar_t name[64] = {};
-            GetClassNameW(h, name, 64);
-            if (lstrcmpiW(name, s->first) == 0)
-                s->second.push_back(h);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.second;
-}
-
-bool showsText(HWND parent, const std::wstring& text)
-{
-    for (HWND h : children(parent, L"Static")) {
-        wchar_t t[128] = {};
-        GetWindowTextW(h, t, 128);
-        if (text == t)
-            return true;
-    }
-    return false;
-}
-
-class DemoEditor : public DemoPlugin
-{
-protected:
-    void SetUp() override
-    {
-        DemoPlugin::SetUp();
-        if (!HasFatalFailure())
-            open();
-    }
-    void TearDown() override
-    {
-        if (hostFrame) {
-            DestroyWindow(hostFrame->frame); // the host's child dies first, then the view is told
-            hostFrame->frame = nullptr;
-            hostFrame->view = nullptr;
-        }
-        if (view)
-            view->removed();
-        view = nullptr;
-        if (controller)
-            controller->setComponentHandler(nullptr);
-        hostFrame = nullptr;
-        DemoPlugin::TearDown();
-    }
-    // As the host's loader does it: a new frame, placeholder size, then frame and attach.
-    void open()
-    {
-        hostFrame = owned(new HostFrame);
-        controller->setComponentHandler(hostFrame);
-        view = owned(controller->createView("editor"));
-        ASSERT_TRUE(view && hostFrame->child);
-        hostFrame->view = view;
-        ViewRect placeholder(0, 0, 10, 10);
-        view->onSize(&placeholder);
-        view->setFrame(hostFrame);
-        ShowWindow(hostFrame->frame, SW_SHOW);
-        ASSERT_EQ(view->attached(hostFrame->child, kPlatformTypeHWND), kResultOk);
-        editor = GetWindow(hostFrame->child, GW_CHILD);
-        ASSERT_NE(editor, nullptr);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-    }
-    // The host destroys its window before it tells the view.
-    void close()
-    {
-        DestroyWindow(hostFrame->frame);
-        hostFrame->frame = nullptr;
-        hostFrame->view = nullptr;
-        EXPECT_FALSE(IsWindow(editor));
-        EXPECT_EQ(view->removed(), kResultOk);
-        view = nullptr;
-    }
-    HWND slider(ParamID id) { return children(editor, TRACKBAR_CLASSW)[size_t(editorRowOfParam(id))]; }
-    void drag(HWND s, std::initializer_list<std::pair<WORD, int>> steps)
-    {
-        for (auto [code, pos] : steps) {
-            if (code == TB_THUMBTRACK)
-                SendMessageW(s, TBM_SETPOS, TRUE, pos);
-            SendMessageW(editor, WM_HSCROLL, MAKEWPARAM(code, pos), reinterpret_cast<LPARAM>(s));
-        }
-    }
-    SIZE clientSize() const
-    {
-        RECT r = {};
-        GetClientRect(editor, &r);
-        return SIZE{r.right, r.bottom};
-    }
-
-    IPtr<HostFrame> hostFrame;
-    IPtr<IPlugView> view;
-    HWND editor = nullptr;
-};
-
-TEST_F(DemoEditor, KeepsWithinItsLimitsFollowsTheHostAndReopensAtTheSizeLeft)
-{
-    EXPECT_EQ(hostFrame->requested.getWidth(), kEditorDefault.width);
-    EXPECT_EQ(hostFrame->requested.getHeight(), kEditorDefault.height);
+    openEditor();
+    EXPECT_TRUE(hostFrame->requested.getWidth() == kEditorDefault.width &&
+                hostFrame->requested.getHeight() == kEditorDefault.height);
     EXPECT_NE(view->attached(hostFrame->child, kPlatformTypeHWND), kResultOk); // a second attach
     ViewRect tooSmall(5, 5, 105, 55), tooBig(0, 0, 5000, 5000);
-    EXPECT_EQ(view->checkSizeConstraint(&tooSmall), kResultTrue);
-    EXPECT_TRUE(tooSmall.left == 5 && tooSmall.getWidth() == kEditorMin.width &&
-                tooSmall.getHeight() == kEditorMin.height);
-    EXPECT_EQ(view->checkSizeConstraint(&tooBig), kResultTrue);
-    EXPECT_TRUE(tooBig.getWidth() == kEditorMax.width && tooBig.getHeight() == kEditorMax.height);
+    EXPECT_TRUE(view->checkSizeConstraint(&tooSmall) == kResultTrue && tooSmall.left == 5 &&
+                tooSmall.getWidth() == kEditorMin.width && tooSmall.getHeight() == kEditorMin.height);
+    EXPECT_TRUE(view->checkSizeConstraint(&tooBig) == kResultTrue && tooBig.getWidth() == kEditorMax.width &&
+                tooBig.getHeight() == kEditorMax.height);
     EXPECT_EQ(view->checkSizeConstraint(nullptr), kInvalidArgument);
 
-    MoveWindow(hostFrame->child, 0, 0, 700, 400, TRUE);
-    EXPECT_TRUE(clientSize().cx == 700 && clientSize().cy == 400);
-    RECT r = {};
-    GetWindowRect(children(editor, TRACKBAR_CLASSW)[0], &r);
-    EXPECT_EQ(r.right - r.left, layoutEditor({700, 400}).rows[0].slider.width());
-    // Its window class can be registered again after the parent died first.
-    close();
-    open();
-    EXPECT_EQ(hostFrame->requested.getWidth(), 700);
-    EXPECT_EQ(hostFrame->requested.getHeight(), 400);
-}
-
-TEST_F(DemoEditor, ShowsTheParametersAndEditsThroughTheHost)
-{
     EXPECT_EQ(children(editor, TRACKBAR_CLASSW).size(), size_t(kEditorRows));
-    EXPECT_TRUE(showsText(editor, L"Volume"));
     EXPECT_TRUE(showsText(editor, L"-3.9 dB")); // default volume 0.8: gain 0.64
     controller->setParamNormalized(kParamOutputLevel, 0.5);
     EXPECT_TRUE(showsText(editor, L"-30.0 dB"));
     controller->setParamNormalized(kParamTone, 0.25);
     EXPECT_TRUE(showsText(editor, L"25 %"));
     EXPECT_EQ(SendMessageW(slider(kParamTone), TBM_GETPOS, 0, 0), 250);
-
     drag(slider(kParamRelease),
          {{TB_THUMBTRACK, 100}, {TB_THUMBTRACK, 250}, {TB_THUMBPOSITION, 250}, {TB_ENDTRACK, 0}});
     EXPECT_EQ(hostFrame->edits, "b2 p2=0.100 p2=0.250 e2 ");
     EXPECT_DOUBLE_EQ(controller->getParamNormalized(kParamRelease), 0.25);
     EXPECT_TRUE(showsText(editor, L"0.07 s"));
 
+    // It follows the host's size, and reopens (its window class registered again after the
+    // parent died first) at the size left.
+    hostFrame->resizeChild(700, 400);
+    RECT client = {}, first = {};
+    GetClientRect(editor, &client);
+    GetWindowRect(children(editor, TRACKBAR_CLASSW)[0], &first);
+    EXPECT_TRUE(client.right == 700 && client.bottom == 400);
+    EXPECT_EQ(first.right - first.left, layoutEditor({700, 400}).rows[0].slider.width());
+    closeEditor();
+    openEditor();
+    EXPECT_TRUE(hostFrame->requested.getWidth() == 700 && hostFrame->requested.getHeight() == 400);
+
     // An edit in progress is closed when the editor goes.
     hostFrame->edits.clear();
     drag(slider(kParamSustain), {{TB_THUMBTRACK, 1}});
-    EXPECT_EQ(hostFrame->open, 1);
+    EXPECT_EQ(hostFrame->edits, "b3 p3=1.000 ");
     view->removed();
     EXPECT_EQ(hostFrame->edits, "b3 p3=1.000 e3 ");
-    EXPECT_EQ(hostFrame->open, 0);
     EXPECT_FALSE(IsWindow(editor));
     hostFrame->view = nullptr;
     view = nullptr;
+    DestroyWindow(hostFrame->frame);
 }
 
 } // namespace

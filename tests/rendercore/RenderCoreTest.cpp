@@ -1,10 +1,11 @@
-// One block on the audio thread: queues into the process data, the process call,
-// reports back, conversion into the device buffer.
+// One block on the audio thread: the plug-in's output channels, queues into the process
+// data, the process call, reports back, conversion into the device buffer.
 
 #include "tests/rendercore/HotPathRig.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <tuple>
 #include <vector>
@@ -14,23 +15,69 @@ namespace {
 
 using namespace PomaroApp;
 
-using Rig = HotPathRig;
+std::uintptr_t address(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
 
-// What one message becomes is NoteDecoding's test; here the ring's order, controllers
-// that make no event, and the list emptied for every block.
+TEST(ProcessBuffers, ChannelsAreAlignedAndStridedByTheRoundedChannelSizeAndCleared)
+{
+    const std::pair<int32_t, std::size_t> strides[] = {{1, 16},      {3, 16},      {4, 16},     {5, 32},
+                                                       {1000, 4000}, {1001, 4016}, {1024, 4096}};
+    for (const auto& [frames, stride] : strides) {
+        SCOPED_TRACE(frames);
+        EXPECT_EQ(channelStride(frames), stride);
+        for (int32_t busCount : {1, 3}) {
+            CProcessBuffers b;
+            ASSERT_TRUE(b.allocate(busCount, frames));
+            EXPECT_TRUE(b.sampleSize == kSample32 && b.numBuses == busCount && b.numChannels == 2 &&
+                        b.numSamples == frames);
+            const std::uintptr_t base = address(b.buses[0].channelBuffers32[0]);
+            EXPECT_TRUE(base % 16 == 0 && base >= address(b.memory.get()) &&
+                        base < address(b.memory.get()) + 16);
+            for (int32_t bus = 0; bus < busCount; ++bus) {
+                EXPECT_EQ(b.buses[bus].numChannels, 2);
+                for (int c = 0; c < 2; ++c) {
+                    float* channel = b.buses[bus].channelBuffers32[c];
+                    EXPECT_EQ(address(channel), base + size_t(2 * bus + c) * stride);
+                    EXPECT_EQ(b.channel(bus, c), channel);
+                    std::fill(channel, channel + frames, 1.f); // ASan checks the block's end
+                }
+                b.buses[bus].silenceFlags = 3;
+            }
+            EXPECT_TRUE(b.channel(busCount, 0) == nullptr && b.channel(0, 2) == nullptr);
+            b.clear();
+            for (int32_t bus = 0; bus < busCount; ++bus) {
+                EXPECT_EQ(b.buses[bus].silenceFlags, 0u);
+                for (int c = 0; c < 2; ++c)
+                    EXPECT_EQ(std::count(b.channel(bus, c), b.channel(bus, c) + frames, 0.f), frames);
+            }
+        }
+    }
+}
+
+TEST(ProcessBuffers, EmptyRequestsAndReallocationLeaveAConsistentSet)
+{
+    CProcessBuffers b;
+    ASSERT_TRUE(b.allocate(1, 512));
+    for (const auto& [buses, frames] : {std::pair{0, 512}, std::pair{1, 0}, std::pair{-1, 64}}) {
+        EXPECT_FALSE(b.allocate(buses, frames));
+        EXPECT_TRUE(!b.buses && !b.memory && b.numBuses == 0 && b.numSamples == 0);
+    }
+    ASSERT_TRUE(b.allocate(1, 64));
+    ASSERT_TRUE(b.allocate(1, 2048)); // a new buffer length replaces the old set
+    EXPECT_EQ(b.numSamples, 2048);
+    b.buses[0].channelBuffers32[1][2047] = 0.5f;
+    b.release();
+    b.release();
+    EXPECT_EQ(b.memory, nullptr);
+}
+
 TEST(RenderCore, NotesBeyondAFullEventListWaitForTheNextBlock)
 {
-    Rig rig(64);
-    // 300 note-ons then 300 note-offs, with controllers between: nothing may be lost.
+    HotPathRig rig(64);
+    // 300 note-ons with controllers between, then 300 note-offs: nothing may be lost.
     std::vector<uint32_t> notes;
-    for (int i = 0; i < 300; ++i) {
-        notes.push_back(midi(0x90 | (i % 16), i % 128, 1 + i % 127));
-        ASSERT_TRUE(rig.ring.push(notes.back()));
-        ASSERT_TRUE(rig.ring.push(midi(0xB0, 1, 5)));
-    }
-    for (int i = 0; i < 300; ++i) {
-        notes.push_back(midi(0x80 | (i % 16), i % 128, 0));
-        ASSERT_TRUE(rig.ring.push(notes.back()));
+    for (int i = 0; i < 600; ++i) {
+        notes.push_back(midi((i < 300 ? 0x90 : 0x80) | (i % 16), i % 128, i < 300 ? 1 + i % 127 : 0));
+        ASSERT_TRUE(rig.ring.push(notes.back()) && (i >= 300 || rig.ring.push(midi(0xB0, 1, 5))));
     }
     std::vector<int32_t> perBlock;
     size_t next = 0;
@@ -38,12 +85,13 @@ TEST(RenderCore, NotesBeyondAFullEventListWaitForTheNextBlock)
         rig.render();
         perBlock.push_back(rig.processor.lastEventCount);
         for (int32_t i = 0; i < rig.processor.lastEventCount; ++i, ++next) {
-            const Event& e = rig.processor.events[static_cast<size_t>(i)];
-            const uint32_t m = notes[next];
-            const bool on = (m & 0xF0u) == 0x90u;
-            ASSERT_EQ(e.type, on ? Event::kNoteOnEvent : Event::kNoteOffEvent) << next;
-            ASSERT_EQ(on ? e.noteOn.pitch : e.noteOff.pitch, static_cast<int16>((m >> 8) & 0x7F)) << next;
-            ASSERT_EQ(on ? e.noteOn.channel : e.noteOff.channel, static_cast<int16>(m & 0x0F)) << next;
+            const Event& e = rig.processor.events[size_t(i)];
+            const bool on = (notes[next] & 0xF0u) == 0x90u;
+            ASSERT_EQ(std::tuple(e.type, on ? e.noteOn.pitch : e.noteOff.pitch,
+                                 on ? e.noteOn.channel : e.noteOff.channel),
+                      std::tuple(uint16(on ? Event::kNoteOnEvent : Event::kNoteOffEvent),
+                                 int16((notes[next] >> 8) & 0x7F), int16(notes[next] & 0x0F)))
+                << next;
         }
     }
     EXPECT_EQ(next, notes.size());
@@ -53,27 +101,22 @@ TEST(RenderCore, NotesBeyondAFullEventListWaitForTheNextBlock)
 
 TEST(RenderCore, ParameterChangesReachTheProcessorAndItsReportsComeBack)
 {
-    Rig rig(64);
+    HotPathRig rig(64);
     rig.toProcessor.addChange(3, 0.25, 0);
     rig.toProcessor.addChange(7, 0.5, 0);
     rig.toProcessor.addChange(3, 0.75, 0); // same block: the last value stands
     rig.render();
+    using Point = std::pair<ParamID, ParamValue>;
     ASSERT_EQ(rig.processor.lastParamCount, 2);
-    EXPECT_EQ(rig.processor.points[0].id, 3u);
-    EXPECT_EQ(rig.processor.points[0].value, 0.75);
-    EXPECT_EQ(rig.processor.points[1].id, 7u);
-    EXPECT_EQ(rig.processor.points[1].value, 0.5);
-
-    ParamID id = 0;
-    ParamValue value = 0;
-    int32 offset = -1;
-    ASSERT_TRUE(rig.fromProcessor.getNextChange(id, value, offset));
-    EXPECT_EQ(id, 3u + kEchoOffset);
-    EXPECT_EQ(value, 0.75);
-    ASSERT_TRUE(rig.fromProcessor.getNextChange(id, value, offset));
-    EXPECT_EQ(id, 7u + kEchoOffset);
-    EXPECT_FALSE(rig.fromProcessor.getNextChange(id, value, offset));
-
+    EXPECT_EQ(rig.processor.points[0], Point(3, 0.75));
+    EXPECT_EQ(rig.processor.points[1], Point(7, 0.5));
+    for (const Point& want : {Point(3 + kEchoOffset, 0.75), Point(7 + kEchoOffset, 0.5)}) {
+        Point got;
+        int32 offset = -1;
+        ASSERT_TRUE(rig.fromProcessor.getNextChange(got.first, got.second, offset));
+        EXPECT_EQ(got, want);
+    }
+    EXPECT_EQ(rig.fromProcessor.count(), 0);
     // Lists start empty each block: no stale change is handed over twice.
     rig.render();
     EXPECT_EQ(rig.processor.lastParamCount, 0);
@@ -88,81 +131,58 @@ TEST(RenderCore, EachFormatGoesToItsRoutineAndUnknownWritesNothing)
     const int32_t i32[2][4] = {{1073741760, -536870880, -2147483520, 2147483520},
                                {1073741760, -2147483520, -536870880, 2147483520}};
     const float f32[2][4] = {{0.5f, -0.25f, -1.0f, 1.0f}, {0.5f, -1.0f, -0.25f, 1.0f}};
-    const struct
-    {
-        int32_t format;
-        const void* samples;
-        size_t bytes; // of one layout
-    } cases[] = {{Kelvane::SampleFormatInt16, i16, 8},
-                 {Kelvane::SampleFormatInt32, i32, 16},
-                 {Kelvane::SampleFormatFloat32, f32, 16}};
-    for (const auto& c : cases) {
+    const std::tuple<int32_t, const void*, size_t> cases[] = {{Kelvane::SampleFormatInt16, i16, 8},
+                                                              {Kelvane::SampleFormatInt32, i32, 16},
+                                                              {Kelvane::SampleFormatFloat32, f32, 16},
+                                                              {0, nullptr, 16},
+                                                              {3, nullptr, 16},
+                                                              {8, nullptr, 16},
+                                                              {-1, nullptr, 16}};
+    for (const auto& [format, samples, bytes] : cases) {
         for (int perChannel = 0; perChannel < 2; ++perChannel) {
-            std::vector<unsigned char> got(c.bytes, 0xEE);
-            ASSERT_TRUE(storeDeviceBuffers(l, r, DeviceFormat{c.format, perChannel == 0, 2}, got.data(),
-                                           perChannel ? got.data() + c.bytes / 2 : nullptr));
-            EXPECT_EQ(std::memcmp(got.data(),
-                                  static_cast<const unsigned char*>(c.samples) + perChannel * c.bytes,
-                                  c.bytes),
-                      0)
-                << "format " << c.format << (perChannel ? " per channel" : " interleaved");
-        }
-    }
-    for (int32_t unknown : {0, 3, 8, -1}) {
-        for (bool il : {true, false}) {
-            std::vector<unsigned char> untouched(16, 0xEE), buf = untouched;
-            EXPECT_FALSE(storeDeviceBuffers(l, r, DeviceFormat{unknown, il, 2}, buf.data(), buf.data() + 8));
-            EXPECT_EQ(buf, untouched);
+            std::vector<unsigned char> got(bytes, 0xEE), want = got;
+            if (samples)
+                std::memcpy(want.data(), static_cast<const unsigned char*>(samples) + perChannel * bytes,
+                            bytes);
+            EXPECT_EQ(storeDeviceBuffers(l, r, DeviceFormat{format, perChannel == 0, 2}, got.data(),
+                                         perChannel ? got.data() + bytes / 2 : nullptr),
+                      samples != nullptr);
+            EXPECT_EQ(got, want) << "format " << format << (perChannel ? " per channel" : " interleaved");
         }
     }
 }
 
-TEST(RenderCore, WhatThePluginLeavesUnwrittenIsSilence)
+TEST(RenderCore, WhatThePluginLeavesUnwrittenIsSilenceAndWithoutAPluginNothingIsWritten)
 {
-    // The channels hold a loud earlier block, as heap memory or the last call left them.
-    const auto dirty = [](Rig& rig) {
-        for (int c = 0; c < 2; ++c)
-            for (int32_t i = 0; i < rig.pd.buffers.numSamples; ++i)
-                rig.pd.buffers.buses[0].channelBuffers32[c][i] = 0.75f;
-        rig.pd.buffers.buses[0].silenceFlags = 3;
-    };
     const struct
     {
         const char* name;
-        bool silentBlock; // renderSilence instead of the plug-in's call
-    } cases[] = {{"a plug-in that writes nothing", false}, {"a block without the plug-in", true}};
+        bool silentBlock, withProcessor; // silentBlock: renderSilence instead of renderBlock
+    } cases[] = {{"a plug-in that writes nothing", false, true},
+                 {"a block without the plug-in", true, true},
+                 {"no processor", false, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Rig rig(64);
+        HotPathRig rig(64);
         rig.processor.writeOutput = false;
         rig.ring.push(midi(0x90, 60, 100));
-        dirty(rig);
+        rig.toProcessor.addChange(1, 0.5, 0);
+        // The channels hold a loud earlier block, as heap memory or the last call left them.
+        for (int ch = 0; ch < 2; ++ch)
+            std::fill(rig.pd.buffers.buses[0].channelBuffers32[ch],
+                      rig.pd.buffers.buses[0].channelBuffers32[ch] + 64, 0.75f);
+        rig.pd.buffers.buses[0].silenceFlags = 3;
         if (c.silentBlock)
             renderSilence(rig.pd, rig.format, rig.aligned(0), nullptr);
         else
-            rig.render();
-        const std::vector<unsigned char> zeros(64 * 2 * 2, 0);
-        EXPECT_EQ(std::vector<unsigned char>(rig.aligned(0), rig.aligned(0) + zeros.size()), zeros);
-        EXPECT_EQ(*rig.aligned(zeros.size()), 0xEE) << "wrote past the buffer";
-        EXPECT_EQ(rig.processor.calls, c.silentBlock ? 0 : 1);
-        if (!c.silentBlock) {
-            EXPECT_EQ(rig.processor.lastSilenceFlags, 0u);
-        }
-        EXPECT_EQ(rig.ring.count(), c.silentBlock ? 1 : 0);
+            rig.render(c.withProcessor ? &rig.processor : nullptr, rig.aligned(0));
+        const std::vector<unsigned char> written(rig.aligned(0), rig.aligned(64 * 2 * 2));
+        EXPECT_EQ(written, std::vector<unsigned char>(written.size(), c.withProcessor ? 0 : 0xEE));
+        EXPECT_EQ(*rig.aligned(written.size()), 0xEE) << "wrote past the buffer";
+        EXPECT_EQ(rig.processor.calls, c.silentBlock || !c.withProcessor ? 0 : 1);
+        EXPECT_EQ(rig.processor.lastSilenceFlags, 0u);
+        EXPECT_EQ(rig.ring.count() + rig.toProcessor.count(), c.silentBlock ? 2 : 0);
     }
-}
-
-TEST(RenderCore, WithoutAProcessorTheQueuesAreTakenButNothingIsWritten)
-{
-    Rig rig(64);
-    rig.ring.push(midi(0x90, 60, 100));
-    rig.toProcessor.addChange(1, 0.5, 0);
-    std::vector<unsigned char> before = rig.device;
-    rig.render(nullptr, rig.aligned(0));
-    EXPECT_EQ(rig.device, before);
-    EXPECT_EQ(rig.ring.count(), 0);
-    EXPECT_EQ(rig.toProcessor.count(), 0);
-    EXPECT_EQ(rig.processor.calls, 0);
 }
 
 // A note message becomes a live event at the block's start; everything else is skipped.
@@ -189,7 +209,7 @@ TEST(NoteDecoding, NoteMessagesBecomeLiveEventsAndEveryOtherMessageIsSkipped)
     for (const auto& c : cases) {
         Event e{};
         e.sampleOffset = 99;
-        ASSERT_TRUE(PomaroApp::decodeNoteMessage(c.message | 0xAB000000u, e)) << std::hex << c.message;
+        ASSERT_TRUE(decodeNoteMessage(c.message | 0xAB000000u, e)) << std::hex << c.message;
         const auto fields = c.on ? std::tuple(e.noteOn.channel, e.noteOn.pitch, e.noteOn.velocity,
                                               e.noteOn.tuning, e.noteOn.noteId, e.noteOn.length)
                                  : std::tuple(e.noteOff.channel, e.noteOff.pitch, e.noteOff.velocity,
@@ -201,7 +221,7 @@ TEST(NoteDecoding, NoteMessagesBecomeLiveEventsAndEveryOtherMessageIsSkipped)
     }
     for (uint32_t status : {0xA0u, 0xB0u, 0xB7u, 0xC0u, 0xD0u, 0xE0u, 0xF0u, 0xF8u, 0xFEu, 0x00u, 0x7Fu}) {
         Event e{};
-        EXPECT_FALSE(PomaroApp::decodeNoteMessage(midi(status, 60, 100), e)) << std::hex << status;
+        EXPECT_FALSE(decodeNoteMessage(midi(status, 60, 100), e)) << std::hex << status;
     }
 }
 
