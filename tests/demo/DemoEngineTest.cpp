@@ -117,6 +117,19 @@ TEST(EpSynth, LevelFollowsVelocityAndVolumeAndStaysWithinFullScale)
     ASSERT_GT(full, 0.01);
     EXPECT_NEAR(level(0.6f, 0.5) / full, 0.25, 0.0025); // square law
     EXPECT_EQ(level(0.6f, 0.0), 0.0);
+
+    // A volume change glides: a step at the change would click.
+    EpSynth gliding;
+    gliding.setVolume(1.0);
+    gliding.reset();
+    gliding.noteOn(0, 60, 0.8f);
+    render(gliding, 0.1);
+    const double before = rms(render(gliding, 0.01).left);
+    gliding.setVolume(0.0);
+    const Stereo after = render(gliding, 0.2);
+    EXPECT_GT(rms(after.left, 0, 48), 0.5 * before);
+    EXPECT_EQ(rms(after.left, after.left.size() - 480), 0.0);
+
     EpSynth chord;
     chord.setVolume(1.0);
     chord.setTone(1.0);
