@@ -13,7 +13,7 @@
 
 struct PomaroEndpointStats
 {
-    UINT64 periods, latePeriods, endpointLatePeriods, frames;
+    UINT64 periods, latePeriods;
 };
 
 MIDL_INTERFACE("8d6b8a52-3c1e-4f0a-9b7e-2f4c6a1d9e37")

@@ -10,9 +10,10 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -23,54 +24,40 @@ int fail(const char* what, HRESULT hr)
 }
 
 // The smallest exclusive, event-driven render loop: pre-roll, Start, then one whole
-// buffer of silence per event; a NOT_ALIGNED answer is followed.
+// buffer of silence per event.
 int bare(IMMDeviceEnumerator* e, double seconds, uint32_t rate, uint32_t frames)
 {
-    Microsoft::WRL::ComPtr<IMMDeviceCollection> c;
-    Microsoft::WRL::ComPtr<IMMDevice> d;
-    Microsoft::WRL::ComPtr<IAudioClient> client;
-    HRESULT hr = e->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, &c);
-    if (FAILED(hr) || FAILED(hr = c->Item(0, &d)))
-        return fail("no endpoint", hr);
-    WAVEFORMATEX format = {WAVE_FORMAT_PCM, 2, rate, rate * 4, 4, 16, 0};
-    REFERENCE_TIME span = REFERENCE_TIME(10000000.0 / rate * frames + 0.5);
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (FAILED(hr = d->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, &client)))
-            return fail("Activate", hr);
-        hr = client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, span, span,
-                                &format, nullptr);
-        UINT32 aligned = 0;
-        if (hr != AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED || FAILED(client->GetBufferSize(&aligned)))
-            break;
-        span = REFERENCE_TIME(10000000.0 / rate * aligned + 0.5);
-    }
-    if (FAILED(hr))
-        return fail("Initialize", hr);
+    ComPtr<IMMDeviceCollection> c;
+    ComPtr<IMMDevice> d;
+    ComPtr<IAudioClient> client;
+    ComPtr<IAudioRenderClient> render;
+    ComPtr<IPomaroEndpointStats> stats;
+    const WAVEFORMATEX format = {WAVE_FORMAT_PCM, 2, rate, rate * 4, 4, 16, 0};
+    const REFERENCE_TIME span = REFERENCE_TIME(10000000.0 / rate * frames + 0.5);
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    Microsoft::WRL::ComPtr<IAudioRenderClient> render;
     UINT32 bufferFrames = 0;
-    if (FAILED(hr = client->SetEventHandle(event)) || FAILED(hr = client->GetBufferSize(&bufferFrames)) ||
+    HRESULT hr;
+    if (FAILED(hr = e->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, &c)) || FAILED(hr = c->Item(0, &d)) ||
+        FAILED(hr = d->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, &client)))
+        return fail("no endpoint", hr);
+    if (FAILED(hr = client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, span,
+                                       span, &format, nullptr)) ||
+        FAILED(hr = client->SetEventHandle(event)) || FAILED(hr = client->GetBufferSize(&bufferFrames)) ||
         FAILED(hr = client->GetService(__uuidof(IAudioRenderClient), &render)))
-        return fail("SetEventHandle/GetBufferSize/GetService", hr);
-    uint64_t rendered = 0, releases = 0;
+        return fail("Initialize/SetEventHandle/GetBufferSize/GetService", hr);
+    uint64_t rendered = 0;
     auto renderOne = [&]() -> HRESULT {
         BYTE* data = nullptr;
         HRESULT h = render->GetBuffer(bufferFrames, &data);
-        if (FAILED(h))
-            return h;
-        std::memset(data, 0, bufferFrames * 4);
-        if (SUCCEEDED(h = render->ReleaseBuffer(bufferFrames, 0))) {
+        if (SUCCEEDED(h)) {
+            std::memset(data, 0, bufferFrames * 4);
+            h = render->ReleaseBuffer(bufferFrames, 0);
             rendered += bufferFrames;
-            ++releases;
         }
         return h;
     };
-    if (FAILED(hr = renderOne()))
-        return fail("pre-roll", hr);
-    LARGE_INTEGER start, end, frequency;
-    QueryPerformanceCounter(&start);
-    if (FAILED(hr = client->Start()))
-        return fail("Start", hr);
+    if (FAILED(hr = renderOne()) || FAILED(hr = client->Start()))
+        return fail("pre-roll/Start", hr);
     const char* failed = nullptr;
     while (!failed && rendered < uint64_t(seconds * rate)) {
         if (WaitForSingleObject(event, 2000) != WAIT_OBJECT_0)
@@ -78,23 +65,15 @@ int bare(IMMDeviceEnumerator* e, double seconds, uint32_t rate, uint32_t frames)
         else if (FAILED(hr = renderOne()))
             failed = "GetBuffer/ReleaseBuffer";
     }
-    QueryPerformanceCounter(&end);
-    QueryPerformanceFrequency(&frequency);
     const HRESULT stopped = client->Stop();
     CloseHandle(event);
     if (failed || FAILED(hr = stopped))
         return fail(failed ? failed : "Stop", hr);
-    std::printf("buffer_frames=%u\nreleases=%llu\nelapsed_ms=%.0f\n", bufferFrames,
-                static_cast<unsigned long long>(releases),
-                1000.0 * double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart));
-    Microsoft::WRL::ComPtr<IPomaroEndpointStats> stats;
     PomaroEndpointStats s = {};
-    if (FAILED(client->QueryInterface(__uuidof(IPomaroEndpointStats), &stats)) || FAILED(stats->GetStats(&s)))
+    if (FAILED(client.As(&stats)) || FAILED(stats->GetStats(&s)))
         return fail("not the test endpoint: no statistics", E_NOINTERFACE);
-    std::printf("periods=%llu\nlate_periods=%llu\nendpoint_late_periods=%llu\nframes=%llu\n",
-                static_cast<unsigned long long>(s.periods), static_cast<unsigned long long>(s.latePeriods),
-                static_cast<unsigned long long>(s.endpointLatePeriods),
-                static_cast<unsigned long long>(s.frames));
+    std::printf("periods=%llu\nlate_periods=%llu\n", static_cast<unsigned long long>(s.periods),
+                static_cast<unsigned long long>(s.latePeriods));
     return 0;
 }
 
@@ -113,7 +92,7 @@ int wmain(int argc, wchar_t** argv)
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     int rc;
     {
-        Microsoft::WRL::ComPtr<IMMDeviceEnumerator> e;
+        ComPtr<IMMDeviceEnumerator> e;
         const HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
                                             __uuidof(IMMDeviceEnumerator), &e);
         rc = FAILED(hr) ? fail("CoCreateInstance", hr) : bare(e.Get(), seconds, rate, frames);

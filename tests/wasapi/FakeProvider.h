@@ -38,11 +38,6 @@ public:
         overlapped.store(overlapped.load() || inside.exchange(true));
         lastLeft.store(left);
         lastRight.store(right);
-        if (!ready.load(std::memory_order_acquire)) {
-            notReadyCalls.fetch_add(1);
-            inside.store(false);
-            return false;
-        }
         entered.fetch_add(1);
         WaitForSingleObject(held, INFINITE);
         const int call = renders.fetch_add(1);
@@ -83,10 +78,8 @@ public:
     bool preparedInterleaved = false;
     int refuseFrom = -1; // renders from this call on answer false
     DWORD renderDelayMs = 0;
-    std::atomic<bool> ready{true};
     std::atomic<int> renders{0};
     std::atomic<int> entered{0}; // counted before a held call waits
-    std::atomic<int> notReadyCalls{0};
     std::atomic<int> resets{0};
     std::atomic<void*> lastLeft{nullptr}, lastRight{nullptr};
     std::atomic<bool> inside{false}, overlapped{false};
