@@ -3,7 +3,6 @@
 #include "testdrivers/common/ComServer.h"
 #include "testdrivers/common/WavFile.h"
 #include "testdrivers/endpoint/Endpoint.h"
-#include "testdrivers/endpoint/TestEndpointApi.h"
 
 #include <algorithm>
 #include <cmath>
@@ -73,8 +72,7 @@ struct Recorder
     }
 };
 
-class AudioClient final
-    : public PomaroTestDrivers::ComObject<IAudioClient, IAudioRenderClient, IPomaroEndpointStats>
+class AudioClient final : public PomaroTestDrivers::ComObject<IAudioClient, IAudioRenderClient>
 {
 public:
     AudioClient(std::shared_ptr<EndpointModel> model, size_t index)
@@ -209,12 +207,6 @@ public:
         if (!clock_.joinable())
             return S_FALSE;
         endStream();
-        return S_OK;
-    }
-
-    HRESULT STDMETHODCALLTYPE GetStats(PomaroEndpointStats* s) override
-    {
-        *s = {periods_.load(), late_.load()};
         return S_OK;
     }
 

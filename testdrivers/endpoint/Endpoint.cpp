@@ -5,7 +5,6 @@
 #include "testdrivers/common/ComServer.h"
 #include "testdrivers/common/ConfigFile.h"
 #include "testdrivers/common/TextParse.h"
-#include "testdrivers/endpoint/TestEndpointApi.h"
 
 #include <propsys.h>
 
@@ -284,8 +283,9 @@ private:
 HRESULT createEnumerator(REFIID riid, void** ppv)
 {
     auto model = std::make_shared<EndpointModel>();
-    const std::wstring path =
-        configPath(POMARO_TEST_ENDPOINT_CONFIG_ENV, HKEY_CURRENT_USER, POMARO_TEST_ENDPOINT_KEY, L"Config");
+    // The file named by the environment, else by the registry.
+    const std::wstring path = configPath(L"POMARO_TEST_ENDPOINT_CONFIG", HKEY_CURRENT_USER,
+                                         L"Software\\PomaroTest\\Endpoint", L"Config");
     std::string text, error = "cannot read the file";
     if (!readTextFile(path, text) || (error.clear(), !parseConfig(text, *model, error))) {
         std::fwprintf(stderr, L"PomaroTestEndpoint: %ls: %hs\n", path.c_str(), error.c_str());

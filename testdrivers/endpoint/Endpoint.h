@@ -1,6 +1,8 @@
 #pragma once
 // The test WASAPI endpoint: what a test wants its endpoints to be and do, read from a
-// small INI-like text, and the failures it injects at chosen calls.
+// small UTF-8 INI-like text, and the failures it injects at chosen calls. The file is named
+// by the environment variable POMARO_TEST_ENDPOINT_CONFIG, else by the REG_SZ value Config
+// of HKEY_CURRENT_USER\Software\PomaroTest\Endpoint.
 //
 //   wav   = C:\out\render.wav          (what clients render, and beside it render.wav.stats.txt,
 //                                       the stream's counters when it stops; no key: neither)

@@ -283,29 +283,6 @@ TEST_F(WasapiTest, TheEndpointsBufferSizeIsAnnouncedAndFilledWhole)
     }
 }
 
-TEST_F(WasapiTest, RenderThreadThatOutlivesTheStopTimeOutEndsAlone)
-{
-    make(kOneEndpoint);
-    FakeProvider provider;
-    ASSERT_TRUE(device->open(nullptr) && device->prepare(Rate48000, 480, &provider) && device->start());
-    ASSERT_TRUE(waitFor(provider.renders, 2));
-    provider.hold(); // the next call stays inside the provider
-    const int held = provider.entered.load() + 1;
-    ASSERT_TRUE(waitFor(provider.entered, held));
-    HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, provider.renderThread.load());
-    ASSERT_NE(thread, nullptr);
-    const DWORD before = GetTickCount();
-    device.reset(); // waits its time-out, then lets the thread finish on its own
-    const DWORD waited = GetTickCount() - before;
-    EXPECT_GE(waited, CWasapiAudioDevice::kStopTimeoutMs - 100);
-    EXPECT_LT(waited, CWasapiAudioDevice::kStopTimeoutMs + 2000);
-    EXPECT_EQ(WaitForSingleObject(thread, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    provider.letGo();
-    EXPECT_EQ(WaitForSingleObject(thread, 3000), static_cast<DWORD>(WAIT_OBJECT_0));
-    CloseHandle(thread);
-    EXPECT_EQ(provider.entered.load(), held); // nothing asked after the device went
-}
-
 TEST_F(WasapiTest, HostChoosesTheFirstBestEndpointAndLogsEveryStep)
 {
     // Each step that fails by name says so, and nothing opens.
