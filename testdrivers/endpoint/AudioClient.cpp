@@ -114,7 +114,6 @@ public:
             init_ = NotAligned;
             return AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED;
         }
-        rate_ = rate;
         bufferFrames_ = asked + setup_.extraFrames;
         // The whole buffer goes to the hardware every period.
         tickHns_ = (int64_t(bufferFrames_) * kHnsPerSecond + rate / 2) / rate;
@@ -315,7 +314,7 @@ private:
 
     std::mutex control_; // serialises the control calls, never the render calls
     std::atomic<InitState> init_{NotInitialized};
-    uint32_t rate_ = 0, bufferFrames_ = 0;
+    uint32_t bufferFrames_ = 0;
     int64_t tickHns_ = 0;
     HANDLE clientEvent_ = nullptr; // not owned
     std::vector<int16_t> buffer_;
