@@ -154,28 +154,8 @@ struct OfEndpoint
     const EndpointSetup& setup() const { return model->endpoints[index]; }
 };
 
-class PropertyStore final : public ComObject<IPropertyStore>, OfEndpoint
-{
-public:
-    explicit PropertyStore(OfEndpoint of) : OfEndpoint(std::move(of)) {}
-    HRESULT STDMETHODCALLTYPE GetCount(DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override
-    {
-        PropVariantInit(value);
-        // A property the endpoint lacks reads as VT_EMPTY with success, as on the system.
-        if (setup().hasName && key.pid == kFriendlyName.pid && key.fmtid == kFriendlyName.fmtid) {
-            if (!(value->pwszVal = coTaskStrDup(setup().name)))
-                return E_OUTOFMEMORY;
-            value->vt = VT_LPWSTR;
-        }
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override { return STG_E_ACCESSDENIED; }
-    HRESULT STDMETHODCALLTYPE Commit() override { return STG_E_ACCESSDENIED; }
-};
-
-class Device final : public ComObject<IMMDevice>, OfEndpoint
+// An endpoint and its property store, which holds just its name.
+class Device final : public ComObject<IMMDevice, IPropertyStore>, OfEndpoint
 {
 public:
     explicit Device(OfEndpoint of) : OfEndpoint(std::move(of)) {}
@@ -193,8 +173,10 @@ public:
     }
     HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD access, IPropertyStore** out) override
     {
-        *out = (access & 3) == STGM_READ ? new PropertyStore(*this) : nullptr;
-        return *out ? S_OK : E_ACCESSDENIED;
+        *out = nullptr;
+        return (access & 3) == STGM_READ
+                   ? QueryInterface(__uuidof(IPropertyStore), reinterpret_cast<void**>(out))
+                   : E_ACCESSDENIED;
     }
     HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override
     {
@@ -206,6 +188,21 @@ public:
         *state = setup().state;
         return S_OK;
     }
+    HRESULT STDMETHODCALLTYPE GetCount(DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override
+    {
+        PropVariantInit(value);
+        // A property the endpoint lacks reads as VT_EMPTY with success, as on the system.
+        if (setup().hasName && key.pid == kFriendlyName.pid && key.fmtid == kFriendlyName.fmtid) {
+            if (!(value->pwszVal = coTaskStrDup(setup().name)))
+                return E_OUTOFMEMORY;
+            value->vt = VT_LPWSTR;
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override { return STG_E_ACCESSDENIED; }
+    HRESULT STDMETHODCALLTYPE Commit() override { return STG_E_ACCESSDENIED; }
 };
 
 class DeviceCollection final : public ComObject<IMMDeviceCollection>
