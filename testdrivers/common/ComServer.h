@@ -1,7 +1,6 @@
 #pragma once
-// What the test drivers' in-process COM servers share: reference counting with the
-// module's count of live objects, one QueryInterface for all their objects, and the
-// work of their two entry points.
+// What the test drivers' in-process COM servers share: reference counting, one
+// QueryInterface for all their objects, and the work of their two entry points.
 
 #include <windows.h>
 #include <unknwn.h>
@@ -10,20 +9,23 @@
 
 namespace PomaroTestDrivers {
 
-// Objects of the module alive now.
-std::atomic<long>& liveObjects();
-
 class RefCounted
 {
 public:
-    RefCounted() { liveObjects().fetch_add(1, std::memory_order_relaxed); }
-    virtual ~RefCounted() { liveObjects().fetch_sub(1, std::memory_order_release); }
+    RefCounted() = default;
+    virtual ~RefCounted() = default;
     RefCounted(const RefCounted&) = delete;
     RefCounted& operator=(const RefCounted&) = delete;
 
 protected:
     ULONG addRefImpl() { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
-    ULONG releaseImpl();
+    ULONG releaseImpl()
+    {
+        const ULONG n = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        if (n == 0)
+            delete this;
+        return n;
+    }
 
 private:
     std::atomic<ULONG> refs_{1};
@@ -54,8 +56,9 @@ using CreateObjectFn = HRESULT (*)(REFIID riid, void** ppv);
 
 // DllGetClassObject of a server of the one class served, made by create.
 HRESULT getClassObject(REFCLSID asked, REFCLSID served, CreateObjectFn create, REFIID riid, void** ppv);
-// DllCanUnloadNow: S_OK once no object and no server lock is left.
-HRESULT canUnloadNow();
+// DllCanUnloadNow: never. A driver's own threads (a clock, a driver message) may still
+// wind down after the last release, and a test process is short.
+inline HRESULT canUnloadNow() { return S_FALSE; }
 
 // Hands the new object (one reference) to the caller as riid.
 template <class T> HRESULT handOver(T* object, REFIID riid, void** ppv)

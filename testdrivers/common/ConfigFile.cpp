@@ -39,14 +39,4 @@ std::wstring widen(const std::string& utf8)
     return w;
 }
 
-std::string narrow(const std::wstring& wide)
-{
-    const int n =
-        WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), int(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(size_t(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), int(wide.size()), &s[0], n, nullptr, nullptr);
-    return s;
-}
-
 } // namespace PomaroTestDrivers

@@ -1,6 +1,6 @@
 #pragma once
 // Where the test drivers find their configuration and how they read it: a path from an
-// environment variable or a registry value, the file's bytes, UTF-8 both ways.
+// environment variable or a registry value, the file's bytes, UTF-8 to UTF-16.
 
 #include <windows.h>
 
@@ -14,6 +14,5 @@ std::wstring configPath(const wchar_t* env, HKEY root, const wchar_t* key, const
 // The whole file; false when it cannot be opened.
 bool readTextFile(const std::wstring& path, std::string& text);
 std::wstring widen(const std::string& utf8);
-std::string narrow(const std::wstring& wide);
 
 } // namespace PomaroTestDrivers

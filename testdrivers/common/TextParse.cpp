@@ -1,33 +1,24 @@
 #include "testdrivers/common/TextParse.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace PomaroTestDrivers {
 
 std::string trim(const std::string& s)
 {
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return std::string();
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
+    const size_t b = s.find_first_not_of(" \t\r\n");
+    return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
 }
 
 std::vector<std::string> splitList(const std::string& s)
 {
     std::vector<std::string> out;
-    std::string cur;
-    for (char c : s) {
-        if (c == ',' || c == ' ' || c == '\t') {
-            if (!cur.empty())
-                out.push_back(cur);
-            cur.clear();
-        } else {
-            cur += c;
-        }
+    for (size_t at = s.find_first_not_of(", \t"); at != std::string::npos;) {
+        const size_t end = s.find_first_of(", \t", at);
+        out.push_back(s.substr(at, end - at));
+        at = s.find_first_not_of(", \t", end);
     }
-    if (!cur.empty())
-        out.push_back(cur);
     return out;
 }
 
@@ -35,51 +26,30 @@ bool parseUnsigned(const std::string& s, uint64_t& out)
 {
     const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
     const char *begin = s.data() + (hex ? 2 : 0), *end = s.data() + s.size();
-    uint64_t v = 0;
-    const auto [at, error] = std::from_chars(begin, end, v, hex ? 16 : 10);
-    if (begin == end || at != end || error != std::errc())
-        return false;
-    out = v;
-    return true;
+    const auto [at, error] = std::from_chars(begin, end, out, hex ? 16 : 10);
+    return begin != end && at == end && error == std::errc();
 }
 
 bool parseSigned(const std::string& s, long& out)
 {
-    long v = 0;
-    const auto [at, error] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (s.empty() || at != s.data() + s.size() || error != std::errc())
-        return false;
-    out = v;
-    return true;
+    const auto [at, error] = std::from_chars(s.data(), s.data() + s.size(), out);
+    return !s.empty() && at == s.data() + s.size() && error == std::errc();
 }
 
 bool parseYesNo(const std::string& s, bool& out)
 {
-    if (s == "yes" || s == "true" || s == "1") {
-        out = true;
-        return true;
-    }
-    if (s == "no" || s == "false" || s == "0") {
-        out = false;
-        return true;
-    }
-    return false;
+    out = s == "yes" || s == "true" || s == "1";
+    return out || s == "no" || s == "false" || s == "0";
 }
 
 bool parseCallRules(const std::string& text, std::vector<CallRule>& rules, std::string& error)
 {
     for (const std::string& item : splitList(text)) {
-        CallRule r;
-        r.name = item;
-        const size_t colon = r.name.find(':');
-        if (colon != std::string::npos) {
-            r.code = trim(r.name.substr(colon + 1));
-            r.name = trim(r.name.substr(0, colon));
-        }
-        const size_t hash = r.name.find('#');
-        if (hash != std::string::npos) {
-            const std::string nth = trim(r.name.substr(hash + 1));
-            r.name = trim(r.name.substr(0, hash));
+        const size_t colon = item.find(':'), hash = item.find('#');
+        CallRule r{trim(item.substr(0, std::min(colon, hash))), 0,
+                   colon == std::string::npos ? "" : trim(item.substr(colon + 1))};
+        if (hash < colon) {
+            const std::string nth = trim(item.substr(hash + 1, colon - hash - 1));
             uint64_t v = 0;
             if (!parseUnsigned(nth, v) || v == 0 || v > 0xFFFFFFFFu) {
                 error = "bad call number '" + nth + "'";

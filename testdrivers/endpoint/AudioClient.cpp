@@ -3,9 +3,6 @@
 #include "testdrivers/common/ComServer.h"
 #include "testdrivers/common/WavFile.h"
 #include "testdrivers/endpoint/Endpoint.h"
-#include "testdrivers/endpoint/TestEndpointApi.h"
-
-#include <mmreg.h>
 
 #include <algorithm>
 #include <cmath>
@@ -20,18 +17,12 @@ namespace {
 
 constexpr int64_t kHnsPerSecond = 10000000;
 constexpr int64_t kMaxBufferDuration = 20000000; // longer exclusive buffers are refused
-// KSDATAFORMAT_SUBTYPE_PCM, spelt out so the DLL needs no import library for it.
-const GUID kSubtypePcm = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
 // The only format recorded: 16-bit stereo PCM at one of the endpoint's rates.
 bool accepted(const EndpointSetup& e, const WAVEFORMATEX& w)
 {
-    const bool pcm = w.wFormatTag == WAVE_FORMAT_PCM ||
-                     (w.wFormatTag == WAVE_FORMAT_EXTENSIBLE && w.cbSize >= 22 &&
-                      reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(w).SubFormat == kSubtypePcm &&
-                      reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(w).Samples.wValidBitsPerSample == 16);
-    return pcm && w.nChannels == 2 && w.wBitsPerSample == 16 && w.nBlockAlign == 4 &&
-           w.nAvgBytesPerSec == w.nSamplesPerSec * 4u &&
+    return w.wFormatTag == WAVE_FORMAT_PCM && w.nChannels == 2 && w.wBitsPerSample == 16 &&
+           w.nBlockAlign == 4 && w.nAvgBytesPerSec == w.nSamplesPerSec * 4u &&
            std::find(e.rates.begin(), e.rates.end(), w.nSamplesPerSec) != e.rates.end();
 }
 
@@ -54,7 +45,6 @@ struct Recorder
         std::lock_guard<std::mutex> lock(mutex);
         // The first stream of this process (or of a new path) starts the file afresh.
         if (wavPath != path || !wav.isOpen()) {
-            wav.close();
             path = wavPath;
             std::FILE* f = wavPath.empty() ? nullptr : _wfopen(wavPath.c_str(), L"wb");
             if (f)
@@ -76,28 +66,24 @@ struct Recorder
         std::lock_guard<std::mutex> lock(mutex);
         wav.updateHeader();
         if (std::FILE* f = path.empty() ? nullptr : _wfopen((path + L".stats.txt").c_str(), L"wb")) {
-            std::fwrite(counters.data(), 1, counters.size(), f);
+            std::fputs(counters.c_str(), f);
             std::fclose(f);
         }
     }
 };
 
-class AudioClient final
-    : public PomaroTestDrivers::ComObject<IAudioClient, IAudioRenderClient, IPomaroEndpointStats>
+class AudioClient final : public PomaroTestDrivers::ComObject<IAudioClient, IAudioRenderClient>
 {
 public:
     AudioClient(std::shared_ptr<EndpointModel> model, size_t index)
-        : model_(std::move(model)), setup_(model_->endpoints[index]), faults_(*setup_.faults),
-          stopEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+        : model_(std::move(model)), setup_(model_->endpoints[index]), faults_(*setup_.faults)
     {}
     ~AudioClient() override
     {
-        {
-            std::lock_guard<std::mutex> lock(control_);
-            // A client released while streaming: the stream ends here, as it would on the system.
-            if (clock_.joinable())
-                endStream();
-        }
+        // A client released while streaming: the stream ends here, as it would on the system.
+        std::lock_guard<std::mutex> lock(control_);
+        if (clock_.joinable())
+            endStream();
         if (stopEvent_)
             CloseHandle(stopEvent_);
     }
@@ -115,27 +101,19 @@ public:
         if (mode != AUDCLNT_SHAREMODE_EXCLUSIVE || !(flags & AUDCLNT_STREAMFLAGS_EVENTCALLBACK) ||
             !accepted(setup_, *format))
             return AUDCLNT_E_UNSUPPORTED_FORMAT;
-        if (duration == 0)
-            duration = setup_.defaultPeriod;
+        duration = duration ? duration : setup_.defaultPeriod;
         if (periodicity != duration)
             return misuse(AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL);
-        if (duration < 0 || duration > kMaxBufferDuration)
-            return AUDCLNT_E_BUFFER_SIZE_ERROR;
-        if (periodicity < setup_.minPeriod)
+        if (periodicity < setup_.minPeriod || duration > kMaxBufferDuration)
             return AUDCLNT_E_INVALID_DEVICE_PERIOD;
         const uint32_t rate = format->nSamplesPerSec;
         const uint32_t asked = uint32_t((duration * rate + kHnsPerSecond / 2) / kHnsPerSecond);
-        // Refused sizes answer with the next larger aligned size, as the system's endpoints do.
-        const uint32_t align = std::max<uint32_t>(setup_.alignFrames, 1);
-        alignedFrames_ =
-            asked == setup_.notAlignedRequest ? setup_.notAlignedAnswer : (asked + align - 1) / align * align;
-        if (alignedFrames_ != asked) {
+        if (asked == 0)
+            return AUDCLNT_E_BUFFER_SIZE_ERROR;
+        if (asked == setup_.notAlignedRequest) {
             init_ = NotAligned;
             return AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED;
         }
-        if (asked == 0)
-            return AUDCLNT_E_BUFFER_SIZE_ERROR;
-        rate_ = rate;
         bufferFrames_ = asked + setup_.extraFrames;
         // The whole buffer goes to the hardware every period.
         tickHns_ = (int64_t(bufferFrames_) * kHnsPerSecond + rate / 2) / rate;
@@ -147,10 +125,9 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32* frames) override
     {
-        std::lock_guard<std::mutex> lock(control_);
         if (init_ == NotInitialized)
             return misuse(AUDCLNT_E_NOT_INITIALIZED);
-        *frames = init_ == NotAligned ? alignedFrames_ : bufferFrames_;
+        *frames = init_ == NotAligned ? setup_.notAlignedAnswer : bufferFrames_;
         return S_OK;
     }
 
@@ -160,8 +137,7 @@ public:
     HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX** format) override
     {
-        if (format)
-            *format = nullptr;
+        *format = nullptr;
         return E_NOTIMPL;
     }
 
@@ -190,28 +166,31 @@ public:
     HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE event) override
     {
         std::lock_guard<std::mutex> lock(control_);
-        if (!event || event == INVALID_HANDLE_VALUE)
-            return E_INVALIDARG;
-        if (HRESULT hr = ready(!clock_.joinable()))
+        if (HRESULT hr = stopped())
             return hr;
         clientEvent_ = event;
-        return S_OK;
+        return event && event != INVALID_HANDLE_VALUE ? S_OK : E_INVALIDARG;
     }
 
-    HRESULT STDMETHODCALLTYPE GetService(REFIID riid, void** ppv) override;
+    HRESULT STDMETHODCALLTYPE GetService(REFIID riid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (init_ != Ready)
+            return misuse(AUDCLNT_E_NOT_INITIALIZED);
+        // The render client is this object's second face: it lives as long as either is held.
+        return riid == __uuidof(IAudioRenderClient) ? QueryInterface(riid, ppv) : E_NOINTERFACE;
+    }
 
     HRESULT STDMETHODCALLTYPE Start() override
     {
         std::lock_guard<std::mutex> lock(control_);
-        if (HRESULT hr = ready(!clock_.joinable()))
+        if (HRESULT hr = stopped())
             return hr;
         if (!clientEvent_)
             return misuse(AUDCLNT_E_EVENTHANDLE_NOT_SET);
-        if (!stopEvent_)
-            return E_OUTOFMEMORY;
         stopRequested_.store(false, std::memory_order_relaxed);
         ResetEvent(stopEvent_);
-        periods_ = late_ = endpointLate_ = 0;
+        periods_ = late_ = 0;
         // The hardware starts now, however long its clock thread takes to get going.
         LARGE_INTEGER start;
         QueryPerformanceCounter(&start);
@@ -222,17 +201,11 @@ public:
     HRESULT STDMETHODCALLTYPE Stop() override
     {
         std::lock_guard<std::mutex> lock(control_);
-        if (HRESULT hr = ready(true))
-            return hr;
+        if (init_ != Ready)
+            return misuse(AUDCLNT_E_NOT_INITIALIZED);
         if (!clock_.joinable())
             return S_FALSE;
         endStream();
-        return S_OK;
-    }
-
-    HRESULT STDMETHODCALLTYPE GetStats(PomaroEndpointStats* s) override
-    {
-        *s = {periods_.load(), late_.load(), endpointLate_.load(), released_.load()};
         return S_OK;
     }
 
@@ -242,16 +215,13 @@ public:
         *data = nullptr;
         if (HRESULT hr = faults_.onCall(Call::GetBuffer))
             return hr;
-        if (init_ != Ready)
-            return misuse(AUDCLNT_E_NOT_INITIALIZED);
-        if (outstanding_.load(std::memory_order_acquire) != kNoBuffer)
+        if (init_ != Ready || outstanding_.load(std::memory_order_acquire) != kNoBuffer ||
+            frames > bufferFrames_)
             return misuse(AUDCLNT_E_OUT_OF_ORDER);
-        if (frames > bufferFrames_)
-            return misuse(AUDCLNT_E_BUFFER_TOO_LARGE);
-        if (frames == 0)
-            return S_OK;
-        outstanding_.store(frames, std::memory_order_release);
-        *data = reinterpret_cast<BYTE*>(buffer_.data());
+        if (frames > 0) {
+            outstanding_.store(frames, std::memory_order_release);
+            *data = reinterpret_cast<BYTE*>(buffer_.data());
+        }
         return S_OK;
     }
 
@@ -260,19 +230,15 @@ public:
         if (HRESULT hr = faults_.onCall(Call::ReleaseBuffer))
             return hr;
         const uint32_t got = outstanding_.exchange(kNoBuffer, std::memory_order_acq_rel);
-        if (got == kNoBuffer)
-            return frames == 0 ? S_OK : misuse(AUDCLNT_E_OUT_OF_ORDER);
-        if (frames > got)
+        if (got == kNoBuffer && frames == 0)
+            return S_OK;
+        if (got == kNoBuffer || frames > got || (flags & ~DWORD(AUDCLNT_BUFFERFLAGS_SILENT)))
             return misuse(AUDCLNT_E_INVALID_SIZE);
-        if (flags & ~DWORD(AUDCLNT_BUFFERFLAGS_SILENT))
-            return misuse(E_INVALIDARG);
-        if (frames > 0) {
-            if (flags & AUDCLNT_BUFFERFLAGS_SILENT)
-                std::fill_n(buffer_.begin(), size_t(frames) * 2, int16_t(0));
-            Recorder::instance().append(buffer_.data(), frames);
-            released_.fetch_add(frames, std::memory_order_relaxed);
-            releases_.fetch_add(1, std::memory_order_release);
-        }
+        if (flags & AUDCLNT_BUFFERFLAGS_SILENT)
+            std::fill_n(buffer_.begin(), size_t(frames) * 2, int16_t(0));
+        Recorder::instance().append(buffer_.data(), frames);
+        released_.fetch_add(frames, std::memory_order_relaxed);
+        releases_.fetch_add(frames > 0, std::memory_order_release);
         return S_OK;
     }
 
@@ -280,17 +246,16 @@ private:
     enum InitState
     {
         NotInitialized,
-        NotAligned,
+        NotAligned, // answers the aligned size, and nothing else
         Ready
     };
     static constexpr uint32_t kNoBuffer = 0xFFFFFFFFu;
 
-    // Whether the stream is initialised, and stopped where the call needs it.
-    HRESULT ready(bool inOrder)
+    HRESULT stopped()
     {
         if (init_ != Ready)
             return misuse(AUDCLNT_E_NOT_INITIALIZED);
-        return inOrder ? S_OK : misuse(AUDCLNT_E_NOT_STOPPED);
+        return clock_.joinable() ? misuse(AUDCLNT_E_NOT_STOPPED) : S_OK;
     }
     HRESULT misuse(HRESULT hr)
     {
@@ -304,23 +269,17 @@ private:
         stopRequested_.store(true, std::memory_order_release);
         SetEvent(stopEvent_);
         clock_.join();
-        const std::pair<const char*, uint64_t> counters[] = {{"sample_rate", rate_},
-                                                             {"buffer_frames", bufferFrames_},
-                                                             {"periods", periods_.load()},
-                                                             {"late_periods", late_.load()},
-                                                             {"endpoint_late_periods", endpointLate_.load()},
-                                                             {"frames", released_.load()},
-                                                             {"misuse", misuse_.load()}};
-        std::string text;
-        for (const auto& [name, value] : counters)
-            text += std::string(name) + "=" + std::to_string(value) + "\n";
+        char text[160];
+        std::snprintf(text, sizeof text, "periods=%llu\nlate_periods=%llu\nframes=%llu\nmisuse=%llu\n",
+                      (unsigned long long)periods_.load(), (unsigned long long)late_.load(),
+                      (unsigned long long)released_.load(), (unsigned long long)misuse_.load());
         Recorder::instance().end(text);
     }
 
     // Due times come from the start and the period index, so rounding never accumulates.
     // A period is late when its event falls due again before the client released a
     // buffer for the previous one; handled more than half a period after it fell due,
-    // it is the endpoint's own lateness, not the client's.
+    // it is the endpoint's own lateness, not the client's, and not counted.
     void clockLoop(int64_t startTicks)
     {
         // The hardware's clock must not wait behind the threads it paces.
@@ -339,8 +298,9 @@ private:
                 continue;
             }
             const uint64_t releases = releases_.load(std::memory_order_acquire);
-            if (periods_.load(std::memory_order_relaxed) > 0 && releases == releasesAtLastTick)
-                (now.QuadPart - due > int64_t(periodTicks / 2) ? endpointLate_ : late_)++;
+            if (periods_ > 0 && releases == releasesAtLastTick &&
+                now.QuadPart - due <= int64_t(periodTicks / 2))
+                late_++;
             releasesAtLastTick = releases;
             periods_++;
             SetEvent(clientEvent_);
@@ -354,29 +314,19 @@ private:
 
     std::mutex control_; // serialises the control calls, never the render calls
     std::atomic<InitState> init_{NotInitialized};
-    uint32_t rate_ = 0, bufferFrames_ = 0;
-    uint32_t alignedFrames_ = 0; // the answer after AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED
+    uint32_t bufferFrames_ = 0;
     int64_t tickHns_ = 0;
     HANDLE clientEvent_ = nullptr; // not owned
     std::vector<int16_t> buffer_;
 
     std::atomic<uint32_t> outstanding_{kNoBuffer};
     std::atomic<uint64_t> released_{0}, releases_{0}; // frames, non-empty ReleaseBuffer calls
-    std::atomic<uint64_t> misuse_{0}, periods_{0}, late_{0}, endpointLate_{0};
+    std::atomic<uint64_t> misuse_{0}, periods_{0}, late_{0};
 
     std::atomic<bool> stopRequested_{false};
-    HANDLE stopEvent_; // owned; wakes the clock thread
+    HANDLE stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr); // owned; wakes the clock thread
     std::thread clock_;
 };
-
-HRESULT AudioClient::GetService(REFIID riid, void** ppv)
-{
-    *ppv = nullptr;
-    if (HRESULT hr = ready(true))
-        return hr;
-    // The render client is this object's second face: it lives as long as either is held.
-    return riid == __uuidof(IAudioRenderClient) ? QueryInterface(riid, ppv) : E_NOINTERFACE;
-}
 
 } // namespace
 

@@ -5,78 +5,67 @@
 #include "testdrivers/common/ComServer.h"
 #include "testdrivers/common/ConfigFile.h"
 #include "testdrivers/common/TextParse.h"
-#include "testdrivers/endpoint/TestEndpointApi.h"
 
-#include <mmdeviceapi.h>
 #include <propsys.h>
 
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
 #include <sstream>
 
 namespace PomaroTestEndpoint {
 
 using namespace PomaroTestDrivers;
 
-int32_t FaultPlan::onCall(Call c)
+HRESULT FaultPlan::onCall(Call c)
 {
-    const uint32_t n = counts_[int(c)].fetch_add(1, std::memory_order_relaxed) + 1;
+    const uint32_t n = counts[int(c)].fetch_add(1, std::memory_order_relaxed) + 1;
     for (const Rule& r : rules)
         if (r.call == c && (r.nth == 0 || r.nth == n))
             return r.hr;
-    return 0;
+    return S_OK;
 }
 
 namespace {
 
-const char* const kCallNames[int(Call::Count)] = {
-#define POMARO_CALL_NAME(name) #name,
-    POMARO_ENDPOINT_CALLS(POMARO_CALL_NAME)
-#undef POMARO_CALL_NAME
-};
+const char* const kCallNames[int(Call::Count)] = {"EnumAudioEndpoints", "GetDevice",  "Activate",
+                                                  "GetDevicePeriod",    "Initialize", "GetBuffer",
+                                                  "ReleaseBuffer"};
+// In the order of the DEVICE_STATE_ bits.
+const char* const kStates[] = {"active", "disabled", "notpresent", "unplugged"};
 
-constexpr HRESULT kNotFound = HRESULT(0x80070490); // HRESULT_FROM_WIN32(ERROR_NOT_FOUND)
+bool number(const std::string& text, uint64_t lo, uint64_t hi, uint32_t& out)
+{
+    uint64_t v = 0;
+    const bool ok = parseUnsigned(text, v) && v >= lo && v <= hi;
+    if (ok)
+        out = uint32_t(v);
+    return ok;
+}
 
-bool parseFailRules(const std::string& text, bool enumeratorLevel, FaultPlan& plan, std::string& error)
+// What is wrong with the rules; empty when they are good.
+std::string parseFailRules(const std::string& text, bool enumeratorLevel, FaultPlan& plan)
 {
     std::vector<CallRule> named;
+    std::string error;
     if (!parseCallRules(text, named, error))
-        return false;
+        return error;
     for (const CallRule& n : named) {
         int call = 0;
         while (call < int(Call::Count) && n.name != kCallNames[call])
             ++call;
-        // Only the enumeration fails before the first [endpoint], and only there.
-        if (call == int(Call::Count) || (call == int(Call::EnumAudioEndpoints)) != enumeratorLevel) {
-            error = "no call '" + n.name + "' to fail here";
-            return false;
-        }
-        uint64_t v = 0x80004005u; // E_FAIL unless the test names another result
-        // Only failures make sense here: a success code would silently do nothing.
-        if (!n.code.empty() && (!parseUnsigned(n.code, v) || v > 0xFFFFFFFFu || (v & 0x80000000u) == 0)) {
-            error = "bad failure result '" + n.code + "'";
-            return false;
-        }
-        plan.rules.push_back({Call(call), n.nth, int32_t(uint32_t(v))});
+        // A rule where its call is never made would pass a test silently.
+        if (call == int(Call::Count) || (call == int(Call::EnumAudioEndpoints)) != enumeratorLevel)
+            return "no call '" + n.name + "' to fail here";
+        uint32_t hr = 0x80004005u; // E_FAIL unless the test names another failure
+        if (!n.code.empty() && !number(n.code, 0x80000000u, 0xFFFFFFFFu, hr))
+            return "bad failure result '" + n.code + "'";
+        plan.rules.push_back({Call(call), n.nth, HRESULT(hr)});
     }
-    return true;
+    return error;
 }
 
-bool parseNumber(const std::string& v, uint64_t lo, uint64_t hi, uint32_t& out)
+std::string endpointKey(EndpointSetup& e, const std::string& key, const std::string& value)
 {
-    uint64_t x = 0;
-    if (!parseUnsigned(v, x) || x < lo || x > hi)
-        return false;
-    out = uint32_t(x);
-    return true;
-}
-
-bool endpointKey(EndpointSetup& e, const std::string& key, const std::string& value, std::string& why)
-{
-    // In the order of the DEVICE_STATE_ bits.
-    static const char* const kStates[] = {"active", "disabled", "notpresent", "unplugged"};
-    uint32_t n = 0;
     bool ok = true;
     if (key == "name") {
         e.name = widen(value);
@@ -91,85 +80,65 @@ bool endpointKey(EndpointSetup& e, const std::string& key, const std::string& va
         e.render = value == "render";
     } else if (key == "rates") {
         e.rates.clear();
-        for (const std::string& item : splitList(value)) {
-            ok = ok && parseNumber(item, 1000, 768000, n);
-            e.rates.push_back(n);
-        }
+        for (const std::string& item : splitList(value))
+            ok = number(item, 1000, 768000, e.rates.emplace_back()) && ok;
     } else if (key == "period" || key == "min_period") {
-        // Periods above one second are no audio device's; zero would divide by zero later.
-        ok = parseNumber(value, 1, 10000000, n);
-        (key == "period" ? e.defaultPeriod : e.minPeriod) = n;
-    } else if (key == "align") {
-        ok = parseNumber(value, 0, 0xFFFFFFFFu, e.alignFrames);
+        // Above a second is no audio device's period; zero would divide by zero later.
+        ok = number(value, 1, 10000000, key == "period" ? e.defaultPeriod : e.minPeriod);
     } else if (key == "not_aligned") {
         const size_t colon = value.find(':');
         ok = colon != std::string::npos &&
-             parseNumber(trim(value.substr(0, colon)), 1, 0xFFFFFFFFu, e.notAlignedRequest) &&
-             parseNumber(trim(value.substr(colon + 1)), 1, 0xFFFFFFFFu, e.notAlignedAnswer);
+             number(trim(value.substr(0, colon)), 1, 1 << 20, e.notAlignedRequest) &&
+             number(trim(value.substr(colon + 1)), 1, 1 << 20, e.notAlignedAnswer);
     } else if (key == "extra_frames") {
-        ok = parseNumber(value, 0, 1u << 20, e.extraFrames);
+        ok = number(value, 0, 1 << 20, e.extraFrames);
     } else if (key == "fail") {
-        return parseFailRules(value, false, *e.faults, why);
+        return parseFailRules(value, false, *e.faults);
     } else {
-        why = "unknown key '" + key + "' in [endpoint]";
-        return false;
+        return "unknown key '" + key + "' in [endpoint]";
     }
-    if (!ok)
-        why = "bad " + key + " '" + value + "'";
-    return ok;
+    return ok ? "" : "bad " + key + " '" + value + "'";
 }
 
-} // namespace
-
-bool parseEndpointConfig(const std::string& text, EndpointModel& c, std::string& error)
+// False with "line N: ..." in error on the first bad line.
+bool parseConfig(const std::string& text, EndpointModel& c, std::string& error)
 {
-    // A UTF-8 byte-order mark from an editor is not part of the first key.
-    std::istringstream in(text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? text.substr(3) : text);
+    std::istringstream in(text);
     size_t lineNo = 0;
-    for (std::string raw; std::getline(in, raw); ++lineNo) {
+    for (std::string raw; std::getline(in, raw) && error.empty();) {
         const std::string line = trim(raw);
-        if (line.empty() || line[0] == '#' || line[0] == ';')
-            continue;
-        std::string why;
         const size_t eq = line.find('=');
-        if (line[0] == '[') {
-            if (line == "[endpoint]") {
-                c.endpoints.emplace_back();
-                c.endpoints.back().id =
-                    L"{0.0.0.00000000}.{pomaro-test-endpoint-" + std::to_wstring(c.endpoints.size()) + L"}";
-            } else {
-                why = "unknown section " + line;
-            }
-        } else if (eq == std::string::npos) {
+        const std::string key = trim(line.substr(0, eq)),
+                          value = trim(line.substr(eq == line.npos ? 0 : eq + 1));
+        std::string why;
+        ++lineNo;
+        if (line.empty() || line[0] == '#') {
+        } else if (line == "[endpoint]") {
+            c.endpoints.emplace_back().id =
+                L"{0.0.0.00000000}.{pomaro-test-endpoint-" + std::to_wstring(c.endpoints.size()) + L"}";
+        } else if (line[0] == '[') {
+            why = "unknown section " + line;
+        } else if (eq == line.npos) {
             why = "expected key = value";
+        } else if (!c.endpoints.empty()) {
+            why = endpointKey(c.endpoints.back(), key, value);
+        } else if (key == "wav") {
+            c.wavPath = widen(value);
         } else {
-            const std::string key = trim(line.substr(0, eq)), value = trim(line.substr(eq + 1));
-            if (!c.endpoints.empty())
-                endpointKey(c.endpoints.back(), key, value, why);
-            else if (key == "wav")
-                c.wavPath = widen(value);
-            else if (key == "fail")
-                parseFailRules(value, true, c.faults, why);
-            else
-                why = "unknown key '" + key + "'";
+            why = key == "fail" ? parseFailRules(value, true, c.faults) : "unknown key '" + key + "'";
         }
-        if (!why.empty()) {
-            error = "line " + std::to_string(lineNo + 1) + ": " + why;
-            return false;
-        }
+        if (!why.empty())
+            error = "line " + std::to_string(lineNo) + ": " + why;
     }
-    return true;
+    return error.empty();
 }
-
-namespace {
 
 // A task-allocator copy of a wide string, as COM callers free it.
 wchar_t* coTaskStrDup(const std::wstring& s)
 {
-    const size_t bytes = (s.size() + 1) * sizeof(wchar_t);
-    auto* p = static_cast<wchar_t*>(CoTaskMemAlloc(bytes));
+    auto* p = static_cast<wchar_t*>(CoTaskMemAlloc((s.size() + 1) * sizeof(wchar_t)));
     if (p)
-        std::memcpy(p, s.c_str(), bytes);
+        std::memcpy(p, s.c_str(), (s.size() + 1) * sizeof(wchar_t));
     return p;
 }
 
@@ -183,40 +152,17 @@ struct OfEndpoint
     std::shared_ptr<EndpointModel> model;
     size_t index;
     const EndpointSetup& setup() const { return model->endpoints[index]; }
-    int32_t fault(Call c) const { return setup().faults->onCall(c); }
 };
 
-class PropertyStore final : public ComObject<IPropertyStore>, OfEndpoint
-{
-public:
-    explicit PropertyStore(OfEndpoint of) : OfEndpoint(std::move(of)) {}
-    // No client of this endpoint lists its properties.
-    HRESULT STDMETHODCALLTYPE GetCount(DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override
-    {
-        PropVariantInit(value);
-        // A property the endpoint lacks reads as VT_EMPTY with success, as on the system.
-        if (setup().hasName && key.pid == kFriendlyName.pid &&
-            std::memcmp(&key.fmtid, &kFriendlyName.fmtid, sizeof key.fmtid) == 0) {
-            if (!(value->pwszVal = coTaskStrDup(setup().name)))
-                return E_OUTOFMEMORY;
-            value->vt = VT_LPWSTR;
-        }
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override { return STG_E_ACCESSDENIED; }
-    HRESULT STDMETHODCALLTYPE Commit() override { return STG_E_ACCESSDENIED; }
-};
-
-class Device final : public ComObject<IMMDevice>, OfEndpoint
+// An endpoint and its property store, which holds just its name.
+class Device final : public ComObject<IMMDevice, IPropertyStore>, OfEndpoint
 {
 public:
     explicit Device(OfEndpoint of) : OfEndpoint(std::move(of)) {}
     HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD, PROPVARIANT*, void** ppv) override
     {
         *ppv = nullptr;
-        if (HRESULT hr = fault(Call::Activate))
+        if (HRESULT hr = setup().faults->onCall(Call::Activate))
             return hr;
         if (setup().state != DEVICE_STATE_ACTIVE)
             return AUDCLNT_E_DEVICE_INVALIDATED;
@@ -228,10 +174,9 @@ public:
     HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD access, IPropertyStore** out) override
     {
         *out = nullptr;
-        if ((access & 3) != STGM_READ)
-            return E_ACCESSDENIED;
-        *out = new PropertyStore(*this);
-        return S_OK;
+        return (access & 3) == STGM_READ
+                   ? QueryInterface(__uuidof(IPropertyStore), reinterpret_cast<void**>(out))
+                   : E_ACCESSDENIED;
     }
     HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override
     {
@@ -243,6 +188,21 @@ public:
         *state = setup().state;
         return S_OK;
     }
+    HRESULT STDMETHODCALLTYPE GetCount(DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override
+    {
+        PropVariantInit(value);
+        // A property the endpoint lacks reads as VT_EMPTY with success, as on the system.
+        if (setup().hasName && key.pid == kFriendlyName.pid && key.fmtid == kFriendlyName.fmtid) {
+            if (!(value->pwszVal = coTaskStrDup(setup().name)))
+                return E_OUTOFMEMORY;
+            value->vt = VT_LPWSTR;
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override { return STG_E_ACCESSDENIED; }
+    HRESULT STDMETHODCALLTYPE Commit() override { return STG_E_ACCESSDENIED; }
 };
 
 class DeviceCollection final : public ComObject<IMMDeviceCollection>
@@ -258,11 +218,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Item(UINT i, IMMDevice** out) override
     {
-        *out = nullptr;
-        if (i >= members_.size())
-            return E_INVALIDARG;
-        *out = new Device(OfEndpoint{model_, members_[i]});
-        return S_OK;
+        *out = i < members_.size() ? new Device(OfEndpoint{model_, members_[i]}) : nullptr;
+        return *out ? S_OK : E_INVALIDARG;
     }
 
 private:
@@ -292,8 +249,7 @@ public:
     // No client of this endpoint asks for a default: it would have to be chosen by name.
     HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow, ERole, IMMDevice** out) override
     {
-        if (out)
-            *out = nullptr;
+        *out = nullptr;
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice** out) override
@@ -301,12 +257,11 @@ public:
         *out = nullptr;
         for (size_t i = 0; i < model_->endpoints.size(); ++i)
             if (model_->endpoints[i].id == id) {
-                const OfEndpoint of{model_, i};
-                const HRESULT hr = of.fault(Call::GetDevice);
-                *out = hr ? nullptr : new Device(of);
+                const HRESULT hr = model_->endpoints[i].faults->onCall(Call::GetDevice);
+                *out = FAILED(hr) ? nullptr : new Device(OfEndpoint{model_, i});
                 return hr;
             }
-        return kNotFound;
+        return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
     }
     // The endpoints never change while a test runs, so there is nothing to notify.
     HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient*) override
@@ -324,15 +279,13 @@ private:
 
 HRESULT createEnumerator(REFIID riid, void** ppv)
 {
-    // The file named by the environment, else by the registry.
     auto model = std::make_shared<EndpointModel>();
-    const std::wstring path =
-        configPath(POMARO_TEST_ENDPOINT_CONFIG_ENV, HKEY_CURRENT_USER, POMARO_TEST_ENDPOINT_KEY, L"Config");
+    // The file named by the environment, else by the registry.
+    const std::wstring path = configPath(L"POMARO_TEST_ENDPOINT_CONFIG", HKEY_CURRENT_USER,
+                                         L"Software\\PomaroTest\\Endpoint", L"Config");
     std::string text, error = "cannot read the file";
-    if (!readTextFile(path, text) || !parseEndpointConfig(text, *model, error)) {
-        const std::string line = "PomaroTestEndpoint: " + narrow(path) + ": " + error + "\n";
-        OutputDebugStringA(line.c_str());
-        std::fputs(line.c_str(), stderr);
+    if (!readTextFile(path, text) || (error.clear(), !parseConfig(text, *model, error))) {
+        std::fwprintf(stderr, L"PomaroTestEndpoint: %ls: %hs\n", path.c_str(), error.c_str());
         return HRESULT_FROM_WIN32(ERROR_BAD_CONFIGURATION);
     }
     return handOver(new Enumerator(std::move(model)), riid, ppv);

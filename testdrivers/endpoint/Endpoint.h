@@ -1,6 +1,8 @@
 #pragma once
 // The test WASAPI endpoint: what a test wants its endpoints to be and do, read from a
-// small INI-like text, and the failures it injects at chosen calls.
+// small UTF-8 INI-like text, and the failures it injects at chosen calls. The file is named
+// by the environment variable POMARO_TEST_ENDPOINT_CONFIG, else by the REG_SZ value Config
+// of HKEY_CURRENT_USER\Software\PomaroTest\Endpoint.
 //
 //   wav   = C:\out\render.wav          (what clients render, and beside it render.wav.stats.txt,
 //                                       the stream's counters when it stops; no key: neither)
@@ -11,13 +13,13 @@
 //   flow = render | capture
 //   rates = 44100, 48000                (exclusive 16-bit stereo PCM rates accepted)
 //   period = 100000   min_period = 30000   (100-ns units)
-//   align = 32                          (exclusive buffers must be multiples of 32 frames)
 //   not_aligned = 480:512               (a request of 480 frames answers NOT_ALIGNED, aligned 512)
 //   extra_frames = 32                   (the buffer comes out larger than asked)
-//   fail = Initialize#2:0x88890004, Start   (#n: only the n-th call; default result E_FAIL)
+//   fail = Initialize#2:0x88890004, GetBuffer   (#n: only the n-th call; default result E_FAIL)
 
 #include <windows.h>
 #include <audioclient.h>
+#include <mmdeviceapi.h>
 
 #include <atomic>
 #include <cstdint>
@@ -27,48 +29,41 @@
 
 namespace PomaroTestEndpoint {
 
-// The calls a test can make fail; the first is configured globally, the rest per endpoint.
-// clang-format off
-#define POMARO_ENDPOINT_CALLS(X) \
-    X(EnumAudioEndpoints) X(GetDevice) X(Activate) X(GetDevicePeriod) X(Initialize) X(GetBuffer) X(ReleaseBuffer)
-// clang-format on
-enum class Call : int
+// The calls a test can make fail; the first only before the first [endpoint], the rest only in one.
+enum class Call
 {
-#define POMARO_CALL_ENUM(name) name,
-    POMARO_ENDPOINT_CALLS(POMARO_CALL_ENUM)
-#undef POMARO_CALL_ENUM
-        Count
+    EnumAudioEndpoints,
+    GetDevice,
+    Activate,
+    GetDevicePeriod,
+    Initialize,
+    GetBuffer,
+    ReleaseBuffer,
+    Count
 };
 
-// Counts calls and answers the injected result. Safe to use from any thread.
-class FaultPlan
+// Counts calls and answers the injected result (0: proceed). Safe to use from any thread.
+struct FaultPlan
 {
-public:
     struct Rule
     {
         Call call;
-        uint32_t nth;
-        int32_t hr;
+        uint32_t nth; // 0: every call
+        HRESULT hr;
     };
     std::vector<Rule> rules;
-    // Counts one call; the result to inject, or 0 to proceed normally.
-    int32_t onCall(Call c);
-
-private:
-    std::atomic<uint32_t> counts_[int(Call::Count)] = {};
+    std::atomic<uint32_t> counts[int(Call::Count)] = {};
+    HRESULT onCall(Call c);
 };
 
 struct EndpointSetup
 {
     std::wstring id, name;
-    bool hasName = false;
-    uint32_t state = 1; // DEVICE_STATE_ACTIVE, or another of those bits
-    bool render = true;
+    bool hasName = false, render = true;
+    uint32_t state = DEVICE_STATE_ACTIVE;
     std::vector<uint32_t> rates{44100, 48000}; // Hz
-    int64_t defaultPeriod = 100000, minPeriod = 30000;
-    uint32_t alignFrames = 0; // 0: any size
-    uint32_t notAlignedRequest = 0, notAlignedAnswer = 0;
-    uint32_t extraFrames = 0;
+    uint32_t defaultPeriod = 100000, minPeriod = 30000;
+    uint32_t notAlignedRequest = 0, notAlignedAnswer = 0, extraFrames = 0;
     std::shared_ptr<FaultPlan> faults = std::make_shared<FaultPlan>();
 };
 
@@ -79,9 +74,6 @@ struct EndpointModel
     FaultPlan faults; // enumerator level
     std::vector<EndpointSetup> endpoints;
 };
-
-// Parses the text; false with "line N: ..." in error on the first bad line.
-bool parseEndpointConfig(const std::string& text, EndpointModel& out, std::string& error);
 
 IAudioClient* newAudioClient(std::shared_ptr<EndpointModel> model, size_t index);
 

@@ -124,18 +124,6 @@ class Driver:
         with open(self.stats_path) as f:
             return {k: int(v) for k, _, v in (line.strip().partition("=") for line in f) if k}
 
-    def run_bare_client(self, seconds, rate, frames):
-        """The report of the bare event loop rendering silence through the endpoint, unrecorded."""
-        alt = os.path.join(os.path.dirname(self.config_path), "endpoint-bare.ini")
-        with open(alt, "w", encoding="utf-8") as f:
-            f.write("\n".join(l for l in self.config_text.splitlines() if not l.startswith("wav =")) + "\n")
-        r = self.session.wine([os.path.join(BIN_DIR, "endpoint_client.exe"), "bare", "%g" % seconds, str(rate),
-                               str(frames)], env={"POMARO_TEST_ENDPOINT_CONFIG": win_path(alt)}, timeout=60)
-        report = dict(l.partition("=")[::2] for l in r.stdout.decode("utf-8", "replace").splitlines())
-        if r.returncode != 0:
-            raise TestFailure("bare client failed (%s): %s" % (r.returncode, report.get("error", r.stderr)))
-        return {k: int(v) if v.strip().lstrip("-").isdigit() else v.strip() for k, v in report.items()}
-
 
 def _install(session, dll, default_dll, ini, text):
     # A copy of the DLL: a rebuild during the test cannot touch it.

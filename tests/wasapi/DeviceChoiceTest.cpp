@@ -13,10 +13,6 @@ using namespace Kelvane;
 
 TEST(DeviceChoice, PeriodsFramesAndDurations)
 {
-    // 3 ms minimum and 10 ms default period at 48 kHz.
-    const BufferSizeRange r = wasapiBufferSizeRange(100000, 30000, 48000);
-    EXPECT_EQ(std::vector<int32_t>({r.minFrames, r.maxFrames, r.preferredFrames, r.granularity}),
-              std::vector<int32_t>({144, 960, 144, 16}));
     // 10 ms at 44.1 kHz is 441: cut to 432, so the largest size is 864.
     EXPECT_EQ(wasapiBufferSizeRange(100000, 30000, 44100).maxFrames, 864);
     const std::tuple<int64_t, int32_t, int32_t> periods[] = {
@@ -43,8 +39,6 @@ TEST(DeviceChoice, HostBufferSize)
         {5000, 144, 48000, 144, 960, 16, 960}, // the maximum caps
         {500, 144, 48000, 144, 960, 16, 496},  // cut to the granularity
         {1, 0, 22050, 0, 100000, 0, 220},      // the 10 ms floor at every rate
-        {1, 0, 44100, 0, 100000, 0, 441},
-        {1, 0, 48000, 0, 100000, 0, 480},
         {1, 0, 96000, 0, 100000, 0, 960},
         // Granularity -1 takes powers of two only, the next one up within the limits (a
         // 480-frame request refused by createBuffers left such a driver silent).
@@ -100,7 +94,6 @@ TEST(RestartRequests, CoalescedDeferredAndBounded)
          "a1 m0.R x a1 m900.R x a1 m1800.R x a1 m2700.F a1 m30000.I u a1 m30001.R"},
         {"three in the window, the fourth after it", "m0.R m4000.R m8000.R m10001.R m11000.F"},
     };
-    using A = RestartRequests::Action;
     for (const auto& [name, script] : cases) {
         RestartRequests r;
         std::istringstream steps(script);
@@ -116,13 +109,8 @@ TEST(RestartRequests, CoalescedDeferredAndBounded)
                 r.answered();
             else if (s[0] == 'u')
                 r.userChoseDevice();
-            else if (s[0] == 'm') {
-                const A a = r.onMessage(std::stoull(s.substr(1)));
-                got = s.substr(0, s.find('.') + 1) + (a == A::Restart  ? "R"
-                                                      : a == A::Wait   ? "W"
-                                                      : a == A::Ignore ? "I"
-                                                                       : "F");
-            }
+            else if (s[0] == 'm')
+                got = s.substr(0, s.find('.') + 1) + "RWIF"[int(r.onMessage(std::stoull(s.substr(1))))];
             EXPECT_EQ(got, s) << name;
         }
     }

@@ -1,7 +1,7 @@
 #pragma once
 // A data provider for the device tests: records what it was told and from which thread,
-// writes a running frame counter into the left channel, and can be made to wait,
-// refuse, or hold a call.
+// writes a running frame counter into the left channel, and can be made to wait
+// or refuse.
 
 #include "audio/AudioDevice.h"
 
@@ -13,9 +13,6 @@
 class FakeProvider : public Kelvane::CAudioDevice::IDataProvider
 {
 public:
-    FakeProvider() { held = CreateEventW(nullptr, TRUE, TRUE, nullptr); }
-    ~FakeProvider() { CloseHandle(held); }
-
     bool onPrepare(Kelvane::SampleFormat format, Kelvane::SampleRate rate, int32_t frames,
                    bool isInterleaved) override
     {
@@ -38,13 +35,6 @@ public:
         overlapped.store(overlapped.load() || inside.exchange(true));
         lastLeft.store(left);
         lastRight.store(right);
-        if (!ready.load(std::memory_order_acquire)) {
-            notReadyCalls.fetch_add(1);
-            inside.store(false);
-            return false;
-        }
-        entered.fetch_add(1);
-        WaitForSingleObject(held, INFINITE);
         const int call = renders.fetch_add(1);
         if (left && preparedFormat == Kelvane::SampleFormatInt16) {
             // Interleaved: every other sample is the left channel's.
@@ -72,9 +62,6 @@ public:
         return {prepares, preparedFormat, preparedRate, preparedFrames, preparedInterleaved};
     }
 
-    void hold() { ResetEvent(held); }
-    void letGo() { SetEvent(held); }
-
     bool acceptPrepare = true;
     int prepares = 0;
     Kelvane::SampleFormat preparedFormat = Kelvane::SampleFormatUnknown;
@@ -83,10 +70,7 @@ public:
     bool preparedInterleaved = false;
     int refuseFrom = -1; // renders from this call on answer false
     DWORD renderDelayMs = 0;
-    std::atomic<bool> ready{true};
     std::atomic<int> renders{0};
-    std::atomic<int> entered{0}; // counted before a held call waits
-    std::atomic<int> notReadyCalls{0};
     std::atomic<int> resets{0};
     std::atomic<void*> lastLeft{nullptr}, lastRight{nullptr};
     std::atomic<bool> inside{false}, overlapped{false};
@@ -98,6 +82,5 @@ public:
     std::atomic<int> otherThreads{0}; // renders on another thread than the first one
 
 private:
-    HANDLE held;
     int32_t counter = 0;
 };

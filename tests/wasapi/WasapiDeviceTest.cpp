@@ -1,54 +1,102 @@
-// The WASAPI endpoint list and device against the test endpoint, under Wine.
+// The WASAPI endpoint list and device, and CHost's choice, preparation and restart of
+// them, against the test endpoint under Wine. The host is read back from its own log
+// (run in code page 932 so the lines stay exact).
 #include "FakeProvider.h"
-#include "TestEndpointHarness.h"
 
+#include "app/AppGlobals.h"
+#include "app/Host.h"
 #include "audio/WasapiAudioDevice.h"
 #include "audio/WasapiAudioDeviceList.h"
+#include "tests/diag/DiagTestSupport.h"
+
+#include <mmdeviceapi.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 using namespace Kelvane;
+using namespace PomaroApp;
 
 namespace {
 
+using Lines = std::vector<std::wstring>;
 const char kOneEndpoint[] =
     "[endpoint]\nname = Speakers (Test)\nrates = 44100, 48000\nperiod = 100000\nmin_period = 30000\n";
+const std::wstring kUnusable = L"オーディオドライバが使用できません。",
+                   kStarted = L"オーディオ出力を開始しました。";
 
-class WasapiDeviceTest : public ::testing::Test
+// One endpoint of a configuration.
+std::string ep(const char* name, const char* rates, const char* more = "")
+{
+    return std::string("[endpoint]\nname = ") + name + "\nrates = " + rates + "\n" + more;
+}
+
+class WasapiTest : public ::testing::Test
 {
 protected:
+    // The test endpoint in place of the system's device enumerator, for this process only.
     void SetUp() override
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        harness = std::make_unique<WasapiTest::TestEndpointHarness>();
-        ASSERT_TRUE(harness->ready()) << "PomaroTestEndpoint.dll missing beside the test";
+        g_hInstance = GetModuleHandleW(nullptr);
+        // The DLL stays loaded: a stream thread of a failed test may still wind down.
+        const HMODULE dll = LoadLibraryW(BesideExe(L"PomaroTestEndpoint.dll").c_str());
+        using GetClassObjectFn = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
+        auto get = reinterpret_cast<GetClassObjectFn>(
+            reinterpret_cast<void*>(dll ? GetProcAddress(dll, "DllGetClassObject") : nullptr));
+        IUnknown* factory = nullptr;
+        ASSERT_TRUE(get && SUCCEEDED(get(__uuidof(MMDeviceEnumerator), IID_IUnknown,
+                                         reinterpret_cast<void**>(&factory))))
+            << "PomaroTestEndpoint.dll missing beside the test";
+        const HRESULT hr = CoRegisterClassObject(__uuidof(MMDeviceEnumerator), factory, CLSCTX_INPROC_SERVER,
+                                                 REGCLS_MULTIPLEUSE, &cookie);
+        factory->Release();
+        ASSERT_TRUE(SUCCEEDED(hr));
     }
     void TearDown() override
     {
+        if (host)
+            host->release();
         device.reset();
         list.reset();
-        harness.reset();
+        if (cookie)
+            CoRevokeClassObject(cookie);
+        SetEnvironmentVariableW(L"POMARO_TEST_ENDPOINT_CONFIG", nullptr);
         CoUninitialize();
     }
 
-    // The list and a device for entry 0 of the configuration, recording what it renders.
-    void make(const std::string& config)
+    // Every enumerator made from now on reads these endpoints and records to wav.
+    void configure(const std::string& endpoints)
+    {
+        DeleteFileW(wav.c_str());
+        DeleteFileW((wav + L".stats.txt").c_str());
+        std::ofstream(config.c_str(), std::ios::binary) << "wav = " << Narrow(wav) << "\n" << endpoints;
+        SetEnvironmentVariableW(L"POMARO_TEST_ENDPOINT_CONFIG", config.c_str());
+    }
+    // The list and a device for its entry 0.
+    void make(const std::string& endpoints)
     {
         device.reset();
-        harness->configure("wav = " + harness->wavPathUtf8() + "\n" + config);
+        configure(endpoints);
         list = std::make_unique<CWasapiAudioDeviceList>();
         device.reset(static_cast<CWasapiAudioDevice*>(list->createDevice(0)));
     }
-
-    // Opens, prepares at 48 kHz and starts entry 0.
-    void run(FakeProvider& provider, int32_t frames = 480)
+    // A host on endpoints it has not listed yet: its devices go before their list.
+    CHost& hostOn(const std::string& endpoints)
     {
-        ASSERT_TRUE(device && device->open(nullptr));
-        ASSERT_TRUE(device->prepare(Rate48000, frames, &provider));
-        ASSERT_TRUE(device->start());
+        host = host ? host : new CHost();
+        host->closeAudioDevice();
+        delete host->pWasapiList;
+        host->pWasapiList = nullptr;
+        configure(endpoints);
+        log.newLines();
+        BoxRecorder::Boxes().clear();
+        return *host;
     }
 
     static bool waitFor(const std::atomic<int>& value, int atLeast)
@@ -57,15 +105,39 @@ protected:
             Sleep(5);
         return value.load() >= atLeast;
     }
+    // A counter the endpoint wrote when the last stream stopped; -1 if none.
+    long long stat(const std::string& name) const
+    {
+        const std::string text = "\n" + ReadBytes(wav + L".stats.txt");
+        const size_t at = text.find("\n" + name + "=");
+        return at == std::string::npos ? -1 : std::atoll(text.c_str() + at + name.size() + 2);
+    }
+    // Left channel of the recording, as far as its header announces it.
+    std::vector<int16_t> recordedLeft() const
+    {
+        const std::string bytes = ReadBytes(wav);
+        uint32_t size = 0;
+        if (bytes.size() >= 44)
+            std::memcpy(&size, bytes.data() + 40, 4);
+        std::vector<int16_t> left;
+        for (size_t p = 44; p + 4 <= std::min(bytes.size(), 44 + size_t(size)); p += 4)
+            std::memcpy(&left.emplace_back(), bytes.data() + p, 2);
+        return left;
+    }
 
-    std::unique_ptr<WasapiTest::TestEndpointHarness> harness;
+    DWORD cookie = 0;
+    TempFolder folder;
+    std::wstring config = folder.File(L"endpoint.ini"), wav = folder.File(L"render.wav");
+    LogCapture log;
+    BoxRecorder boxRecorder;
+    CHost* host = nullptr;
     std::unique_ptr<CWasapiAudioDeviceList> list; // declared before the device: goes last
     std::unique_ptr<CWasapiAudioDevice> device;
 };
 
 } // namespace
 
-TEST_F(WasapiDeviceTest, ListSnapshotsActiveRenderEndpointsByName)
+TEST_F(WasapiTest, ListHoldsActiveRenderEndpointsByName)
 {
     make("[endpoint]\nname = Alpha\n"
          "[endpoint]\n"                                  // no readable friendly name
@@ -87,11 +159,7 @@ TEST_F(WasapiDeviceTest, ListSnapshotsActiveRenderEndpointsByName)
         EXPECT_EQ(a->getIndex(), 2);
         EXPECT_TRUE(a->open(nullptr));
         EXPECT_EQ(b->getSupportedSampleRates(), 0);
-        EXPECT_EQ(a->getDriverType(), DriverWasapi);
-        EXPECT_TRUE(a->isInterleaved());
-        EXPECT_FALSE(a->hasControlPanel() || a->showControlPanel());
     }
-
     make("fail = EnumAudioEndpoints\n[endpoint]\nname = Alpha\n");
     EXPECT_EQ(list->getCount(), 0);
     EXPECT_EQ(list->getName(0), nullptr);
@@ -101,12 +169,13 @@ TEST_F(WasapiDeviceTest, ListSnapshotsActiveRenderEndpointsByName)
     EXPECT_EQ(device, nullptr);
 }
 
-TEST_F(WasapiDeviceTest, OpenProbesRatesAndReportsTheSizeRange)
+TEST_F(WasapiTest, OpenPrepareStartStopAndTheWaysRenderingEnds)
 {
     make(kOneEndpoint);
-    ASSERT_TRUE(device);
-    int32_t value = -1;
-    EXPECT_FALSE(device->getBufferSizeRange(Rate48000, &value, nullptr, nullptr, nullptr)); // closed
+    FakeProvider provider;
+    int32_t range[4] = {};
+    EXPECT_FALSE(device->getBufferSizeRange(Rate48000, &range[0], nullptr, nullptr, nullptr)); // closed
+    EXPECT_FALSE(device->prepare(Rate48000, 480, &provider));
     EXPECT_EQ(device->getSupportedSampleRates(), 0);
     for (int round = 0; round < 2; ++round) { // opening again changes nothing
         ASSERT_TRUE(device->open(nullptr));
@@ -114,89 +183,27 @@ TEST_F(WasapiDeviceTest, OpenProbesRatesAndReportsTheSizeRange)
         EXPECT_EQ(device->getSupportedSampleRates(), Rate44100 | Rate48000);
         EXPECT_EQ(device->getSampleFormat(), SampleFormatInt16);
     }
-    int32_t range[4] = {};
     ASSERT_TRUE(device->getBufferSizeRange(Rate48000, &range[0], &range[1], &range[2], &range[3]));
     EXPECT_EQ(std::vector<int32_t>(range, range + 4), (std::vector<int32_t>{144, 960, 144, 16}));
     EXPECT_FALSE(device->getBufferSizeRange(Rate48000, nullptr, nullptr, nullptr, nullptr));
-    range[0] = range[3] = -7;
-    ASSERT_TRUE(device->getBufferSizeRange(Rate44100, nullptr, nullptr, nullptr, &range[3]));
-    EXPECT_EQ(range[0], -7);
-    EXPECT_EQ(range[3], 16);
-    EXPECT_TRUE(device->close());
-    EXPECT_EQ(device->currentState(), DeviceClosed);
-    EXPECT_EQ(device->getSampleFormat(), SampleFormatUnknown);
-    EXPECT_TRUE(device->open(nullptr)); // the endpoint stays: it opens again
-
-    make("[endpoint]\nname = Odd\nrates = 8000\n");
-    ASSERT_TRUE(device->open(nullptr));
-    EXPECT_EQ(device->getSupportedSampleRates(), 0);
-    EXPECT_EQ(device->getSampleFormat(), SampleFormatUnknown);
-    FakeProvider provider;
-    EXPECT_FALSE(device->prepare(Rate48000, 480, &provider));
-    EXPECT_EQ(provider.prepares, 0);
-    make("[endpoint]\nname = Broken\nfail = Activate\n");
-    EXPECT_FALSE(device->open(nullptr));
-    EXPECT_EQ(device->currentState(), DeviceClosed);
-}
-
-TEST_F(WasapiDeviceTest, PrepareRejectsBadArgumentsAndRefusalsAndAnnouncesWhatEveryRenderGets)
-{
-    make(kOneEndpoint);
-    FakeProvider provider;
-    EXPECT_FALSE(device->prepare(Rate48000, 480, &provider)); // not open
-    ASSERT_TRUE(device->open(nullptr));
-    EXPECT_FALSE(device->prepare(Rate48000, 0, &provider));
-    EXPECT_FALSE(device->prepare(RateNone, 480, &provider));
-    EXPECT_FALSE(device->prepare(Rate48000, 480, nullptr));
+    EXPECT_FALSE(device->start()); // not prepared
+    EXPECT_FALSE(device->prepare(Rate48000, 0, &provider) || device->prepare(RateNone, 480, &provider) ||
+                 device->prepare(Rate96000, 480, &provider) || device->prepare(Rate48000, 480, nullptr));
     EXPECT_EQ(provider.prepares, 0);
     provider.acceptPrepare = false;
     EXPECT_FALSE(device->prepare(Rate48000, 480, &provider));
     EXPECT_EQ(provider.prepares, 1);
     EXPECT_EQ(device->currentState(), DeviceOpen);
-    EXPECT_EQ(device->getSampleRate(), RateNone);
     EXPECT_FALSE(device->start());
-    EXPECT_EQ(provider.renders.load() + provider.notReadyCalls.load(), 0);
 
     // An initialised client is never initialised again: the host reopens the device.
     provider.acceptPrepare = true;
-    ASSERT_TRUE(device->close() && device->open(nullptr));
-    ASSERT_TRUE(device->prepare(Rate48000, 480, &provider));
+    ASSERT_TRUE(device->close());
+    EXPECT_EQ(device->currentState(), DeviceClosed);
+    EXPECT_EQ(device->getSampleFormat(), SampleFormatUnknown);
+    ASSERT_TRUE(device->open(nullptr) && device->prepare(Rate48000, 480, &provider));
     EXPECT_EQ(provider.prepared(), std::make_tuple(2, SampleFormatInt16, Rate48000, 480, true));
     EXPECT_EQ(device->getSampleRate(), Rate48000);
-    EXPECT_EQ(device->currentState(), DevicePrepared);
-    EXPECT_TRUE(device->unprepare());
-    EXPECT_EQ(device->currentState(), DeviceOpen);
-    EXPECT_EQ(device->getSampleRate(), RateNone);
-}
-
-TEST_F(WasapiDeviceTest, TheEndpointsBufferSizeIsAnnouncedAndFilledWhole)
-{
-    // An unaligned request is retried at the size the endpoint names; a buffer that comes
-    // out larger than asked is announced, and every period carries exactly what was written.
-    for (const char* endpoint : {"align = 32\nnot_aligned = 480:512\n", "extra_frames = 32\n"}) {
-        SCOPED_TRACE(endpoint);
-        make(std::string("[endpoint]\nname = Sized\nrates = 48000\n") + endpoint);
-        FakeProvider provider;
-        run(provider);
-        EXPECT_EQ(provider.preparedFrames, 512);
-        EXPECT_EQ(device->getBufferFrames(), 512);
-        ASSERT_TRUE(waitFor(provider.renders, 20));
-        device->stop();
-        const std::vector<int16_t> left = harness->recordedLeft();
-        ASSERT_GE(left.size(), 512u * 21);
-        for (size_t i = 0; i < 512u * 21; ++i) // after the pre-roll, the provider's frame counter
-            ASSERT_EQ(left[i], i < 512 ? 0 : int16_t((i - 512) % 30000 + 1)) << "frame " << i;
-        EXPECT_EQ(provider.lastRight.load(), nullptr);
-    }
-}
-
-TEST_F(WasapiDeviceTest, StartStopAndTheWaysRenderingEnds)
-{
-    make(kOneEndpoint);
-    FakeProvider provider;
-    ASSERT_TRUE(device->open(nullptr));
-    EXPECT_FALSE(device->start()); // not prepared
-    ASSERT_TRUE(device->prepare(Rate48000, 480, &provider));
     EXPECT_TRUE(device->stop()); // never started
     EXPECT_EQ(device->currentState(), DevicePrepared);
     ASSERT_TRUE(device->start());
@@ -218,10 +225,13 @@ TEST_F(WasapiDeviceTest, StartStopAndTheWaysRenderingEnds)
     EXPECT_EQ(provider.renders.load(), after + 4);
     EXPECT_EQ(device->currentState(), DeviceRenderRefused);
     EXPECT_TRUE(device->stop());
-    EXPECT_EQ(device->currentState(), DevicePrepared);
+    EXPECT_TRUE(device->unprepare());
+    EXPECT_EQ(device->currentState(), DeviceOpen);
+    EXPECT_EQ(device->getSampleRate(), RateNone);
 
     // Deleting a running device ends its rendering and gives every interface back in order.
     provider.refuseFrom = -1;
+    ASSERT_TRUE(device->close() && device->open(nullptr) && device->prepare(Rate48000, 480, &provider));
     ASSERT_TRUE(device->start());
     ASSERT_TRUE(waitFor(provider.renders, after + 8));
     device.reset();
@@ -229,29 +239,114 @@ TEST_F(WasapiDeviceTest, StartStopAndTheWaysRenderingEnds)
     Sleep(100);
     EXPECT_EQ(provider.renders.load(), after);
     list.reset();
-    EXPECT_GE(harness->stats()["periods"], 3); // the last stream's counters, written as it ended
-    EXPECT_EQ(harness->stats()["misuse"], 0) << "calls out of the endpoint's order";
+    EXPECT_GE(stat("periods"), 3); // the last stream's counters, written as it ended
+    EXPECT_EQ(stat("misuse"), 0) << "calls out of the endpoint's order";
 }
 
-TEST_F(WasapiDeviceTest, RenderThreadThatOutlivesTheStopTimeOutEndsAlone)
+TEST_F(WasapiTest, TheEndpointsBufferSizeIsAnnouncedAndFilledWhole)
 {
-    make(kOneEndpoint);
-    FakeProvider provider;
-    run(provider);
-    ASSERT_TRUE(waitFor(provider.renders, 2));
-    provider.hold(); // the next call stays inside the provider
-    const int held = provider.entered.load() + 1;
-    ASSERT_TRUE(waitFor(provider.entered, held));
-    HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, provider.renderThread.load());
-    ASSERT_NE(thread, nullptr);
-    const DWORD before = GetTickCount();
-    device.reset(); // waits its time-out, then lets the thread finish on its own
-    const DWORD waited = GetTickCount() - before;
-    EXPECT_GE(waited, CWasapiAudioDevice::kStopTimeoutMs - 100);
-    EXPECT_LT(waited, CWasapiAudioDevice::kStopTimeoutMs + 2000);
-    EXPECT_EQ(WaitForSingleObject(thread, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    provider.letGo();
-    EXPECT_EQ(WaitForSingleObject(thread, 3000), static_cast<DWORD>(WAIT_OBJECT_0));
-    CloseHandle(thread);
-    EXPECT_EQ(provider.entered.load(), held); // nothing asked after the device went
+    // An unaligned request is retried at the size the endpoint names; a buffer that comes
+    // out larger than asked is announced, and every period carries exactly what was written.
+    for (const char* endpoint : {"not_aligned = 480:512\n", "extra_frames = 32\n"}) {
+        SCOPED_TRACE(endpoint);
+        make(std::string("[endpoint]\nname = Sized\nrates = 48000\n") + endpoint);
+        FakeProvider provider;
+        ASSERT_TRUE(device->open(nullptr) && device->prepare(Rate48000, 480, &provider) && device->start());
+        EXPECT_EQ(provider.preparedFrames, 512);
+        EXPECT_EQ(device->getBufferFrames(), 512);
+        ASSERT_TRUE(waitFor(provider.renders, 20));
+        device->stop();
+        const std::vector<int16_t> left = recordedLeft();
+        ASSERT_GE(left.size(), 512u * 21);
+        for (size_t i = 0; i < 512u * 21; ++i) // after the pre-roll, the provider's frame counter
+            ASSERT_EQ(left[i], i < 512 ? 0 : int16_t((i - 512) % 30000 + 1)) << "frame " << i;
+        EXPECT_EQ(provider.lastRight.load(), nullptr);
+    }
+}
+
+TEST_F(WasapiTest, HostChoosesTheFirstBestEndpointAndLogsEveryStep)
+{
+    // Each step that fails by name says so, and nothing opens.
+    const auto failing = [](const wchar_t* step) {
+        return L"オーディオドライバをロードします : Only\n" + std::wstring(step) +
+               L"\nオーディオ出力を終了しました。\n" + kUnusable;
+    };
+    const struct
+    {
+        std::string endpoints;
+        Kelvane::DriverType type;
+        const wchar_t* name; // asked for by name
+        int32_t size;        // asked for in the dialog
+        const wchar_t* chosen;
+        std::wstring lines; // empty: not compared (the end-to-end run reads a whole choice)
+    } cases[] = {
+        {ep("Slow", "44100") + ep("None", "8000") + ep("First48", "44100, 48000") + ep("Second48", "48000") +
+             ep("Broken", "48000", "fail = Activate\n"),
+         DriverAuto, nullptr, 0, L"First48", L""},
+        {ep("Mute", "8000") + ep("Gone", "48000", "fail = Activate\n"), DriverAuto, nullptr, 0, nullptr,
+         L"オーディオドライバを列挙します。\nWindowsドライバ : Mute\nWindowsドライバ : Gone\n" + kUnusable},
+        // No ASIO driver here: a WASAPI endpoint scores 0 + 20 for its 48 kHz, and 96 kHz alone is not enough.
+        {ep("A", "96000") + ep("B", "48000"), DriverAsio, L"NoSuchDriver", 0, L"B", L""},
+        {ep("A", "96000"), DriverAsio, nullptr, 0, nullptr, L""},
+        // A name no entry has, or one that differs in case, falls back to the scoring.
+        {ep("A", "48000") + ep("B", "44100"), DriverWasapi, L"b", 0, L"A", L""},
+        // By name, no enumeration; the size asked for is cut to the granularity.
+        {ep("A", "48000") + ep("B", "44100"), DriverWasapi, L"B", 500, L"B",
+         L"オーディオドライバをロードします : B\nサンプルレート : 44.1kHz\nバッファ長 : 496 (11.247msec)\n"
+         L"フォーマット：Int 16bit\n" +
+             kStarted},
+        {ep("Only", "48000", "fail = Activate\n"), DriverWasapi, L"Only", 0, nullptr,
+         failing(L"ロード失敗。")},
+        {ep("Only", "8000"), DriverWasapi, L"Only", 0, nullptr, failing(L"サンプルレートが不明です。")},
+        {ep("Only", "48000", "fail = GetDevicePeriod\n"), DriverWasapi, L"Only", 0, nullptr,
+         failing(L"バッファ長が不明です。")},
+        {ep("Only", "48000", "fail = Initialize\n"), DriverWasapi, L"Only", 0, nullptr,
+         failing(L"オーディオ出力を開始できませんでした。")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.endpoints);
+        CHost& h = hostOn(c.endpoints);
+        h.requestedBufferSize = c.size;
+        EXPECT_EQ(h.openAudioDevice(c.type, c.name), c.chosen != nullptr);
+        std::wstring lines;
+        for (const std::wstring& line : log.newLines())
+            lines += (lines.empty() ? L"" : L"\n") + line;
+        if (!c.lines.empty()) {
+            EXPECT_EQ(lines, c.lines);
+            ASSERT_EQ(BoxRecorder::Boxes().size(), c.chosen ? 0u : 1u);
+            EXPECT_TRUE(c.chosen || BoxRecorder::Boxes()[0].text.find(kUnusable) != std::wstring::npos);
+        }
+        EXPECT_EQ(std::wstring(h.pDevice ? h.pDevice->getName() : L"-"), c.chosen ? c.chosen : L"-");
+    }
+}
+
+TEST_F(WasapiTest, HostLogsALostEndpointAndReopensTheSameOne)
+{
+    // The endpoint goes away mid-stream (device invalidated) at either buffer call.
+    for (const std::string call : {"GetBuffer", "ReleaseBuffer"}) {
+        SCOPED_TRACE(call);
+        CHost& h = hostOn("[endpoint]\nname = USB\nrates = 48000\nfail = " + call + "#6:0x88890004\n");
+        ASSERT_TRUE(h.createFrameWindow());
+        ASSERT_TRUE(h.openAudioDevice(DriverWasapi, L"USB"));
+        log.newLines();
+        ASSERT_TRUE(h.pDevice->start()); // without a plug-in every period goes out silent
+        MSG msg{};
+        for (const ULONGLONG end = GetTickCount64() + 5000;
+             msg.message != WM_HOST_RESTART_AUDIO && GetTickCount64() < end;)
+            if (!PeekMessageW(&msg, h.hwndFrame, 0, 0, PM_REMOVE))
+                Sleep(5);
+        ASSERT_EQ(msg.message, WM_HOST_RESTART_AUDIO) << "no restart asked for";
+        DispatchMessageW(&msg);
+        const Lines lines = log.newLines();
+        ASSERT_GE(lines.size(), 4u);
+        const std::wstring failure = L"CWasapiAudioDevice::StaticThreadProc() : IAudioRenderClient::" +
+                                     std::wstring(call.begin(), call.end()) + L"() : 0x88890004";
+        EXPECT_EQ(lines[0].substr(0, failure.size()), failure);
+        EXPECT_EQ(Lines(lines.begin() + 1, lines.begin() + 4),
+                  (Lines{L"オーディオドライバを再起動します。", L"オーディオ出力を終了しました。",
+                         L"オーディオドライバをロードします : USB"}));
+        EXPECT_STREQ(h.pDevice->getName(), L"USB");
+        EXPECT_EQ(BoxRecorder::Boxes().size(), 0u);
+        DestroyWindow(h.hwndFrame);
+    }
 }
