@@ -49,12 +49,12 @@ def check_tone(rec, onset, what):
         print("%s channel %d: %.2f Hz, rms %.4f of full scale" % (what, channel, f, level / rec.full_scale))
 
 
-def falls_away(rec, start, end, held):
-    """Whether, between start and end, the level (10 ms blocks) falls to a third within 30 ms
-    while still above a tenth of held: a held note decays by far less in that time."""
+def falls_away(rec, release, end):
+    """Whether, between the release and end, the level (10 ms blocks) falls to a third within 30 ms
+    while above a tenth of the level at the release: a held note decays by far less in that time."""
     step = rec.rate // 100
-    levels = [rec.rms(0, i, i + step) for i in range(start, end - step, step)]
-    return any(a > held * 0.1 and b < a / 3 for a, b in zip(levels, levels[3:]))
+    levels = [rec.rms(0, i, i + step) for i in range(release - step, end - step, step)]
+    return any(a > levels[0] * 0.1 and b < a / 3 for a, b in zip(levels, levels[3:]))
 
 
 def press_c(s, w, driver):
@@ -106,12 +106,14 @@ def play(s, exe, case, driver, shown=lambda: None):
     check(rec.format == kind, "recorded %s, not %s" % (rec.format, kind))
     noise = [i for i in range(before) if rec.left[i] or rec.right[i]]
     check(plugin != SDK or not noise, "%d of the %d frames before the key are not silence" % (len(noise), before))
-    onsets = rec.onsets(0.01 * rec.full_scale, rec.rate // 5)
-    check(len(onsets) == len(releases) and onsets[0] >= before, "onsets %r, releases %r" % (onsets, releases))
-    for n, onset in enumerate(onsets):
-        check_tone(rec, onset, "%s note %d" % (name, n))
-        held = rec.rms(0, onset + rec.rate // 10, onset + rec.rate // 5)
-        check(plugin == SDK or falls_away(rec, releases[n], (onsets + [rec.frames])[n + 1], held),
+    # Under Wine a held key now and then comes as a release and a new press: a press may show
+    # more than one onset, each of them middle C.
+    onsets, bounds = rec.onsets(0.01 * rec.full_scale, rec.rate // 5), [before] + releases
+    for n, release in enumerate(releases):
+        mine, later = [o for o in onsets if bounds[n] <= o < release], [o for o in onsets if o > release]
+        check(mine, "no note for key press %d: onsets %r, releases %r" % (n, onsets, releases))
+        check_tone(rec, mine[0], "%s note %d" % (name, n))
+        check(plugin == SDK or falls_away(rec, release, (later + [rec.frames])[0]),
               "%s note %d does not fall away after its release" % (name, n))
     if family == "wasapi":
         stats = driver.stats()
