@@ -96,17 +96,15 @@ class Driver:
     def frames(self):
         return Wav(self.wav_path, 1 << 40).frames
 
-    def rate(self):
-        return Wav(self.wav_path, 1 << 40).rate
-
     def heard_since(self, mark, level=0.01):
         """A new note's evidence once the recording was quiet at mark."""
         return Wav(self.wav_path, mark).peak() >= level
 
     def quiet(self, seconds=0.2, level=0.01):
         """The last seconds stay below level: a later sound is a new note, not this one's tail."""
-        span, end = int(seconds * self.rate()), self.frames()
-        return end >= span > 0 and Wav(self.wav_path, end - span).peak() < level
+        head = Wav(self.wav_path, 1 << 40)
+        span = int(seconds * head.rate)
+        return head.frames >= span > 0 and Wav(self.wav_path, head.frames - span).peak() < level
 
     def stats(self):
         """Counters the driver wrote when a stream stopped."""

@@ -142,7 +142,7 @@ def run_row(s, row):
     if row.run in ("play", "panel"):
         wait_event(s, p, driver, row)
         mark = driver.frames()
-        check(not row.sounds or press_key(s, w, lambda: driver.heard_since(mark)), "a key after the event did not sound")
+        check(not row.sounds or press_key(s, w, lambda: driver.heard_since(mark)), "no sound from a key after the event")
     elif row.run == "silent":
         check(press_key(s, w, lambda: any("events=[on:" in l for l in open(rec, encoding="utf-8", errors="replace"))),
               "the note never reached the plug-in")
@@ -193,11 +193,8 @@ def run_row(s, row):
 
 
 def main():
-    failed, skipped = [], []
+    failed = []
     for row in (r for r in ROWS if not sys.argv[1:] or r.name in sys.argv[1:]):
-        if not os.path.exists(plugin_path(row)):
-            skipped.append(row.name)
-            continue
         started = time.monotonic()
         with Session("fault_" + row.name, lang="ja_JP.UTF-8") as s:
             try:
@@ -207,10 +204,6 @@ def main():
                 failed.append(row.name)
                 print("FAILED  %s: %s\nprogram log:\n%s" % (row.name, e, s.log_text()))
     check(not failed, "rows failed: %s" % ", ".join(failed))
-    if skipped:
-        # Not a pass: ctest shows the whole matrix as skipped (SKIP_RETURN_CODE).
-        print("%d rows skipped, not passed, their test plug-ins not built: %s" % (len(skipped), ", ".join(skipped)))
-        raise SystemExit(77)
 
 
 if __name__ == "__main__":

@@ -21,10 +21,10 @@ namespace {
 
 std::string utf8(const std::wstring& s)
 {
-    std::string out(s.size() * 3, '\0');
-    out.resize(
-        static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), &out[0],
-                                                static_cast<int>(out.size()), nullptr, nullptr)));
+    const int n = WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, &out[0], n, nullptr, nullptr);
+    out.pop_back(); // the terminator
     return out;
 }
 

@@ -18,8 +18,8 @@ from drivers import register_test_asio
 from pomaro_e2e import SOURCE_DIR, Session, check, run_test, wait_for
 from test_sound import ASIO_KEYS, ASIO_LOG, DEMO, play
 
-BUILD_DIR, VERSION = os.environ.get("POMARO_BUILD_DIR", ""), os.environ.get("POMARO_VERSION", "")
-OBJDUMP, WORK = os.environ.get("POMARO_OBJDUMP", "x86_64-w64-mingw32-objdump"), os.environ.get("POMARO_RELEASE_WORK", "")
+BUILD_DIR, VERSION, WORK = (os.environ.get("POMARO_" + k, "") for k in ("BUILD_DIR", "VERSION", "RELEASE_WORK"))
+OBJDUMP = os.environ.get("POMARO_OBJDUMP", "x86_64-w64-mingw32-objdump")
 TOP = "Pomaro-%s-win64" % VERSION
 # DLLs that every 64-bit Windows since 10 has in System32. A compiler runtime (libstdc++-6,
 # libgcc_s_seh-1, libwinpthread-1) or anything else means the zip would not run on a clean machine.
@@ -44,7 +44,7 @@ def objdump(path):
     r = subprocess.run([OBJDUMP, "-p", path], capture_output=True, text=True, errors="replace")
     check(r.returncode == 0, "objdump -p %s failed: %s" % (path, r.stderr))
     delayed = re.search(r"^Entry d ([0-9a-f]+) ([0-9a-f]+) Delay Import Directory", r.stdout, re.M)
-    check(delayed and int(delayed.group(2), 16) == 0, "%s has delay-load imports, which this check does not read" % path)
+    check(delayed and int(delayed.group(2), 16) == 0, "%s has delay-load imports, which are not read here" % path)
     return r.stdout
 
 

@@ -90,15 +90,7 @@ class Session:
         self.env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", HOME=self.dir)
         if lang:
             self.env.update(LANG=lang, LC_ALL=lang)
-        # Xvfb picks a free display itself. No auto-repeat for a minute: under Wine a held key's
-        # repeats come now and then as a release and a new press, which ends the held note.
-        r, w = os.pipe()
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                                      "-ardelay", "60000"], pass_fds=(w,), **QUIET)
-        os.close(w)
-        with os.fdopen(r) as f:
-            self.display = self.env["DISPLAY"] = ":" + f.readline().strip()
-        check(self.display != ":", "Xvfb did not start")
+        self._start_xvfb()
         if fresh_prefix:
             subprocess.run([WINE64, "wineboot", "-i"], env=self.env, timeout=300, **QUIET)
             check(os.path.isdir(os.path.join(self.prefix, "drive_c", "users")), "wineboot made no prefix")
@@ -125,6 +117,34 @@ class Session:
         self.xvfb.wait()
         shutil.rmtree(self.prefix, ignore_errors=True)
         return False
+
+    def _owns_display(self, n):
+        try:
+            with open("/tmp/.X%d-lock" % n) as f:
+                return os.path.exists("/tmp/.X11-unix/X%d" % n) and int(f.read().strip() or 0) == self.xvfb.pid
+        except (OSError, ValueError):
+            return False
+
+    def _start_xvfb(self):
+        n = 100 + (os.getpid() % 300)
+        while True:
+            if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
+                # No auto-repeat for a minute: under Wine a held key's repeats come now and then
+                # as a release and a new press, which ends the held note and plays it again.
+                self.xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                                              "-ardelay", "60000"], **QUIET)
+                # Another session may start a server on the same number at the same moment;
+                # the display is ours only when the lock file names our server.
+                try:
+                    wait_for(lambda: self._owns_display(n) or self.xvfb.poll() is not None, 10, what="Xvfb")
+                except TestFailure:
+                    pass
+                if self.xvfb.poll() is None and self._owns_display(n):
+                    break
+                self.xvfb.kill()
+                self.xvfb.wait()
+            n += 1
+        self.display = self.env["DISPLAY"] = ":%d" % n
 
     def wine(self, args, env=None, timeout=None):
         """Runs a Windows program to completion. Output goes through files: a Wine system process
