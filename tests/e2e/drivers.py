@@ -9,24 +9,23 @@ import struct
 
 from pomaro_e2e import BIN_DIR, TestFailure, wait_for
 
-ENUMERATOR_CLSID = "{BCDE0395-E52F-467C-8E3D-C4579291692E}"
-ASIO_CLSID = "{6F0D3C5E-8B2A-4E61-9C47-3A1B5D2E7F90}"
-ASIO_SAMPLE_TYPES = {"int16": 16, "int32": 18, "float32": 19}
 _FORMATS = {(1, 16): ("int16", "h", 32768.0), (1, 32): ("int32", "i", 2147483648.0), (3, 32): ("float32", "f", 1.0)}
+_ASIO_TYPES = {"int16": 16, "int32": 18, "float32": 19}
+# DLL, the COM class it serves, its threading model
+_DRIVERS = {"endpoint": ("PomaroTestEndpoint.dll", "{BCDE0395-E52F-467C-8E3D-C4579291692E}", "Both"),
+            "asio": ("PomaroTestAsio.dll", "{6F0D3C5E-8B2A-4E61-9C47-3A1B5D2E7F90}", "Apartment")}
 
 
 def win_path(unix_path):
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
 
-def _value(v):
-    if isinstance(v, bool):
-        return "yes" if v else "no"
-    return ", ".join(map(str, v)) if isinstance(v, (list, tuple)) else v
-
-
 def config_lines(config):
-    return ["%s = %s" % (k, _value(v)) for k, v in config.items() if v is not None]
+    def value(v):
+        if isinstance(v, bool):
+            return "yes" if v else "no"
+        return ", ".join(map(str, v)) if isinstance(v, (list, tuple)) else v
+    return ["%s = %s\n" % (k, value(v)) for k, v in config.items() if v is not None]
 
 
 class Wav:
@@ -35,8 +34,7 @@ class Wav:
 
     def __init__(self, path, start=0):
         self.rate = self.frames = 0
-        self.format, self.full_scale = "int16", 32768.0
-        self.left = self.right = array.array("h")
+        self.format, self.full_scale, self.left, self.right = "int16", 32768.0, [], []
         try:
             with open(path, "rb") as f:
                 head = f.read(44)
@@ -45,15 +43,11 @@ class Wav:
                 fmt, channels, self.rate = struct.unpack_from("<HHI", head, 20)
                 self.format, code, self.full_scale = _FORMATS[(fmt, struct.unpack_from("<H", head, 34)[0])]
                 width = channels * (4 if code != "h" else 2)
-                f.seek(0, os.SEEK_END)
-                self.frames = min(struct.unpack_from("<I", head, 40)[0], f.tell() - 44) // width
-                start = min(start, self.frames)
-                f.seek(44 + start * width)
-                data = f.read((self.frames - start) * width)
+                self.frames = min(struct.unpack_from("<I", head, 40)[0], f.seek(0, os.SEEK_END) - 44) // width
+                f.seek(44 + min(start, self.frames) * width)
+                values = array.array(code, f.read((self.frames - min(start, self.frames)) * width))
         except FileNotFoundError:
             return
-        values = array.array(code)
-        values.frombytes(data)
         self.left, self.right = values[0::channels], values[1::channels]
 
     def rms(self, which=0, start=0, end=None):
@@ -93,19 +87,14 @@ class Wav:
 
 
 class Driver:
-    def __init__(self, session, name, wav_path, config_path, config_text):
-        self.session, self.name, self.wav_path = session, name, wav_path
-        self.stats_path = wav_path + ".stats.txt" if wav_path else None
-        self.config_path, self.config_text = config_path, config_text
+    def __init__(self, name, wav_path):
+        self.name, self.wav_path = name, wav_path
 
-    def recording(self):
-        return Wav(self.wav_path)
+    def recording(self, start=0):
+        return Wav(self.wav_path, start)
 
     def frames(self):
         return Wav(self.wav_path, 1 << 40).frames
-
-    def rate(self):
-        return Wav(self.wav_path, 1 << 40).rate
 
     def heard_since(self, mark, level=0.01):
         """A new note's evidence once the recording was quiet at mark."""
@@ -113,55 +102,51 @@ class Driver:
 
     def quiet(self, seconds=0.2, level=0.01):
         """The last seconds stay below level: a later sound is a new note, not this one's tail."""
-        span = int(seconds * self.rate())
-        end = self.frames()
-        return end >= span > 0 and Wav(self.wav_path, end - span).peak() < level
+        head = Wav(self.wav_path, 1 << 40)
+        span = int(seconds * head.rate)
+        return head.frames >= span > 0 and Wav(self.wav_path, head.frames - span).peak() < level
 
     def stats(self):
         """Counters the driver wrote when a stream stopped."""
-        if not self.stats_path or not os.path.exists(self.stats_path):
+        try:
+            with open(self.wav_path + ".stats.txt") as f:
+                return {k: int(v) for k, _, v in (line.strip().partition("=") for line in f) if k}
+        except FileNotFoundError:
             raise TestFailure("no statistics file: the stream never stopped")
-        with open(self.stats_path) as f:
-            return {k: int(v) for k, _, v in (line.strip().partition("=") for line in f) if k}
 
 
-def _install(session, dll, default_dll, ini, text):
-    # A copy of the DLL: a rebuild during the test cannot touch it.
-    local = os.path.join(session.dir, os.path.basename(default_dll))
-    shutil.copy2(dll or os.path.join(BIN_DIR, default_dll), local)
-    config = os.path.join(session.dir, ini)
+def register_driver(session, kind, lines, dll=None):
+    """Installs a copy of the driver's DLL (a rebuild during the test cannot touch it) as its COM
+    class, with its configuration file; returns the file's Windows path."""
+    name, clsid, threading = _DRIVERS[kind]
+    local, config = os.path.join(session.dir, name), os.path.join(session.dir, kind + ".ini")
+    shutil.copy2(dll or os.path.join(BIN_DIR, name), local)
     with open(config, "w", encoding="utf-8") as f:
-        f.write(text)
-    return win_path(local), config
+        f.writelines(lines)
+    session.reg_add("HKCR\\CLSID\\%s\\InprocServer32" % clsid, None, win_path(local))
+    session.reg_add("HKCR\\CLSID\\%s\\InprocServer32" % clsid, "ThreadingModel", threading)
+    return win_path(config)
 
 
-def register_test_endpoint(session, dll_path=None, wav_path=None, endpoints=None, **single):
+def register_test_endpoint(session, wav_path, endpoints=None, **single):
     """endpoints=[{name, rates, period, min_period, fail, ...}, ...] or one endpoint's keys."""
-    lines = ["wav = " + win_path(wav_path)] if wav_path else []
+    lines = ["wav = %s\n" % win_path(wav_path)]
     for e in endpoints or [single]:
-        lines += ["[endpoint]"] + config_lines(e)
-    text = "\n".join(lines) + "\n"
-    local, config = _install(session, dll_path, "PomaroTestEndpoint.dll", "endpoint.ini", text)
-    key = "HKCR\\CLSID\\%s\\InprocServer32" % ENUMERATOR_CLSID
-    session.reg_add(key, None, local)
-    session.reg_add(key, "ThreadingModel", "Both")
-    session.reg_add(r"HKCU\Software\PomaroTest\Endpoint", "Config", win_path(config))
-    return Driver(session, (endpoints or [single])[0].get("name"), wav_path, config, text)
+        lines += ["[endpoint]\n"] + config_lines(e)
+    session.reg_add(r"HKCU\Software\PomaroTest\Endpoint", "Config", register_driver(session, "endpoint", lines))
+    return Driver((endpoints or [single])[0].get("name"), wav_path)
 
 
 def register_test_asio(session, dll_path=None, wav_path=None, name="Pomaro Test ASIO", **config):
     """Keys as testdrivers/asio reads them; type by name ("int16", "int32", "float32")."""
     wav_path = wav_path or os.path.join(session.dir, "asio.wav")
-    config["type"] = ASIO_SAMPLE_TYPES.get(config.get("type"), config.get("type"))
+    config["type"] = _ASIO_TYPES.get(config.get("type"), config.get("type"))
     config.update(wav=win_path(wav_path), stats=win_path(wav_path + ".stats.txt"))
-    text = "\n".join(config_lines(config)) + "\n"
-    local, path = _install(session, dll_path, "PomaroTestAsio.dll", "asio.ini", text)
-    session.reg_add("HKLM\\Software\\ASIO\\%s" % name, "clsid", ASIO_CLSID)
+    path = register_driver(session, "asio", config_lines(config), dll_path)
+    session.reg_add("HKLM\\Software\\ASIO\\%s" % name, "clsid", _DRIVERS["asio"][1])
     session.reg_add("HKLM\\Software\\ASIO\\%s" % name, "description", name)
-    session.reg_add("HKCR\\CLSID\\%s\\InprocServer32" % ASIO_CLSID, None, local)
-    session.reg_add("HKCR\\CLSID\\%s\\InprocServer32" % ASIO_CLSID, "ThreadingModel", "Apartment")
-    session.reg_add("HKCR\\CLSID\\%s" % ASIO_CLSID, "PomaroConfig", win_path(path))
-    return Driver(session, name, wav_path, path, text)
+    session.reg_add("HKCR\\CLSID\\%s" % _DRIVERS["asio"][1], "PomaroConfig", path)
+    return Driver(name, wav_path)
 
 
 class TestMidiDriver:
@@ -216,8 +201,9 @@ _CALL = re.compile(r"^(\d+) (\d+) (\w+\.\w+)((?: [^ ]+=[^ ]*)*) -> (\S+)$")
 
 
 class Call:
-    def __init__(self, seq, tid, name, args, result, line):
-        self.seq, self.tid, self.name, self.args, self.result, self.line = seq, tid, name, args, result, line
+    def __init__(self, line, m):
+        self.seq, self.tid, self.name = int(m.group(1)), int(m.group(2)), m.group(3)
+        self.args, self.line = dict(kv.split("=", 1) for kv in m.group(4).split()), line
 
     def __repr__(self):
         return "%d %s %s" % (self.seq, self.name, self.args)
@@ -230,6 +216,4 @@ def recorder_calls(path):
             lines = f.read().splitlines()
     except FileNotFoundError:
         return []
-    calls = [Call(int(m.group(1)), int(m.group(2)), m.group(3), dict(kv.split("=", 1) for kv in m.group(4).split()),
-                  m.group(5), n) for n, m in enumerate(map(_CALL.match, lines)) if m]
-    return sorted(calls, key=lambda c: c.seq)
+    return sorted((Call(n, m) for n, m in enumerate(map(_CALL.match, lines)) if m), key=lambda c: c.seq)

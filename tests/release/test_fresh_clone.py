@@ -11,61 +11,42 @@ import sys
 
 from drivers import Wav
 from pomaro_e2e import SOURCE_DIR, check, run_test
-from release_zip import WORK
 
-NOTES = ((261.63, "middle C"), (329.63, "E"), (392.00, "G"))
-SKIP = 77
+NOTES = (261.63, 329.63, 392.00)
 
 
-def tracked_files():
-    r = subprocess.run(["git", "-c", "safe.directory=*", "-C", SOURCE_DIR, "ls-files", "-z"],
-                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    return [f for f in r.stdout.decode("utf-8").split("\0") if f] if r.returncode == 0 else None
-
-
-def lay_out(files, tree):
+def main():
+    r = subprocess.run(["git", "-c", "safe.directory=*", "-C", SOURCE_DIR, "ls-files", "-z"], capture_output=True)
+    if r.returncode != 0:
+        print("not a git checkout: the files a clone would hold are unknown")
+        sys.exit(77)
+    work = os.path.join(os.environ["POMARO_RELEASE_WORK"], "fresh_clone")
+    shutil.rmtree(work, ignore_errors=True)
+    tree = os.path.join(work, "pomaro")
     # As the working tree has them: an uncommitted change is what is tested.
-    for rel in files:
-        src = os.path.join(SOURCE_DIR, rel)
-        if os.path.lexists(src):  # a deletion not yet committed
+    for rel in filter(None, r.stdout.decode("utf-8").split("\0")):
+        if os.path.lexists(os.path.join(SOURCE_DIR, rel)):  # not a deletion not yet committed
             os.makedirs(os.path.dirname(os.path.join(tree, rel)), exist_ok=True)
-            shutil.copy2(src, os.path.join(tree, rel), follow_symlinks=False)
-    downloads = os.path.join(tree, "third_party", "downloads")
-    os.makedirs(downloads)
+            shutil.copy2(os.path.join(SOURCE_DIR, rel), os.path.join(tree, rel), follow_symlinks=False)
+    os.makedirs(os.path.join(tree, "third_party", "downloads"))
     with open(os.path.join(SOURCE_DIR, "cmake", "vst3sdk.md5")) as f:
         for name in (line.split()[1] for line in f if line.strip()):
             have = os.path.join(SOURCE_DIR, "third_party", "downloads", name)
             if os.path.exists(have):
-                shutil.copy2(have, downloads)
-
-
-def newcomer_env():
-    return {k: v for k, v in os.environ.items()
-            if not k.startswith(("POMARO_", "WINE", "CCACHE_BASEDIR")) and k not in ("PYTHONPATH", "DISPLAY")}
-
-
-def main():
-    files = tracked_files()
-    if files is None:
-        print("not a git checkout: the files a clone would hold are unknown")
-        sys.exit(SKIP)
-    work = os.path.join(WORK, "fresh_clone")
-    shutil.rmtree(work, ignore_errors=True)
-    tree = os.path.join(work, "pomaro")
-    lay_out(files, tree)
-    log = os.path.join(work, "demo.log")
-    with open(log, "wb") as f:
-        rc = subprocess.run(["bash", "tools/demo.sh"], cwd=tree, env=newcomer_env(), stdin=subprocess.DEVNULL,
-                            stdout=f, stderr=subprocess.STDOUT, timeout=1500).returncode
-    with open(log, encoding="utf-8", errors="replace") as f:
-        output = f.read()
-    print(output[-6000:])
-    check(rc == 0, "bash tools/demo.sh ended with %d" % rc)
+                shutil.copy2(have, os.path.join(tree, "third_party", "downloads"))
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith(("POMARO_", "WINE", "CCACHE_BASEDIR")) and k not in ("PYTHONPATH", "DISPLAY")}
+    # Output through a file: Wine's system processes inherit it and outlive the script.
+    with open(os.path.join(work, "demo.log"), "w+b") as f:
+        p = subprocess.run(["bash", "tools/demo.sh"], cwd=tree, env=env, stdin=subprocess.DEVNULL, stdout=f,
+                           stderr=subprocess.STDOUT, timeout=1500)
+        f.seek(0)
+        print(f.read().decode("utf-8", "replace")[-6000:])
+    check(p.returncode == 0, "bash tools/demo.sh ended with %d" % p.returncode)
     out = os.path.join(tree, "out", "demo")
 
     shot = os.path.join(out, "screenshot.png")
-    check(os.path.exists(shot), "no screenshot")
-    size = subprocess.run(["identify", "-format", "%w %h %k", shot], stdout=subprocess.PIPE).stdout.decode().split()
+    size = subprocess.run(["identify", "-format", "%w %h %k", shot], capture_output=True, text=True).stdout.split()
     # The editor and the strip bring hundreds of colours; an empty screen has one.
     check(size[:2] == ["1280", "1024"] and int(size[2]) > 50, "screenshot is %r (width, height, colours)" % size)
 
@@ -77,13 +58,14 @@ def main():
     check(not any("エラー" in l or "失敗" in l for l in lines), "the log reports a failure:\n%s" % "\n".join(lines))
 
     rec = Wav(os.path.join(out, "demo.wav"))
-    starts = rec.onsets(0.01 * rec.full_scale, rec.rate // 5)
-    check(len(starts) == len(NOTES), "%d notes in the WAV (at frames %r), not %d" % (len(starts), starts, len(NOTES)))
-    for onset, (hz, name) in zip(starts, NOTES):
-        start, length = onset + rec.rate // 100, rec.rate // 10
-        f = rec.tone_frequency(start, length)
-        print("%s: %.2f Hz at %.2f s" % (name, f, onset / rec.rate))
-        check(abs(f - hz) <= hz * 0.01, "the note for %s plays %.2f Hz" % (name, f))
-
+    played = []
+    # A key pressed again by a focus flap under Wine sounds its note twice in a row.
+    for onset in rec.onsets(0.01 * rec.full_scale, rec.rate // 5):
+        f = rec.tone_frequency(onset + rec.rate // 100, rec.rate // 10)
+        print("%.2f Hz at %.2f s" % (f, onset / rec.rate))
+        if not played or abs(f - played[-1]) > played[-1] * 0.01:
+            played.append(f)
+    check(len(played) == len(NOTES) and all(abs(f - hz) <= hz * 0.01 for f, hz in zip(played, NOTES)),
+          "the WAV plays %r Hz, not %r" % (played, NOTES))
 
 run_test(main)

@@ -1,62 +1,92 @@
-"""The release zip: named after the build's version, holding exactly the program, its
-instrument, the players' README and the licence texts; both binaries import only
-system DLLs, the instrument keeps its entry point after stripping, the version block
-carries the same version, and packaging the same build twice gives the same bytes."""
+"""The release zip tools/package.sh makes of this build's bin/. "contents": it is named after the
+build's version and holds exactly the program, its instrument, the players' README and the licence
+texts; both binaries import only system DLLs, the instrument keeps its entry point after stripping,
+the version block carries the same version, and packaging the same build twice gives the same bytes.
+"first_minute": a user's first minute with it, unpacked into a fresh Wine prefix (made by wineboot,
+no test settings) with only the test ASIO driver: the editor shows, C sounds middle C, Alt+F4 ends
+the run with code 0, and the log shows the load and unload and no failure."""
 import hashlib
 import os
 import re
 import shutil
+import struct
 import subprocess
+import sys
 import zipfile
 
-from pomaro_e2e import check, run_test
-from release_zip import BUILD_DIR, OBJDUMP, SYSTEM_DLLS, VERSION, WORK, fixed_version, imports, package
+from drivers import register_test_asio
+from pomaro_e2e import SOURCE_DIR, Session, check, run_test, wait_for
+from test_sound import ASIO_KEYS, ASIO_LOG, DEMO, play
+
+BUILD_DIR, VERSION, WORK = (os.environ.get("POMARO_" + k, "") for k in ("BUILD_DIR", "VERSION", "RELEASE_WORK"))
+OBJDUMP = os.environ.get("POMARO_OBJDUMP", "x86_64-w64-mingw32-objdump")
+TOP = "Pomaro-%s-win64" % VERSION
+# DLLs that every 64-bit Windows since 10 has in System32. A compiler runtime (libstdc++-6,
+# libgcc_s_seh-1, libwinpthread-1) or anything else means the zip would not run on a clean machine.
+SYSTEM_DLLS = {
+    "advapi32.dll", "avrt.dll", "comctl32.dll", "comdlg32.dll", "d2d1.dll", "dwrite.dll", "gdi32.dll", "kernel32.dll",
+    "msvcrt.dll", "ole32.dll", "oleaut32.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "uxtheme.dll",
+    "version.dll", "windowscodecs.dll", "winmm.dll", "ws2_32.dll",
+}
 
 
-def sdk_dir():
-    with open(os.path.join(BUILD_DIR, "CMakeCache.txt"), encoding="utf-8") as f:
-        m = re.search(r"^VST3_SDK_DIR:\w+=(.*)$", f.read(), re.M)
-    check(m and m.group(1), "no VST3_SDK_DIR in the build's cache")
-    return m.group(1)
+def package(out_dir):
+    """The binary zip's path."""
+    os.makedirs(out_dir, exist_ok=True)
+    r = subprocess.run([os.path.join(SOURCE_DIR, "tools", "package.sh"), BUILD_DIR, out_dir], capture_output=True)
+    check(r.returncode == 0, "package.sh failed:\n%s" % r.stderr.decode(errors="replace"))
+    paths = r.stdout.decode().split()
+    check(len(paths) == 2, "package.sh printed %r" % paths)
+    return paths[0]
 
 
-def main():
-    work = os.path.join(WORK, "package")
-    shutil.rmtree(work, ignore_errors=True)
+def objdump(path):
+    r = subprocess.run([OBJDUMP, "-p", path], capture_output=True, text=True, errors="replace")
+    check(r.returncode == 0, "objdump -p %s failed: %s" % (path, r.stderr))
+    delayed = re.search(r"^Entry d ([0-9a-f]+) ([0-9a-f]+) Delay Import Directory", r.stdout, re.M)
+    check(delayed and int(delayed.group(2), 16) == 0, "%s has delay-load imports, which are not read here" % path)
+    return r.stdout
+
+
+def fixed_version(path):
+    """(file version, product version) from the VS_FIXEDFILEINFO block, as "a.b.c.d"."""
+    with open(path, "rb") as f:
+        data = f.read()
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    check(at >= 0, "%s has no version block" % path)
+    v = struct.unpack_from("<4I", data, at + 8)
+    return tuple("%d.%d.%d.%d" % (hi >> 16, hi & 0xFFFF, lo >> 16, lo & 0xFFFF) for hi, lo in (v[:2], v[2:]))
+
+
+def contents(work):
     path = package(os.path.join(work, "out"))
-    top = "Pomaro-%s-win64" % VERSION
-    check(os.path.basename(path) == top + ".zip", "zip named %s for version %s" % (path, VERSION))
-
+    check(os.path.basename(path) == TOP + ".zip", "zip named %s for version %s" % (path, VERSION))
     with zipfile.ZipFile(path) as z:
         names = sorted(i.filename for i in z.infolist() if not i.is_dir())
-        print("zip contents:\n  " + "\n  ".join("%8d  %s" % (z.getinfo(n).file_size, n) for n in names))
         z.extractall(os.path.join(work, "unpacked"))
-    expected = sorted(top + "/" + n for n in (
-        "Pomaro.exe", "VST3/Pomaro.vst3", "README.txt", "LICENSE.txt", "SOURCE-OFFER.txt",
-        "licenses/GPL-3.0.txt", "licenses/THIRD-PARTY-NOTICES.txt",
-        "licenses/VST3-SDK-base-LICENSE.txt", "licenses/VST3-SDK-pluginterfaces-LICENSE.txt",
-        "licenses/VST3-SDK-public.sdk-LICENSE.txt"))
+    expected = sorted(TOP + "/" + n for n in (
+        "Pomaro.exe", "VST3/Pomaro.vst3", "README.txt", "LICENSE.txt", "SOURCE-OFFER.txt", "licenses/GPL-3.0.txt",
+        "licenses/THIRD-PARTY-NOTICES.txt", "licenses/VST3-SDK-base-LICENSE.txt",
+        "licenses/VST3-SDK-pluginterfaces-LICENSE.txt", "licenses/VST3-SDK-public.sdk-LICENSE.txt"))
     check(names == expected, "zip holds %r" % names)
-    root = os.path.join(work, "unpacked", top)
+    root = os.path.join(work, "unpacked", TOP)
 
     for rel in ("Pomaro.exe", "VST3/Pomaro.vst3"):
-        dlls = imports(os.path.join(root, rel))
+        dlls = [d.lower() for d in re.findall(r"^\s*DLL Name: (\S+)\s*$", objdump(os.path.join(root, rel)), re.M)]
         print("%s imports: %s" % (rel, ", ".join(dlls)))
-        check("kernel32.dll" in (d.lower() for d in dlls), "%s: no import table read" % rel)
-        foreign = [d for d in dlls if d.lower() not in SYSTEM_DLLS]
-        check(not foreign, "%s needs DLLs a clean Windows lacks: %s" % (rel, foreign))
-
-    exports = subprocess.run([OBJDUMP, "-p", os.path.join(root, "VST3", "Pomaro.vst3")],
-                             stdout=subprocess.PIPE).stdout.decode(errors="replace")
-    check(re.search(r"\]\s+GetPluginFactory\s*$", exports, re.M), "the stripped instrument lost GetPluginFactory")
-
+        check("kernel32.dll" in dlls, "%s: no import table read" % rel)
+        check(set(dlls) <= SYSTEM_DLLS, "%s needs DLLs a clean Windows lacks: %s" % (rel, set(dlls) - SYSTEM_DLLS))
+    check(re.search(r"\]\s+GetPluginFactory\s*$", objdump(os.path.join(root, "VST3", "Pomaro.vst3")), re.M),
+          "the stripped instrument lost GetPluginFactory")
     four = ".".join((VERSION.split(".") + ["0"] * 4)[:4])
-    check(fixed_version(os.path.join(root, "Pomaro.exe")) == (four, four),
-          "version block %r, project version %s" % (fixed_version(os.path.join(root, "Pomaro.exe")), VERSION))
+    got = fixed_version(os.path.join(root, "Pomaro.exe"))
+    check(got == (four, four), "version block %r, project version %s" % (got, VERSION))
 
-    sdk = sdk_dir()
+    with open(os.path.join(BUILD_DIR, "CMakeCache.txt"), encoding="utf-8") as f:
+        sdk = re.search(r"^VST3_SDK_DIR:\w+=(.+)$", f.read(), re.M)
+    check(sdk, "no VST3_SDK_DIR in the build's cache")
     for part in ("base", "pluginterfaces", "public.sdk"):
-        with open(os.path.join(sdk, part, "LICENSE.txt"), "rb") as a, \
+        with open(os.path.join(sdk.group(1), part, "LICENSE.txt"), "rb") as a, \
                 open(os.path.join(root, "licenses", "VST3-SDK-%s-LICENSE.txt" % part), "rb") as b:
             check(a.read() == b.read(), "the SDK's %s licence text was altered" % part)
 
@@ -64,9 +94,8 @@ def main():
         readme = f.read()
     check(readme.startswith(b"\xef\xbb\xbf"), "README.txt has no UTF-8 byte-order mark")
     check(b"\n" not in readme.replace(b"\r\n", b""), "README.txt has bare line feeds")
-    text = readme.decode("utf-8")
     for phrase in ("設定(&C) > オーディオドライバ(&A)...", "Documents\\Pomaro\\PomaroApp.log", "Page Up"):
-        check(phrase in text, "README.txt does not mention %r" % phrase)
+        check(phrase in readme.decode("utf-8"), "README.txt does not mention %r" % phrase)
 
     with open(os.path.join(root, "SOURCE-OFFER.txt"), encoding="utf-8") as f:
         offer = f.read()
@@ -74,10 +103,9 @@ def main():
     check(source_zip in offer and "@VERSION@" not in offer, "the source offer names no source archive")
     with zipfile.ZipFile(os.path.join(os.path.dirname(path), source_zip)) as z:
         src = set(z.namelist())
-    prefix = "Pomaro-%s-source/" % VERSION
     for need in ("CMakeLists.txt", "app/Main.cpp", "plugins/demo/CMakeLists.txt", "cmake/vst3sdk.md5",
                  "third_party/downloads/vst3sdk_3.7.10.14+~4.13.3.orig-pluginterfaces.tar.gz"):
-        check(prefix + need in src, "the source archive lacks %s" % need)
+        check("Pomaro-%s-source/%s" % (VERSION, need) in src, "the source archive lacks %s" % need)
 
     def digest(zip_path):
         with open(zip_path, "rb") as f:
@@ -85,4 +113,28 @@ def main():
     check(digest(package(os.path.join(work, "again"))) == digest(path), "packaging the same build twice differs")
 
 
-run_test(main)
+def first_minute(work):
+    path = package(os.path.join(work, "out"))
+    with Session("session", lang="ja_JP.UTF-8", fresh_prefix=True, root=work) as s:
+        dest = os.path.join(s.user_dir, "Downloads")  # where a user would unpack a download
+        with zipfile.ZipFile(path) as z:
+            z.extractall(dest)
+        # The host machine's own sound system stays out of the prefix: the test driver is the
+        # only device, as on a machine with one ASIO card and no free output.
+        s.reg_add(r"HKCU\Software\Wine\Drivers", "Audio", "")
+        driver = register_test_asio(s, wav_path=os.path.join(s.dir, "asio.wav"), type="int32", **ASIO_KEYS)
+        editor = []
+
+        def editor_shown():
+            wait_for(lambda: (s.window_info("HostWindow") or {}).get("visible"), 30, what="the frame to be shown")
+            editor.extend(c for c in s.children("HostWindow") if c[0] == "VstWindow" and c[3] >= 100)
+        play(s, os.path.join(dest, TOP, "Pomaro.exe"), ("the release zip", DEMO, "asio", "int32", ASIO_LOG), driver,
+             editor_shown)
+        check(editor, "no editor in the frame")
+
+
+if __name__ == "__main__":
+    mode = sys.argv[1]
+    work = os.path.join(WORK, mode)
+    shutil.rmtree(work, ignore_errors=True)
+    run_test(lambda: {"contents": contents, "first_minute": first_minute}[mode](work))
