@@ -1,23 +1,6 @@
-// The test ASIO driver: answers the driver interface as its configuration says and,
-// while started, calls the host's buffer switch once per period from its own thread in
-// real time, recording what the host rendered. Configuration, key = value lines:
-//
-//   type = 18 (16, 19 or any other)   rates = 44100, 48000   outputs = 2
-//   min = 64   max = 4096   preferred = 512   granularity = 1 (-1: powers of two)
-//   init_error = Device busy  init fails; getErrorMessage gives the text
-//   fail = start, createBuffers#2   these calls (#n: the process's n-th only) fail
-//   panel = no | reset        controlPanel is not there | is a modal box that asks for a
-//                             reset while open
-//   reset_after = 20          kAsioResetRequest after 20 buffer switches, once a process,
-//   reset_burst = 20          sent 20 times in a row,
-//   reset_every_init = yes    or once for every driver object, as after every init
-//   size_change_after = 20    kAsioBufferSizeChange after 20 buffer switches (before a reset
-//   size_change_to = 256      due at the same switch), with this size (default: the current one)
-//   after_stop = 5            stop returns at once and 5 more buffer switches follow
-//   callback_in_start = yes   start calls bufferSwitch itself before it returns
-//   thread_every = 50         every 50th buffer switch comes from a new thread
-//   wav = C:\out\asio.wav     what the host rendered, channel 0 left, 1 right
-//   stats = C:\out\asio.txt   counters, written at stop and release
+// The test ASIO driver: answers the driver interface as its configuration (key = value
+// lines, the keys below) says and, while started, calls the host's buffer switch once per
+// period from its own thread in real time, recording what the host rendered.
 #include "audio/AsioDriver.h"
 #include "testdrivers/asio/TestAsioApi.h"
 #include "testdrivers/common/ComServer.h"
@@ -43,78 +26,86 @@ using namespace Kelvane;
 using namespace PomaroTestDrivers;
 using Clock = std::chrono::steady_clock;
 
+// Every key with its default; a value must parse as its default does (a number, or yes
+// or no where the default is no).
 struct Config
 {
-    long sampleType = 18, minFrames = 32, maxFrames = 4096, preferredFrames = 480, granularity = 1;
-    long outputs = 2, resetAfter = 0, resetBurst = 1, sizeChangeAfter = 0, sizeChangeTo = 0; // 0: never
-    long afterStop = 0, threadEvery = 0;
-    bool resetEveryInit = false, callbackInStart = false;
-    std::string rates = "22050, 44100, 48000, 96000", initError, fail, panel = "yes";
-    std::string wavPath, statsPath; // UTF-8
-    std::vector<double> rateList;
+    std::map<std::string, std::string> values{
+        {"type", "18"},                          // of every channel: 16, 18, 19 or any other
+        {"rates", "22050, 44100, 48000, 96000"}, // what canSampleRate accepts
+        {"outputs", "2"},
+        {"min", "32"},
+        {"max", "4096"},
+        {"preferred", "480"},
+        {"granularity", "1"}, // -1: powers of two
+        {"init_error", ""},   // init fails; getErrorMessage gives the text
+        {"fail", ""},         // "start, createBuffers#2": these calls (#n: the process's n-th only) fail
+        {"panel", "present"}, // no: not there; reset: a modal box that asks for a reset while open
+        {"reset_after", "0"}, // kAsioResetRequest after this many switches,
+        {"reset_burst", "1"}, // this many times in a row, once a process
+        {"reset_every_init", "no"},  // or once every driver object, as after every init
+        {"size_change_after", "0"},  // kAsioBufferSizeChange after this many switches,
+        {"size_change_to", "0"},     // before a reset due then; 0: the current size
+        {"after_stop", "0"},         // stop returns at once and this many switches follow
+        {"callback_in_start", "no"}, // start calls bufferSwitch itself before it returns
+        {"thread_every", "0"},       // every n-th switch comes from a new thread
+        {"wav", ""},                 // what the host rendered, channel 0 left, 1 right
+        {"stats", ""}};              // the counters, written at stop and release
+    std::vector<double> rates;
     std::vector<CallRule> failingCalls;
 
-    bool acceptsRate(double hz) const
+    const std::string& text(const char* key) const { return values.at(key); }
+    long number(const char* key) const
     {
-        return std::find(rateList.begin(), rateList.end(), hz) != rateList.end();
+        long n = 0;
+        return parseSigned(text(key), n) ? n : 0;
     }
+    bool flag(const char* key) const
+    {
+        bool yes = false;
+        return parseYesNo(text(key), yes) && yes;
+    }
+    bool acceptsRate(double hz) const { return std::find(rates.begin(), rates.end(), hz) != rates.end(); }
     bool acceptsFrames(long frames) const
     {
-        if (frames < minFrames || frames > maxFrames)
+        const long minimum = number("min"), step = number("granularity");
+        if (frames < minimum || frames > number("max"))
             return false;
-        if (granularity == -1)
+        if (step == -1)
             return (frames & (frames - 1)) == 0;
-        return granularity > 0 ? (frames - minFrames) % granularity == 0 : frames == preferredFrames;
+        return step > 0 ? (frames - minimum) % step == 0 : frames == number("preferred");
     }
 };
 
 bool parseConfig(const std::string& text, Config& c, std::string& error)
 {
-    const std::pair<const char*, long*> shape[] = {{"type", &c.sampleType}, {"min", &c.minFrames},
-                                                   {"max", &c.maxFrames},   {"preferred", &c.preferredFrames},
-                                                   {"outputs", &c.outputs}, {"granularity", &c.granularity}};
-    const std::pair<const char*, long*> events[] = {{"reset_after", &c.resetAfter},
-                                                    {"reset_burst", &c.resetBurst},
-                                                    {"size_change_after", &c.sizeChangeAfter},
-                                                    {"after_stop", &c.afterStop},
-                                                    {"thread_every", &c.threadEvery},
-                                                    {"size_change_to", &c.sizeChangeTo}};
-    const std::pair<const char*, bool*> flags[] = {{"reset_every_init", &c.resetEveryInit},
-                                                   {"callback_in_start", &c.callbackInStart}};
-    const std::pair<const char*, std::string*> texts[] = {{"rates", &c.rates}, {"init_error", &c.initError},
-                                                          {"fail", &c.fail},   {"panel", &c.panel},
-                                                          {"wav", &c.wavPath}, {"stats", &c.statsPath}};
-    const auto setText = [](const std::string& value, std::string& out) { return out = value, true; };
     for (size_t pos = 0, end = 0; pos < text.size(); pos = end + 1) {
         end = std::min(text.find('\n', pos), text.size());
         const std::string line = trim(text.substr(pos, end - pos));
+        if (line.empty() || line[0] == '#')
+            continue;
         const size_t eq = line.find('=');
-        const std::string key = trim(line.substr(0, eq)),
-                          value = trim(line.substr(std::min(eq + 1, line.size())));
-        bool known = false, ok = eq != std::string::npos;
-        const auto look = [&](const auto& table, auto parse) {
-            for (const auto& entry : table)
-                if (key == entry.first)
-                    ok = (known = true) && ok && parse(value, *entry.second);
-        };
-        look(shape, parseSigned);
-        look(events, parseSigned);
-        look(flags, parseYesNo);
-        look(texts, setText);
-        if ((!known || !ok) && !line.empty() && line[0] != '#') {
+        const auto known = c.values.find(trim(line.substr(0, eq)));
+        const std::string value = eq == std::string::npos ? "" : trim(line.substr(eq + 1));
+        long n = 0;
+        bool yes = false;
+        if (eq == std::string::npos || known == c.values.end() ||
+            (parseSigned(known->second, n) && !parseSigned(value, n)) ||
+            (known->second == "no" && !parseYesNo(value, yes))) {
             error = "bad line '" + line + "'";
             return false;
         }
+        known->second = value;
     }
-    for (const auto& item : splitList(c.rates)) {
+    for (const auto& item : splitList(c.text("rates"))) {
         long hz = 0;
         if (!parseSigned(item, hz) || hz <= 0) {
             error = "bad rate '" + item + "'";
             return false;
         }
-        c.rateList.push_back(static_cast<double>(hz));
+        c.rates.push_back(static_cast<double>(hz));
     }
-    return parseCallRules(c.fail, c.failingCalls, error);
+    return parseCallRules(c.text("fail"), c.failingCalls, error);
 }
 
 // What every driver object of the DLL shares: the counters, the configuration text and
@@ -198,26 +189,26 @@ public:
     ASIOBool STDMETHODCALLTYPE init(void*) override
     {
         called("init");
-        return initialised_ = config_.initError.empty();
+        return initialised_ = config_.text("init_error").empty();
     }
     void STDMETHODCALLTYPE getErrorMessage(char* text) override
     {
         // The documented minimum is 124 bytes; the host offers more.
-        std::snprintf(text, 124, "%s", config_.initError.c_str());
+        std::snprintf(text, 124, "%s", config_.text("init_error").c_str());
     }
     ASIOError STDMETHODCALLTYPE getChannels(long* numInputs, long* numOutputs) override
     {
         *numInputs = 0;
-        *numOutputs = config_.outputs;
+        *numOutputs = config_.number("outputs");
         return called("getChannels");
     }
     ASIOError STDMETHODCALLTYPE getBufferSize(long* minSize, long* maxSize, long* preferred,
                                               long* step) override
     {
-        *minSize = config_.minFrames;
-        *maxSize = config_.maxFrames;
-        *preferred = config_.preferredFrames;
-        *step = config_.granularity;
+        *minSize = config_.number("min");
+        *maxSize = config_.number("max");
+        *preferred = config_.number("preferred");
+        *step = config_.number("granularity");
         return called("getBufferSize");
     }
     ASIOError STDMETHODCALLTYPE canSampleRate(ASIOSampleRate hz) override
@@ -248,9 +239,9 @@ public:
 
     ASIOError STDMETHODCALLTYPE getChannelInfo(ASIOChannelInfo* info) override
     {
-        if (info->isInput || info->channel < 0 || info->channel >= config_.outputs)
+        if (info->isInput || info->channel < 0 || info->channel >= config_.number("outputs"))
             return ASE_InvalidParameter;
-        info->type = config_.sampleType;
+        info->type = config_.number("type");
         return called("getChannelInfo");
     }
 
@@ -261,14 +252,14 @@ public:
             return e;
         if (!initialised_ || channels < 1 || !memory_.empty() || !config_.acceptsFrames(frames))
             return ASE_InvalidMode;
-        std::vector<char> asked(size_t(config_.outputs), 0);
+        std::vector<char> asked(size_t(config_.number("outputs")), 0);
         for (long i = 0; i < channels; ++i) // each output channel at most once
-            if (infos[i].isInput || infos[i].channelNum < 0 || infos[i].channelNum >= config_.outputs ||
-                asked[size_t(infos[i].channelNum)]++)
+            if (infos[i].isInput || infos[i].channelNum < 0 ||
+                infos[i].channelNum >= config_.number("outputs") || asked[size_t(infos[i].channelNum)]++)
                 return ASE_InvalidParameter;
         frames_ = frames;
         callbacks_ = *callbacks;
-        const size_t half = size_t(frames) * (config_.sampleType == ASIOSTInt16LSB ? 2 : 4);
+        const size_t half = size_t(frames) * (config_.number("type") == ASIOSTInt16LSB ? 2 : 4);
         memory_.assign(half * 2 * size_t(channels), 0);
         recorded_[0][0] = recorded_[1][0] = nullptr;
         for (long i = 0; i < channels; ++i)
@@ -299,12 +290,13 @@ public:
             return ASE_InvalidMode;
         if (clock_.joinable())
             clock_.join(); // a clock that ran on after stop and ended by itself
-        const WavSamples samples = config_.sampleType == ASIOSTInt16LSB     ? WavSamples::Int16
-                                   : config_.sampleType == ASIOSTFloat32LSB ? WavSamples::Float32
-                                                                            : WavSamples::Int32;
-        wav_ = config_.wavPath.empty() ? nullptr
-                                       : &openRecording(widen(config_.wavPath), samples, uint32_t(rate_));
-        if (config_.callbackInStart) {
+        const WavSamples samples = config_.number("type") == ASIOSTInt16LSB     ? WavSamples::Int16
+                                   : config_.number("type") == ASIOSTFloat32LSB ? WavSamples::Float32
+                                                                                : WavSamples::Int32;
+        wav_ = config_.text("wav").empty()
+                   ? nullptr
+                   : &openRecording(widen(config_.text("wav")), samples, uint32_t(rate_));
+        if (config_.flag("callback_in_start")) {
             shared.callbacksInStart.fetch_add(1);
             callbacks_.bufferSwitch(0, 1);
         }
@@ -320,8 +312,8 @@ public:
             return e;
         // With switches to make after stop: returns at once, the clock makes them back to back.
         long none = -1;
-        if (config_.afterStop > 0 && running_.load())
-            switchesLeft_.compare_exchange_strong(none, config_.afterStop);
+        if (config_.number("after_stop") > 0 && running_.load())
+            switchesLeft_.compare_exchange_strong(none, config_.number("after_stop"));
         else
             stopClock();
         return ASE_OK;
@@ -330,9 +322,9 @@ public:
     ASIOError STDMETHODCALLTYPE controlPanel() override
     {
         called("controlPanel");
-        if (config_.panel == "no")
+        if (config_.text("panel") == "no")
             return ASE_NotPresent;
-        if (config_.panel == "reset" && callbacks_.asioMessage) {
+        if (config_.text("panel") == "reset" && callbacks_.asioMessage) {
             // As when the user changes the buffer size in a panel: the request reaches the
             // host while the panel's own modal loop runs.
             shared.panelOpen.store(true);
@@ -365,7 +357,7 @@ private:
         if (clock_.joinable())
             clock_.join();
         running_.store(false);
-        writeStatsFile(config_.statsPath);
+        writeStatsFile(config_.text("stats"));
     }
 
     // Each message goes out once per process (until a test configures the driver again),
@@ -374,18 +366,19 @@ private:
     void sendMessages(long completed)
     {
         bool sent = false;
-        if (config_.sizeChangeAfter > 0 && completed >= config_.sizeChangeAfter &&
+        if (config_.number("size_change_after") > 0 && completed >= config_.number("size_change_after") &&
             shared.sizeChangeSent.compare_exchange_strong(sent, true)) {
             shared.messagesSent.fetch_add(1);
             shared.sizeChangeAnswer.store(callbacks_.asioMessage(
-                kAsioBufferSizeChange, config_.sizeChangeTo > 0 ? config_.sizeChangeTo : frames_, nullptr,
+                kAsioBufferSizeChange,
+                config_.number("size_change_to") > 0 ? config_.number("size_change_to") : frames_, nullptr,
                 nullptr));
         }
         sent = false;
-        if (config_.resetAfter > 0 && completed >= config_.resetAfter &&
-            (config_.resetEveryInit ? !std::exchange(resetSentHere_, true)
-                                    : shared.resetSent.compare_exchange_strong(sent, true)))
-            for (long i = 0; i < config_.resetBurst; ++i) {
+        if (config_.number("reset_after") > 0 && completed >= config_.number("reset_after") &&
+            (config_.flag("reset_every_init") ? !std::exchange(resetSentHere_, true)
+                                              : shared.resetSent.compare_exchange_strong(sent, true)))
+            for (long i = 0; i < config_.number("reset_burst"); ++i) {
                 shared.messagesSent.fetch_add(1);
                 shared.resetAnswer.store(callbacks_.asioMessage(kAsioResetRequest, 0, nullptr, nullptr));
             }
@@ -420,7 +413,7 @@ private:
             } else if (!waitUntil(begin + k * period)) { // the first half one period after start
                 continue;
             }
-            if (config_.threadEvery > 0 && k % config_.threadEvery == 0) {
+            if (config_.number("thread_every") > 0 && k % config_.number("thread_every") == 0) {
                 shared.threadCallbacks.fetch_add(1);
                 std::thread([this, index] { callbacks_.bufferSwitch(index, 1); }).join();
             } else {

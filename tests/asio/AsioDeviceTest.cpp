@@ -20,112 +20,57 @@ using namespace Kelvane;
 namespace {
 
 const std::wstring kDll = BesideExe(L"PomaroTestAsio.dll");
+const std::wstring kTestClass = POMARO_TEST_ASIO_CLSID_TEXT;
 const wchar_t* const kClass = L"{11111111-2222-3333-4444-55555555AAAA}";
+// Keys under HKEY_CURRENT_USER whose "asio" and "clsid" keys play the parts of the
+// machine's driver list and class keys.
+const std::wstring kRoot = L"Software\\PomaroAsioTest\\" + std::to_wstring(GetCurrentProcessId());
 
-HKEY createKey(HKEY parent, const std::wstring& path)
+// A text value under root\path; an empty text makes the key only.
+void setText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text)
 {
     HKEY key = nullptr;
-    RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    return key;
-}
-// A text value under key\path; an empty text sets nothing.
-void setText(HKEY key, const std::wstring& path, const wchar_t* name, const std::wstring& text)
-{
-    HKEY k = createKey(key, path);
+    RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (!text.empty())
-        RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                        DWORD((text.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(k);
+    RegCloseKey(key);
 }
 
-// A registry tree under HKEY_CURRENT_USER whose "asio" and "clsid" keys play the parts of
-// the machine's driver list and class keys; removed at the end.
-struct ScratchRegistry
+// Keys enumerate sorted: the test driver's entries "Test Driver A" and "B" come first,
+// then "Broken", whose class id is none, then what the driver list walk is to make of
+// values of every kind (the type and terminator of a text are the registry text rules').
+const struct
 {
-    ScratchRegistry()
-    {
-        root = L"Software\\PomaroAsioTest\\" + std::to_wstring(GetCurrentProcessId());
-        asio = createKey(HKEY_CURRENT_USER, root + L"\\asio");
-        clsid = createKey(HKEY_CURRENT_USER, root + L"\\clsid");
-    }
-    ~ScratchRegistry()
-    {
-        RegCloseKey(asio);
-        RegCloseKey(clsid);
-        RegDeleteTreeW(HKEY_CURRENT_USER, root.c_str());
-    }
-    void driver(const wchar_t* key, const std::wstring& classId, const std::wstring& description)
-    {
-        setText(asio, key, L"clsid", classId);
-        setText(asio, key, L"description", description);
-    }
-    // A class key whose InprocServer32 names path (empty: no server key).
-    void server(const std::wstring& classKey, const std::wstring& path)
-    {
-        RegCloseKey(createKey(clsid, classKey));
-        if (!path.empty())
-            setText(clsid, classKey + L"\\InprocServer32", nullptr, path);
-    }
-    AsioDriverRegistry* load()
-    {
-        auto* registry = new AsioDriverRegistry;
-        registry->loadForTesting(asio, clsid);
-        return registry;
-    }
-    std::wstring root;
-    HKEY asio = nullptr, clsid = nullptr;
+    const wchar_t* key;
+    std::wstring clsid, description, listedAs; // empty: no such value; left out
+} kDrivers[] = {
+    {L"0 A", kTestClass, L"Test Driver A", L"Test Driver A"},
+    {L"0 B", kTestClass, L"Test Driver B", L"Test Driver B"},
+    {L"0 C", L"{NOT-A-CLASS-ID}", L"Broken", L"Broken"},
+    {L"1 First", kClass, L"First Driver", L"First Driver"},
+    {L"2 No Description", kClass, L"", L"2 No Description"},
+    {L"3 Long", kClass, std::wstring(200, L'L'), std::wstring(127, L'L')},
+    {L"4 Longer Than The Read", kClass, std::wstring(300, L'M'), L"4 Longer Than The Read"},
+    {L"5 Lower Text", L"{11111111-2222-3333-4444-55555555cccc}", L"upper key", L"upper key"},
+    {L"6 Folder", L"{22222222-0000-0000-0000-000000000000}", L"Folder", L""},
+    {L"7 No Server", L"{33333333-0000-0000-0000-000000000000}", L"No Server", L""},
+    {L"8 Unregistered", L"{44444444-0000-0000-0000-000000000000}", L"Unknown", L""},
+    {L"9 Missing File", L"{55555555-0000-0000-0000-000000000000}", L"Missing", L""},
+    {L"A No Class", L"", L"No clsid", L""},
+    {L"B Path Too Long", L"{77777777-0000-0000-0000-000000000000}", L"Too long", L""},
 };
-
-} // namespace
-
-TEST(AsioDriverRegistryWalk, NamesFitTheirFieldAndUnusableDriversAreLeftOut)
-{
-    ScratchRegistry keys;
-    keys.server(L"{11111111-2222-3333-4444-55555555aaaa}", kDll); // lower-case key, upper-case texts
-    keys.server(L"{11111111-2222-3333-4444-55555555CCCC}", kDll); // and the other way round
-    keys.server(L"{22222222-0000-0000-0000-000000000000}", L"C:\\windows");
-    keys.server(L"{33333333-0000-0000-0000-000000000000}", L"");
-    keys.server(L"{55555555-0000-0000-0000-000000000000}", L"C:\\nowhere\\missing-driver.dll");
-    keys.server(L"{77777777-0000-0000-0000-000000000000}", kDll + std::wstring(600, L'x'));
-    // Keys enumerate sorted; the type and terminator of a description are the registry text rules'.
-    const struct
-    {
-        const wchar_t* key;
-        std::wstring clsid, description, listedAs; // empty: no such value; left out
-    } drivers[] = {
-        {L"1 First", kClass, L"First Driver", L"First Driver"},
-        {L"2 No Description", kClass, L"", L"2 No Description"},
-        {L"3 Long", kClass, std::wstring(200, L'L'), std::wstring(127, L'L')},
-        {L"4 Longer Than The Read", kClass, std::wstring(300, L'M'), L"4 Longer Than The Read"},
-        {L"5 Lower Text", L"{11111111-2222-3333-4444-55555555cccc}", L"upper key", L"upper key"},
-        {L"6 Folder", L"{22222222-0000-0000-0000-000000000000}", L"Folder", L""},
-        {L"7 No Server", L"{33333333-0000-0000-0000-000000000000}", L"No Server", L""},
-        {L"8 Unregistered", L"{44444444-0000-0000-0000-000000000000}", L"Unknown", L""},
-        {L"9 Missing File", L"{55555555-0000-0000-0000-000000000000}", L"Missing", L""},
-        {L"A No Class", L"", L"No clsid", L""},
-        {L"B Path Too Long", L"{77777777-0000-0000-0000-000000000000}", L"Too long", L""},
-    };
-    std::vector<std::wstring> expected, listed;
-    for (const auto& d : drivers) {
-        keys.driver(d.key, d.clsid, d.description);
-        if (!d.listedAs.empty())
-            expected.push_back(d.listedAs);
-    }
-    std::unique_ptr<AsioDriverRegistry> registry(keys.load());
-    for (const AsioDriverEntry* e = registry->pHead; e; e = e->pNext) {
-        EXPECT_EQ(e->number, int32_t(listed.size()));
-        EXPECT_EQ(std::wstring(e->dllPath), kDll);
-        listed.push_back(e->name);
-    }
-    EXPECT_EQ(listed, expected);
-    EXPECT_EQ(registry->count, int32_t(expected.size()));
-    EXPECT_EQ(registry->find(registry->count), nullptr);
-    CLSID parsed;
-    ASSERT_EQ(CLSIDFromString(kClass, &parsed), NOERROR);
-    EXPECT_TRUE(IsEqualCLSID(registry->find(1)->clsid, parsed));
-}
-
-namespace {
+// Class keys and the files their servers name (empty: no server key).
+const std::pair<std::wstring, std::wstring> kServers[] = {
+    {kTestClass, kDll},
+    {L"{not-a-class-id}", kDll},
+    {L"{11111111-2222-3333-4444-55555555aaaa}", kDll}, // lower-case key, upper-case texts
+    {L"{11111111-2222-3333-4444-55555555CCCC}", kDll}, // and the other way round
+    {L"{22222222-0000-0000-0000-000000000000}", L"C:\\windows"},
+    {L"{33333333-0000-0000-0000-000000000000}", L""},
+    {L"{55555555-0000-0000-0000-000000000000}", L"C:\\nowhere\\missing-driver.dll"},
+    {L"{77777777-0000-0000-0000-000000000000}", kDll + std::wstring(600, L'x')},
+};
 
 // Waits up to timeoutMs for predicate; true when it held.
 template <typename F> bool waitFor(F predicate, DWORD timeoutMs)
@@ -136,30 +81,39 @@ template <typename F> bool waitFor(F predicate, DWORD timeoutMs)
     return true;
 }
 
-// Entries "Test Driver A" and "B" of the test driver, whose class COM knows, and "Broken".
 class AsioDeviceTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        const std::wstring server = L"CLSID\\" POMARO_TEST_ASIO_CLSID_TEXT L"\\InprocServer32";
-        setText(HKEY_CLASSES_ROOT, server, nullptr, kDll);
-        setText(HKEY_CLASSES_ROOT, server, L"ThreadingModel", L"Apartment");
-        keys.server(POMARO_TEST_ASIO_CLSID_TEXT, kDll);
-        keys.server(L"{not-a-class-id}", kDll);
-        keys.driver(L"A", POMARO_TEST_ASIO_CLSID_TEXT, L"Test Driver A");
-        keys.driver(L"B", POMARO_TEST_ASIO_CLSID_TEXT, L"Test Driver B");
-        keys.driver(L"C", L"{NOT-A-CLASS-ID}", L"Broken"); // listed, but cannot be instantiated
+        setText(HKEY_CLASSES_ROOT, L"CLSID\\" + kTestClass + L"\\InprocServer32", nullptr, kDll);
+        setText(HKEY_CLASSES_ROOT, L"CLSID\\" + kTestClass + L"\\InprocServer32", L"ThreadingModel",
+                L"Apartment");
+        RegDeleteTreeW(HKEY_CURRENT_USER, kRoot.c_str());
+        for (const auto& [key, path] : kServers)
+            setText(HKEY_CURRENT_USER,
+                    kRoot + L"\\clsid\\" + key + (path.empty() ? L"" : L"\\InprocServer32"), nullptr, path);
+        for (const auto& d : kDrivers) {
+            setText(HKEY_CURRENT_USER, kRoot + L"\\asio\\" + d.key, L"clsid", d.clsid);
+            setText(HKEY_CURRENT_USER, kRoot + L"\\asio\\" + d.key, L"description", d.description);
+        }
+        HKEY asio = nullptr, clsid = nullptr;
+        RegOpenKeyExW(HKEY_CURRENT_USER, (kRoot + L"\\asio").c_str(), 0, KEY_READ, &asio);
+        RegOpenKeyExW(HKEY_CURRENT_USER, (kRoot + L"\\clsid").c_str(), 0, KEY_READ, &clsid);
+        auto* registry = new AsioDriverRegistry;
+        registry->loadForTesting(asio, clsid);
+        RegCloseKey(asio);
+        RegCloseKey(clsid);
         ASSERT_NE(module, nullptr); // the copy COM loads, so the hooks reach its instances
         configure("");
-        list = std::make_unique<CAsioAudioDeviceList>(keys.load());
-        ASSERT_EQ(list->getCount(), 3);
+        list = std::make_unique<CAsioAudioDeviceList>(registry);
     }
     void TearDown() override
     {
         list.reset();
         configure("");
+        RegDeleteTreeW(HKEY_CURRENT_USER, kRoot.c_str());
         CoUninitialize();
     }
 
@@ -180,12 +134,32 @@ protected:
     {
         return static_cast<CAsioAudioDevice*>(list->createDevice(number));
     }
-    ScratchRegistry keys;
+
     HMODULE module = LoadLibraryW(kDll.c_str());
     std::unique_ptr<CAsioAudioDeviceList> list;
 };
 
 } // namespace
+
+TEST_F(AsioDeviceTest, DriverListNamesFitTheirFieldAndUnusableDriversAreLeftOut)
+{
+    std::vector<std::wstring> expected, listed;
+    for (const auto& d : kDrivers)
+        if (!d.listedAs.empty())
+            expected.push_back(d.listedAs);
+    const AsioDriverRegistry* registry = list->registry();
+    for (const AsioDriverEntry* e = registry->pHead; e; e = e->pNext) {
+        EXPECT_EQ(e->number, int32_t(listed.size()));
+        EXPECT_EQ(std::wstring(e->dllPath), kDll);
+        listed.push_back(e->name);
+    }
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(registry->count, int32_t(expected.size()));
+    EXPECT_EQ(registry->find(registry->count), nullptr);
+    CLSID parsed;
+    ASSERT_EQ(CLSIDFromString(kClass, &parsed), NOERROR);
+    EXPECT_TRUE(IsEqualCLSID(registry->find(4)->clsid, parsed));
+}
 
 TEST_F(AsioDeviceTest, OpensPreparesAndStreamsDriversOfEveryShape)
 {
