@@ -51,7 +51,6 @@ struct Config
         {"thread_every", "0"},       // every n-th switch comes from a new thread
         {"wav", ""},                 // what the host rendered, channel 0 left, 1 right
         {"stats", ""}};              // the counters, written at stop and release
-    std::vector<double> rates;
     std::vector<CallRule> failingCalls;
 
     const std::string& text(const char* key) const { return values.at(key); }
@@ -65,7 +64,14 @@ struct Config
         bool yes = false;
         return parseYesNo(text(key), yes) && yes;
     }
-    bool acceptsRate(double hz) const { return std::find(rates.begin(), rates.end(), hz) != rates.end(); }
+    bool acceptsRate(double hz) const
+    {
+        long listed = 0;
+        for (const auto& item : splitList(text("rates")))
+            if (parseSigned(item, listed) && listed == hz)
+                return true;
+        return false;
+    }
     bool acceptsFrames(long frames) const
     {
         const long minimum = number("min"), step = number("granularity");
@@ -97,14 +103,6 @@ bool parseConfig(const std::string& text, Config& c, std::string& error)
         }
         known->second = value;
     }
-    for (const auto& item : splitList(c.text("rates"))) {
-        long hz = 0;
-        if (!parseSigned(item, hz) || hz <= 0) {
-            error = "bad rate '" + item + "'";
-            return false;
-        }
-        c.rates.push_back(static_cast<double>(hz));
-    }
     return parseCallRules(c.text("fail"), c.failingCalls, error);
 }
 
@@ -120,14 +118,6 @@ struct Shared
     std::string configText;
     std::map<std::string, uint32_t> callCounts;
 
-    PomaroTestAsioStats stats() const
-    {
-        PomaroTestAsioStats s{};
-#define POMARO_TEST_ASIO_COPY(name, key, initial) s.name = name.load();
-        POMARO_TEST_ASIO_COUNTERS(POMARO_TEST_ASIO_COPY)
-#undef POMARO_TEST_ASIO_COPY
-        return s;
-    }
     void noteCall()
     {
         if (panelOpen.load())
@@ -140,8 +130,7 @@ void writeStatsFile(const std::string& path)
     std::FILE* f = path.empty() ? nullptr : _wfopen(widen(path).c_str(), L"wb");
     if (!f)
         return;
-    const PomaroTestAsioStats s = shared.stats();
-#define POMARO_TEST_ASIO_LINE(name, key, initial) std::fprintf(f, "%s=%ld\n", key, s.name);
+#define POMARO_TEST_ASIO_LINE(name, key, initial) std::fprintf(f, "%s=%ld\n", key, shared.name.load());
     POMARO_TEST_ASIO_COUNTERS(POMARO_TEST_ASIO_LINE)
 #undef POMARO_TEST_ASIO_LINE
     std::fclose(f);
@@ -164,16 +153,8 @@ WavFile& openRecording(const std::wstring& path, WavSamples samples, uint32_t ra
 class TestAsioDriver final : public IAsioDriver, public RefCounted
 {
 public:
-    explicit TestAsioDriver(Config config) : config_(std::move(config))
-    {
-        shared.instances.fetch_add(1);
-        shared.liveInstances.fetch_add(1);
-    }
-    ~TestAsioDriver() override
-    {
-        stopClock();
-        shared.liveInstances.fetch_sub(1);
-    }
+    explicit TestAsioDriver(Config config) : config_(std::move(config)) { shared.instances.fetch_add(1); }
+    ~TestAsioDriver() override { stopClock(); }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
@@ -252,10 +233,11 @@ public:
             return e;
         if (!initialised_ || channels < 1 || !memory_.empty() || !config_.acceptsFrames(frames))
             return ASE_InvalidMode;
-        std::vector<char> asked(size_t(config_.number("outputs")), 0);
+        const long outputs = config_.number("outputs");
+        std::vector<char> asked(size_t(outputs), 0);
         for (long i = 0; i < channels; ++i) // each output channel at most once
-            if (infos[i].isInput || infos[i].channelNum < 0 ||
-                infos[i].channelNum >= config_.number("outputs") || asked[size_t(infos[i].channelNum)]++)
+            if (infos[i].isInput || infos[i].channelNum < 0 || infos[i].channelNum >= outputs ||
+                asked[size_t(infos[i].channelNum)]++)
                 return ASE_InvalidParameter;
         frames_ = frames;
         callbacks_ = *callbacks;
@@ -290,12 +272,12 @@ public:
             return ASE_InvalidMode;
         if (clock_.joinable())
             clock_.join(); // a clock that ran on after stop and ended by itself
-        const WavSamples samples = config_.number("type") == ASIOSTInt16LSB     ? WavSamples::Int16
-                                   : config_.number("type") == ASIOSTFloat32LSB ? WavSamples::Float32
-                                                                                : WavSamples::Int32;
-        wav_ = config_.text("wav").empty()
-                   ? nullptr
-                   : &openRecording(widen(config_.text("wav")), samples, uint32_t(rate_));
+        const long type = config_.number("type");
+        const WavSamples samples = type == ASIOSTInt16LSB     ? WavSamples::Int16
+                                   : type == ASIOSTFloat32LSB ? WavSamples::Float32
+                                                              : WavSamples::Int32;
+        const std::string& wav = config_.text("wav");
+        wav_ = wav.empty() ? nullptr : &openRecording(widen(wav), samples, uint32_t(rate_));
         if (config_.flag("callback_in_start")) {
             shared.callbacksInStart.fetch_add(1);
             callbacks_.bufferSwitch(0, 1);
@@ -365,17 +347,16 @@ private:
     // "after every init" goes out once per driver object instead.
     void sendMessages(long completed)
     {
+        const long sizeAt = config_.number("size_change_after"), to = config_.number("size_change_to");
+        const long resetAt = config_.number("reset_after");
         bool sent = false;
-        if (config_.number("size_change_after") > 0 && completed >= config_.number("size_change_after") &&
-            shared.sizeChangeSent.compare_exchange_strong(sent, true)) {
+        if (sizeAt > 0 && completed >= sizeAt && shared.sizeChangeSent.compare_exchange_strong(sent, true)) {
             shared.messagesSent.fetch_add(1);
-            shared.sizeChangeAnswer.store(callbacks_.asioMessage(
-                kAsioBufferSizeChange,
-                config_.number("size_change_to") > 0 ? config_.number("size_change_to") : frames_, nullptr,
-                nullptr));
+            shared.sizeChangeAnswer.store(
+                callbacks_.asioMessage(kAsioBufferSizeChange, to > 0 ? to : frames_, nullptr, nullptr));
         }
         sent = false;
-        if (config_.number("reset_after") > 0 && completed >= config_.number("reset_after") &&
+        if (resetAt > 0 && completed >= resetAt &&
             (config_.flag("reset_every_init") ? !std::exchange(resetSentHere_, true)
                                               : shared.resetSent.compare_exchange_strong(sent, true)))
             for (long i = 0; i < config_.number("reset_burst"); ++i) {
@@ -401,6 +382,7 @@ private:
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
         const auto period = std::chrono::microseconds(static_cast<long long>(frames_ * 1000000.0 / rate_));
         const Clock::time_point begin = Clock::now();
+        const long threadEvery = config_.number("thread_every");
         long index = 0, completed = 0;
         for (long k = 1; running_.load(std::memory_order_acquire); ++k) {
             const long left = switchesLeft_.load();
@@ -413,7 +395,7 @@ private:
             } else if (!waitUntil(begin + k * period)) { // the first half one period after start
                 continue;
             }
-            if (config_.number("thread_every") > 0 && k % config_.number("thread_every") == 0) {
+            if (threadEvery > 0 && k % threadEvery == 0) {
                 shared.threadCallbacks.fetch_add(1);
                 std::thread([this, index] { callbacks_.bufferSwitch(index, 1); }).join();
             } else {
@@ -476,18 +458,11 @@ extern "C" __declspec(dllexport) HRESULT __stdcall DllCanUnloadNow()
 
 extern "C" __declspec(dllexport) void __stdcall PomaroTestAsioConfigure(const char* text)
 {
-    const long live = shared.liveInstances.load();
 #define POMARO_TEST_ASIO_RESET(name, key, initial) shared.name = initial;
     POMARO_TEST_ASIO_COUNTERS(POMARO_TEST_ASIO_RESET)
 #undef POMARO_TEST_ASIO_RESET
-    shared.liveInstances = live;
     shared.resetSent = shared.sizeChangeSent = false;
     std::lock_guard<std::mutex> hold(shared.lock);
     shared.callCounts.clear();
     shared.configText = text ? text : "";
-}
-
-extern "C" __declspec(dllexport) void __stdcall PomaroTestAsioStats(PomaroTestAsioStats* stats)
-{
-    *stats = shared.stats();
 }
