@@ -282,7 +282,7 @@ public:
             shared.callbacksInStart.fetch_add(1);
             callbacks_.bufferSwitch(0, 1);
         }
-        switchesLeft_.store(-1);
+        stopping_.store(false);
         running_.store(true);
         clock_ = std::thread([this] { clockLoop(); });
         return ASE_OK;
@@ -293,9 +293,8 @@ public:
         if (ASIOError e = called("stop"))
             return e;
         // With switches to make after stop: returns at once, the clock makes them back to back.
-        long none = -1;
         if (config_.number("after_stop") > 0 && running_.load())
-            switchesLeft_.compare_exchange_strong(none, config_.number("after_stop"));
+            stopping_.store(true);
         else
             stopClock();
         return ASE_OK;
@@ -334,7 +333,7 @@ private:
     void stopClock()
     {
         // A clock with switches left after stop makes them before it ends.
-        if (switchesLeft_.load() < 0)
+        if (!stopping_.load())
             running_.store(false);
         if (clock_.joinable())
             clock_.join();
@@ -365,35 +364,24 @@ private:
             }
     }
 
-    // Sleeps until due; false when stop came first.
-    bool waitUntil(Clock::time_point due) const
-    {
-        for (auto now = Clock::now(); now < due; now = Clock::now()) {
-            if (!running_.load(std::memory_order_acquire) || switchesLeft_.load() >= 0)
-                return false;
-            const long ms = long(std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count());
-            Sleep(ms > 1 ? DWORD(ms - 1) : 0);
-        }
-        return running_.load(std::memory_order_acquire) && switchesLeft_.load() < 0;
-    }
-
     void clockLoop()
     {
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
         const auto period = std::chrono::microseconds(static_cast<long long>(frames_ * 1000000.0 / rate_));
         const Clock::time_point begin = Clock::now();
         const long threadEvery = config_.number("thread_every");
-        long index = 0, completed = 0;
+        long index = 0, completed = 0, afterStop = config_.number("after_stop");
         for (long k = 1; running_.load(std::memory_order_acquire); ++k) {
-            const long left = switchesLeft_.load();
-            if (left == 0)
-                break;
-            if (left > 0) {
-                switchesLeft_.store(left - 1);
+            if (stopping_.load()) {
+                if (afterStop-- == 0)
+                    break;
                 shared.callbacksAfterStop.fetch_add(1);
                 Sleep(1);
-            } else if (!waitUntil(begin + k * period)) { // the first half one period after start
-                continue;
+            } else { // the first half one period after start
+                while (Clock::now() < begin + k * period && running_.load() && !stopping_.load())
+                    Sleep(1);
+                if (!running_.load() || stopping_.load())
+                    continue;
             }
             if (threadEvery > 0 && k % threadEvery == 0) {
                 shared.threadCallbacks.fetch_add(1);
@@ -418,9 +406,8 @@ private:
     std::vector<unsigned char> memory_; // every channel's two halves
     void* recorded_[2][2] = {};         // the halves of channels 0 and 1
     std::thread clock_;
-    std::atomic<bool> running_{false};
-    std::atomic<long> switchesLeft_{-1}; // after stop returned; -1: not stopped
-    WavFile* wav_ = nullptr;             // the process's recording, shared by restarts
+    std::atomic<bool> running_{false}, stopping_{false}; // stopping: stop returned, switches still follow
+    WavFile* wav_ = nullptr;                             // the process's recording, shared by restarts
 };
 
 HRESULT createDriver(REFIID riid, void** ppv)
