@@ -118,18 +118,16 @@ protected:
         CoUninitialize();
     }
 
+    template <typename Fn> Fn hook(const char* name) const
+    {
+        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    }
     // Configures the driver objects made from now on and clears the counters.
     void configure(const std::string& text) const
     {
-        reinterpret_cast<PomaroTestAsioConfigureFn>(
-            reinterpret_cast<void*>(GetProcAddress(module, "PomaroTestAsioConfigure")))(text.c_str());
+        hook<PomaroTestAsioConfigureFn>("PomaroTestAsioConfigure")(text.c_str());
     }
-    // Whether a driver object of the DLL is alive.
-    bool alive() const
-    {
-        return reinterpret_cast<HRESULT(__stdcall*)()>(
-                   reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")))() != S_OK;
-    }
+    bool alive() const { return hook<HRESULT(__stdcall*)()>("DllCanUnloadNow")() != S_OK; } // a driver object
     CAsioAudioDevice* make(int32_t number = 0)
     {
         return static_cast<CAsioAudioDevice*>(list->createDevice(number));
