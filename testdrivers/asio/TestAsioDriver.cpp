@@ -438,10 +438,7 @@ extern "C" __declspec(dllexport) HRESULT __stdcall DllGetClassObject(REFCLSID cl
     return PomaroTestDrivers::getClassObject(clsid, CLSID_PomaroTestAsio, createDriver, riid, ppv);
 }
 
-extern "C" __declspec(dllexport) HRESULT __stdcall DllCanUnloadNow()
-{
-    return PomaroTestDrivers::canUnloadNow();
-}
+extern "C" __declspec(dllexport) HRESULT __stdcall DllCanUnloadNow() { return canUnloadNow(); }
 
 extern "C" __declspec(dllexport) void __stdcall PomaroTestAsioConfigure(const char* text)
 {
