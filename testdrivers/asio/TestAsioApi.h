@@ -1,7 +1,7 @@
 #pragma once
 // What test programs may ask the test ASIO driver beyond the driver interface: its
-// class, where its configuration comes from, and what it saw. The exported functions
-// act on the copy of the DLL that COM loaded into the process.
+// class, where its configuration comes from, and what it counts. The exported function
+// acts on the copy of the DLL that COM loaded into the process.
 
 #include <windows.h>
 
@@ -15,13 +15,9 @@ static const CLSID CLSID_PomaroTestAsio = {
 #define POMARO_TEST_ASIO_CONFIG_ENV L"POMARO_TEST_ASIO_CONFIG"
 
 // What the driver counts: the field, its key in the statistics file, its value after
-// a reset.
+// PomaroTestAsioConfigure. Whether a driver object is alive, DllCanUnloadNow tells.
 #define POMARO_TEST_ASIO_COUNTERS(X)                                                                         \
-    X(instances, "instances", 0)          /* driver objects created since the last reset */                  \
-    X(liveInstances, "live_instances", 0) /* driver objects alive now (never reset) */                       \
-    X(timeInfoCallbacks, "time_info_callbacks", 0)                                                           \
-    X(sampleRate, "sample_rate", 0) /* of the last createBuffers */                                          \
-    X(bufferFrames, "buffer_frames", 0)                                                                      \
+    X(instances, "instances", 0)       /* driver objects created since configuring */                        \
     X(resetAnswer, "reset_answer", -1) /* the host's answer to the reset request, -1 before it was sent */   \
     X(sizeChangeAnswer, "size_change_answer", -1)                                                            \
     X(messagesSent, "messages_sent", 0)                                                                      \
@@ -30,22 +26,8 @@ static const CLSID CLSID_PomaroTestAsio = {
     X(threadCallbacks, "thread_callbacks", 0)        /* buffer switches made from a thread of their own */   \
     X(callsInPanel, "calls_in_panel", 0)             /* driver calls that arrived while controlPanel ran */
 
-struct PomaroTestAsioStats
-{
-#define POMARO_TEST_ASIO_FIELD(name, key, initial) long name;
-    POMARO_TEST_ASIO_COUNTERS(POMARO_TEST_ASIO_FIELD)
-#undef POMARO_TEST_ASIO_FIELD
-};
-
 extern "C" {
-// Text configuration for every driver object created from now on; null goes back
-// to the file and registry sources.
+// Clears the counters and sets the text configuration of every driver object created
+// from now on; null or empty goes back to the file and registry sources.
 typedef void(__stdcall* PomaroTestAsioConfigureFn)(const char* text);
-// Counters as above.
-typedef void(__stdcall* PomaroTestAsioStatsFn)(PomaroTestAsioStats* stats);
-// Clears the counters and the call log.
-typedef void(__stdcall* PomaroTestAsioResetFn)();
-// The driver calls made since the last reset, names separated by spaces; returns the
-// length of the full text.
-typedef int(__stdcall* PomaroTestAsioCallLogFn)(char* out, int size);
 }
