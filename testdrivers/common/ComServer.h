@@ -9,11 +9,14 @@
 
 namespace PomaroTestDrivers {
 
+// Objects of the module alive now, its class factories included.
+inline std::atomic<long> g_liveObjects{0};
+
 class RefCounted
 {
 public:
-    RefCounted() = default;
-    virtual ~RefCounted() = default;
+    RefCounted() { g_liveObjects.fetch_add(1, std::memory_order_relaxed); }
+    virtual ~RefCounted() { g_liveObjects.fetch_sub(1, std::memory_order_release); }
     RefCounted(const RefCounted&) = delete;
     RefCounted& operator=(const RefCounted&) = delete;
 
@@ -56,9 +59,9 @@ using CreateObjectFn = HRESULT (*)(REFIID riid, void** ppv);
 
 // DllGetClassObject of a server of the one class served, made by create.
 HRESULT getClassObject(REFCLSID asked, REFCLSID served, CreateObjectFn create, REFIID riid, void** ppv);
-// DllCanUnloadNow: never. A driver's own threads (a clock, a driver message) may still
-// wind down after the last release, and a test process is short.
-inline HRESULT canUnloadNow() { return S_FALSE; }
+// DllCanUnloadNow: once no object is left. The program never asks; the tests ask it
+// whether a driver object outlived its release.
+inline HRESULT canUnloadNow() { return g_liveObjects.load(std::memory_order_acquire) == 0 ? S_OK : S_FALSE; }
 
 // Hands the new object (one reference) to the caller as riid.
 template <class T> HRESULT handOver(T* object, REFIID riid, void** ppv)
