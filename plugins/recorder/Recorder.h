@@ -49,8 +49,7 @@ private:
 void openLog();  // when the module is loaded
 void closeLog(); // and freed
 
-// Objects of this module still alive; reported by ExitDll and at unload.
-inline std::atomic<int> liveObjects{0};
+inline std::atomic<int> liveObjects{0}; // reported by ExitDll and at unload
 
 Steinberg::FUnknown* createComponent(void*);
 Steinberg::FUnknown* createController(void*);

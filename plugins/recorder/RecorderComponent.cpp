@@ -107,14 +107,13 @@ public:
     }
     tresult PLUGIN_API setupProcessing(ProcessSetup& setup) override
     {
-        Call call("component", "setupProcessing");
-        call.add(" sampleRate=%g maxSamplesPerBlock=%d symbolicSampleSize=%d processMode=%d",
-                 setup.sampleRate, setup.maxSamplesPerBlock, setup.symbolicSampleSize, setup.processMode);
-        ++setupCount;
-        if (faultIs("setup_refused") || (faultIs("setup_refused_second") && setupCount > 1))
-            return call.done(kResultFalse);
+        Call call =
+            Call("component", "setupProcessing")
+                .add(" sampleRate=%g maxSamplesPerBlock=%d symbolicSampleSize=%d processMode=%d",
+                     setup.sampleRate, setup.maxSamplesPerBlock, setup.symbolicSampleSize, setup.processMode);
         // Only 32-bit float processing is implemented; a real instrument refuses the rest too.
-        if (setup.symbolicSampleSize != kSample32 || setup.sampleRate <= 0 || setup.maxSamplesPerBlock <= 0 ||
+        if (faultIs("setup_refused") || (faultIs("setup_refused_second") && ++setupCount > 1) ||
+            setup.symbolicSampleSize != kSample32 || setup.sampleRate <= 0 || setup.maxSamplesPerBlock <= 0 ||
             active)
             return call.done(kResultFalse);
         return call.done(AudioEffect::setupProcessing(setup));
@@ -148,7 +147,7 @@ private:
 tresult PLUGIN_API Component::process(ProcessData& data)
 {
     Call call("component", "process");
-    bool wasProcessing = processing.load(std::memory_order_acquire);
+    const bool wasProcessing = processing.load(std::memory_order_acquire);
     const int32 numEvents = data.inputEvents ? data.inputEvents->getEventCount() : 0;
     call.add(" numSamples=%d numOutputs=%d channels=%d context=%d outEvents=%d numEvents=%d events=[",
              data.numSamples, data.numOutputs,
@@ -194,8 +193,7 @@ tresult PLUGIN_API Component::process(ProcessData& data)
         out.silenceFlags = 0;
     }
     // processing=0: setProcessing(true) was not in force for the whole call.
-    wasProcessing = wasProcessing && processing.load(std::memory_order_acquire);
-    call.add("] processing=%d", wasProcessing);
+    call.add("] processing=%d", wasProcessing && processing.load(std::memory_order_acquire));
     return call.done(kResultOk);
 }
 

@@ -1,6 +1,5 @@
-// The recorder's edit controller (four parameters, a MIDI mapping, a connection point) and its
-// editor, a blank view of 400 x 200 pixels that announces its size from attached and, unless
-// fixed, says it can be resized.
+// The recorder's edit controller (four parameters, a MIDI mapping, a connection point) and its editor:
+// a blank 400 x 200 view that announces its size from attached and, unless fixed, can be resized.
 #include "plugins/recorder/Recorder.h"
 #include "public.sdk/source/common/pluginview.h"
 #include "public.sdk/source/vst/vsteditcontroller.h"
@@ -10,6 +9,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace Steinberg;
@@ -105,9 +105,8 @@ public:
     }
     IPlugView* PLUGIN_API createView(FIDString name) override
     {
-        Call call("controller", "createView");
         const bool editor = name && std::strcmp(name, ViewType::kEditor) == 0 && !faultIs("null_view");
-        call.doneText(editor ? "ptr" : "null");
+        Call("controller", "createView").doneText(editor ? "ptr" : "null");
         return editor ? new View : nullptr;
     }
 
@@ -115,12 +114,11 @@ public:
     {
         Call call = Call("controller", "getMidiControllerAssignment").add(" controller=%d", number);
         const CtrlNumber mapped[kNumParams] = {kCtrlVolume, kPitchBend, kCtrlModWheel, kAfterTouch};
-        for (int i = 0; i < kNumParams; ++i)
-            if (bus == 0 && number == mapped[i]) {
-                id = ParamID(i);
-                return call.done(kResultOk);
-            }
-        return call.done(kResultFalse);
+        const CtrlNumber* found = std::find(mapped, mapped + kNumParams, number);
+        if (bus != 0 || found == mapped + kNumParams)
+            return call.done(kResultFalse);
+        id = ParamID(found - mapped);
+        return call.done(kResultOk);
     }
 
 private:

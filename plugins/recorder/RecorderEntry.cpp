@@ -64,9 +64,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         DisableThreadLibraryCalls(instance);
         openLog();
     } else if (reason == DLL_PROCESS_DETACH) {
-        Call call("module", "detach");
-        call.add(" live=%d", liveObjects.load()).add(" reason=%s", reserved ? "processExit" : "FreeLibrary");
-        call.doneText("void", !reserved);
+        Call("module", "detach")
+            .add(" live=%d reason=%s", liveObjects.load(), reserved ? "processExit" : "FreeLibrary")
+            .doneText("void", !reserved);
         closeLog();
     }
     return TRUE;

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 
 using namespace Steinberg;
 
@@ -43,8 +44,7 @@ void openLog()
 void closeLog()
 {
     if (gLog != INVALID_HANDLE_VALUE)
-        CloseHandle(gLog);
-    gLog = INVALID_HANDLE_VALUE;
+        CloseHandle(std::exchange(gLog, INVALID_HANDLE_VALUE));
 }
 
 Call::Call(const char* object, const char* method)

@@ -42,9 +42,8 @@ BEGIN_FACTORY_DEF("Pomaro tests", "", "")
                                  "SDK sample electric piano", kDistributable, PlugType::kInstrumentPiano,
                                  nullptr, "1.0", kVstVersionString);
     gPluginFactory->registerClass(&processor, &Processor::createInstance);
-    static PClassInfo2 controller(mda::EPianoController::uid, PClassInfo::kManyInstances,
-                                  kVstComponentControllerClass, "SDK sample electric piano", 0, "", nullptr,
-                                  "1.0", kVstVersionString);
+    static PClassInfo controller(mda::EPianoController::uid, PClassInfo::kManyInstances,
+                                 kVstComponentControllerClass, "SDK sample electric piano");
     gPluginFactory->registerClass(&controller, &Controller::createInstance);
 }
 END_FACTORY

@@ -24,8 +24,7 @@ using namespace Steinberg;
 // The recorder's lines of the processing calls, one letter each.
 const std::string kSetUp = "component.setupProcessing sampleRate=",
                   kMode = " symbolicSampleSize=0 processMode=0", kProcess = "component.process numSamples=",
-                  kBlock = " numOutputs=1 channels=2 context=0 "
-                           "outEvents=0 numEvents=",
+                  kBlock = " numOutputs=1 channels=2 context=0 outEvents=0 numEvents=",
                   kDone = " processing=1 -> kResultOk";
 const std::map<std::string, char> kLetters = {
     {kSetUp + "48000 maxSamplesPerBlock=480" + kMode + " -> kResultOk", 'U'},
@@ -42,6 +41,8 @@ const std::map<std::string, char> kLetters = {
     {kProcess + "480" + kBlock + "1 events=[on:1:69:1:0:-1:0:1]" + kDone, 'n'},
     {kProcess + "1001" + kBlock + "0 events=[]" + kDone, 'E'},
 };
+
+const uint8_t kStaleNote[4] = {0x90, 60, 100, 0}, kNote[4] = {0x91, 69, 127, 0};
 
 struct Rig
 {
@@ -72,8 +73,7 @@ struct Rig
         host.processState.store(ProcessState::Initialized);
         host.onPrepare(Kelvane::SampleFormatInt16, Kelvane::Rate48000, 480, true);
         initMidiRing(host.midiRing);
-        const uint8_t staleNote[4] = {0x90, 60, 100, 0};
-        host.midiRing.push(packMidiMessage(staleNote));
+        host.midiRing.push(packMidiMessage(kStaleNote));
         host.paramsToProcessor.addChange(0, 0.25, 0);
         host.paramsFromProcessor.addChange(0, 0.75, 0);
     }
@@ -104,7 +104,7 @@ TEST(Processing, StatesFollowTheHostTheDeviceAndThePlugInsAnswers)
     const struct
     {
         const char* variant;
-        const char* script; // letters of the steps below
+        const char* script; // letters of the steps below; h: a render call the device gave up on
         const char* calls;  // '|': where the stuck call returned
         int32_t state;
         int starts; // and as many stops
@@ -123,27 +123,24 @@ TEST(Processing, StatesFollowTheHostTheDeviceAndThePlugInsAnswers)
         // Nothing is switched off, unloaded or started beside the stuck call; then the host steps down.
         {"recorder", "DshxusHx", "UAP|pa", ProcessState::Initialized, 1},
     };
-    int n = 0;
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.variant) + " " + row.script);
         Rig rig;
         CHost& host = rig.host;
-        rig.load(row.variant, "pomaro_processing_" + std::to_string(n++) + ".log");
+        rig.load(row.variant, "pomaro_processing_" + std::to_string(&row - rows) + ".log");
         const int32_t refs = host.refCount.load();
         std::unique_ptr<Kelvane::CallInside> stuck;
         bool heard = false;
         std::string returned; // the calls before the stuck call returned, and '|'
-        const uint8_t note[4] = {0x91, 69, 127, 0};
         const std::map<char, std::function<void()>> steps = {
             {'D', [&] { host.pDevice = &rig.device; }},          // a device
             {'I', [&] { rig.device.renderInsideStart = true; }}, // that renders inside start
             {'F', [&] { rig.device.startResult = false; }},      // whose start fails
             {'s', [&] { host.startProcessing(); }},
             {'x', [&] { host.stopProcessing(); }},
-            {'m', [&] { host.onMidiData(note); }},
+            {'m', [&] { host.onMidiData(kNote); }},
             {'u', [&] { host.unloadVstPlugin(); }},
-            {'h',
-             [&] { stuck = std::make_unique<Kelvane::CallInside>(host.renderCalls); }}, // the device gave up
+            {'h', [&] { stuck = std::make_unique<Kelvane::CallInside>(host.renderCalls); }},
             {'w', [&] { host.onPrepare(Kelvane::SampleFormatInt16, Kelvane::Rate48000, 960, true); }},
             {'n',
              [&] { // closing the device stepped down
