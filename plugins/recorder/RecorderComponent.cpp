@@ -1,16 +1,17 @@
-// The recorder's audio module: component, audio processor and connection point in one object,
-// with one stereo output bus and one event input bus. Each note-on starts a sine at its pitch
-// (69 = 440 Hz) with peak velocity x Level on both channels, until its note-off or 2 s.
+// The recorder's audio module: component, audio processor and connection point in one object, with
+// one stereo output bus and one event input bus. A note-on plays a sine at its pitch (69 = 440 Hz),
+// peak velocity x Level, on both channels from the start of its block until its note-off.
 #include "plugins/recorder/Recorder.h"
 #include "public.sdk/source/vst/vstaudioeffect.h"
 
 #include "pluginterfaces/base/ibstream.h"
 #include "pluginterfaces/vst/ivstevents.h"
-#include "pluginterfaces/vst/ivstparameterchanges.h"
+#include "pluginterfaces/vst/ivsthostapplication.h"
 
 #include <windows.h>
 
 #include <cmath>
+#include <string>
 
 using namespace Steinberg;
 using namespace Steinberg::Vst;
@@ -22,24 +23,31 @@ namespace {
 // At most this many events are spelled out in a process record; numEvents counts them all.
 constexpr int kMaxListedEvents = 16;
 
+// "hostapp.getName name=<name>", the name's characters outside printable ASCII as '?'.
+void logHostName(FUnknown* context)
+{
+    Call call("hostapp", "getName");
+    FUnknownPtr<IHostApplication> app(context);
+    if (!app)
+        return call.doneText("noIHostApplication");
+    String128 name{};
+    const tresult r = app->getName(name);
+    call.add(" name=");
+    for (int i = 0; i < 128 && name[i]; ++i)
+        call.add("%c", name[i] > 0x20 && name[i] < 0x7F ? char(name[i]) : '?');
+    call.done(r);
+}
+
 class Component final : public AudioEffect
 {
 public:
-    Component()
-    {
-        for (int i = 0; i < kNumParams; ++i)
-            params[i].store(kDefaults[i], std::memory_order_relaxed);
-        if (!faultIs(Fault::NoController))
-            setControllerClass(kControllerUid);
-    }
-
     tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override
     {
         Call call("component", "queryInterface");
         *obj = nullptr;
-        if ((FUnknownPrivate::iidEqual(iid, IAudioProcessor::iid) && faultIs(Fault::NoAudioProcessor)) ||
+        if ((FUnknownPrivate::iidEqual(iid, IAudioProcessor::iid) && faultIs("no_audio_processor")) ||
             (FUnknownPrivate::iidEqual(iid, IConnectionPoint::iid) &&
-             (faultIs(Fault::NoConnection) || faultIs(Fault::ComponentNoConnection))))
+             (faultIs("no_connection") || faultIs("component_no_connection"))))
             return call.done(kNoInterface);
         return call.done(AudioEffect::queryInterface(iid, obj));
     }
@@ -47,23 +55,21 @@ public:
     tresult PLUGIN_API initialize(FUnknown* context) override
     {
         Call call("component", "initialize");
-        if (!context || faultIs(Fault::ComponentInitFails) || AudioEffect::initialize(context) != kResultOk)
+        if (!context || faultIs("component_init_fails") || AudioEffect::initialize(context) != kResultOk)
             return call.done(kResultFalse);
-        addAudioOutput(STR16("Out"), faultIs(Fault::MonoOutput) ? SpeakerArr::kMono : SpeakerArr::kStereo);
-        if (faultIs(Fault::TwoOutputs))
+        if (!faultIs("no_controller"))
+            setControllerClass(kControllerUid);
+        addAudioOutput(STR16("Out"), faultIs("mono_output") ? SpeakerArr::kMono : SpeakerArr::kStereo);
+        if (faultIs("two_outputs"))
             addAudioOutput(STR16("Out 2"), SpeakerArr::kStereo, kAux);
-        if (!faultIs(Fault::NoEventInput))
+        if (!faultIs("no_event_input"))
             addEventInput(STR16("Events"), 16);
         logHostName(context);
         return call.done(kResultOk);
     }
     tresult PLUGIN_API terminate() override
     {
-        Call call("component", "terminate");
-        if (active)
-            stopFlusher();
-        active = false;
-        return call.done(AudioEffect::terminate());
+        return Call("component", "terminate").done(AudioEffect::terminate());
     }
     tresult PLUGIN_API connect(IConnectionPoint* other) override
     {
@@ -77,237 +83,118 @@ public:
     {
         Call call("component", "getBusCount");
         const int32 count = AudioEffect::getBusCount(type, dir);
-        char digits[24];
-        call.doneText(LineWriter(digits, sizeof(digits)).integer(count).data());
+        call.doneText(std::to_string(count).c_str());
         return count;
     }
     tresult PLUGIN_API setActive(TBool state) override
     {
-        Call call("component", "setActive");
-        call.w().kvInt("state", state);
-        if (state && faultIs(Fault::SetActiveRefused))
+        Call call = Call("component", "setActive").add(" state=%d", state);
+        if (state && faultIs("setactive_refused"))
             return call.done(kResultFalse);
-        if (state && !active) {
-            left = 0; // a new stream starts silent
-            pitch = -1;
-            startFlusher();
-        } else if (!state && active)
-            stopFlusher();
+        if (state && !active)
+            pitch = -1; // a new stream starts silent
         active = state != 0;
         return call.done(kResultOk);
     }
-    // The host never restores a state into the component: no preset, no project.
-    tresult PLUGIN_API setState(IBStream*) override { return kNotImplemented; }
     tresult PLUGIN_API getState(IBStream* state) override
     {
         Call call("component", "getState");
-        double values[kNumParams];
-        for (int i = 0; i < kNumParams; ++i)
-            values[i] = params[i].load(std::memory_order_relaxed);
-        int32 written = 0;
-        if (faultIs(Fault::GetStateRefused) || !state ||
-            state->write(values, kStateBytes, &written) != kResultOk)
+        int32 written = 0; // the parameters never change here
+        if (faultIs("getstate_refused") || !state ||
+            state->write(const_cast<double*>(kDefaults), int32(sizeof(kDefaults)), &written) != kResultOk)
             return call.done(kResultFalse);
         return call.done(kResultOk);
     }
     tresult PLUGIN_API setupProcessing(ProcessSetup& setup) override
     {
-        Call call("component", "setupProcessing");
-        call.w()
-            .kvNum("sampleRate", setup.sampleRate)
-            .kvInt("maxSamplesPerBlock", setup.maxSamplesPerBlock)
-            .kvInt("symbolicSampleSize", setup.symbolicSampleSize)
-            .kvInt("processMode", setup.processMode);
-        ++setupCount;
-        if (faultIs(Fault::SetupRefused) || (faultIs(Fault::SetupRefusedSecond) && setupCount > 1))
-            return call.done(kResultFalse);
+        Call call =
+            Call("component", "setupProcessing")
+                .add(" sampleRate=%g maxSamplesPerBlock=%d symbolicSampleSize=%d processMode=%d",
+                     setup.sampleRate, setup.maxSamplesPerBlock, setup.symbolicSampleSize, setup.processMode);
         // Only 32-bit float processing is implemented; a real instrument refuses the rest too.
-        if (setup.symbolicSampleSize != kSample32 || setup.sampleRate <= 0 || setup.maxSamplesPerBlock <= 0 ||
+        if (faultIs("setup_refused") || (faultIs("setup_refused_second") && ++setupCount > 1) ||
+            setup.symbolicSampleSize != kSample32 || setup.sampleRate <= 0 || setup.maxSamplesPerBlock <= 0 ||
             active)
             return call.done(kResultFalse);
         return call.done(AudioEffect::setupProcessing(setup));
     }
     tresult PLUGIN_API setProcessing(TBool state) override
     {
-        Call call("component", "setProcessing");
-        call.w().kvInt("state", state);
-        if (faultIs(Fault::SetProcessingNotImpl))
+        Call call = Call("component", "setProcessing").add(" state=%d", state);
+        if (faultIs("setprocessing_notimpl"))
             return call.done(kNotImplemented);
         processing.store(state != 0, std::memory_order_release);
-        if (!state)
-            drainProcessRecords();
         return call.done(kResultOk);
     }
     tresult PLUGIN_API process(ProcessData& data) override;
 
 private:
-    void faultAtFirstNoteOn(uint32_t processSeq);
-    void render(float* l, float* r, int32 from, int32 to, float level);
-
     Live live;
     bool active{false};
     int setupCount{0};
-
     // Read by process on the audio thread, written by the user-interface thread.
     std::atomic<bool> processing{false};
-    std::atomic<double> params[kNumParams];
 
-    // Audio thread only: the sounding note (reset by setActive(true)) and the one fault.
+    // Audio thread only: the sounding note (-1: none; reset by setActive(true)) and the one fault.
     int pitch{-1};
     double phase{0}, phaseStep{0};
     float amplitude{0};
-    int64_t left{0}; // frames the note still sounds
-    bool noteOnFaultDone{false};
+    bool faulted{false};
 };
 
-void Component::render(float* l, float* r, int32 from, int32 to, float level)
-{
-    for (int32 i = from; i < to; ++i) {
-        float s = 0.f;
-        if (left > 0) {
-            s = amplitude * level * float(std::sin(phase));
-            phase = std::fmod(phase + phaseStep, 6.283185307179586);
-            if (--left == 0)
-                pitch = -1;
-        }
-        l[i] = s;
-        if (r)
-            r[i] = s;
-    }
-}
-
-void Component::faultAtFirstNoteOn(uint32_t processSeq)
-{
-    if (noteOnFaultDone)
-        return;
-    noteOnFaultDone = true;
-    if (faultIs(Fault::CrashInProcess))
-        amplitude += float(readAddress0x10());
-    if (faultIs(Fault::StallInProcess)) {
-        // Written before the wait, so a call that never returns is seen to have begun.
-        struct Stall
-        {
-            uint32_t seq, tid, process;
-        } stall{nextSeq(), currentThreadId(), processSeq};
-        pushProcessRecord(
-            [](char* text, size_t capacity, const void* context) {
-                const Stall& s = *static_cast<const Stall*>(context);
-                LineWriter w(text, capacity);
-                w.integer(s.seq).ch(' ').integer(s.tid).text(" component.stall").kvInt("process", s.process);
-                return w.kvInt("ms", 5000).text(" -> void").size();
-            },
-            &stall);
-        Sleep(5000);
-    }
-}
-
-// Audio thread: no allocation, no lock, no system call (but for the faults that stall on
-// purpose). The record is formatted straight into a slot of the preallocated ring.
+// Audio thread: no allocation and no lock but the log's (and for the faults that stall on
+// purpose, their stall); the log line is one write of the call's own stack buffer.
 tresult PLUGIN_API Component::process(ProcessData& data)
 {
-    struct Record
-    {
-        uint32_t seq, tid;
-        ProcessData* data;
-        bool processing, aligned;
-        int32 numParams;
-    } record{nextSeq(), currentThreadId(), &data, processing.load(std::memory_order_acquire), false, 0};
-
-    // Parameter changes: the last point of each queue applies to the whole block.
-    if (IParameterChanges* changes = data.inputParameterChanges) {
-        for (int32 i = 0; i < changes->getParameterCount(); ++i) {
-            IParamValueQueue* queue = changes->getParameterData(i);
-            int32 offset = 0;
-            ParamValue value = 0;
-            if (!queue || queue->getPointCount() <= 0)
-                continue;
-            record.numParams += queue->getPointCount();
-            if (queue->getParameterId() < ParamID(kNumParams) &&
-                queue->getPoint(queue->getPointCount() - 1, offset, value) == kResultTrue)
-                params[queue->getParameterId()].store(value, std::memory_order_relaxed);
-        }
-    }
-
-    // Render up to each event's offset, then apply it. The silent variant writes nothing.
-    const int32 frames = data.numSamples > 0 ? data.numSamples : 0;
-    const bool canRender = data.symbolicSampleSize == kSample32 && data.numOutputs > 0 && data.outputs &&
-                           data.outputs[0].numChannels > 0 && data.outputs[0].channelBuffers32;
-    const bool writes = canRender && !faultIs(Fault::SilentOutput);
-    float* l = canRender ? data.outputs[0].channelBuffers32[0] : nullptr;
-    float* r = canRender && data.outputs[0].numChannels > 1 ? data.outputs[0].channelBuffers32[1] : nullptr;
-    const float level = float(params[0].load(std::memory_order_relaxed));
-    int32 done = 0;
-    IEventList* events = data.inputEvents;
-    for (int32 i = 0, n = events ? events->getEventCount() : 0; i < n; ++i) {
+    Call call("component", "process");
+    const bool wasProcessing = processing.load(std::memory_order_acquire);
+    const int32 numEvents = data.inputEvents ? data.inputEvents->getEventCount() : 0;
+    call.add(" numSamples=%d numOutputs=%d channels=%d context=%d outEvents=%d numEvents=%d events=[",
+             data.numSamples, data.numOutputs,
+             data.numOutputs > 0 && data.outputs ? data.outputs[0].numChannels : -1,
+             data.processContext != nullptr, data.outputEvents != nullptr, numEvents);
+    for (int32 i = 0; i < numEvents; ++i) {
         Event e{};
-        if (events->getEvent(i, e) != kResultOk)
-            continue;
-        const int32 at = e.sampleOffset < done ? done : e.sampleOffset > frames ? frames : e.sampleOffset;
-        if (writes)
-            render(l, r, done, at, level);
-        done = at;
-        if (e.type == Event::kNoteOnEvent && e.noteOn.velocity > 0.f) {
-            faultAtFirstNoteOn(record.seq);
+        const bool got = data.inputEvents->getEvent(i, e) == kResultOk;
+        const bool on = got && e.type == Event::kNoteOnEvent, off = got && e.type == Event::kNoteOffEvent;
+        if (i < kMaxListedEvents && (on || off))
+            call.add("%s%s:%d:%d:%g:%d:%d:%d:%d", i ? "," : "", on ? "on" : "off",
+                     on ? e.noteOn.channel : e.noteOff.channel, on ? e.noteOn.pitch : e.noteOff.pitch,
+                     on ? e.noteOn.velocity : e.noteOff.velocity, e.sampleOffset,
+                     on ? e.noteOn.noteId : e.noteOff.noteId, e.busIndex, e.flags);
+        else if (i < kMaxListedEvents)
+            call.add("%s%s", i ? "," : "", got ? "other" : "error");
+        if (on && e.noteOn.velocity > 0.f) {
+            if (!faulted && faultIs("crash_in_process"))
+                amplitude += float(readAddress0x10());
+            if (!faulted && faultIs("stall_in_process")) {
+                // Written before the wait, so a call that never returns is seen to have begun.
+                Call("component", "stall").add(" ms=5000").doneText("void");
+                Sleep(5000);
+            }
+            faulted = true;
             pitch = e.noteOn.pitch;
-            phase = 0;
             phaseStep =
                 6.283185307179586 * 440.0 * std::pow(2.0, (pitch - 69) / 12.0) / processSetup.sampleRate;
             amplitude = e.noteOn.velocity;
-            left = int64_t(2.0 * processSetup.sampleRate);
-        } else if ((e.type == Event::kNoteOnEvent && e.noteOn.pitch == pitch) ||
-                   (e.type == Event::kNoteOffEvent && e.noteOff.pitch == pitch))
-            left = 0;
+        } else if ((on || off) && (on ? e.noteOn.pitch : e.noteOff.pitch) == pitch)
+            pitch = -1;
     }
-    if (writes) {
-        render(l, r, done, frames, level);
-        data.outputs[0].silenceFlags = 0;
+    // The silent variant writes nothing, not even the silence flags.
+    if (data.symbolicSampleSize == kSample32 && data.numOutputs > 0 && data.outputs &&
+        data.outputs[0].numChannels > 0 && data.outputs[0].channelBuffers32 && !faultIs("silent_output")) {
+        AudioBusBuffers& out = data.outputs[0];
+        for (int32 i = 0; i < data.numSamples; ++i) {
+            const float s = pitch < 0 ? 0.f : amplitude * float(kDefaults[0] * std::sin(phase));
+            phase = std::fmod(phase + phaseStep, 6.283185307179586);
+            for (int32 c = 0; c < out.numChannels; ++c)
+                out.channelBuffers32[c][i] = s;
+        }
+        out.silenceFlags = 0;
     }
-    record.aligned = canRender;
-    for (int32 c = 0; canRender && c < data.outputs[0].numChannels; ++c)
-        record.aligned = record.aligned && (uintptr_t(data.outputs[0].channelBuffers32[c]) & 15) == 0;
-    record.processing = record.processing && processing.load(std::memory_order_acquire);
-
-    pushProcessRecord(
-        [](char* text, size_t capacity, const void* context) {
-            const Record& rec = *static_cast<const Record*>(context);
-            const ProcessData& d = *rec.data;
-            LineWriter w(text, capacity);
-            w.integer(rec.seq).ch(' ').integer(rec.tid).text(" component.process");
-            w.kvInt("numSamples", d.numSamples)
-                .kvInt("numOutputs", d.numOutputs)
-                .kvInt("channels", d.numOutputs > 0 && d.outputs ? d.outputs[0].numChannels : -1)
-                .kvInt("align16", rec.aligned)
-                .kvInt("context", d.processContext ? 1 : 0)
-                .kvInt("outEvents", d.outputEvents ? 1 : 0)
-                .kvInt("processing", rec.processing);
-            const int32 n = d.inputEvents ? d.inputEvents->getEventCount() : 0;
-            w.kvInt("numEvents", n).text(" events=[");
-            for (int32 i = 0; i < n && i < kMaxListedEvents; ++i) {
-                Event e{};
-                w.text(i ? "," : "");
-                const bool got = d.inputEvents->getEvent(i, e) == kResultOk,
-                           on = e.type == Event::kNoteOnEvent;
-                if (!got)
-                    w.text("error");
-                else if (on || e.type == Event::kNoteOffEvent)
-                    w.text(on ? "on:" : "off:")
-                        .integer(on ? e.noteOn.channel : e.noteOff.channel)
-                        .ch(':')
-                        .integer(on ? e.noteOn.pitch : e.noteOff.pitch)
-                        .ch(':')
-                        .number(on ? e.noteOn.velocity : e.noteOff.velocity)
-                        .ch(':')
-                        .integer(e.sampleOffset)
-                        .ch(':')
-                        .integer(on ? e.noteOn.noteId : e.noteOff.noteId);
-                else
-                    w.text("type").integer(e.type).ch(':');
-                w.ch(':').integer(e.busIndex).ch(':').integer(e.flags);
-            }
-            return w.ch(']').kvInt("numParams", rec.numParams).text(" -> kResultOk").size();
-        },
-        &record);
-    return kResultOk;
+    // processing=0: setProcessing(true) was not in force for the whole call.
+    call.add("] processing=%d", wasProcessing && processing.load(std::memory_order_acquire));
+    return call.done(kResultOk);
 }
 
 } // namespace

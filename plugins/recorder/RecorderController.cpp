@@ -1,5 +1,5 @@
-// The recorder's edit controller (four parameters, a MIDI mapping, a connection point) and its
-// editor: a real Win32 child window of 400 x 200 pixels that announces its size from attached.
+// The recorder's edit controller (four parameters, a MIDI mapping, a connection point) and its editor:
+// a blank 400 x 200 view that announces its size from attached and, unless fixed, can be resized.
 #include "plugins/recorder/Recorder.h"
 #include "public.sdk/source/common/pluginview.h"
 #include "public.sdk/source/vst/vsteditcontroller.h"
@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace Steinberg;
@@ -18,99 +19,42 @@ namespace Recorder {
 
 namespace {
 
-constexpr int kViewMinWidth = 200, kViewMinHeight = 100;
-const wchar_t kClassName[] = L"PomaroRecorderView";
-
 class View final : public CPluginView
 {
 public:
     View() : CPluginView(&kSize) {}
 
-    tresult PLUGIN_API isPlatformTypeSupported(FIDString type) override
-    {
-        return type && std::strcmp(type, kPlatformTypeHWND) == 0 ? kResultTrue : kResultFalse;
-    }
     tresult PLUGIN_API attached(void* parent, FIDString type) override
     {
         Call call("view", "attached");
-        if (faultIs(Fault::AttachFails))
+        if (faultIs("attach_fails"))
             return call.done(kResultFalse);
-        if (faultIs(Fault::CrashInAttached))
+        if (faultIs("crash_in_attached"))
             return call.done(readAddress0x10());
-        if (faultIs(Fault::RaiseInAttached))
+        if (faultIs("raise_in_attached"))
             RaiseException(0xE0501234, 0, 0, nullptr);
-        if (hwnd || !parent || isPlatformTypeSupported(type) != kResultTrue)
+        if (!parent || !type || std::strcmp(type, kPlatformTypeHWND) != 0)
             return call.done(kInvalidArgument);
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = DefWindowProcW;
-        wc.hInstance = static_cast<HINSTANCE>(moduleInstance());
-        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(DKGRAY_BRUSH));
-        wc.lpszClassName = kClassName;
-        if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-            return call.done(kInternalError);
-        hwnd = CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0,
-                               rect.getWidth(), rect.getHeight(), static_cast<HWND>(parent), nullptr,
-                               wc.hInstance, nullptr);
-        if (!hwnd)
-            return call.done(kInternalError);
         // Real editors announce their size this way; a host that never asks getSize learns it only here.
-        if (plugFrame && !faultIs(Fault::NoResizeCall)) {
+        if (plugFrame && !faultIs("no_resize_call")) {
             ViewRect wanted = kSize;
             plugFrame->resizeView(this, &wanted);
         }
         return call.done(CPluginView::attached(parent, type));
     }
-    tresult PLUGIN_API removed() override
-    {
-        Call call("view", "removed");
-        if (!hwnd)
-            return call.done(kResultFalse);
-        destroyWindow();
-        return call.done(CPluginView::removed());
-    }
-    tresult PLUGIN_API onSize(ViewRect* newSize) override
-    {
-        if (!newSize)
-            return kInvalidArgument;
-        rect = *newSize;
-        if (hwnd)
-            MoveWindow(hwnd, 0, 0, rect.getWidth(), rect.getHeight(), TRUE);
-        return kResultOk;
-    }
+    tresult PLUGIN_API removed() override { return Call("view", "removed").done(CPluginView::removed()); }
     tresult PLUGIN_API setFrame(IPlugFrame* frame) override
     {
         return Call("view", "setFrame").done(CPluginView::setFrame(frame));
     }
     tresult PLUGIN_API canResize() override
     {
-        return Call("view", "canResize").done(faultIs(Fault::FixedSizeView) ? kResultFalse : kResultTrue);
-    }
-    tresult PLUGIN_API checkSizeConstraint(ViewRect* r) override
-    {
-        if (!r)
-            return kInvalidArgument;
-        if (faultIs(Fault::FixedSizeView)) {
-            *r = ViewRect(r->left, r->top, r->left + kSize.getWidth(), r->top + kSize.getHeight());
-            return kResultFalse;
-        }
-        r->right = r->left + (r->getWidth() < kViewMinWidth ? kViewMinWidth : r->getWidth());
-        r->bottom = r->top + (r->getHeight() < kViewMinHeight ? kViewMinHeight : r->getHeight());
-        return kResultTrue;
+        return Call("view", "canResize").done(faultIs("fixed_size_view") ? kResultFalse : kResultTrue);
     }
 
 private:
-    ~View() override { destroyWindow(); }
-    void destroyWindow()
-    {
-        if (hwnd)
-            DestroyWindow(hwnd);
-        hwnd = nullptr;
-    }
-
     static inline const ViewRect kSize{0, 0, 400, 200};
     Live live;
-    HWND hwnd{nullptr};
 };
 
 class Controller final : public EditController, public IMidiMapping
@@ -118,14 +62,11 @@ class Controller final : public EditController, public IMidiMapping
 public:
     tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override
     {
-        *obj = nullptr;
-        if (FUnknownPrivate::iidEqual(iid, IMidiMapping::iid) && !faultIs(Fault::NoMidiMapping)) {
-            *obj = static_cast<IMidiMapping*>(this);
-            addRef();
-            return kResultOk;
+        if (!faultIs("no_midimapping")) {
+            QUERY_INTERFACE(iid, obj, IMidiMapping::iid, IMidiMapping)
         }
-        if (FUnknownPrivate::iidEqual(iid, IMidiMapping::iid) ||
-            (FUnknownPrivate::iidEqual(iid, IConnectionPoint::iid) && faultIs(Fault::NoConnection)))
+        *obj = nullptr;
+        if (FUnknownPrivate::iidEqual(iid, IConnectionPoint::iid) && faultIs("no_connection"))
             return kNoInterface;
         return EditController::queryInterface(iid, obj);
     }
@@ -134,13 +75,11 @@ public:
     tresult PLUGIN_API initialize(FUnknown* context) override
     {
         Call call("controller", "initialize");
-        if (!context || faultIs(Fault::ControllerInitFails) ||
-            EditController::initialize(context) != kResultOk)
+        if (!context || faultIs("controller_init_fails") || EditController::initialize(context) != kResultOk)
             return call.done(kResultFalse);
         const TChar* names[kNumParams] = {STR16("Level"), STR16("Bend"), STR16("Mod"), STR16("Pressure")};
         for (int i = 0; i < kNumParams; ++i)
             parameters.addParameter(names[i], nullptr, 0, kDefaults[i], ParameterInfo::kCanAutomate, i);
-        logHostName(context);
         return call.done(kResultOk);
     }
     tresult PLUGIN_API terminate() override
@@ -155,12 +94,10 @@ public:
     {
         Call call("controller", "setComponentState");
         int32 read = 0;
-        double v[kNumParams];
-        if (!state || state->read(v, kStateBytes, &read) != kResultOk || read != kStateBytes)
-            return call.done(kResultFalse);
-        for (int i = 0; i < kNumParams; ++i)
-            setParamNormalized(ParamID(i), v[i]);
-        return call.done(kResultOk);
+        double values[kNumParams];
+        const bool whole = state && state->read(values, int32(sizeof(kDefaults)), &read) == kResultOk &&
+                           read == int32(sizeof(kDefaults));
+        return call.done(whole ? kResultOk : kResultFalse);
     }
     tresult PLUGIN_API setComponentHandler(IComponentHandler* handler) override
     {
@@ -168,23 +105,20 @@ public:
     }
     IPlugView* PLUGIN_API createView(FIDString name) override
     {
-        Call call("controller", "createView");
-        const bool editor = name && std::strcmp(name, ViewType::kEditor) == 0 && !faultIs(Fault::NullView);
-        call.doneText(editor ? "ptr" : "null");
+        const bool editor = name && std::strcmp(name, ViewType::kEditor) == 0 && !faultIs("null_view");
+        Call("controller", "createView").doneText(editor ? "ptr" : "null");
         return editor ? new View : nullptr;
     }
 
     tresult PLUGIN_API getMidiControllerAssignment(int32 bus, int16, CtrlNumber number, ParamID& id) override
     {
-        Call call("controller", "getMidiControllerAssignment");
-        call.w().kvInt("controller", number);
+        Call call = Call("controller", "getMidiControllerAssignment").add(" controller=%d", number);
         const CtrlNumber mapped[kNumParams] = {kCtrlVolume, kPitchBend, kCtrlModWheel, kAfterTouch};
-        for (int i = 0; i < kNumParams; ++i)
-            if (bus == 0 && number == mapped[i]) {
-                id = ParamID(i);
-                return call.done(kResultOk);
-            }
-        return call.done(kResultFalse);
+        const CtrlNumber* found = std::find(mapped, mapped + kNumParams, number);
+        if (bus != 0 || found == mapped + kNumParams)
+            return call.done(kResultFalse);
+        id = ParamID(found - mapped);
+        return call.done(kResultOk);
     }
 
 private:

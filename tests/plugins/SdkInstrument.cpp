@@ -1,11 +1,7 @@
 // A third-party instrument for the host's end-to-end tests: the SDK's own electric-piano
-// sample, compiled unchanged from the fetched SDK. Like many instruments it writes nothing
-// into its outputs while no voice sounds.
-//
-// Two things the host needs are added around it, and nothing else: setProcessing answers
-// kResultOk (the SDK's AudioEffect answers kNotImplemented, which the host takes as a
-// refusal to process), and the controller gives a blank editor view (the sample has none,
-// and the host shows the instrument's editor).
+// sample, unchanged; like many instruments it writes nothing while no voice sounds. Added
+// around it: setProcessing answers kResultOk (the SDK's kNotImplemented is a refusal to the
+// host), and the controller gives a blank editor view (the sample has none).
 
 #include "mdaEPianoController.h"
 #include "mdaEPianoProcessor.h"
@@ -26,25 +22,14 @@ public:
     static FUnknown* createInstance(void*) { return static_cast<IAudioProcessor*>(new Processor); }
 };
 
-class BlankView : public CPluginView
-{
-public:
-    BlankView() : CPluginView(&kSize) {}
-    tresult PLUGIN_API isPlatformTypeSupported(FIDString type) override
-    {
-        return type && std::strcmp(type, kPlatformTypeHWND) == 0 ? kResultTrue : kResultFalse;
-    }
-
-private:
-    static inline const ViewRect kSize{0, 0, 400, 120};
-};
+const ViewRect kViewSize{0, 0, 400, 120};
 
 class Controller : public mda::EPianoController
 {
 public:
     IPlugView* PLUGIN_API createView(FIDString name) override
     {
-        return name && std::strcmp(name, ViewType::kEditor) == 0 ? new BlankView : nullptr;
+        return name && std::strcmp(name, ViewType::kEditor) == 0 ? new CPluginView(&kViewSize) : nullptr;
     }
     static FUnknown* createInstance(void*) { return static_cast<IEditController*>(new Controller); }
 };
@@ -57,9 +42,8 @@ BEGIN_FACTORY_DEF("Pomaro tests", "", "")
                                  "SDK sample electric piano", kDistributable, PlugType::kInstrumentPiano,
                                  nullptr, "1.0", kVstVersionString);
     gPluginFactory->registerClass(&processor, &Processor::createInstance);
-    static PClassInfo2 controller(mda::EPianoController::uid, PClassInfo::kManyInstances,
-                                  kVstComponentControllerClass, "SDK sample electric piano", 0, "", nullptr,
-                                  "1.0", kVstVersionString);
+    static PClassInfo controller(mda::EPianoController::uid, PClassInfo::kManyInstances,
+                                 kVstComponentControllerClass, "SDK sample electric piano");
     gPluginFactory->registerClass(&controller, &Controller::createInstance);
 }
 END_FACTORY

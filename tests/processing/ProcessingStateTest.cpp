@@ -1,5 +1,5 @@
-// The processing states against the recorder plug-in: what the plug-in is told, in
-// which order, and where each refusal leaves the host.
+// The processing states against the recorder plug-in: what the plug-in is told, in which
+// order, and where each refusal, device or stuck render call leaves the host.
 
 #include "app/Host.h"
 #include "audio/CallInside.h"
@@ -11,34 +11,58 @@
 
 #include <algorithm>
 #include <fstream>
-#include <sstream>
+#include <functional>
+#include <map>
+#include <memory>
 
 namespace ProcessingTest {
 namespace {
 
 using namespace PomaroApp;
 using namespace Steinberg;
-using Lines = std::vector<std::string>;
 
-class Processing : public testing::Test
+// The recorder's lines of the processing calls, one letter each.
+const std::string kSetUp = "component.setupProcessing sampleRate=",
+                  kMode = " symbolicSampleSize=0 processMode=0", kProcess = "component.process numSamples=",
+                  kBlock = " numOutputs=1 channels=2 context=0 outEvents=0 numEvents=",
+                  kDone = " processing=1 -> kResultOk";
+const std::map<std::string, char> kLetters = {
+    {kSetUp + "48000 maxSamplesPerBlock=480" + kMode + " -> kResultOk", 'U'},
+    {kSetUp + "48000 maxSamplesPerBlock=480" + kMode + " -> kResultFalse", 'u'},
+    {kSetUp + "48000 maxSamplesPerBlock=960" + kMode + " -> kResultFalse", 'w'},
+    {kSetUp + "44100 maxSamplesPerBlock=1001" + kMode + " -> kResultOk", 'V'},
+    {"component.setActive state=1 -> kResultOk", 'A'},
+    {"component.setActive state=1 -> kResultFalse", 'R'},
+    {"component.setActive state=0 -> kResultOk", 'a'},
+    {"component.setProcessing state=1 -> kResultOk", 'P'},
+    {"component.setProcessing state=1 -> kNotImplemented", 'N'},
+    {"component.setProcessing state=0 -> kResultOk", 'p'},
+    {kProcess + "480" + kBlock + "0 events=[]" + kDone, 'e'},
+    {kProcess + "480" + kBlock + "1 events=[on:1:69:1:0:-1:0:1]" + kDone, 'n'},
+    {kProcess + "1001" + kBlock + "0 events=[]" + kDone, 'E'},
+};
+
+const uint8_t kStaleNote[4] = {0x90, 60, 100, 0}, kNote[4] = {0x91, 69, 127, 0};
+
+struct Rig
 {
-protected:
-    // Loads testplugins\<variant>.vst3 as the loader leaves it: created and initialised.
-    void load(const char* variant)
+    // Loads testplugins\<variant>.vst3 as the loader leaves it: created and initialised, with
+    // stale MIDI and parameter changes waiting in the queues.
+    void load(const char* variant, const std::string& logName)
     {
         char dir[MAX_PATH];
-        log = std::string(dir, GetTempPathA(MAX_PATH, dir)) + "pomaro_processing_" + variant + ".log";
+        log = std::string(dir, GetTempPathA(MAX_PATH, dir)) + logName;
         DeleteFileA(log.c_str());
         SetEnvironmentVariableA("POMARO_RECORDER_LOG", log.c_str());
         std::string dll(dir, GetModuleFileNameA(nullptr, dir, MAX_PATH));
         dll = dll.substr(0, dll.find_last_of("\\/") + 1) + "testplugins\\" + variant + ".vst3";
-        host.hModule = LoadLibraryA(dll.c_str());
-        ASSERT_NE(host.hModule, nullptr) << dll;
-        using EntryFn = bool(PLUGIN_API*)();
-        if (auto initDll = reinterpret_cast<EntryFn>(entry("InitDll")))
-            initDll();
-        using FactoryFn = IPluginFactory*(PLUGIN_API*)();
-        IPtr<IPluginFactory> factory = owned(reinterpret_cast<FactoryFn>(entry("GetPluginFactory"))());
+        ASSERT_NE(host.hModule = LoadLibraryA(dll.c_str()), nullptr) << dll;
+        auto entry = [&](const char* name) {
+            return reinterpret_cast<void*>(GetProcAddress(host.hModule, name));
+        };
+        reinterpret_cast<bool(PLUGIN_API*)()>(entry("InitDll"))();
+        IPtr<IPluginFactory> factory =
+            owned(reinterpret_cast<IPluginFactory*(PLUGIN_API*)()>(entry("GetPluginFactory"))());
         PClassInfo info{};
         ASSERT_EQ(factory->getClassInfo(0, &info), kResultOk);
         factory->createInstance(info.cid, Vst::IComponent::iid, reinterpret_cast<void**>(&host.pComponent));
@@ -48,216 +72,110 @@ protected:
         ASSERT_EQ(host.pComponent->initialize(static_cast<Vst::IHostApplication*>(&host)), kResultOk);
         host.processState.store(ProcessState::Initialized);
         host.onPrepare(Kelvane::SampleFormatInt16, Kelvane::Rate48000, 480, true);
+        initMidiRing(host.midiRing);
+        host.midiRing.push(packMidiMessage(kStaleNote));
+        host.paramsToProcessor.addChange(0, 0.25, 0);
+        host.paramsFromProcessor.addChange(0, 0.75, 0);
     }
-    void* entry(const char* name) { return reinterpret_cast<void*>(GetProcAddress(host.hModule, name)); }
-    void TearDown() override
+    // The processing calls as letters; a line not in kLetters whole. They all come from this
+    // thread, none inside another, so they end in the order they began.
+    std::string letters() const
     {
-        host.stopProcessing();
-        host.pDevice = nullptr; // the device is the test's, not the host's
-    }
-    int32_t state() const { return host.processState.load(); }
-    // The recorder's lines ("<seq> <tid> <call>...") of the named calls, without seq and tid,
-    // in the order the calls began.
-    Lines calls(std::initializer_list<const char*> names)
-    {
-        std::vector<std::pair<unsigned long, std::string>> found;
+        std::string out;
         std::ifstream file(log);
         for (std::string text; std::getline(file, text);) {
-            std::istringstream in(text);
-            unsigned long seq = 0, tid = 0;
-            std::string name;
-            in >> seq >> tid >> name;
-            if (std::find(names.begin(), names.end(), name) != names.end())
-                found.emplace_back(seq, text.substr(text.find(name)));
+            const std::string call =
+                text.substr(std::min(text.size(), text.find(' ', text.find(' ') + 1) + 1));
+            const auto letter = kLetters.find(call);
+            if (call.rfind("component.set", 0) == 0 || call.rfind("component.process ", 0) == 0)
+                out += letter == kLetters.end() ? "[" + call + "]" : std::string(1, letter->second);
         }
-        std::sort(found.begin(), found.end());
-        Lines out;
-        for (const auto& f : found)
-            out.push_back(f.second);
         return out;
     }
-    Lines stateCalls()
-    {
-        return calls({"component.setupProcessing", "component.setActive", "component.setProcessing"});
-    }
+    ~Rig() { host.pDevice = nullptr; } // the device is the test's, not the host's
 
     CHost host;
     PomaroTest::CountingDevice device{host};
     std::string log;
 };
 
-const std::string kSetUpArgs = "component.setupProcessing sampleRate=48000 maxSamplesPerBlock=480 "
-                               "symbolicSampleSize=0 processMode=0 -> ",
-                  kSetUp = kSetUpArgs + "kResultOk", kSetUpRefused = kSetUpArgs + "kResultFalse";
-const std::string kActive = "component.setActive state=1 -> kResultOk",
-                  kInactive = "component.setActive state=0 -> kResultOk",
-                  kProcessing = "component.setProcessing state=1 -> kResultOk",
-                  kNotProcessing = "component.setProcessing state=0 -> kResultOk";
-
-TEST_F(Processing, WithoutADeviceTheStartEndsActiveAfterProcessingWasSwitchedOnAndOff)
-{
-    load("recorder");
-    host.startProcessing();
-    EXPECT_EQ(state(), ProcessState::Active);
-    EXPECT_EQ(host.processData.data.numSamples, 480);
-    EXPECT_EQ(host.processData.data.outputs, host.processData.buffers.buses.get());
-    EXPECT_EQ(host.processData.buffers.numSamples, 480);
-    host.startProcessing(); // from Active a later start tries again from switching processing on
-    EXPECT_EQ(state(), ProcessState::Active);
-    host.stopProcessing();
-    host.stopProcessing(); // nothing left to stop
-    EXPECT_EQ(state(), ProcessState::SetUp);
-    EXPECT_FALSE(host.onRender(nullptr, nullptr));
-
-    EXPECT_EQ(stateCalls(),
-              (Lines{kSetUp, kActive, kProcessing, kNotProcessing, kProcessing, kNotProcessing, kInactive}));
-    EXPECT_TRUE(calls({"component.process"}).empty());
-}
-
-TEST_F(Processing, WithADeviceTheHostProcessesUntilStoppedAndEmptiesStaleQueuesAtStart)
-{
-    load("recorder");
-    host.pDevice = &device;
-    device.renderInsideStart = true;
-    initMidiRing(host.midiRing);
-    const uint8_t staleNote[4] = {0x90, 60, 100, 0}, note[4] = {0x91, 69, 127, 0};
-    host.midiRing.push(packMidiMessage(staleNote));
-    host.paramsToProcessor.addChange(0, 0.25, 0);
-    host.paramsFromProcessor.addChange(0, 0.75, 0);
-
-    host.startProcessing();
-    EXPECT_EQ(state(), ProcessState::Processing);
-    EXPECT_TRUE(device.firstRender) << "the first buffer, asked for before start() returned, is refused";
-    EXPECT_EQ(host.midiRing.count() + host.paramsToProcessor.count() + host.paramsFromProcessor.count(), 0);
-    host.onMidiData(note);
-    std::vector<short> out(480 * 2, 0x55);
-    EXPECT_TRUE(host.onRender(out.data(), nullptr));
-    host.startProcessing(); // already processing: nothing happens
-    host.stopProcessing();
-    EXPECT_EQ(state(), ProcessState::SetUp);
-    EXPECT_EQ(device.starts, 1);
-    EXPECT_EQ(device.stops, 1);
-    EXPECT_FALSE(host.onRender(out.data(), nullptr));
-
-    const std::string fixed = "component.process numSamples=480 numOutputs=1 channels=2 align16=1 context=0 "
-                              "outEvents=0 processing=1 numEvents=";
-    EXPECT_EQ(calls({"component.process"}),
-              (Lines{fixed + "0 events=[] numParams=0 -> kResultOk",
-                     fixed + "1 events=[on:1:69:1:0:-1:0:1] numParams=0 -> kResultOk"}));
-    EXPECT_NE(*std::max_element(out.begin(), out.end()), 0) << "the note's block reached the device";
-    EXPECT_EQ(stateCalls().back(), kInactive);
-}
-
-TEST_F(Processing, ARenderCallThatOutlivesTheDeviceStopKeepsThePlugInUntilItReturns)
-{
-    load("recorder");
-    host.pDevice = &device;
-    host.startProcessing();
-    ASSERT_EQ(state(), ProcessState::Processing);
-    const int32_t refs = host.refCount.load();
-    {
-        // Still inside the plug-in when the device gave up waiting for it.
-        Kelvane::CallInside stuck(host.renderCalls);
-        host.stopProcessing();
-        host.unloadVstPlugin();
-        host.startProcessing();
-        EXPECT_EQ(stateCalls(), (Lines{kSetUp, kActive, kProcessing}))
-            << "nothing switched off, deactivated or started beside the call";
-        EXPECT_NE(host.hModule, nullptr);
-        EXPECT_NE(host.pComponent, nullptr);
-        EXPECT_EQ(device.starts, 1);
-        EXPECT_EQ(host.refCount.load(), refs + 1) << "the call holds the host";
-    }
-    host.stopProcessing(); // the call has returned: stepped down, to be set up again
-    EXPECT_EQ(stateCalls(), (Lines{kSetUp, kActive, kProcessing, kNotProcessing, kInactive}));
-    EXPECT_EQ(state(), ProcessState::Initialized);
-    EXPECT_EQ(host.refCount.load(), refs);
-}
-
-// Where a refusal, by the plug-in or by the device, leaves the host; no audio is asked for.
-TEST_F(Processing, ARefusalLeavesTheStateLower)
+TEST(Processing, StatesFollowTheHostTheDeviceAndThePlugInsAnswers)
 {
     const struct
     {
         const char* variant;
-        bool deviceFails;
+        const char* script; // letters of the steps below; h: a render call the device gave up on
+        const char* calls;  // '|': where the stuck call returned
         int32_t state;
-        Lines calls;
+        int starts; // and as many stops
     } rows[] = {
-        {"setup_refused", false, ProcessState::Initialized, {kSetUpRefused}},
-        {"setactive_refused",
-         false,
-         ProcessState::SetUp,
-         {kSetUp, "component.setActive state=1 -> kResultFalse"}},
-        {"setprocessing_notimpl",
-         false,
-         ProcessState::Active,
-         {kSetUp, kActive, "component.setProcessing state=1 -> kNotImplemented"}},
-        {"recorder", true, ProcessState::Active, {kSetUp, kActive, kProcessing, kNotProcessing}},
+        // From Active a later start tries again from switching processing on; stop does nothing twice.
+        {"recorder", "ssxxr", "UAPpPpa", ProcessState::SetUp, 0},
+        // The stale queues are emptied at start; a buffer asked for inside start is rendered.
+        {"recorder", "DIsmrsxr", "UAPenpa", ProcessState::SetUp, 1},
+        {"recorder", "Dsxnsrx", "UAPpaVAPEpa", ProcessState::SetUp, 2},
+        {"recorder", "DFsr", "UAPp", ProcessState::Active, 1},
+        {"setup_refused", "Dsr", "u", ProcessState::Initialized, 0},
+        {"setactive_refused", "Dsr", "UR", ProcessState::SetUp, 0},
+        {"setprocessing_notimpl", "Dsr", "UAN", ProcessState::Active, 0},
+        // The first setup still fits 480 frames but not 960.
+        {"setup_refused_second", "sxsxwsr", "UAPpauAPpaw", ProcessState::SetUp, 0},
+        // Nothing is switched off, unloaded or started beside the stuck call; then the host steps down.
+        {"recorder", "DshxusHx", "UAP|pa", ProcessState::Initialized, 1},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.variant);
-        load(row.variant);
-        host.pDevice = &device;
-        device.startResult = !row.deviceFails;
-        device.starts = device.stops = 0;
-        host.startProcessing();
-        EXPECT_EQ(state(), row.state);
-        EXPECT_EQ(stateCalls(), row.calls);
-        EXPECT_EQ(device.starts, row.deviceFails ? 1 : 0);
-        EXPECT_EQ(host.processData.data.numSamples, 480);
-        EXPECT_EQ(host.processData.data.outputs != nullptr, row.state == ProcessState::Active);
-        EXPECT_GE(device.stops, device.starts) << "a render call could still be running";
-        EXPECT_FALSE(host.onRender(nullptr, nullptr));
-        EXPECT_TRUE(calls({"component.process"}).empty());
-        host.stopProcessing();
-        host.unloadVstPlugin();
+        SCOPED_TRACE(std::string(row.variant) + " " + row.script);
+        Rig rig;
+        CHost& host = rig.host;
+        rig.load(row.variant, "pomaro_processing_" + std::to_string(&row - rows) + ".log");
+        const int32_t refs = host.refCount.load();
+        std::unique_ptr<Kelvane::CallInside> stuck;
+        bool heard = false;
+        std::string returned; // the calls before the stuck call returned, and '|'
+        const std::map<char, std::function<void()>> steps = {
+            {'D', [&] { host.pDevice = &rig.device; }},          // a device
+            {'I', [&] { rig.device.renderInsideStart = true; }}, // that renders inside start
+            {'F', [&] { rig.device.startResult = false; }},      // whose start fails
+            {'s', [&] { host.startProcessing(); }},
+            {'x', [&] { host.stopProcessing(); }},
+            {'m', [&] { host.onMidiData(kNote); }},
+            {'u', [&] { host.unloadVstPlugin(); }},
+            {'h', [&] { stuck = std::make_unique<Kelvane::CallInside>(host.renderCalls); }},
+            {'w', [&] { host.onPrepare(Kelvane::SampleFormatInt16, Kelvane::Rate48000, 960, true); }},
+            {'n',
+             [&] { // closing the device stepped down
+                 host.onPrepare(Kelvane::SampleFormatInt32, Kelvane::Rate44100, 1001, false);
+                 host.processState.store(ProcessState::Initialized);
+             }},
+            {'H',
+             [&] {
+                 EXPECT_EQ(host.refCount.load(), refs + 1) << "the stuck call holds the host";
+                 returned = rig.letters() + "|";
+                 stuck.reset();
+             }},
+            {'r',
+             [&] {
+                 std::vector<int32_t> out(2 * size_t(host.blockSize), 0);
+                 const bool rendered = host.onRender(out.data(), out.data() + host.blockSize);
+                 EXPECT_EQ(rendered, host.processState.load() == ProcessState::Processing);
+                 EXPECT_TRUE(!rendered || host.processData.buffers.numSamples == host.blockSize);
+                 heard = heard || std::any_of(out.begin(), out.end(), [](int32_t v) { return v != 0; });
+             }},
+        };
+        for (const char* step = row.script; *step; ++step)
+            steps.at (*step)();
+        const std::string calls = rig.letters();
+        EXPECT_EQ(returned + calls.substr(returned.empty() ? 0 : returned.size() - 1), row.calls);
+        EXPECT_EQ(host.processState.load(), row.state);
+        EXPECT_EQ(rig.device.starts, row.starts);
+        EXPECT_EQ(rig.device.stops, row.starts) << "a render call could still be running";
+        EXPECT_EQ(heard, calls.find('n') != std::string::npos) << "the note's block reached the device";
+        EXPECT_EQ(host.refCount.load(), refs) << "the host is released once the stuck call has returned";
+        if (calls.find('P') != std::string::npos) {
+            EXPECT_EQ(
+                host.midiRing.count() + host.paramsToProcessor.count() + host.paramsFromProcessor.count(), 0);
+        }
     }
-}
-
-TEST_F(Processing, ARefusedSecondSetupKeepsTheFirstWhileItStillFitsTheDevice)
-{
-    load("setup_refused_second");
-    host.startProcessing();
-    host.stopProcessing();
-    host.startProcessing(); // same buffer length: activation goes on with the first setup
-    EXPECT_EQ(state(), ProcessState::Active);
-    host.stopProcessing();
-    host.onPrepare(Kelvane::SampleFormatInt16, Kelvane::Rate48000, 960, true);
-    host.startProcessing(); // a longer buffer than the plug-in accepted must not reach it
-    EXPECT_EQ(state(), ProcessState::SetUp);
-    EXPECT_EQ(stateCalls(), (Lines{kSetUp, kActive, kProcessing, kNotProcessing, kInactive, kSetUpRefused,
-                                   kActive, kProcessing, kNotProcessing, kInactive,
-                                   "component.setupProcessing sampleRate=48000 maxSamplesPerBlock=960 "
-                                   "symbolicSampleSize=0 processMode=0 -> kResultFalse"}));
-}
-
-TEST_F(Processing, ANewBufferLengthIsSetUpBeforeTheNextActivationAndGetsNewChannels)
-{
-    load("recorder");
-    host.pDevice = &device;
-    host.startProcessing();
-    host.stopProcessing();
-    // The device is reopened with another buffer length; closing it stepped down to 2.
-    host.onPrepare(Kelvane::SampleFormatInt32, Kelvane::Rate44100, 1001, false);
-    host.processState.store(ProcessState::Initialized);
-    host.startProcessing();
-    EXPECT_EQ(state(), ProcessState::Processing);
-    EXPECT_EQ(host.processData.buffers.numSamples, 1001);
-    float* const* ch = host.processData.data.outputs[0].channelBuffers32;
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(ch[0]) % 16, 0u);
-    EXPECT_EQ(reinterpret_cast<char*>(ch[1]) - reinterpret_cast<char*>(ch[0]), 4016);
-    std::vector<int32_t> left(1001), right(1001);
-    EXPECT_TRUE(host.onRender(left.data(), right.data()));
-    host.stopProcessing();
-
-    const Lines seen = stateCalls();
-    ASSERT_EQ(seen.size(), 10u);
-    EXPECT_EQ(seen[5],
-              "component.setupProcessing sampleRate=44100 maxSamplesPerBlock=1001 symbolicSampleSize=0 "
-              "processMode=0 -> kResultOk");
-    EXPECT_EQ(seen[6], kActive);
-    EXPECT_EQ(calls({"component.process"}).back().substr(0, 34), "component.process numSamples=1001 ");
 }
 
 } // namespace
