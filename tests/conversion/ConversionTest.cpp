@@ -55,22 +55,20 @@ const struct Known
     std::int16_t i16;
     std::int32_t i32;
     float f32;
-} kKnown[] = {
-    {1.0f, 32767, 2147483520, 1.0f},
-    {-1.0f, -32767, -2147483520, -1.0f},
-    {1.5f, 32767, 2147483520, 1.0f},
-    {-1.5f, -32767, -2147483520, -1.0f},
-    {0.99999f, 32766, 2147462016, 0.99999f},
-    {-0.5f, -16383, -1073741760, -0.5f},
-    {0.25f, 8191, 536870880, 0.25f},
-    {kNaN, -32767, -2147483520, -1.0f},
-    {-kNaN, -32767, -2147483520, -1.0f},
-    {kInf, 32767, 2147483520, 1.0f},
-    {-kInf, -32767, -2147483520, -1.0f},
-    {0.0f, 0, 0, 0.0f},
-    {1e-40f, 0, 0, 1e-40f},
-    {FLT_MAX, 32767, 2147483520, 1.0f},
-};
+} kKnown[] = {{1.0f, 32767, 2147483520, 1.0f},
+              {-1.0f, -32767, -2147483520, -1.0f},
+              {1.5f, 32767, 2147483520, 1.0f},
+              {-1.5f, -32767, -2147483520, -1.0f},
+              {0.99999f, 32766, 2147462016, 0.99999f},
+              {-0.5f, -16383, -1073741760, -0.5f},
+              {0.25f, 8191, 536870880, 0.25f},
+              {kNaN, -32767, -2147483520, -1.0f},
+              {-kNaN, -32767, -2147483520, -1.0f},
+              {kInf, 32767, 2147483520, 1.0f},
+              {-kInf, -32767, -2147483520, -1.0f},
+              {0.0f, 0, 0, 0.0f},
+              {1e-40f, 0, 0, 1e-40f},
+              {FLT_MAX, 32767, 2147483520, 1.0f}};
 
 TEST(ConversionModel, GivesTheKnownValues)
 {
@@ -139,17 +137,9 @@ std::vector<float> randomSamples(std::mt19937& rng, std::size_t n)
 {
     static std::vector<float> specials = [] {
         const float dmin = std::numeric_limits<float>::denorm_min();
-        std::vector<float> s = {0.99999f,
-                                -0.99999f,
-                                0.5f,
-                                -0.0f,
-                                dmin,
-                                -dmin,
-                                -3e-39f,
-                                -FLT_MAX,
-                                std::nextafter(1.0f, 0.0f),
-                                std::nextafter(-1.0f, 0.0f),
-                                1.0f / 32767.0f};
+        const float below = std::nextafter(1.0f, 0.0f);
+        std::vector<float> s = {0.99999f, -0.99999f, 0.5f,  -0.0f,  dmin,           -dmin,
+                                -3e-39f,  -FLT_MAX,  below, -below, 1.0f / 32767.0f};
         for (const Known& k : kKnown)
             s.push_back(k.in);
         return s;
