@@ -65,10 +65,8 @@ public:
         if (view)
             view->onSize(&r);
     }
-    tresult PLUGIN_API resizeView(IPlugView* v, ViewRect* r) SMTG_OVERRIDE
+    tresult PLUGIN_API resizeView(IPlugView*, ViewRect* r) SMTG_OVERRIDE
     {
-        if (!v || !r)
-            return kInvalidArgument;
         requested = *r;
         resizeChild(r->getWidth(), r->getHeight());
         return kResultOk;
