@@ -21,7 +21,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -50,13 +49,13 @@ struct Port
 {
     std::wstring name;
     Target target;
-    bool open = false, started = false, inCallback = false;
+    bool open = false, started = false;
 };
 
-// Shared by winmm's calls and the sender thread, which lives until the process ends.
+// Shared by winmm's calls and the sender thread, which lives until the process ends and holds
+// g_calling through each callback.
 std::vector<Port>& ports = *new std::vector<Port>();
-std::mutex g_lock;
-std::condition_variable g_idle;
+std::mutex g_lock, g_calling;
 DWORD g_senderThread = 0;
 std::wstring g_commands, g_report;
 using Hold = std::unique_lock<std::mutex>;
@@ -68,8 +67,8 @@ double nowMs()
 }
 
 // Opens a port for a target's callback, starts, stops or closes it. MIM_OPEN or MIM_CLOSE goes out before
-// an open or close returns; a stop or close returns once no callback runs (from inside the callback there
-// is nothing to wait for).
+// an open or close returns; as with a real driver, a stop or close returns once no callback runs (from
+// inside the callback there is nothing to wait for), and a stopped port gets no data.
 DWORD change(UINT port, UINT message, const Target* opening = nullptr)
 {
     Target target;
@@ -80,14 +79,14 @@ DWORD change(UINT port, UINT message, const Target* opening = nullptr)
         Port& p = ports[port];
         if (p.open == (message == MIDM_OPEN))
             return p.open ? MMSYSERR_ALLOCATED : MMSYSERR_INVALHANDLE;
-        p.started = message == MIDM_START;
-        if (message != MIDM_START && GetCurrentThreadId() != g_senderThread)
-            g_idle.wait(hold, [&] { return !p.inCallback; });
         if (opening)
             p.target = *opening;
+        p.started = message == MIDM_START;
         p.open = message != MIDM_CLOSE;
         target = p.target;
     }
+    if (message != MIDM_START && GetCurrentThreadId() != g_senderThread)
+        g_calling.lock(), g_calling.unlock(); // waits out a callback in progress
     if (message == MIDM_OPEN || message == MIDM_CLOSE)
         target.notify(message == MIDM_OPEN ? MIM_OPEN : MIM_CLOSE, 0);
     return MMSYSERR_NOERROR;
@@ -97,21 +96,17 @@ DWORD change(UINT port, UINT message, const Target* opening = nullptr)
 // port is not started and the message is dropped.
 double deliver(UINT port, DWORD message)
 {
+    std::lock_guard<std::mutex> calling(g_calling);
     Target target;
     {
         Hold hold(g_lock);
         if (port >= ports.size() || !ports[port].started)
             return -1.0;
-        ports[port].inCallback = true;
         target = ports[port].target;
     }
     const double begin = nowMs();
     target.notify(MIM_DATA, message);
-    const double took = nowMs() - begin;
-    Hold hold(g_lock);
-    ports[port].inCallback = false;
-    g_idle.notify_all();
-    return took;
+    return nowMs() - begin;
 }
 
 void loadConfig()
