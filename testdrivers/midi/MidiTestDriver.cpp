@@ -248,13 +248,10 @@ __declspec(dllexport) HRESULT WINAPI
 
 __declspec(dllexport) HRESULT WINAPI GetAudioEndpoint(void*, void*, void** out)
 {
-    return *out = nullptr, E_NOTIMPL;
+    return *out = 0, E_NOTIMPL;
 }
 
-__declspec(dllexport) HRESULT WINAPI GetAudioSessionManager(void*, void** out)
-{
-    return *out = nullptr, E_NOTIMPL;
-}
+__declspec(dllexport) HRESULT WINAPI GetAudioSessionManager(void*, void** out) { return *out = 0, E_NOTIMPL; }
 
 // The installable driver's entry; winmm keeps what DRV_OPEN answers as the instance id,
 // which must not be 0 (the default answers 1 to load, free, enable and disable).
