@@ -21,10 +21,10 @@ TEST(BufferSizeSlider, StepsLastPositionsAndSizes)
         {64, 1024, 32, 32, 30, 30, 1024, 0, -2},  // a size in use below the minimum: before the first
         {100, 1000, 64, 64, 14, 14, 996, 100, 0}, // a range no multiple of the step ends on a whole step
         {64, 1024, 32, 32, 30, -5, 64, 64, 0},    // positions outside the trackbar count as its ends
-        {64, 576, 0, 64, 8, 8, 576, 256, 3},     // any size: eight steps of an eighth
-        {64, 71, 0, 1, 7, 7, 71, 64, 0},         // of at least one frame
-        {1024, 64, 0, 1, 0, 0, 1024, 1024, 0},   // a maximum below the minimum is no "powers of two" step
-        {64, 1024, -1, -1, 4, 99, 1024, 300, 2}, // powers of two: between two, the lower one shows
+        {64, 576, 0, 64, 8, 8, 576, 256, 3},      // any size: eight steps of an eighth
+        {64, 71, 0, 1, 7, 7, 71, 64, 0},          // of at least one frame
+        {1024, 64, 0, 1, 0, 0, 1024, 1024, 0},    // a maximum below the minimum is no "powers of two" step
+        {64, 1024, -1, -1, 4, 99, 1024, 300, 2},  // powers of two: between two, the lower one shows
         {64, 1024, -1, -1, 4, -1, 64, 32, 0},
         {64, 1024, -1, -1, 4, 3, 512, 8192, 4},
         {48, 1000, -8, -8, 3, 0, 64, 512, 3},    // neither end a power; other negative granularities alike
