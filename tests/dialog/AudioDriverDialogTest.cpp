@@ -123,10 +123,7 @@ protected:
     }
 
     HWND item(int id) { return GetDlgItem(dialog, id); }
-    LRESULT send(int id, UINT message, WPARAM w = 0, LPARAM l = 0)
-    {
-        return SendMessageW(item(id), message, w, l);
-    }
+    LRESULT send(int id, UINT m, WPARAM w = 0, LPARAM l = 0) { return SendMessageW(item(id), m, w, l); }
     void click(int id) { send(id, BM_CLICK); }
     void press(int id, UINT vk) { send(id, WM_KEYDOWN, vk, 1), send(id, WM_KEYUP, vk, 0xC0000001); }
     bool checked(int id) { return send(id, BM_GETCHECK) == BST_CHECKED; }
@@ -143,10 +140,8 @@ protected:
     std::wstring glance()
     {
         wchar_t s[128];
-        std::swprintf(s, 128, L"%ls %d %ls @%d %d%d%d",
-                      checked(IDC_RADIO_WASAPI) ? L"W"
-                      : checked(IDC_RADIO_ASIO) ? L"A"
-                                                : L"-",
+        std::swprintf(s, 128, L"%lc %d %ls @%d %d%d%d",
+                      L"-WA"[checked(IDC_RADIO_WASAPI) + 2 * checked(IDC_RADIO_ASIO)],
                       int(send(IDC_DRIVER_COMBO, CB_GETCURSEL)), text(IDC_BUFFER_SIZE_TEXT).c_str(),
                       int(send(IDC_BUFFER_SIZE_TRACKBAR, TBM_GETPOS)), enabled(IDOK), enabled(IDC_APPLY),
                       enabled(IDC_CONTROL_PANEL));
