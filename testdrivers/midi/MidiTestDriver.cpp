@@ -1,8 +1,7 @@
 // A MIDI input driver for tests, loaded by Wine's winmm as the audio driver module
 // (HKCU\Software\Wine\Drivers, Audio = pomaromidi loads winepomaromidi.drv from system32). It lists
 // the input ports its configuration names and plays into them the commands a test hands it, appending
-// one report line per command. As with a real driver, stop and close return only after a callback in
-// progress has finished; a stopped port gets no data.
+// one report line per command.
 //
 // Configuration: the file named by HKCU\Software\PomaroTest\Midi, value Config:
 //   commands = <path>          polled every 10 ms; taken by a rename, then run line by line
@@ -22,7 +21,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -51,13 +49,13 @@ struct Port
 {
     std::wstring name;
     Target target;
-    bool open = false, started = false, inCallback = false;
+    bool open = false, started = false;
 };
 
-// Shared by winmm's calls and the sender thread, which lives until the process ends.
+// Shared by winmm's calls and the sender thread, which lives until the process ends and holds
+// g_calling through each callback.
 std::vector<Port>& ports = *new std::vector<Port>();
-std::mutex g_lock;
-std::condition_variable g_idle;
+std::mutex g_lock, g_calling;
 DWORD g_senderThread = 0;
 std::wstring g_commands, g_report;
 using Hold = std::unique_lock<std::mutex>;
@@ -68,34 +66,29 @@ double nowMs()
         .count();
 }
 
-DWORD setStarted(UINT port, bool started)
+// Opens a port for a target's callback, starts, stops or closes it. MIM_OPEN or MIM_CLOSE goes out before
+// an open or close returns; as with a real driver, a stop or close returns once no callback runs (from
+// inside the callback there is nothing to wait for), and a stopped port gets no data.
+DWORD change(UINT port, UINT message, const Target* opening = nullptr)
 {
-    Hold hold(g_lock);
-    if (port >= ports.size() || !ports[port].open)
-        return MMSYSERR_INVALHANDLE;
-    ports[port].started = started;
-    // A stop returns once no callback runs; from inside the callback there is nothing to wait for.
-    if (!started && GetCurrentThreadId() != g_senderThread)
-        g_idle.wait(hold, [&] { return !ports[port].inCallback; });
-    return MMSYSERR_NOERROR;
-}
-
-// Opens a port for a callback (null: closes it); MIM_OPEN or MIM_CLOSE goes out before the call returns.
-DWORD setOpen(UINT port, const Target* opening)
-{
-    if (const DWORD stopped = opening ? MMSYSERR_NOERROR : setStarted(port, false))
-        return stopped;
     Target target;
     {
         Hold hold(g_lock);
-        if (port >= ports.size() || (opening && ports[port].open))
-            return port >= ports.size() ? MMSYSERR_BADDEVICEID : MMSYSERR_ALLOCATED;
-        ports[port].open = opening != nullptr;
+        if (port >= ports.size())
+            return MMSYSERR_BADDEVICEID;
+        Port& p = ports[port];
+        if (p.open == (message == MIDM_OPEN))
+            return p.open ? MMSYSERR_ALLOCATED : MMSYSERR_INVALHANDLE;
         if (opening)
-            ports[port].target = *opening;
-        target = ports[port].target;
+            p.target = *opening;
+        p.started = message == MIDM_START;
+        p.open = message != MIDM_CLOSE;
+        target = p.target;
     }
-    target.notify(opening ? MIM_OPEN : MIM_CLOSE, 0);
+    if (message != MIDM_START && GetCurrentThreadId() != g_senderThread)
+        g_calling.lock(), g_calling.unlock(); // waits out a callback in progress
+    if (message == MIDM_OPEN || message == MIDM_CLOSE)
+        target.notify(message == MIDM_OPEN ? MIM_OPEN : MIM_CLOSE, 0);
     return MMSYSERR_NOERROR;
 }
 
@@ -103,21 +96,17 @@ DWORD setOpen(UINT port, const Target* opening)
 // port is not started and the message is dropped.
 double deliver(UINT port, DWORD message)
 {
+    std::lock_guard<std::mutex> calling(g_calling);
     Target target;
     {
         Hold hold(g_lock);
         if (port >= ports.size() || !ports[port].started)
             return -1.0;
-        ports[port].inCallback = true;
         target = ports[port].target;
     }
     const double begin = nowMs();
     target.notify(MIM_DATA, message);
-    const double took = nowMs() - begin;
-    Hold hold(g_lock);
-    ports[port].inCallback = false;
-    g_idle.notify_all();
-    return took;
+    return nowMs() - begin;
 }
 
 void loadConfig()
@@ -146,18 +135,14 @@ void loadConfig()
 void report(const char* pattern, ...)
 {
     FILE* f = g_report.empty() ? nullptr : _wfopen(g_report.c_str(), L"ab");
-    if (!f)
-        return;
     va_list args;
     va_start(args, pattern);
-    std::vfprintf(f, pattern, args);
+    if (f)
+        std::vfprintf(f, pattern, args), std::fputc('\n', f), std::fclose(f);
     va_end(args);
-    std::fputc('\n', f);
-    std::fclose(f);
 }
 
-DWORD noteOn(int note) { return 0x90u | static_cast<DWORD>(note & 0x7F) << 8 | 100u << 16; }
-DWORD noteOff(int note) { return 0x80u | static_cast<DWORD>(note & 0x7F) << 8; }
+DWORD noteOf(int note, bool on) { return (on ? 0x640090u : 0x80u) | static_cast<DWORD>(note & 0x7F) << 8; }
 
 // Message i is due i / rate seconds after the first; a port behind its schedule
 // catches up at once, as a driver's buffered input would.
@@ -169,7 +154,7 @@ void flood(UINT port, int note, int count, double rate)
     while (sent < count && took >= 0.0) {
         if (nowMs() < begin + sent * 1000.0 / rate)
             Sleep(1);
-        else if ((took = deliver(port, sent % 2 == 0 ? noteOn(note) : noteOff(note))) >= 0.0)
+        else if ((took = deliver(port, noteOf(note, sent % 2 == 0))) >= 0.0)
             ++sent, slow += took >= 5.0, longest = std::max(longest, took);
     }
     report("flood port=%u note=%d count=%d rate=%g sent=%d stopped=%d paced_ms=%.1f took_ms=%.1f "
@@ -188,13 +173,13 @@ void light(UINT port, int note, const std::wstring& topClass, const std::wstring
         return report("light port=%u note=%d found=0", port, note);
     const COLORREF before = GetPixel(dc, x, y);
     const double begin = nowMs();
-    const bool delivered = deliver(port, noteOn(note)) >= 0.0;
+    const bool delivered = deliver(port, noteOf(note, true)) >= 0.0;
     bool changed = false;
     while (delivered && !(changed = GetPixel(dc, x, y) != before) && nowMs() - begin < 30000.0)
         Sleep(1);
     const double took = nowMs() - begin;
     ReleaseDC(window, dc);
-    deliver(port, noteOff(note));
+    deliver(port, noteOf(note, false));
     report("light port=%u note=%d found=1 delivered=%d changed=%d ms=%.1f", port, note, delivered ? 1 : 0,
            changed ? 1 : 0, took);
 }
@@ -236,17 +221,15 @@ DWORD WINAPI senderMain(void*)
     }
 }
 
-void startSender()
+// At the priority of real MIDI drivers' input threads.
+bool startSender()
 {
-    static const bool started = [] {
-        loadConfig();
-        HANDLE thread =
-            g_commands.empty() ? nullptr : CreateThread(nullptr, 0, &senderMain, nullptr, 0, &g_senderThread);
-        if (thread) // at the priority of real MIDI drivers' input threads
-            SetThreadPriority(thread, THREAD_PRIORITY_TIME_CRITICAL), CloseHandle(thread);
-        return true;
-    }();
-    (void)started;
+    loadConfig();
+    HANDLE thread =
+        g_commands.empty() ? nullptr : CreateThread(nullptr, 0, &senderMain, nullptr, 0, &g_senderThread);
+    if (thread)
+        SetThreadPriority(thread, THREAD_PRIORITY_TIME_CRITICAL), CloseHandle(thread);
+    return true;
 }
 
 } // namespace
@@ -259,21 +242,16 @@ __declspec(dllexport) int WINAPI GetPriority() { return 2; } // neutral: the hig
 __declspec(dllexport) HRESULT WINAPI
     GetEndpointIDs(int, WCHAR*** ids, GUID** guids, UINT* count, UINT* defaultIndex)
 {
-    *ids = nullptr;
-    *guids = nullptr;
-    *count = *defaultIndex = 0;
+    *ids = nullptr, *guids = nullptr, *count = *defaultIndex = 0;
     return S_OK;
 }
 
 __declspec(dllexport) HRESULT WINAPI GetAudioEndpoint(void*, void*, void** out)
 {
-    return *out = nullptr, E_NOTIMPL;
+    return *out = 0, E_NOTIMPL;
 }
 
-__declspec(dllexport) HRESULT WINAPI GetAudioSessionManager(void*, void** out)
-{
-    return *out = nullptr, E_NOTIMPL;
-}
+__declspec(dllexport) HRESULT WINAPI GetAudioSessionManager(void*, void** out) { return *out = 0, E_NOTIMPL; }
 
 // The installable driver's entry; winmm keeps what DRV_OPEN answers as the instance id,
 // which must not be 0 (the default answers 1 to load, free, enable and disable).
@@ -289,7 +267,8 @@ __declspec(dllexport) DWORD WINAPI
 {
     switch (message) {
     case MIDM_GETNUMDEVS: { // winmm's first question
-        startSender();
+        static const bool started = startSender();
+        (void)started;
         Hold hold(g_lock);
         return static_cast<DWORD>(ports.size());
     }
@@ -309,13 +288,12 @@ __declspec(dllexport) DWORD WINAPI
             return MMSYSERR_INVALPARAM;
         const Target target{desc->dwCallback, desc->dwInstance, reinterpret_cast<HDRVR>(desc->hMidi),
                             HIWORD(p2)};
-        return setOpen(device, &target);
+        return change(device, message, &target);
     }
     case MIDM_START:
     case MIDM_STOP:
-        return setStarted(device, message == MIDM_START);
     case MIDM_CLOSE:
-        return setOpen(device, nullptr);
+        return change(device, message);
     case DRVM_INIT:
     case DRVM_EXIT:
     case DRVM_ENABLE:

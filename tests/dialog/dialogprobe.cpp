@@ -1,11 +1,8 @@
-// dialogprobe: reads the audio driver dialog of another process in the same Wine session,
-// for the end-to-end tests: one line per control,
+// dialogprobe: for the end-to-end tests, reads the audio driver dialog of another process in the same
+// Wine session, one UTF-8 line per control in screen coordinates (a combo box's text is its selection):
 //   <id> <left> <top> <right> <bottom> <enabled> <checked><TAB><text>
-// in screen coordinates; the combo box's text is its selected entry. The trackbar adds
-//   thumb <x> <y> <position> <last position>
-// with the centre of its thumb, found by asking a trackbar of the same size, style and
-// range in this process where its thumb lies. Output is UTF-8; exit code 1 when no
-// visible dialog has the given title.
+// and for the trackbar "thumb <x> <y> <position> <last position>", the thumb's centre found on a trackbar
+// of the same size, style and range in this process. Exit code 1 when no visible dialog has the title.
 #include <windows.h>
 #include <commctrl.h>
 
