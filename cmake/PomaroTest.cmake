@@ -1,6 +1,5 @@
-# Test helpers. In the Windows build every test program runs under Wine through
-# CMAKE_CROSSCOMPILING_EMULATOR (tools/wine-run) in the test prefix that the
-# fixture "wine" creates, with the Xvfb display that the same fixture starts.
+# Test helpers. In the Windows build every test program runs under Wine (tools/wine-run) in the test
+# prefix that the fixture "wine" creates, with the Xvfb display that the same fixture starts.
 set(POMARO_WINE_DIR "${CMAKE_BINARY_DIR}/wine")
 if(WIN32 AND CMAKE_CROSSCOMPILING)
   add_test(NAME wine_setup COMMAND "${PROJECT_SOURCE_DIR}/tools/wine-env.sh" setup "${POMARO_WINE_DIR}")
@@ -19,9 +18,8 @@ function(pomaro_wine_test test)
 endfunction()
 
 # pomaro_add_gtest(<name> SOURCES ... [LIBS ...] [TIMEOUT s]): a GoogleTest program, one ctest test.
-# (A caller's TIMEOUT comes after the default of 300 s and wins.)
 function(pomaro_add_gtest name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" TIMEOUT 300 ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" TIMEOUT 300 ${ARGN}) # the caller's TIMEOUT comes later and wins
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main)
   pomaro_warnings(${name})

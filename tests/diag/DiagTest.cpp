@@ -1,11 +1,9 @@
-// The log and the crash report under Windows; ctest runs it under a Western locale (code page 1252)
-// and the code-page case once more under a Japanese one (932).
+// The log and the crash report under Windows; ctest runs it under a Western locale (code page 1252).
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cwchar>
 #include <filesystem>
 #include <regex>
@@ -81,8 +79,7 @@ TEST_F(Diag, LogLinesAndBoxes)
         R"(OS version       : [0-9]+\.[0-9]+\.[0-9]+ .*)",
         "Processor architecture : x64",
         "Processor info   : Processors=[1-9][0-9]* Level=[0-9]+ Model=[0-9]+ Stepping=[0-9]+",
-        "Processor features :( MMX)?( SSE)? SSE2( SSE3)?( 3DNow!)?( PAE)?( RDTSC)?( "
-        "FLOATING_POINT_EMULATED)?",
+        "Processor features :( [0-9A-Za-z_!]+)+",
         "line box"};
     const Lines got = lines();
     ASSERT_EQ(got.size(), std::size(want));
@@ -159,23 +156,15 @@ TEST_F(Diag, TheLogTakesTheFirstFreeNameUpTo98)
     }
 }
 
-// A thrown error's text comes in the ANSI code page; the log writes it back in the same bytes.
+// A thrown error's text comes in the ANSI code page (1252 under the locale ctest sets); the log
+// writes it back in the same bytes.
 TEST_F(Diag, CodePageOfThrownTexts)
 {
-    const char* codePage = std::getenv("POMARO_EXPECT_CODEPAGE");
-    if (!codePage)
-        GTEST_SKIP() << "needs the locale set by ctest";
-    ASSERT_EQ(GetACP(), static_cast<unsigned>(std::atoi(codePage)))
-        << "Wine did not take the code page from the locale; is the locale generated (locale -a)?";
-    const bool japanese = GetACP() == 932;
-    // The long tail is beyond the first room for the converted text.
-    const std::string what =
-        (japanese ? "\x95\xa1\x90\x94\x89\xf1\x8c\xc4\x82\xce\x82\xea\x82\xdc\x82\xb5\x82\xbd" : "caf\xe9") +
-        std::string(3000, 'w');
+    ASSERT_EQ(GetACP(), 1252u) << "Wine did not take the code page from the locale; is it generated?";
+    const std::string what = "caf\xe9" + std::string(3000, 'w'); // longer than the first room for it
     reportFatalException(std::runtime_error(what));
     ASSERT_EQ(BoxRecorder::Boxes().size(), 1u);
-    EXPECT_EQ(BoxRecorder::Boxes()[0].text,
-              kLead + (japanese ? L"複数回呼ばれました" : L"caf\u00e9") + std::wstring(3000, L'w'));
+    EXPECT_EQ(BoxRecorder::Boxes()[0].text, kLead + L"caf\u00e9" + std::wstring(3000, L'w'));
     EXPECT_EQ(lines(), Lines{what});
 }
 
@@ -185,10 +174,10 @@ __attribute__((noinline)) void ReadAddress0x10()
     g_sink = *address;
 }
 
-// One box and one log line per fault, naming the record's own code, flags, address and parameters
-// (their low 32 bits). A throw passes through the guard; a guard inside another takes its fault.
-// Only the first fatal error is reported: later faults and throws, one raised from inside the
-// report box's own message loop, and a thrown error after a fault kept from another thread.
+// One box and one log line per fault, naming the record's code, flags, address and parameters (low 32
+// bits). A throw passes the guard; a guard inside another takes its fault. Only the first fatal error is
+// reported, also against one raised inside the report box's loop; a fault on another thread is kept
+// and reported by the next thrown error.
 TEST_F(Diag, GuardsReportTheFirstFaultFromItsRecordAndLetThrowsPass)
 {
     EXPECT_FALSE(runGuarded([] {
@@ -206,8 +195,7 @@ TEST_F(Diag, GuardsReportTheFirstFaultFromItsRecordAndLetThrowsPass)
     restart();
     EXPECT_THROW(runGuarded([] { throw std::runtime_error("escapes"); }), std::runtime_error);
     EXPECT_FALSE(fatalErrorRecorded());
-    EXPECT_TRUE(runGuarded([] { g_sink = !runGuarded(&ReadAddress0x10); }));
-    EXPECT_EQ(g_sink, 1);
+    EXPECT_TRUE(runGuarded([] { g_sink = !runGuarded(&ReadAddress0x10); }) && g_sink == 1);
     EXPECT_FALSE(runGuarded([] { RaiseException(0xE0ABCDEFu, 0, 0, nullptr); }));
     EXPECT_FALSE(reportFatalError(L"later"));
     EXPECT_FALSE(reportStructuredException());

@@ -44,9 +44,8 @@ private:
     inline static std::vector<RecordedBox> boxes_;
 };
 
-// The program's log as a test reads it back: line bodies without their time stamps, decoded from
-// the ANSI code page. Under Windows the log is opened once per process in a folder of its own, as
-// the program never closes it; natively a stand-in takes the lines (LogCaptureNative.cpp).
+// The program's log read back as line bodies decoded from the ANSI code page. Under Windows it is opened
+// once per process in a folder of its own; natively a stand-in takes the lines (LogCaptureNative.cpp).
 class LogCapture
 {
 public:

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cwchar>
-#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,7 +15,7 @@ using namespace PomaroApp;
 
 namespace {
 
-constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+constexpr std::uint64_t kMax = ~std::uint64_t(0);
 
 // One call on a buffer and what it leaves: 'r' Reserve(n), 's' Assign(text), 'x' AppendRepeated('-', n),
 // 't' Assign(own text + n), 'u' Append(own text + n), 'f' Reserve(n) on a block full of '#' without a
