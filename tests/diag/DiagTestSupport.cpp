@@ -12,13 +12,12 @@
 using namespace PomaroApp;
 
 namespace {
-std::vector<RecordedBox> g_boxes;
 void (*g_whileShown)() = nullptr;
 DebugLog::MessageBoxFunction g_previous = nullptr;
 
 int RecordBox(void* owner, const wchar_t* text, const wchar_t* caption, unsigned style)
 {
-    g_boxes.push_back({owner == nullptr, text ? text : L"", caption ? caption : L"", style});
+    BoxRecorder::Boxes().push_back({owner == nullptr, text ? text : L"", caption ? caption : L"", style});
     if (g_whileShown)
         g_whileShown();
     return IDOK;
@@ -43,12 +42,6 @@ TempFolder::~TempFolder()
     std::filesystem::remove_all(path_, ignored);
 }
 
-std::size_t TempFolder::FileCount() const
-{
-    std::error_code ignored;
-    return std::distance(std::filesystem::directory_iterator(path_, ignored), {});
-}
-
 std::wstring BesideExe(const wchar_t* name)
 {
     wchar_t path[MAX_PATH];
@@ -67,13 +60,11 @@ std::vector<std::string> LogBodies(const std::wstring& path)
     static const std::regex stamp(R"(^([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\.[0-9]{3} )");
     const std::string bytes = ReadBytes(path);
     std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    for (std::size_t start = 0, end; (end = bytes.find("\r\n", start)) != std::string::npos;
+         start = end + 2) {
         const std::string line = bytes.substr(start, end - start);
         lines.push_back(std::regex_search(line, stamp) ? line.substr(13) : "<no stamp>" + line);
     }
-    if (start < bytes.size())
-        lines.push_back("<unterminated>" + bytes.substr(start));
     return lines;
 }
 
@@ -81,7 +72,7 @@ std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin()
 
 BoxRecorder::BoxRecorder(void (*whileShown)())
 {
-    g_boxes.clear();
+    Boxes().clear();
     g_whileShown = whileShown;
     g_previous = DebugLog::SetMessageBoxFunctionForTesting(&RecordBox);
 }
@@ -91,8 +82,6 @@ BoxRecorder::~BoxRecorder()
     DebugLog::SetMessageBoxFunctionForTesting(g_previous);
     g_whileShown = nullptr;
 }
-
-std::vector<RecordedBox>& BoxRecorder::Boxes() { return g_boxes; }
 
 std::vector<std::wstring> LogCapture::all()
 {

@@ -12,7 +12,6 @@ public:
     ~TempFolder();
     const std::wstring& Path() const { return path_; } // with trailing backslash
     std::wstring File(const std::wstring& name) const { return path_ + name; }
-    std::size_t FileCount() const;
 
 private:
     std::wstring path_;
@@ -21,8 +20,8 @@ private:
 // A file in the folder of the running test program (the test drivers lie there).
 std::wstring BesideExe(const wchar_t* name);
 std::string ReadBytes(const std::wstring& path);
-// The log file's lines without their time stamps and CR LF; a line without a stamp comes
-// back as "<no stamp>...", a last piece without CR LF as "<unterminated>...".
+// The log file's CR LF-terminated lines without their time stamps; a line without a stamp comes
+// back as "<no stamp>...".
 std::vector<std::string> LogBodies(const std::wstring& path);
 std::string Narrow(const std::wstring& ascii);
 
@@ -39,12 +38,14 @@ class BoxRecorder
 public:
     explicit BoxRecorder(void (*whileShown)() = nullptr);
     ~BoxRecorder();
-    static std::vector<RecordedBox>& Boxes();
+    static std::vector<RecordedBox>& Boxes() { return boxes_; }
+
+private:
+    inline static std::vector<RecordedBox> boxes_;
 };
 
-// The program's log as a test reads it back: line bodies without their time stamps, decoded from
-// the ANSI code page. Under Windows the log is opened once per process in a folder of its own, as
-// the program never closes it; natively a stand-in takes the lines (LogCaptureNative.cpp).
+// The program's log read back as line bodies decoded from the ANSI code page. Under Windows it is opened
+// once per process in a folder of its own; natively a stand-in takes the lines (LogCaptureNative.cpp).
 class LogCapture
 {
 public:
