@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -54,11 +55,7 @@ struct Config
     std::vector<CallRule> failingCalls;
 
     const std::string& text(const char* key) const { return values.at(key); }
-    long number(const char* key) const
-    {
-        long n = 0;
-        return parseSigned(text(key), n) ? n : 0;
-    }
+    long number(const char* key) const { return std::atol(text(key).c_str()); } // checked by parseConfig
     bool flag(const char* key) const { return text(key) == "yes"; }
     bool acceptsRate(double hz) const
     {
@@ -399,10 +396,8 @@ HRESULT createDriver(REFIID riid, void** ppv)
         text = shared.configText;
     }
     const std::wstring path =
-        text.empty()
-            ? configPath(nullptr, HKEY_CLASSES_ROOT, L"CLSID\\" POMARO_TEST_ASIO_CLSID_TEXT, L"PomaroConfig")
-            : L"";
-    if ((!path.empty() && !readTextFile(path, text)) || !parseConfig(text, config, error)) {
+        configPath(nullptr, HKEY_CLASSES_ROOT, L"CLSID\\" POMARO_TEST_ASIO_CLSID_TEXT, L"PomaroConfig");
+    if ((text.empty() && !path.empty() && !readTextFile(path, text)) || !parseConfig(text, config, error)) {
         std::fprintf(stderr, "PomaroTestAsio: %s\n", error.c_str());
         return HRESULT_FROM_WIN32(ERROR_BAD_CONFIGURATION);
     }

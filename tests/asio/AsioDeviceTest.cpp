@@ -27,10 +27,9 @@ const HMODULE kModule = LoadLibraryW(kDll.c_str()); // the copy COM loads, so th
 // machine's driver list and class keys.
 const std::wstring kRoot = L"Software\\PomaroAsioTest\\" + std::to_wstring(GetCurrentProcessId());
 
-// Keys enumerate sorted: the test driver's entries "Test Driver A" and "B" come first,
-// then "Broken", whose class id is none, then what the driver list walk is to make of
-// values of every kind (the type and terminator of a text are the registry text rules').
-// Key, class id, description (empty: no such value), how it is listed (empty: left out).
+// Key, class id, description (empty: no such value), how it is listed (empty: left out). Keys enumerate
+// sorted: the test driver's entries "Test Driver A" and "B" come first, then "Broken", whose class id is
+// none, then what the walk is to make of values of every kind (text types and terminators: the text rules).
 const std::tuple<const wchar_t*, std::wstring, std::wstring, std::wstring> kDrivers[] = {
     {L"0 A", kTestClass, L"Test Driver A", L"Test Driver A"},
     {L"0 B", kTestClass, L"Test Driver B", L"Test Driver B"},
@@ -66,9 +65,7 @@ HKEY key(HKEY root, const std::wstring& path, const wchar_t* name = nullptr, con
 std::unique_ptr<CAsioAudioDeviceList> makeList()
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const std::wstring server = L"CLSID\\" + kTestClass + L"\\InprocServer32";
-    RegCloseKey(key(HKEY_CLASSES_ROOT, server, nullptr, kDll));
-    RegCloseKey(key(HKEY_CLASSES_ROOT, server, L"ThreadingModel", L"Apartment"));
+    RegCloseKey(key(HKEY_CLASSES_ROOT, L"CLSID\\" + kTestClass + L"\\InprocServer32", nullptr, kDll));
     RegDeleteTreeW(HKEY_CURRENT_USER, kRoot.c_str());
     for (const auto& [name, path] : kServers)
         RegCloseKey(key(HKEY_CURRENT_USER, kRoot + L"\\clsid\\" + name + L"\\InprocServer32", nullptr, path));
@@ -125,23 +122,13 @@ TEST(AsioDevice, OpensPreparesAndStreamsDriversOfEveryShape)
 {
     ASSERT_NE(kModule, nullptr);
     const auto list = makeList();
-    const auto make = [&](int32_t number) {
-        return static_cast<CAsioAudioDevice*>(list->createDevice(number));
-    };
-    // How the stream ends: stopped; refused by the provider while the driver calls on;
-    // with switches after stop returned, which get silence; by deleting the running
-    // device while the driver's stop fails and it calls on until it is released.
-    enum End
-    {
-        NotOpened,
-        Stopped,
-        Refused,
-        SwitchesAfterStop,
-        Deleted
-    };
-    // The driver's configuration, the format the device reports, how the stream ends, how many resets the
-    // provider is asked for from the driver's thread, the log of a refused open.
-    const std::tuple<const char*, SampleFormat, End, int, const wchar_t*> cases[] = {
+    const auto make = [&list](int32_t n) { return static_cast<CAsioAudioDevice*>(list->createDevice(n)); };
+    // The driver's configuration, the format the device reports, how the stream ends (stopped; refused by the
+    // provider while the driver calls on; with switches after stop returned, which get silence; by deleting
+    // the running device while the driver's stop fails and it calls on until it is released), how many resets
+    // the provider is asked for from the driver's thread, the log of a refused open.
+    constexpr int NotOpened = 0, Stopped = 1, Refused = 2, SwitchesAfterStop = 3, Deleted = 4;
+    const std::tuple<const char*, SampleFormat, int, int, const wchar_t*> cases[] = {
         {"init_error = Hardware not found", SampleFormatUnknown, NotOpened, 0,
          L"ASIO Error : Hardware not found"},
         {"outputs = 1", SampleFormatUnknown, NotOpened, 0, nullptr},
@@ -173,13 +160,11 @@ TEST(AsioDevice, OpensPreparesAndStreamsDriversOfEveryShape)
             EXPECT_EQ(std::vector<int32_t>(range, range + 4), std::vector<int32_t>({64, 2048, 480, -1}));
             // Refused before the driver hears of it, then by the driver: a size not a power of two, a rate
             // it lacks.
-            const std::tuple<SampleRate, int32_t, FakeProvider*> refused[] = {{Rate48000, 0, &provider},
-                                                                              {RateNone, 1024, &provider},
-                                                                              {Rate48000, 1024, nullptr},
-                                                                              {Rate48000, 1000, &provider},
-                                                                              {Rate96000, 1024, &provider}};
-            for (const auto& [rate, frames, to] : refused)
-                EXPECT_FALSE(device->prepare(rate, frames, to)) << rate << "/" << frames;
+            EXPECT_FALSE(device->prepare(Rate48000, 1024, nullptr));
+            const std::pair<SampleRate, int32_t> refused[] = {
+                {Rate48000, 0}, {RateNone, 1024}, {Rate48000, 1000}, {Rate96000, 1024}};
+            for (const auto& [rate, frames] : refused)
+                EXPECT_FALSE(device->prepare(rate, frames, &provider)) << rate << "/" << frames;
             EXPECT_EQ(provider.prepares, 0);
             provider.acceptPrepare = false;
             EXPECT_FALSE(device->prepare(Rate48000, 1024, &provider));
@@ -197,8 +182,7 @@ TEST(AsioDevice, OpensPreparesAndStreamsDriversOfEveryShape)
             ASSERT_TRUE(waitFor([&] { return provider.renders.load() >= 5; }, 3000)) << config;
             EXPECT_EQ(device->deviceState(), end == Refused ? DeviceRenderRefused : DeviceRunning);
             const auto* left = static_cast<const int16_t*>(provider.lastLeft.load());
-            EXPECT_TRUE(left && provider.lastRight.load() && left != provider.lastRight.load())
-                << "own halves";
+            EXPECT_TRUE(left && provider.lastRight.load() && left != provider.lastRight.load());
             EXPECT_EQ(provider.resets.load(), resets) << config;
             if (end == Deleted)
                 device.reset();
@@ -208,18 +192,12 @@ TEST(AsioDevice, OpensPreparesAndStreamsDriversOfEveryShape)
             provider.ended = true;
             // A driver that switches on after stop returned plays silence, not the last block; the halves
             // are the driver's, while it lives.
-            if (device && format == SampleFormatInt16) {
-                EXPECT_EQ(
-                    waitFor([&] { return std::all_of(left, left + 1024, [](int16_t v) { return !v; }); },
-                            300),
-                    end == SwitchesAfterStop)
-                    << config;
-            }
+            const auto silent = [&] { return std::all_of(left, left + 1024, [](int16_t v) { return !v; }); };
+            EXPECT_EQ(device && format == SampleFormatInt16 && waitFor(silent, 300),
+                      end == SwitchesAfterStop);
             EXPECT_FALSE(provider.renderAfterEnd.load()) << config;
-            if (device) {
-                EXPECT_EQ(device->deviceState(), DevicePrepared);
-                ASSERT_TRUE(device->unprepare());
-            }
+            EXPECT_TRUE(!device || (device->deviceState() == DevicePrepared && device->unprepare()))
+                << config;
         }
         device.reset();
         other.reset();
