@@ -5,14 +5,11 @@
 
 #include <windows.h>
 
-// {6F0D3C5E-8B2A-4E61-9C47-3A1B5D2E7F90}
 #define POMARO_TEST_ASIO_CLSID_TEXT L"{6F0D3C5E-8B2A-4E61-9C47-3A1B5D2E7F90}"
 static const CLSID CLSID_PomaroTestAsio = {
     0x6f0d3c5e, 0x8b2a, 0x4e61, {0x9c, 0x47, 0x3a, 0x1b, 0x5d, 0x2e, 0x7f, 0x90}};
 
-// Path of a configuration file (UTF-8 text); takes precedence over the registry value
-// "PomaroConfig" of the class key HKEY_CLASSES_ROOT\CLSID\{...}.
-#define POMARO_TEST_ASIO_CONFIG_ENV L"POMARO_TEST_ASIO_CONFIG"
+// The registry value "PomaroConfig" of its class key names its configuration file (UTF-8 text).
 
 // What the driver counts: the field, its key in the statistics file, its value after
 // PomaroTestAsioConfigure. Whether a driver object is alive, DllCanUnloadNow tells.

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -40,7 +41,7 @@ struct Config
         {"granularity", "1"}, // -1: powers of two
         {"init_error", ""},   // init fails; getErrorMessage gives the text
         {"fail", ""},         // "start, createBuffers#2": these calls (#n: the process's n-th only) fail
-        {"panel", "present"}, // no: not there; reset: a modal box that asks for a reset while open
+        {"panel", "present"}, // reset: a modal box that asks for a reset while open
         {"reset_after", "0"}, // kAsioResetRequest after this many switches,
         {"reset_burst", "1"}, // this many times in a row, once a process
         {"reset_every_init", "no"},  // or once every driver object, as after every init
@@ -54,16 +55,8 @@ struct Config
     std::vector<CallRule> failingCalls;
 
     const std::string& text(const char* key) const { return values.at(key); }
-    long number(const char* key) const
-    {
-        long n = 0;
-        return parseSigned(text(key), n) ? n : 0;
-    }
-    bool flag(const char* key) const
-    {
-        bool yes = false;
-        return parseYesNo(text(key), yes) && yes;
-    }
+    long number(const char* key) const { return std::atol(text(key).c_str()); } // checked by parseConfig
+    bool flag(const char* key) const { return text(key) == "yes"; }
     bool acceptsRate(double hz) const
     {
         long listed = 0;
@@ -88,16 +81,15 @@ bool parseConfig(const std::string& text, Config& c, std::string& error)
     for (size_t pos = 0, end = 0; pos < text.size(); pos = end + 1) {
         end = std::min(text.find('\n', pos), text.size());
         const std::string line = trim(text.substr(pos, end - pos));
-        if (line.empty() || line[0] == '#')
+        if (line.empty())
             continue;
         const size_t eq = line.find('=');
         const auto known = c.values.find(trim(line.substr(0, eq)));
         const std::string value = eq == std::string::npos ? "" : trim(line.substr(eq + 1));
         long n = 0;
-        bool yes = false;
         if (eq == std::string::npos || known == c.values.end() ||
             (parseSigned(known->second, n) && !parseSigned(value, n)) ||
-            (known->second == "no" && !parseYesNo(value, yes))) {
+            (known->second == "no" && value != "yes" && value != "no")) {
             error = "bad line '" + line + "'";
             return false;
         }
@@ -117,12 +109,7 @@ struct Shared
     std::mutex lock; // configuration text and call counts; never taken by the clock thread
     std::string configText;
     std::map<std::string, uint32_t> callCounts;
-
-    void noteCall()
-    {
-        if (panelOpen.load())
-            callsInPanel.fetch_add(1);
-    }
+    void noteCall() { callsInPanel.fetch_add(panelOpen.load() ? 1 : 0); }
 } shared;
 
 void writeStatsFile(const std::string& path)
@@ -158,8 +145,6 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
-        if (!ppv)
-            return E_POINTER;
         *ppv =
             riid == IID_IUnknown || riid == CLSID_PomaroTestAsio ? static_cast<IAsioDriver*>(this) : nullptr;
         return *ppv ? (AddRef(), S_OK) : E_NOINTERFACE;
@@ -170,11 +155,10 @@ public:
     ASIOBool STDMETHODCALLTYPE init(void*) override
     {
         called("init");
-        return initialised_ = config_.text("init_error").empty();
+        return config_.text("init_error").empty();
     }
     void STDMETHODCALLTYPE getErrorMessage(char* text) override
     {
-        // The documented minimum is 124 bytes; the host offers more.
         std::snprintf(text, 124, "%s", config_.text("init_error").c_str());
     }
     ASIOError STDMETHODCALLTYPE getChannels(long* numInputs, long* numOutputs) override
@@ -220,8 +204,6 @@ public:
 
     ASIOError STDMETHODCALLTYPE getChannelInfo(ASIOChannelInfo* info) override
     {
-        if (info->isInput || info->channel < 0 || info->channel >= config_.number("outputs"))
-            return ASE_InvalidParameter;
         info->type = config_.number("type");
         return called("getChannelInfo");
     }
@@ -231,7 +213,7 @@ public:
     {
         if (ASIOError e = called("createBuffers"))
             return e;
-        if (!initialised_ || channels < 1 || !memory_.empty() || !config_.acceptsFrames(frames))
+        if (channels < 1 || !memory_.empty() || !config_.acceptsFrames(frames))
             return ASE_InvalidMode;
         const long outputs = config_.number("outputs");
         std::vector<char> asked(size_t(outputs), 0);
@@ -257,8 +239,6 @@ public:
     {
         if (ASIOError e = called("disposeBuffers"))
             return e;
-        if (memory_.empty())
-            return ASE_InvalidMode;
         stopClock();
         memory_.clear();
         return ASE_OK;
@@ -268,8 +248,6 @@ public:
     {
         if (ASIOError e = called("start"))
             return e;
-        if (memory_.empty() || running_.load())
-            return ASE_InvalidMode;
         if (clock_.joinable())
             clock_.join(); // a clock that ran on after stop and ended by itself
         const long type = config_.number("type");
@@ -303,8 +281,6 @@ public:
     ASIOError STDMETHODCALLTYPE controlPanel() override
     {
         called("controlPanel");
-        if (config_.text("panel") == "no")
-            return ASE_NotPresent;
         if (config_.text("panel") == "reset" && callbacks_.asioMessage) {
             // As when the user changes the buffer size in a panel: the request reaches the
             // host while the panel's own modal loop runs.
@@ -399,7 +375,7 @@ private:
     }
 
     Config config_;
-    bool initialised_ = false, resetSentHere_ = false;
+    bool resetSentHere_ = false;
     double rate_ = 48000.0;
     long frames_ = 0;
     ASIOCallbacks callbacks_{};
@@ -412,19 +388,16 @@ private:
 
 HRESULT createDriver(REFIID riid, void** ppv)
 {
-    // The text a test set, else the file named by the environment, else the file named in
-    // the class key, else defaults.
+    // The text a test set, else the file named in the class key, else defaults.
     Config config;
     std::string text, error = "cannot read the configuration file";
     {
         std::lock_guard<std::mutex> hold(shared.lock);
         text = shared.configText;
     }
-    const std::wstring path = text.empty()
-                                  ? configPath(POMARO_TEST_ASIO_CONFIG_ENV, HKEY_CLASSES_ROOT,
-                                               L"CLSID\\" POMARO_TEST_ASIO_CLSID_TEXT, L"PomaroConfig")
-                                  : L"";
-    if ((!path.empty() && !readTextFile(path, text)) || !parseConfig(text, config, error)) {
+    const std::wstring path =
+        configPath(nullptr, HKEY_CLASSES_ROOT, L"CLSID\\" POMARO_TEST_ASIO_CLSID_TEXT, L"PomaroConfig");
+    if ((text.empty() && !path.empty() && !readTextFile(path, text)) || !parseConfig(text, config, error)) {
         std::fprintf(stderr, "PomaroTestAsio: %s\n", error.c_str());
         return HRESULT_FROM_WIN32(ERROR_BAD_CONFIGURATION);
     }
