@@ -1,7 +1,6 @@
-// The strip's hit areas, the label overlay against the computer-keyboard table, and the
-// note messages of the mouse. What the strip draws is the end-to-end test's.
+// The strip's hit areas and the note messages of the mouse. What the strip draws (the
+// labels included) is the end-to-end test's.
 
-#include "app/KeyboardInput.h"
 #include "input/KeyboardGeometry.h"
 
 #include <gtest/gtest.h>
@@ -38,30 +37,6 @@ TEST(KeyboardHitTest, EdgesOfTheKeysAndOutsideAndEveryOctaveRepeatsTheFirst)
     KG::KeySprite s{}; // nothing is drawn for a note without a key
     for (int32_t note : {11, 113, -1, 127})
         EXPECT_FALSE(KG::keySprite(note, true, s)) << note;
-}
-
-TEST(KeyboardLabels, EveryLabelLiesOnTheNoteItsKeyPlays)
-{
-    const uint32_t whiteKeys[21] = {'Z', 'X', 'C', 'V', 'B', 'N', 'M', 0xBC, 0xBE, 'Q', 'W',
-                                    'E', 'R', 'T', 'Y', 'U', 'I', 'O', 'P',  0xC0, 0xDB};
-    const uint32_t blackKeys[16] = {'A', 'S', 'F', 'G', 'J', 'K', 'L',  '2',
-                                    '3', '5', '6', '7', '9', '0', 0xDE, 0xDC};
-    const int32_t blackX[16] = {20, 30, 50, 60, 80, 90, 100, 120, 130, 150, 160, 170, 190, 200, 220, 230};
-    PomaroApp::KeyToNoteTable table;
-    PomaroApp::fillKeyToNote(table);
-    for (int32_t octave = PomaroApp::kMinOctave; octave <= PomaroApp::kMaxOctave; ++octave) {
-        for (int32_t i = 0; i < 37; ++i) {
-            const bool white = i < 21;
-            const uint32_t key = white ? whiteKeys[i] : blackKeys[i - 21];
-            const int32_t offset = table[key];
-            ASSERT_GE(offset, 0) << key;
-            const int32_t x = KG::labelsX(octave) + (white ? 25 + 10 * i : blackX[i - 21]);
-            if (x < 0 || x >= KG::kStripWidth)
-                continue; // clipped at the strip's ends
-            EXPECT_EQ(KG::hitTest(x, white ? 22 : 10), PomaroApp::noteForKey(offset, octave))
-                << "key " << key << " octave " << octave;
-        }
-    }
 }
 
 // One mouse gesture: 'd' button down at (x, y), 'm' move to it, 'u' button up, and the

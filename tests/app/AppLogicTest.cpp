@@ -1,6 +1,7 @@
-// The computer keyboard's notes: the key table against the layout written out by
-// row, and what a sequence of key messages sends.
+// The computer keyboard's notes (the key table against the layout written out by row,
+// and what a sequence of key messages sends) and the frame's layout.
 
+#include "app/FrameLayout.h"
 #include "app/KeyboardInput.h"
 
 #include <gtest/gtest.h>
@@ -89,16 +90,31 @@ TEST(KeyboardInput, KeyStrokesSendTheirNotesAndStepTheOctaveWithinItsLimits)
         const KeyAction a = s.what == 'u' ? keyUp(keyToNote, heldNote, s.key)
                                           : keyDown(keyToNote, heldNote, octave, s.key, s.what == 'r');
         EXPECT_EQ(octave, s.octave);
-        const KeyAction::Kind kind = s.result == 0   ? KeyAction::None
-                                     : s.result == 1 ? KeyAction::OctaveChanged
-                                                     : KeyAction::SendMidi;
-        ASSERT_EQ(a.kind, kind);
-        if (kind == KeyAction::SendMidi) {
-            EXPECT_EQ(
-                std::vector<uint8_t>(a.message, a.message + 4),
-                (std::vector<uint8_t>{uint8_t(s.result), s.note, uint8_t(s.result == 0x90 ? 100 : 0), 0}));
+        ASSERT_EQ(a.kind, s.result > 1 ? KeyAction::SendMidi
+                          : s.result   ? KeyAction::OctaveChanged
+                                       : KeyAction::None);
+        if (s.result > 1) {
+            EXPECT_EQ(std::vector<int>(a.message, a.message + 4),
+                      (std::vector<int>{s.result, s.note, s.result == 0x90 ? 100 : 0, 0}));
         }
     }
+}
+
+TEST(FrameLayout, StripIsCentredAndCutOnBothSidesAndTheDragIsRewrittenAroundTheEditor)
+{
+    EXPECT_EQ(keyboardStripX(1000), 204);
+    EXPECT_EQ(keyboardStripX(500), -45); // -91 / 2 truncates toward zero
+    EXPECT_EQ(keyboardStripY(230), 200);
+
+    const int32_t ncWidth = 8, ncHeight = 50;
+    FrameRect drag{100, 200, 100 + 8 + 300, 200 + 50 + 30 + 150};
+    const FrameRect editor = editorRectForDrag(drag, ncWidth, ncHeight);
+    EXPECT_EQ(std::vector<int32_t>({editor.left, editor.top, editor.width(), editor.height()}),
+              std::vector<int32_t>({0, 0, 300, 150}));
+    // A constraint that answers with an offset rectangle still counts by its size.
+    fitDragToEditor(drag, FrameRect{10, 10, 410, 210}, ncWidth, ncHeight);
+    EXPECT_EQ(std::vector<int32_t>({drag.left, drag.top, drag.width(), drag.height()}),
+              std::vector<int32_t>({100, 200, 400 + ncWidth, 200 + ncHeight + 30}));
 }
 
 } // namespace
