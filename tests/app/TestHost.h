@@ -1,5 +1,4 @@
 #pragma once
-// An audio device that only counts, for the tests of the host's processing state.
 
 #include "app/Host.h"
 
@@ -7,8 +6,8 @@
 
 namespace PomaroTest {
 
-// Counts starts and stops; start can ask for the first buffer before it returns, as a
-// WASAPI device does.
+// An audio device for the host's processing state that counts starts and stops; start can
+// ask for the first buffer before it returns, as a WASAPI device does.
 class CountingDevice : public Kelvane::CAudioDevice
 {
 public:
