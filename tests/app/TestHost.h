@@ -1,30 +1,13 @@
 #pragma once
-// A host whose MIDI input is recorded, an audio device that only counts, and helpers
-// for the UI thread's queue.
 
 #include "app/Host.h"
 
-#include <array>
 #include <vector>
 
 namespace PomaroTest {
 
-using MidiBytes = std::array<uint8_t, 4>;
-
-class RecordingHost : public PomaroApp::CHost
-{
-public:
-    void onMidiData(const uint8_t* message) override
-    {
-        received.push_back(MidiBytes{message[0], message[1], message[2], message[3]});
-        CHost::onMidiData(message);
-    }
-
-    std::vector<MidiBytes> received;
-};
-
-// Counts starts and stops; start can ask for the first buffer before it returns, as a
-// WASAPI device does.
+// An audio device for the host's processing state that counts starts and stops; start can
+// ask for the first buffer before it returns, as a WASAPI device does.
 class CountingDevice : public Kelvane::CAudioDevice
 {
 public:
@@ -66,10 +49,5 @@ public:
 private:
     PomaroApp::CHost& host;
 };
-
-// Module handle for the host's window classes, as the entry point sets it.
-void useTestModule();
-// Removes everything left in this thread's queue, WM_QUIT included.
-void drainThreadQueue();
 
 } // namespace PomaroTest

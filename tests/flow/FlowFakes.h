@@ -24,26 +24,22 @@ using namespace Steinberg::Vst;
     uint32 PLUGIN_API release() override { return 1; }
 
 // Records setParamNormalized; onSet lets a test act from inside the call.
-class FakeController : public EditController
+struct FakeController : EditController
 {
-public:
     std::vector<std::pair<ParamID, ParamValue>> calls;
-    std::function<void(ParamID, ParamValue)> onSet;
+    std::function<void(ParamID, ParamValue)> onSet = [](ParamID, ParamValue) {};
 
     tresult PLUGIN_API setParamNormalized(ParamID id, ParamValue value) override
     {
         calls.emplace_back(id, value);
-        if (onSet)
-            onSet(id, value);
-        return kResultOk;
+        return onSet(id, value), kResultOk;
     }
 };
 
 // One parameter's points in the order they were added (the SDK's queue sorts them);
 // getPoint can be made to fail.
-class FakeQueue : public IParamValueQueue
+struct FakeQueue : IParamValueQueue
 {
-public:
     FLOW_FAKE_UNKNOWN
     explicit FakeQueue(ParamID id, std::vector<std::pair<int32, ParamValue>> points = {})
         : id(id), points(std::move(points))
@@ -71,9 +67,8 @@ public:
 
 // A list of queues; a null entry stands for a queue the list cannot give, and
 // addParameterData can refuse (null queue).
-class FakeChanges : public IParameterChanges
+struct FakeChanges : IParameterChanges
 {
-public:
     FLOW_FAKE_UNKNOWN
     std::vector<FakeQueue*> queues;
     bool refuse = false;

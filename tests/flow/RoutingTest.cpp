@@ -42,8 +42,7 @@ const struct Step
     {0xE3, 0x7F, 0x7F, N, false, 100, 1.0},
     {0xE0, 0x01, 0x40, N, false, 100, 8193.0 / 16383.0},
     {0xD9, 127, 0, N, false, 101, 1.0},
-    {0xA0, 60, 100, N, false, kNone, 0},
-    {0xF8, 60, 100, N, false, kNone, 0},
+    {0xA0, 60, 100, N, false, kNone, 0},  // neither are other kinds
     {0xB4, 120, 0, Off, false, kNone, 0}, // all sound off, mapped or not
     {0xB0, 123, 0, Off, false, 7, 0.0},   // all notes off
     {0xB0, 121, 0, N, false, kNone, 0},
@@ -53,20 +52,15 @@ const struct Step
     {0x90, 200, 100, N, false, kNone, 0}, // no such key
 };
 
-// The same messages through a map with assignments and through one without any.
+// The same messages through a map with these assignments and through one without any.
+const std::pair<int, ParamID> kAssignments[] = {
+    {7, 42}, {1, 5}, {74, 9}, {64, 3}, {123, 7}, {kMidiCtrlPitchBend, 100}, {kMidiCtrlAfterTouch, 101}};
 TEST(MidiControllerMap, DecodesEveryKindOfMessage)
 {
     for (bool assigned : {true, false}) {
         MidiCtrlMap map;
         initMidiCtrlMap(map);
-        const std::pair<int, ParamID> assignments[] = {{7, 42},
-                                                       {1, 5},
-                                                       {74, 9},
-                                                       {64, 3},
-                                                       {123, 7},
-                                                       {kMidiCtrlPitchBend, 100},
-                                                       {kMidiCtrlAfterTouch, 101}};
-        for (const auto& [cc, id] : assignments)
+        for (const auto& [cc, id] : kAssignments)
             map[cc].paramId = assigned ? id : kNone;
         for (const Step& s : kSteps) {
             SCOPED_TRACE(::testing::Message() << std::hex << int(s.status) << " " << std::dec << int(s.d1)

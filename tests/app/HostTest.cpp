@@ -1,20 +1,73 @@
-// The frame window around the editor: resizeView, the sizing drag, the strip's device
-// resources and its message loop. Where the editor and the strip sit, what the strip
-// shows, the notes of keys, mouse and MIDI and closing the frame are the end-to-end tests'.
+// The host object and its frame: the interfaces the plug-in sees, the frame's sizing and
+// the message loop. Where the editor and the strip sit, what the strip shows, the notes of
+// keys, mouse and MIDI, the folders in a new profile and closing the frame are the
+// end-to-end tests'.
 
 #include "TestHost.h"
 
+#include "app/AppGlobals.h"
+#include "pluginterfaces/vst/ivstmidicontrollers.h"
 #include "public.sdk/source/common/pluginview.h"
 
 #include <gtest/gtest.h>
 #include <objbase.h>
 
 #include <algorithm>
+#include <array>
+#include <vector>
 
-using namespace PomaroTest;
 using namespace Steinberg;
 
 namespace {
+
+using MidiBytes = std::array<uint8_t, 4>;
+
+class RecordingHost : public PomaroApp::CHost
+{
+public:
+    void onMidiData(const uint8_t* message) override
+    {
+        received.push_back(MidiBytes{message[0], message[1], message[2], message[3]});
+        CHost::onMidiData(message);
+    }
+    std::vector<MidiBytes> received;
+};
+
+// The module handle for the host's window classes, as the entry point sets it; then an
+// empty queue (WM_QUIT included) for the thread.
+void startOnThisThread()
+{
+    g_hInstance = GetModuleHandleW(nullptr);
+    for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) {
+    }
+}
+
+TEST(HostInterfaces, TheHostHandsOutItsInterfacesAndCountsThem)
+{
+    startOnThisThread();
+    auto* host = new RecordingHost();
+    const uint8_t volume[4] = {0xB0, 7, 127, 0}; // no controller is assigned before a plug-in says so
+    EXPECT_FALSE(PomaroApp::decodeMidiMessage(host->midiCtrlMap, volume).hasParam);
+    // Flush-to-zero and denormals-are-zero on the thread that made the host.
+    EXPECT_EQ(_mm_getcsr() & 0xFFC0u, 0x9FC0u);
+    void* const application = static_cast<Vst::IHostApplication*>(host);
+    const std::pair<const TUID&, void*> expected[] = {
+        {IPlugFrame::iid, static_cast<IPlugFrame*>(host)},
+        {Vst::IComponentHandler::iid, static_cast<Vst::IComponentHandler*>(host)},
+        {FUnknown::iid, application},
+        {Vst::IHostApplication::iid, application},
+        {Vst::IMidiMapping::iid, nullptr}, // null: refused
+        {IPlugView::iid, nullptr},
+    };
+    for (const auto& [iid, pointer] : expected) {
+        void* obj = &obj; // anything but null
+        EXPECT_EQ(host->queryInterface(iid, &obj), pointer ? kResultOk : kResultFalse);
+        EXPECT_EQ(obj, pointer);
+    }
+    EXPECT_EQ(host->queryInterface(IPlugFrame::iid, nullptr), kInvalidArgument);
+    for (uint32 left = 5; left-- > 0;)
+        EXPECT_EQ(host->release(), left);
+}
 
 // An editor view that accepts sizes between 200 x 100 and 800 x 600.
 class FakeView : public CPluginView
@@ -22,11 +75,9 @@ class FakeView : public CPluginView
 public:
     tresult PLUGIN_API checkSizeConstraint(ViewRect* rect) override
     {
-        if (!constrain)
-            return kResultFalse;
         rect->right = rect->left + std::clamp(rect->getWidth(), 200, 800);
         rect->bottom = rect->top + std::clamp(rect->getHeight(), 100, 600);
-        return kResultTrue;
+        return constrain ? kResultTrue : kResultFalse;
     }
     bool constrain = true;
 };
@@ -47,8 +98,7 @@ protected:
     {
         // The keyboard strip makes its imaging factory through COM, as in the program.
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        useTestModule();
-        drainThreadQueue();
+        startOnThisThread();
         host = new RecordingHost();
         ASSERT_TRUE(host->createFrameWindow());
         ASSERT_EQ(host->keyboard.create(host->hwndFrame), S_OK);
@@ -58,7 +108,7 @@ protected:
         host->pView = nullptr; // the fake is not the host's to release
         host->pluginReady = false;
         host->release();
-        drainThreadQueue();
+        startOnThisThread();
         CoUninitialize();
     }
     // The editor's child window, made as the loader makes it.
@@ -73,8 +123,6 @@ protected:
     RecordingHost* host = nullptr;
     FakeView view;
 };
-
-} // namespace
 
 // Keys are posted to a window of the thread, exactly as the system delivers them; what
 // each key does is KeyboardInputTest's. Here the loop's part: bit 30 of lParam (the key
@@ -98,30 +146,10 @@ TEST_F(Frame, AHeldKeyPlaysOnceAndAllNotesOffClearsTheStrip)
     EXPECT_EQ(std::count(std::begin(host->keyboard.keyShown), std::end(host->keyboard.keyShown), 0), 128);
 }
 
-// Made again in one go after they were given up, as after a lost device.
-TEST_F(Frame, TheStripsDeviceResourcesAreRemadeTogether)
-{
-    PomaroApp::CKeyboardWindow& k = host->keyboard;
-    SetWindowPos(host->hwndFrame, nullptr, 0, 0, 700, 300, SWP_NOZORDER | SWP_NOMOVE);
-    ShowWindow(host->hwndFrame, SW_SHOWNOACTIVATE);
-    UpdateWindow(host->hwndFrame);
-    ASSERT_TRUE(k.renderTarget && k.offscreenBitmap && k.keysBitmap && k.labelsBitmap);
-    k.releaseDeviceResources();
-    EXPECT_FALSE(k.renderTarget || k.offscreenBitmap || k.keysBitmap || k.labelsBitmap);
-    EXPECT_EQ(k.createDeviceResources(k.hwnd), S_OK);
-    EXPECT_TRUE(k.renderTarget && k.offscreenBitmap && k.keysBitmap && k.labelsBitmap);
-}
-
 TEST_F(Frame, ResizeViewSizesTheFrameOnlyForTheHostsViewAndOnlyWhenTheSizeChanges)
 {
     ViewRect size(0, 0, 400, 200), larger(0, 0, 500, 250);
-    EXPECT_EQ(host->resizeView(nullptr, &size), kInvalidArgument);
-    EXPECT_EQ(host->resizeView(&view, nullptr), kInvalidArgument);
     EXPECT_EQ(host->resizeView(&view, &size), kResultFalse); // not the host's view
-    RecordingHost frameless;
-    frameless.pView = &view;
-    EXPECT_EQ(frameless.resizeView(&view, &size), kResultFalse);
-    frameless.pView = nullptr;
     attachView();
     ASSERT_EQ(host->resizeView(&view, &size), kResultOk);
 
@@ -142,7 +170,8 @@ TEST_F(Frame, ResizeViewSizesTheFrameOnlyForTheHostsViewAndOnlyWhenTheSizeChange
               std::make_pair(300, 100));
 }
 
-TEST_F(Frame, SizingDragIsFittedToWhatTheViewAccepts)
+// How the drag is fitted is FrameLayoutTest's; here when the frame asks the view.
+TEST_F(Frame, SizingDragIsFittedOnlyToWhatAViewAccepts)
 {
     RECT window{}, client{};
     GetWindowRect(host->hwndFrame, &window);
@@ -150,22 +179,16 @@ TEST_F(Frame, SizingDragIsFittedToWhatTheViewAccepts)
     const LONG ncWidth = (window.right - window.left) - client.right;
     const LONG ncHeight = (window.bottom - window.top) - client.bottom;
     const RECT asDragged{100, 100, 100 + ncWidth + 50, 100 + ncHeight + 30 + 20};
-    const struct
-    {
-        bool view, constrain;
-        RECT fitted;
-    } cases[] = {
-        {false, true, asDragged}, // without a view the drag stays as the user made it
-        {true, true, {100, 100, 100 + 200 + ncWidth, 100 + 100 + ncHeight + 30}},
-        {true, false, asDragged}, // a view that does not answer kResultTrue changes nothing
-    };
-    for (const auto& c : cases) {
-        host->pView = c.view ? &view : nullptr;
-        view.constrain = c.constrain;
+    const RECT fitted{100, 100, 100 + 200 + ncWidth, 100 + 100 + ncHeight + 30};
+    for (int c = 0; c < 3; ++c) { // no view; a view that refuses; one that accepts
+        host->pView = c ? &view : nullptr;
+        view.constrain = c == 2;
         RECT drag = asDragged;
         EXPECT_EQ(SendMessageW(host->hwndFrame, WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&drag)),
                   TRUE);
-        EXPECT_TRUE(EqualRect(&drag, &c.fitted))
-            << drag.left << " " << drag.top << " " << drag.right << " " << drag.bottom;
+        EXPECT_TRUE(EqualRect(&drag, c == 2 ? &fitted : &asDragged))
+            << c << ": " << drag.right << " " << drag.bottom;
     }
 }
+
+} // namespace
