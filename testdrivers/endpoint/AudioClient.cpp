@@ -16,7 +16,6 @@ namespace PomaroTestEndpoint {
 namespace {
 
 constexpr int64_t kHnsPerSecond = 10000000;
-constexpr int64_t kMaxBufferDuration = 20000000; // longer exclusive buffers are refused
 
 // The only format recorded: 16-bit stereo PCM at one of the endpoint's rates.
 bool accepted(const EndpointSetup& e, const WAVEFORMATEX& w)
@@ -104,7 +103,7 @@ public:
         duration = duration ? duration : setup_.defaultPeriod;
         if (periodicity != duration)
             return misuse(AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL);
-        if (periodicity < setup_.minPeriod || duration > kMaxBufferDuration)
+        if (periodicity < setup_.minPeriod)
             return AUDCLNT_E_INVALID_DEVICE_PERIOD;
         const uint32_t rate = format->nSamplesPerSec;
         const uint32_t asked = uint32_t((duration * rate + kHnsPerSecond / 2) / kHnsPerSecond);
@@ -190,7 +189,7 @@ public:
             return misuse(AUDCLNT_E_EVENTHANDLE_NOT_SET);
         stopRequested_.store(false, std::memory_order_relaxed);
         ResetEvent(stopEvent_);
-        periods_ = late_ = 0;
+        periods_ = 0;
         // The hardware starts now, however long its clock thread takes to get going.
         LARGE_INTEGER start;
         QueryPerformanceCounter(&start);
@@ -237,8 +236,6 @@ public:
         if (flags & AUDCLNT_BUFFERFLAGS_SILENT)
             std::fill_n(buffer_.begin(), size_t(frames) * 2, int16_t(0));
         Recorder::instance().append(buffer_.data(), frames);
-        released_.fetch_add(frames, std::memory_order_relaxed);
-        releases_.fetch_add(frames > 0, std::memory_order_release);
         return S_OK;
     }
 
@@ -269,17 +266,11 @@ private:
         stopRequested_.store(true, std::memory_order_release);
         SetEvent(stopEvent_);
         clock_.join();
-        char text[160];
-        std::snprintf(text, sizeof text, "periods=%llu\nlate_periods=%llu\nframes=%llu\nmisuse=%llu\n",
-                      (unsigned long long)periods_.load(), (unsigned long long)late_.load(),
-                      (unsigned long long)released_.load(), (unsigned long long)misuse_.load());
-        Recorder::instance().end(text);
+        Recorder::instance().end("periods=" + std::to_string(periods_.load()) +
+                                 "\nmisuse=" + std::to_string(misuse_.load()) + "\n");
     }
 
     // Due times come from the start and the period index, so rounding never accumulates.
-    // A period is late when its event falls due again before the client released a
-    // buffer for the previous one; handled more than half a period after it fell due,
-    // it is the endpoint's own lateness, not the client's, and not counted.
     void clockLoop(int64_t startTicks)
     {
         // The hardware's clock must not wait behind the threads it paces.
@@ -288,7 +279,6 @@ private:
         QueryPerformanceFrequency(&freq);
         const double periodTicks = double(tickHns_) * double(freq.QuadPart) / 1e7;
         const int64_t ticksPerMs = std::max<int64_t>(freq.QuadPart / 1000, 1);
-        uint64_t releasesAtLastTick = 0;
         for (uint64_t index = 1; !stopRequested_.load(std::memory_order_acquire);) {
             QueryPerformanceCounter(&now);
             const int64_t due = startTicks + int64_t(std::llround(double(index) * periodTicks));
@@ -297,11 +287,6 @@ private:
                 WaitForSingleObject(stopEvent_, DWORD((due - now.QuadPart + ticksPerMs - 1) / ticksPerMs));
                 continue;
             }
-            const uint64_t releases = releases_.load(std::memory_order_acquire);
-            if (periods_ > 0 && releases == releasesAtLastTick &&
-                now.QuadPart - due <= int64_t(periodTicks / 2))
-                late_++;
-            releasesAtLastTick = releases;
             periods_++;
             SetEvent(clientEvent_);
             ++index;
@@ -320,8 +305,7 @@ private:
     std::vector<int16_t> buffer_;
 
     std::atomic<uint32_t> outstanding_{kNoBuffer};
-    std::atomic<uint64_t> released_{0}, releases_{0}; // frames, non-empty ReleaseBuffer calls
-    std::atomic<uint64_t> misuse_{0}, periods_{0}, late_{0};
+    std::atomic<uint64_t> misuse_{0}, periods_{0};
 
     std::atomic<bool> stopRequested_{false};
     HANDLE stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr); // owned; wakes the clock thread

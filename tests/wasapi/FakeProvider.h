@@ -26,18 +26,12 @@ public:
 
     bool onRender(void* left, void* right) override
     {
-        const DWORD thread = GetCurrentThreadId();
-        DWORD none = 0;
-        if (!firstThread.compare_exchange_strong(none, thread) && none != thread)
-            otherThreads.fetch_add(1);
-        renderThread.store(thread);
-        onMainThread.store(onMainThread.load() || thread == mainThread);
-        overlapped.store(overlapped.load() || inside.exchange(true));
+        onMainThread.store(onMainThread.load() || GetCurrentThreadId() == mainThread);
+        inside.store(true);
         lastLeft.store(left);
         lastRight.store(right);
         const int call = renders.fetch_add(1);
         if (left && preparedFormat == Kelvane::SampleFormatInt16) {
-            // Interleaved: every other sample is the left channel's.
             auto* l = static_cast<int16_t*>(left);
             auto* r = right ? static_cast<int16_t*>(right) : l + 1;
             const int step = right ? 1 : 2;
@@ -56,7 +50,6 @@ public:
 
     void onResetRequest() override { resets.fetch_add(1); }
 
-    // How often onPrepare was called, and what the last call said.
     std::tuple<int, Kelvane::SampleFormat, Kelvane::SampleRate, int32_t, bool> prepared() const
     {
         return {prepares, preparedFormat, preparedRate, preparedFrames, preparedInterleaved};
@@ -73,13 +66,11 @@ public:
     std::atomic<int> renders{0};
     std::atomic<int> resets{0};
     std::atomic<void*> lastLeft{nullptr}, lastRight{nullptr};
-    std::atomic<bool> inside{false}, overlapped{false};
+    std::atomic<bool> inside{false};
     std::atomic<bool> ended{false}; // set by the test once the device is stopped or gone
     std::atomic<bool> renderAfterEnd{false};
     const DWORD mainThread = GetCurrentThreadId();
     std::atomic<bool> onMainThread{false};
-    std::atomic<DWORD> renderThread{0}, firstThread{0};
-    std::atomic<int> otherThreads{0}; // renders on another thread than the first one
 
 private:
     int32_t counter = 0;
