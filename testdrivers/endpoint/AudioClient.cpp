@@ -25,8 +25,8 @@ bool accepted(const EndpointSetup& e, const WAVEFORMATEX& w)
            std::find(e.rates.begin(), e.rates.end(), w.nSamplesPerSec) != e.rates.end();
 }
 
-// The process's recording of everything its clients rendered: one WAV file that
-// successive streams append to, and the counters file written when a stream stops.
+// Everything the process's clients rendered: one WAV file that successive streams append
+// to (the first stream, or one of a new path, starts it afresh), and each stream's counters.
 struct Recorder
 {
     std::mutex mutex;
@@ -42,7 +42,6 @@ struct Recorder
     void begin(const std::wstring& wavPath, uint32_t rate)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        // The first stream of this process (or of a new path) starts the file afresh.
         if (wavPath != path || !wav.isOpen()) {
             path = wavPath;
             std::FILE* f = wavPath.empty() ? nullptr : _wfopen(wavPath.c_str(), L"wb");
@@ -134,20 +133,16 @@ public:
     HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX** format) override
-    {
-        *format = nullptr;
-        return E_NOTIMPL;
-    }
+    HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX**) override { return E_NOTIMPL; }
 
     HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE mode, const WAVEFORMATEX* format,
                                                 WAVEFORMATEX** closest) override
     {
         if (closest)
             *closest = nullptr;
-        if (mode != AUDCLNT_SHAREMODE_EXCLUSIVE)
-            return E_NOTIMPL;
-        return accepted(setup_, *format) ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
+        return mode != AUDCLNT_SHAREMODE_EXCLUSIVE ? E_NOTIMPL
+               : accepted(setup_, *format)         ? S_OK
+                                                   : AUDCLNT_E_UNSUPPORTED_FORMAT;
     }
 
     HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* defaultPeriod,
@@ -155,10 +150,8 @@ public:
     {
         if (HRESULT hr = faults_.onCall(Call::GetDevicePeriod))
             return hr;
-        if (defaultPeriod)
-            *defaultPeriod = setup_.defaultPeriod;
-        if (minimumPeriod)
-            *minimumPeriod = setup_.minPeriod;
+        *defaultPeriod = setup_.defaultPeriod;
+        *minimumPeriod = setup_.minPeriod;
         return S_OK;
     }
 
@@ -202,10 +195,7 @@ public:
         std::lock_guard<std::mutex> lock(control_);
         if (init_ != Ready)
             return misuse(AUDCLNT_E_NOT_INITIALIZED);
-        if (!clock_.joinable())
-            return S_FALSE;
-        endStream();
-        return S_OK;
+        return clock_.joinable() ? (endStream(), S_OK) : S_FALSE;
     }
 
     // IAudioRenderClient's two calls, made on the client's render thread.

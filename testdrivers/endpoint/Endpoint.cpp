@@ -247,9 +247,8 @@ public:
         return S_OK;
     }
     // No client of this endpoint asks for a default: it would have to be chosen by name.
-    HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow, ERole, IMMDevice** out) override
+    HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow, ERole, IMMDevice**) override
     {
-        *out = nullptr;
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice** out) override

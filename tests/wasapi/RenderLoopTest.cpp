@@ -1,6 +1,4 @@
-// The render loop against a scripted endpoint: pre-roll, a provider that is not ready
-// yet, refusal, stop, buffer failures; the gate and the shared block between a device
-// and its thread.
+// The render loop against a scripted endpoint, and the gate between a device and its thread.
 #include "audio/RenderLoop.h"
 
 #include <gtest/gtest.h>
@@ -100,11 +98,4 @@ TEST(RenderGate, ShutsOutEveryCallOnceClosedAndASecondOneWhileOpen)
     EXPECT_FALSE(gate.busy()); // a call turned away leaves nothing inside
     gate.open();
     EXPECT_TRUE(gate.enter());
-}
-
-TEST(RenderShared, TheLastOfTheDeviceAndItsThreadToLetGoFreesIt)
-{
-    RenderShared shared;
-    EXPECT_FALSE(shared.release());
-    EXPECT_TRUE(shared.release());
 }
