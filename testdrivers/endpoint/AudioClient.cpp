@@ -34,11 +34,6 @@ struct Recorder
     std::wstring path;
     ULONGLONG lastHeaderMs = 0;
 
-    static Recorder& instance()
-    {
-        static Recorder r;
-        return r;
-    }
     void begin(const std::wstring& wavPath, uint32_t rate)
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -69,6 +64,8 @@ struct Recorder
         }
     }
 };
+
+Recorder g_recorder;
 
 class AudioClient final : public PomaroTestDrivers::ComObject<IAudioClient, IAudioRenderClient>
 {
@@ -116,7 +113,7 @@ public:
         // The whole buffer goes to the hardware every period.
         tickHns_ = (int64_t(bufferFrames_) * kHnsPerSecond + rate / 2) / rate;
         buffer_.assign(size_t(bufferFrames_) * 2, 0);
-        Recorder::instance().begin(model_->wavPath, rate); // before the pre-roll
+        g_recorder.begin(model_->wavPath, rate); // before the pre-roll
         init_ = Ready;
         return S_OK;
     }
@@ -225,7 +222,7 @@ public:
             return misuse(AUDCLNT_E_INVALID_SIZE);
         if (flags & AUDCLNT_BUFFERFLAGS_SILENT)
             std::fill_n(buffer_.begin(), size_t(frames) * 2, int16_t(0));
-        Recorder::instance().append(buffer_.data(), frames);
+        g_recorder.append(buffer_.data(), frames);
         return S_OK;
     }
 
@@ -256,8 +253,8 @@ private:
         stopRequested_.store(true, std::memory_order_release);
         SetEvent(stopEvent_);
         clock_.join();
-        Recorder::instance().end("periods=" + std::to_string(periods_.load()) +
-                                 "\nmisuse=" + std::to_string(misuse_.load()) + "\n");
+        g_recorder.end("periods=" + std::to_string(periods_.load()) +
+                       "\nmisuse=" + std::to_string(misuse_.load()) + "\n");
     }
 
     // Due times come from the start and the period index, so rounding never accumulates.
