@@ -16,11 +16,7 @@ public:
     bool onPrepare(Kelvane::SampleFormat format, Kelvane::SampleRate rate, int32_t frames,
                    bool isInterleaved) override
     {
-        ++prepares;
-        preparedFormat = format;
-        preparedRate = rate;
-        preparedFrames = frames;
-        preparedInterleaved = isInterleaved;
+        last = {++prepares, format, rate, frames, isInterleaved};
         return acceptPrepare;
     }
 
@@ -31,15 +27,16 @@ public:
         lastLeft.store(left);
         lastRight.store(right);
         const int call = renders.fetch_add(1);
-        if (left && preparedFormat == Kelvane::SampleFormatInt16) {
+        const int32_t frames = std::get<3>(last);
+        if (left && std::get<1>(last) == Kelvane::SampleFormatInt16) {
             auto* l = static_cast<int16_t*>(left);
             auto* r = right ? static_cast<int16_t*>(right) : l + 1;
             const int step = right ? 1 : 2;
-            for (int32_t i = 0; i < preparedFrames; ++i) {
+            for (int32_t i = 0; i < frames; ++i) {
                 l[step * i] = static_cast<int16_t>((counter + i) % 30000 + 1);
                 r[step * i] = 0;
             }
-            counter += preparedFrames;
+            counter += frames;
         }
         if (renderDelayMs)
             Sleep(renderDelayMs);
@@ -50,17 +47,12 @@ public:
 
     void onResetRequest() override { resets.fetch_add(1); }
 
-    std::tuple<int, Kelvane::SampleFormat, Kelvane::SampleRate, int32_t, bool> prepared() const
-    {
-        return {prepares, preparedFormat, preparedRate, preparedFrames, preparedInterleaved};
-    }
+    // How often onPrepare was called, and what the last call said.
+    using Prepared = std::tuple<int, Kelvane::SampleFormat, Kelvane::SampleRate, int32_t, bool>;
+    const Prepared& prepared() const { return last; }
 
     bool acceptPrepare = true;
     int prepares = 0;
-    Kelvane::SampleFormat preparedFormat = Kelvane::SampleFormatUnknown;
-    Kelvane::SampleRate preparedRate = Kelvane::RateNone;
-    int32_t preparedFrames = 0;
-    bool preparedInterleaved = false;
     int refuseFrom = -1; // renders from this call on answer false
     DWORD renderDelayMs = 0;
     std::atomic<int> renders{0};
@@ -73,5 +65,6 @@ public:
     std::atomic<bool> onMainThread{false};
 
 private:
+    Prepared last{0, Kelvane::SampleFormatUnknown, Kelvane::RateNone, 0, false};
     int32_t counter = 0;
 };

@@ -220,7 +220,7 @@ TEST_F(WasapiTest, TheEndpointsBufferSizeIsAnnouncedAndFilledWhole)
         make(std::string("[endpoint]\nname = Sized\nrates = 48000\n") + endpoint);
         FakeProvider provider;
         ASSERT_TRUE(device->open(nullptr) && device->prepare(Rate48000, 480, &provider) && device->start());
-        EXPECT_EQ(provider.preparedFrames, 512);
+        EXPECT_EQ(std::get<3>(provider.prepared()), 512);
         EXPECT_EQ(device->getBufferFrames(), 512);
         ASSERT_TRUE(waitFor(provider.renders, 20));
         device->stop();
