@@ -79,8 +79,7 @@ public:
         std::lock_guard<std::mutex> lock(control_);
         if (clock_.joinable())
             endStream();
-        if (stopEvent_)
-            CloseHandle(stopEvent_);
+        CloseHandle(stopEvent_);
     }
 
     HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE mode, DWORD flags, REFERENCE_TIME duration,
@@ -103,8 +102,6 @@ public:
             return AUDCLNT_E_INVALID_DEVICE_PERIOD;
         const uint32_t rate = format->nSamplesPerSec;
         const uint32_t asked = uint32_t((duration * rate + kHnsPerSecond / 2) / kHnsPerSecond);
-        if (asked == 0)
-            return AUDCLNT_E_BUFFER_SIZE_ERROR;
         if (asked == setup_.notAlignedRequest) {
             init_ = NotAligned;
             return AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED;
