@@ -43,6 +43,7 @@ TEST(DeviceChoice, HostBufferSize)
         // 480-frame request refused by createBuffers left such a driver silent).
         {500, 0, 48000, 64, 2048, -1, 512},
         {0, 256, 48000, 64, 2048, -1, 512},
+        {256, 0, 22050, 64, 2048, -1, 256}, // a power of two already stays
         {5000, 0, 48000, 64, 2048, -1, 2048},
         {500, 0, 48000, 64, 2048, 0, 500},
         {0, 100, 44100, 448, 960, 16, 448}, // the floor and the cut land under the minimum, which wins

@@ -42,8 +42,7 @@ protected:
         g_hInstance = GetModuleHandleW(nullptr);
         // The DLL stays loaded: a stream thread of a failed test may still wind down.
         const HMODULE dll = LoadLibraryW(BesideExe(L"PomaroTestEndpoint.dll").c_str());
-        using GetClassObjectFn = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
-        auto get = reinterpret_cast<GetClassObjectFn>(
+        const auto get = reinterpret_cast<HRESULT(__stdcall*)(REFCLSID, REFIID, void**)>(
             reinterpret_cast<void*>(dll ? GetProcAddress(dll, "DllGetClassObject") : nullptr));
         IUnknown* factory = nullptr;
         ASSERT_TRUE(get && SUCCEEDED(get(__uuidof(MMDeviceEnumerator), IID_IUnknown,
