@@ -53,8 +53,7 @@ public:
     ULONG STDMETHODCALLTYPE Release() override { return releaseImpl(); }
 };
 
-// Makes the server's object and asks it for riid; each object reads the test's
-// configuration afresh, so one process can try several.
+// Makes the server's object (each reads the test's configuration afresh) and asks it for riid.
 using CreateObjectFn = HRESULT (*)(REFIID riid, void** ppv);
 
 // DllGetClassObject of a server of the one class served, made by create.

@@ -5,9 +5,6 @@
 namespace PomaroTestDrivers {
 
 namespace {
-// A RIFF size field is 32 bits; stop growing the file well before it overflows.
-constexpr uint64_t kMaxDataBytes = 0xFFFFFFFFull - 64;
-
 void put(unsigned char* p, uint32_t v, int bytes)
 {
     for (int i = 0; i < bytes; ++i)
@@ -44,25 +41,20 @@ bool WavFile::writeHeader()
     put(h + 34, 8 * sampleBytes_, 2);
     std::memcpy(h + 36, "data", 4);
     put(h + 40, uint32_t(dataBytes_), 4);
-    if (std::fseek(file_, 0, SEEK_SET) != 0 || std::fwrite(h, 1, sizeof h, file_) != sizeof h) {
-        failed_ = true;
-        return false;
-    }
-    return std::fseek(file_, 0, SEEK_END) == 0;
+    failed_ = std::fseek(file_, 0, SEEK_SET) != 0 || std::fwrite(h, 1, sizeof h, file_) != sizeof h;
+    return !failed_ && std::fseek(file_, 0, SEEK_END) == 0;
 }
 
 bool WavFile::append(const void* frames, uint32_t n)
 {
     const uint64_t bytes = uint64_t(n) * 2 * sampleBytes_;
-    if (!file_ || failed_ || dataBytes_ + bytes > kMaxDataBytes)
+    // Samples are stored little-endian, as the host's memory already has them. A RIFF size
+    // field is 32 bits: the file stops growing well before it overflows.
+    if (!file_ || failed_ || dataBytes_ + bytes > 0xFFFFFF00u)
         return false;
-    // Samples are stored little-endian, as the host's memory already has them.
-    if (std::fwrite(frames, 1, size_t(bytes), file_) != bytes) {
-        failed_ = true;
-        return false;
-    }
-    dataBytes_ += bytes;
-    return true;
+    failed_ = std::fwrite(frames, 1, size_t(bytes), file_) != bytes;
+    dataBytes_ += failed_ ? 0 : bytes;
+    return !failed_;
 }
 
 bool WavFile::appendChannels(const void* left, const void* right, uint32_t n)

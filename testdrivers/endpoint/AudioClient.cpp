@@ -16,7 +16,6 @@ namespace PomaroTestEndpoint {
 namespace {
 
 constexpr int64_t kHnsPerSecond = 10000000;
-constexpr int64_t kMaxBufferDuration = 20000000; // longer exclusive buffers are refused
 
 // The only format recorded: 16-bit stereo PCM at one of the endpoint's rates.
 bool accepted(const EndpointSetup& e, const WAVEFORMATEX& w)
@@ -26,8 +25,8 @@ bool accepted(const EndpointSetup& e, const WAVEFORMATEX& w)
            std::find(e.rates.begin(), e.rates.end(), w.nSamplesPerSec) != e.rates.end();
 }
 
-// The process's recording of everything its clients rendered: one WAV file that
-// successive streams append to, and the counters file written when a stream stops.
+// Everything the process's clients rendered: one WAV file that successive streams append
+// to (the first stream, or one of a new path, starts it afresh), and each stream's counters.
 struct Recorder
 {
     std::mutex mutex;
@@ -35,15 +34,9 @@ struct Recorder
     std::wstring path;
     ULONGLONG lastHeaderMs = 0;
 
-    static Recorder& instance()
-    {
-        static Recorder r;
-        return r;
-    }
     void begin(const std::wstring& wavPath, uint32_t rate)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        // The first stream of this process (or of a new path) starts the file afresh.
         if (wavPath != path || !wav.isOpen()) {
             path = wavPath;
             std::FILE* f = wavPath.empty() ? nullptr : _wfopen(wavPath.c_str(), L"wb");
@@ -72,6 +65,8 @@ struct Recorder
     }
 };
 
+Recorder g_recorder;
+
 class AudioClient final : public PomaroTestDrivers::ComObject<IAudioClient, IAudioRenderClient>
 {
 public:
@@ -84,8 +79,7 @@ public:
         std::lock_guard<std::mutex> lock(control_);
         if (clock_.joinable())
             endStream();
-        if (stopEvent_)
-            CloseHandle(stopEvent_);
+        CloseHandle(stopEvent_);
     }
 
     HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE mode, DWORD flags, REFERENCE_TIME duration,
@@ -104,12 +98,10 @@ public:
         duration = duration ? duration : setup_.defaultPeriod;
         if (periodicity != duration)
             return misuse(AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL);
-        if (periodicity < setup_.minPeriod || duration > kMaxBufferDuration)
+        if (periodicity < setup_.minPeriod)
             return AUDCLNT_E_INVALID_DEVICE_PERIOD;
         const uint32_t rate = format->nSamplesPerSec;
         const uint32_t asked = uint32_t((duration * rate + kHnsPerSecond / 2) / kHnsPerSecond);
-        if (asked == 0)
-            return AUDCLNT_E_BUFFER_SIZE_ERROR;
         if (asked == setup_.notAlignedRequest) {
             init_ = NotAligned;
             return AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED;
@@ -118,7 +110,7 @@ public:
         // The whole buffer goes to the hardware every period.
         tickHns_ = (int64_t(bufferFrames_) * kHnsPerSecond + rate / 2) / rate;
         buffer_.assign(size_t(bufferFrames_) * 2, 0);
-        Recorder::instance().begin(model_->wavPath, rate); // before the pre-roll
+        g_recorder.begin(model_->wavPath, rate); // before the pre-roll
         init_ = Ready;
         return S_OK;
     }
@@ -135,20 +127,16 @@ public:
     HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX** format) override
-    {
-        *format = nullptr;
-        return E_NOTIMPL;
-    }
+    HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX**) override { return E_NOTIMPL; }
 
     HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE mode, const WAVEFORMATEX* format,
                                                 WAVEFORMATEX** closest) override
     {
         if (closest)
             *closest = nullptr;
-        if (mode != AUDCLNT_SHAREMODE_EXCLUSIVE)
-            return E_NOTIMPL;
-        return accepted(setup_, *format) ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
+        return mode != AUDCLNT_SHAREMODE_EXCLUSIVE ? E_NOTIMPL
+               : accepted(setup_, *format)         ? S_OK
+                                                   : AUDCLNT_E_UNSUPPORTED_FORMAT;
     }
 
     HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* defaultPeriod,
@@ -156,10 +144,8 @@ public:
     {
         if (HRESULT hr = faults_.onCall(Call::GetDevicePeriod))
             return hr;
-        if (defaultPeriod)
-            *defaultPeriod = setup_.defaultPeriod;
-        if (minimumPeriod)
-            *minimumPeriod = setup_.minPeriod;
+        *defaultPeriod = setup_.defaultPeriod;
+        *minimumPeriod = setup_.minPeriod;
         return S_OK;
     }
 
@@ -190,7 +176,7 @@ public:
             return misuse(AUDCLNT_E_EVENTHANDLE_NOT_SET);
         stopRequested_.store(false, std::memory_order_relaxed);
         ResetEvent(stopEvent_);
-        periods_ = late_ = 0;
+        periods_ = 0;
         // The hardware starts now, however long its clock thread takes to get going.
         LARGE_INTEGER start;
         QueryPerformanceCounter(&start);
@@ -203,10 +189,7 @@ public:
         std::lock_guard<std::mutex> lock(control_);
         if (init_ != Ready)
             return misuse(AUDCLNT_E_NOT_INITIALIZED);
-        if (!clock_.joinable())
-            return S_FALSE;
-        endStream();
-        return S_OK;
+        return clock_.joinable() ? (endStream(), S_OK) : S_FALSE;
     }
 
     // IAudioRenderClient's two calls, made on the client's render thread.
@@ -236,9 +219,7 @@ public:
             return misuse(AUDCLNT_E_INVALID_SIZE);
         if (flags & AUDCLNT_BUFFERFLAGS_SILENT)
             std::fill_n(buffer_.begin(), size_t(frames) * 2, int16_t(0));
-        Recorder::instance().append(buffer_.data(), frames);
-        released_.fetch_add(frames, std::memory_order_relaxed);
-        releases_.fetch_add(frames > 0, std::memory_order_release);
+        g_recorder.append(buffer_.data(), frames);
         return S_OK;
     }
 
@@ -269,17 +250,11 @@ private:
         stopRequested_.store(true, std::memory_order_release);
         SetEvent(stopEvent_);
         clock_.join();
-        char text[160];
-        std::snprintf(text, sizeof text, "periods=%llu\nlate_periods=%llu\nframes=%llu\nmisuse=%llu\n",
-                      (unsigned long long)periods_.load(), (unsigned long long)late_.load(),
-                      (unsigned long long)released_.load(), (unsigned long long)misuse_.load());
-        Recorder::instance().end(text);
+        g_recorder.end("periods=" + std::to_string(periods_.load()) +
+                       "\nmisuse=" + std::to_string(misuse_.load()) + "\n");
     }
 
     // Due times come from the start and the period index, so rounding never accumulates.
-    // A period is late when its event falls due again before the client released a
-    // buffer for the previous one; handled more than half a period after it fell due,
-    // it is the endpoint's own lateness, not the client's, and not counted.
     void clockLoop(int64_t startTicks)
     {
         // The hardware's clock must not wait behind the threads it paces.
@@ -288,7 +263,6 @@ private:
         QueryPerformanceFrequency(&freq);
         const double periodTicks = double(tickHns_) * double(freq.QuadPart) / 1e7;
         const int64_t ticksPerMs = std::max<int64_t>(freq.QuadPart / 1000, 1);
-        uint64_t releasesAtLastTick = 0;
         for (uint64_t index = 1; !stopRequested_.load(std::memory_order_acquire);) {
             QueryPerformanceCounter(&now);
             const int64_t due = startTicks + int64_t(std::llround(double(index) * periodTicks));
@@ -297,11 +271,6 @@ private:
                 WaitForSingleObject(stopEvent_, DWORD((due - now.QuadPart + ticksPerMs - 1) / ticksPerMs));
                 continue;
             }
-            const uint64_t releases = releases_.load(std::memory_order_acquire);
-            if (periods_ > 0 && releases == releasesAtLastTick &&
-                now.QuadPart - due <= int64_t(periodTicks / 2))
-                late_++;
-            releasesAtLastTick = releases;
             periods_++;
             SetEvent(clientEvent_);
             ++index;
@@ -320,8 +289,7 @@ private:
     std::vector<int16_t> buffer_;
 
     std::atomic<uint32_t> outstanding_{kNoBuffer};
-    std::atomic<uint64_t> released_{0}, releases_{0}; // frames, non-empty ReleaseBuffer calls
-    std::atomic<uint64_t> misuse_{0}, periods_{0}, late_{0};
+    std::atomic<uint64_t> misuse_{0}, periods_{0};
 
     std::atomic<bool> stopRequested_{false};
     HANDLE stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr); // owned; wakes the clock thread

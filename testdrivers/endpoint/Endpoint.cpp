@@ -146,26 +146,19 @@ wchar_t* coTaskStrDup(const std::wstring& s)
 const PROPERTYKEY kFriendlyName = {
     {0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14};
 
-// What an endpoint's objects hold: the model and their endpoint in it.
-struct OfEndpoint
-{
-    std::shared_ptr<EndpointModel> model;
-    size_t index;
-    const EndpointSetup& setup() const { return model->endpoints[index]; }
-};
-
 // An endpoint and its property store, which holds just its name.
-class Device final : public ComObject<IMMDevice, IPropertyStore>, OfEndpoint
+class Device final : public ComObject<IMMDevice, IPropertyStore>
 {
 public:
-    explicit Device(OfEndpoint of) : OfEndpoint(std::move(of)) {}
+    Device(std::shared_ptr<EndpointModel> model, size_t index) : model(std::move(model)), index(index) {}
+    const std::shared_ptr<EndpointModel> model;
+    const size_t index;
+    const EndpointSetup& setup() const { return model->endpoints[index]; }
     HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD, PROPVARIANT*, void** ppv) override
     {
         *ppv = nullptr;
         if (HRESULT hr = setup().faults->onCall(Call::Activate))
             return hr;
-        if (setup().state != DEVICE_STATE_ACTIVE)
-            return AUDCLNT_E_DEVICE_INVALIDATED;
         if (iid != __uuidof(IAudioClient) && iid != IID_IUnknown)
             return E_NOINTERFACE;
         *ppv = newAudioClient(model, index);
@@ -218,7 +211,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Item(UINT i, IMMDevice** out) override
     {
-        *out = i < members_.size() ? new Device(OfEndpoint{model_, members_[i]}) : nullptr;
+        *out = i < members_.size() ? new Device(model_, members_[i]) : nullptr;
         return *out ? S_OK : E_INVALIDARG;
     }
 
@@ -247,9 +240,8 @@ public:
         return S_OK;
     }
     // No client of this endpoint asks for a default: it would have to be chosen by name.
-    HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow, ERole, IMMDevice** out) override
+    HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow, ERole, IMMDevice**) override
     {
-        *out = nullptr;
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice** out) override
@@ -258,7 +250,7 @@ public:
         for (size_t i = 0; i < model_->endpoints.size(); ++i)
             if (model_->endpoints[i].id == id) {
                 const HRESULT hr = model_->endpoints[i].faults->onCall(Call::GetDevice);
-                *out = FAILED(hr) ? nullptr : new Device(OfEndpoint{model_, i});
+                *out = FAILED(hr) ? nullptr : new Device(model_, i);
                 return hr;
             }
         return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);

@@ -1,20 +1,13 @@
 #pragma once
-// The test WASAPI endpoint: what a test wants its endpoints to be and do, read from a
-// small UTF-8 INI-like text, and the failures it injects at chosen calls. The file is named
-// by the environment variable POMARO_TEST_ENDPOINT_CONFIG, else by the REG_SZ value Config
-// of HKEY_CURRENT_USER\Software\PomaroTest\Endpoint.
-//
-//   wav   = C:\out\render.wav          (what clients render, and beside it render.wav.stats.txt,
-//                                       the stream's counters when it stops; no key: neither)
-//   fail  = EnumAudioEndpoints:0x80004005
-//   [endpoint]                          (one section per endpoint, in collection order)
-//   name = Speakers (Test)              (no key: the friendly name reads as VT_EMPTY)
-//   state = active | disabled | notpresent | unplugged
-//   flow = render | capture
-//   rates = 44100, 48000                (exclusive 16-bit stereo PCM rates accepted)
-//   period = 100000   min_period = 30000   (100-ns units)
-//   not_aligned = 480:512               (a request of 480 frames answers NOT_ALIGNED, aligned 512)
-//   extra_frames = 32                   (the buffer comes out larger than asked)
+// The test WASAPI endpoint, configured by the UTF-8 file named by POMARO_TEST_ENDPOINT_CONFIG, else by
+// the REG_SZ value Config of HKEY_CURRENT_USER\Software\PomaroTest\Endpoint:
+//   wav = C:\out\render.wav      (what clients render; render.wav.stats.txt: each stream's counters)
+//   fail = EnumAudioEndpoints:0x80004005
+//   [endpoint]                    (one section per endpoint, in collection order)
+//   name = Speakers (Test)        (no key: the friendly name reads as VT_EMPTY)
+//   state = active | disabled | notpresent | unplugged      flow = render | capture
+//   rates = 44100, 48000          (exclusive 16-bit stereo PCM)   period / min_period = 100000 (100 ns)
+//   not_aligned = 480:512         (480 frames answer NOT_ALIGNED, aligned 512)   extra_frames = 32
 //   fail = Initialize#2:0x88890004, GetBuffer   (#n: only the n-th call; default result E_FAIL)
 
 #include <windows.h>
@@ -42,7 +35,7 @@ enum class Call
     Count
 };
 
-// Counts calls and answers the injected result (0: proceed). Safe to use from any thread.
+// Counts calls and answers the injected result (0: proceed), from any thread.
 struct FaultPlan
 {
     struct Rule

@@ -39,12 +39,11 @@ TEST(DeviceChoice, HostBufferSize)
         {5000, 144, 48000, 144, 960, 16, 960}, // the maximum caps
         {500, 144, 48000, 144, 960, 16, 496},  // cut to the granularity
         {1, 0, 22050, 0, 100000, 0, 220},      // the 10 ms floor at every rate
-        {1, 0, 96000, 0, 100000, 0, 960},
         // Granularity -1 takes powers of two only, the next one up within the limits (a
         // 480-frame request refused by createBuffers left such a driver silent).
         {500, 0, 48000, 64, 2048, -1, 512},
         {0, 256, 48000, 64, 2048, -1, 512},
-        {256, 0, 22050, 64, 2048, -1, 256},
+        {256, 0, 22050, 64, 2048, -1, 256}, // a power of two already stays
         {5000, 0, 48000, 64, 2048, -1, 2048},
         {500, 0, 48000, 64, 2048, 0, 500},
         {0, 100, 44100, 448, 960, 16, 448}, // the floor and the cut land under the minimum, which wins

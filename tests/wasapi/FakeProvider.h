@@ -16,36 +16,27 @@ public:
     bool onPrepare(Kelvane::SampleFormat format, Kelvane::SampleRate rate, int32_t frames,
                    bool isInterleaved) override
     {
-        ++prepares;
-        preparedFormat = format;
-        preparedRate = rate;
-        preparedFrames = frames;
-        preparedInterleaved = isInterleaved;
+        last = {++prepares, format, rate, frames, isInterleaved};
         return acceptPrepare;
     }
 
     bool onRender(void* left, void* right) override
     {
-        const DWORD thread = GetCurrentThreadId();
-        DWORD none = 0;
-        if (!firstThread.compare_exchange_strong(none, thread) && none != thread)
-            otherThreads.fetch_add(1);
-        renderThread.store(thread);
-        onMainThread.store(onMainThread.load() || thread == mainThread);
-        overlapped.store(overlapped.load() || inside.exchange(true));
+        onMainThread.store(onMainThread.load() || GetCurrentThreadId() == mainThread);
+        inside.store(true);
         lastLeft.store(left);
         lastRight.store(right);
         const int call = renders.fetch_add(1);
-        if (left && preparedFormat == Kelvane::SampleFormatInt16) {
-            // Interleaved: every other sample is the left channel's.
+        const int32_t frames = std::get<3>(last);
+        if (left && std::get<1>(last) == Kelvane::SampleFormatInt16) {
             auto* l = static_cast<int16_t*>(left);
             auto* r = right ? static_cast<int16_t*>(right) : l + 1;
             const int step = right ? 1 : 2;
-            for (int32_t i = 0; i < preparedFrames; ++i) {
+            for (int32_t i = 0; i < frames; ++i) {
                 l[step * i] = static_cast<int16_t>((counter + i) % 30000 + 1);
                 r[step * i] = 0;
             }
-            counter += preparedFrames;
+            counter += frames;
         }
         if (renderDelayMs)
             Sleep(renderDelayMs);
@@ -57,30 +48,23 @@ public:
     void onResetRequest() override { resets.fetch_add(1); }
 
     // How often onPrepare was called, and what the last call said.
-    std::tuple<int, Kelvane::SampleFormat, Kelvane::SampleRate, int32_t, bool> prepared() const
-    {
-        return {prepares, preparedFormat, preparedRate, preparedFrames, preparedInterleaved};
-    }
+    using Prepared = std::tuple<int, Kelvane::SampleFormat, Kelvane::SampleRate, int32_t, bool>;
+    const Prepared& prepared() const { return last; }
 
     bool acceptPrepare = true;
     int prepares = 0;
-    Kelvane::SampleFormat preparedFormat = Kelvane::SampleFormatUnknown;
-    Kelvane::SampleRate preparedRate = Kelvane::RateNone;
-    int32_t preparedFrames = 0;
-    bool preparedInterleaved = false;
     int refuseFrom = -1; // renders from this call on answer false
     DWORD renderDelayMs = 0;
     std::atomic<int> renders{0};
     std::atomic<int> resets{0};
     std::atomic<void*> lastLeft{nullptr}, lastRight{nullptr};
-    std::atomic<bool> inside{false}, overlapped{false};
+    std::atomic<bool> inside{false};
     std::atomic<bool> ended{false}; // set by the test once the device is stopped or gone
     std::atomic<bool> renderAfterEnd{false};
     const DWORD mainThread = GetCurrentThreadId();
     std::atomic<bool> onMainThread{false};
-    std::atomic<DWORD> renderThread{0}, firstThread{0};
-    std::atomic<int> otherThreads{0}; // renders on another thread than the first one
 
 private:
+    Prepared last{0, Kelvane::SampleFormatUnknown, Kelvane::RateNone, 0, false};
     int32_t counter = 0;
 };

@@ -1,6 +1,4 @@
-// The render loop against a scripted endpoint: pre-roll, a provider that is not ready
-// yet, refusal, stop, buffer failures; the gate and the shared block between a device
-// and its thread.
+// The render loop against a scripted endpoint, and the gate between a device and its thread.
 #include "audio/RenderLoop.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +50,7 @@ struct ScriptedProvider
 
 TEST(RenderLoop, CallsInOrderForEveryWayItEnds)
 {
+    using E = RenderLoopEnd;
     const struct
     {
         const char* name;
@@ -61,18 +60,13 @@ TEST(RenderLoop, CallsInOrderForEveryWayItEnds)
         const char* calls;
         int providerCalls;
     } cases[] = {
-        {"pre-roll, then the client starts", 1, -1, 0, 99, -1, false, RenderLoopEnd::WaitFailed, "GRTWGRWP",
-         1},
-        {"a provider not ready yet gets silence and is asked again", 6, -1, 3, 99, -1, false,
-         RenderLoopEnd::WaitFailed, "GRTWGSWGSWGSWGRWGRWGRWP", 6},
-        {"a refusal hands its period over, silent, and ends", 10, -1, 0, 2, -1, false, RenderLoopEnd::Refused,
-         "GRTWGRWGRWGSP", 3},
-        {"a stop request ends the loop at the next wake", 10, -1, 0, 99, 1, false,
-         RenderLoopEnd::StopRequested, "GRTWGRWGRWP", 2},
-        {"pre-roll buffer fails: never started, so never stopped", 10, 0, 0, 99, -1, false,
-         RenderLoopEnd::PreRollFailed, "G", 0},
-        {"start fails", 10, -1, 0, 99, -1, true, RenderLoopEnd::StartFailed, "GRT", 0},
-        {"a later buffer fails", 10, 2, 0, 99, -1, false, RenderLoopEnd::BufferFailed, "GRTWGRWGP", 1},
+        {"pre-roll, then start", 1, -1, 0, 99, -1, false, E::WaitFailed, "GRTWGRWP", 1},
+        {"not ready: silence", 6, -1, 3, 99, -1, false, E::WaitFailed, "GRTWGSWGSWGSWGRWGRWGRWP", 6},
+        {"a refusal hands its period over silent", 10, -1, 0, 2, -1, false, E::Refused, "GRTWGRWGRWGSP", 3},
+        {"a stop ends at the next wake", 10, -1, 0, 99, 1, false, E::StopRequested, "GRTWGRWGRWP", 2},
+        {"pre-roll fails: never started or stopped", 10, 0, 0, 99, -1, false, E::PreRollFailed, "G", 0},
+        {"start fails", 10, -1, 0, 99, -1, true, E::StartFailed, "GRT", 0},
+        {"a later buffer fails", 10, 2, 0, 99, -1, false, E::BufferFailed, "GRTWGRWGP", 1},
     };
     for (const auto& c : cases) {
         ScriptedEndpoint endpoint{"", c.periods, c.failGetAt, c.failStart};
@@ -100,11 +94,4 @@ TEST(RenderGate, ShutsOutEveryCallOnceClosedAndASecondOneWhileOpen)
     EXPECT_FALSE(gate.busy()); // a call turned away leaves nothing inside
     gate.open();
     EXPECT_TRUE(gate.enter());
-}
-
-TEST(RenderShared, TheLastOfTheDeviceAndItsThreadToLetGoFreesIt)
-{
-    RenderShared shared;
-    EXPECT_FALSE(shared.release());
-    EXPECT_TRUE(shared.release());
 }
