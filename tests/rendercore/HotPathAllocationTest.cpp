@@ -60,16 +60,19 @@ void note()
 }
 } // namespace
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-// The sanitizer's allocator serves malloc and every form of operator new; its hook sees them all.
+#if defined(__SANITIZE_ADDRESS__)
+// ASan's allocator serves malloc and every form of operator new; its hook sees them all. (TSan's
+// hook misses the aligned forms, so there, as on Windows, operator new is replaced instead.)
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, std::size_t),
                                                          void (*)(const volatile void*));
 const int hooked = __sanitizer_install_malloc_and_free_hooks(
     [](const volatile void*, std::size_t) { note(); }, [](const volatile void*) {});
 #else
-// The library's nothrow forms call these, and its operator delete matches them.
+// The library's operator delete matches these. The nothrow forms are replaced too, since
+// TSan's runtime would serve them itself.
 namespace {
-void* allocate(std::size_t n, std::size_t alignment = 0)
+// Out of line: seen inlined, the malloc inside would look mismatched with the caller's delete.
+[[gnu::noinline]] void* allocate(std::size_t n, std::size_t alignment = 0)
 {
     note();
     const std::size_t size = alignment ? (n + alignment - 1) / alignment * alignment : n;
@@ -82,11 +85,21 @@ void* allocate(std::size_t n, std::size_t alignment = 0)
         throw std::bad_alloc();
     return p;
 }
+void* allocateOrNull(std::size_t n) noexcept
+{
+    try {
+        return allocate(n);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
 } // namespace
 void* operator new(std::size_t n) { return allocate(n); }
 void* operator new[](std::size_t n) { return allocate(n); }
 void* operator new(std::size_t n, std::align_val_t a) { return allocate(n, std::size_t(a)); }
 void* operator new[](std::size_t n, std::align_val_t a) { return allocate(n, std::size_t(a)); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return allocateOrNull(n); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return allocateOrNull(n); }
 #endif
 
 namespace RenderCoreTest {
