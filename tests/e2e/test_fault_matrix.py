@@ -1,10 +1,8 @@
-"""Drivers and recorder plug-ins that misbehave, a session per row: the program survives a driver's fault,
-a key after it still sounds (where a device is left), Alt+F4 ends it with code 0, and no process call
-began after setProcessing(false) or still ran at it. A plug-in that writes nothing plays exact silence;
-one stuck in process at Alt+F4 still ends with code 0, logs it, and nothing is switched off or freed
-under the call; one that faults in process gets the crash report, from the frame's thread, and code 2.
-The driver dialog's Apply takes the ASIO driver by name, which then sounds, and OK goes back to the
-endpoint. Arguments: the rows to run (default all)."""
+"""Drivers and recorder plug-ins that misbehave, and driver changes, a session per row: the program survives
+a driver's fault, a key after it still sounds, Alt+F4 ends it with code 0, and no process call began after
+setProcessing(false) or still ran at it. A plug-in writing nothing plays exact silence; one stuck in process
+at Alt+F4 still ends with code 0, logs it, and nothing is switched off or freed under the call; a fault in
+process gets the crash report, from the frame's thread, and code 2. Arguments: rows to run (default all)."""
 import collections
 import os
 import re
@@ -16,10 +14,10 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from drivers import recorder_calls, register_test_asio, register_test_endpoint, win_path  # noqa: E402
 from pomaro_e2e import (ACCESS_VIOLATION, ASIO, BIN_DIR, LOAD, MENU_SETTINGS, NO_DEVICE, PROBING, RESTART,  # noqa: E402
                         SETTINGS, SPEAKERS, STARTED, WM_COMMAND, Session, TestFailure, check, check_crash_report,
-                        install_program, run_test, wait_for)
+                        check_in_order, install_program, run_test, wait_for)
 
 CHANGE, NOT_PROBING = "オーディオドライバを変更します。", "((?!%s)[\\s\\S])*?" % PROBING
-OK, CANCEL, WASAPI_TYPE, ASIO_TYPE, APPLY = 1, 2, 1001, 1002, 1010
+OK, CANCEL, WASAPI_TYPE, ASIO_TYPE, PANEL, APPLY = 1, 2, 1001, 1002, 1009, 1010
 # lines: regexes the log holds in order; stats: the driver's counters (a number, or a test of it);
 # evidence: frames played before the event is over
 Row = collections.namedtuple("Row", "name family plugin driver run restarts lines stats sounds evidence",
@@ -74,34 +72,39 @@ def plugin_path(row):
     return os.path.join(BIN_DIR, "crashplugins" if row.run == "crash" else "testplugins", row.plugin + ".vst3")
 
 
+def settings(s, open_it=True):
+    """Opens the settings dialog and waits for it, or waits until no box is left."""
+    if open_it:
+        s.post("HostWindow", WM_COMMAND, MENU_SETTINGS)
+    wait_for(lambda: any(t == SETTINGS for t, _ in s.boxes()) if open_it else not s.boxes(), 30, 0.2, "the dialog")
+
+
 def open_panel(s, p):
-    s.post("HostWindow", WM_COMMAND, MENU_SETTINGS)
-    wait_for(lambda: any(t == SETTINGS for t, _ in s.boxes()), 30, 0.2, "the settings dialog")
+    settings(s)
     mark = s.log_text().count(RESTART)
-    s.press_box(SETTINGS, 1009)
+    s.press_box(SETTINGS, PANEL)
     wait_for(lambda: any(t == ASIO for t, _ in s.boxes()), 30, 0.2, "the driver's panel")
     check(s.log_text().count(RESTART) == mark, "restarted while the panel was open:\n" + s.log_text())
     s.press_box(ASIO)
     s.wait_log(re.escape(RESTART) + r"[\s\S]*" + re.escape(STARTED), 30, proc=p)
-    s.press_box(SETTINGS, 2)
-    wait_for(lambda: not s.boxes(), 15, 0.2, "the dialog to close")
+    s.press_box(SETTINGS, CANCEL)
+    settings(s, False)
 
 
 def switch(s, w, asio):
     """Apply takes the ASIO driver, the dialog is cancelled and a key sounds through it; OK goes back."""
     for to, button in ((ASIO_TYPE, APPLY), (WASAPI_TYPE, OK)):
-        s.post("HostWindow", WM_COMMAND, MENU_SETTINGS)
-        wait_for(lambda: any(t == SETTINGS for t, _ in s.boxes()), 30, 0.2, "the settings dialog")
+        settings(s)
         started = s.log_text().count(STARTED)
         s.probe("click", SETTINGS, to)  # in the dialog's queue before the button's click
         s.probe("click", SETTINGS, button)
         wait_for(lambda: s.log_text().count(STARTED) > started, 30, 0.2, "the driver change")
         if button == APPLY:
             s.press_box(SETTINGS, CANCEL)
-            wait_for(lambda: not s.boxes(), 15, 0.2, "the dialog to close")
+            settings(s, False)
             mark = asio.frames()
             check(press_key(s, w, lambda: asio.heard_since(mark)), "no sound through the ASIO driver")
-    wait_for(lambda: not s.boxes(), 15, 0.2, "the dialog to close")
+    settings(s, False)
 
 
 def wait_event(s, p, driver, row):
@@ -179,11 +182,7 @@ def run_row(s, row):
     calls, log = recorder_calls(rec), s.log_text()
     check_no_process_after_stop(calls)
     check(log.count(RESTART) == row.restarts, "%d restarts, expected %d" % (log.count(RESTART), row.restarts))
-    at = 0
-    for pattern in row.lines:
-        m = re.compile(pattern).search(log, at)
-        check(m, "missing or out of order: %r" % pattern)
-        at = m.end()
+    check_in_order(log, row.lines)
     if row.restarts and row.sounds:
         after = log[log.index(RESTART):]
         check(PROBING not in after, "a restart probed again instead of reopening the driver by name")

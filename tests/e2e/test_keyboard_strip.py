@@ -26,21 +26,20 @@ def send(port, status, note, velocity=100):
     return "send %d %06x" % (port, status | note << 8 | velocity << 16)
 
 
+def overlay(img, rows, left):
+    for y, row in enumerate(rows):
+        for x, p in enumerate(row):
+            if p[3] and 0 <= left + x < WIDTH:
+                img[y][left + x] = p[:3]
+
+
 def picture(octave, pressed=()):
     """The strip with the labels of octave and the pressed keys lit, drawn from the key images."""
     img = [[SHEET[y][x % 70][:3] for x in range(WIDTH)] for y in range(HEIGHT)]
     for note in pressed:
         o, k = divmod(note - 12, 12)
-        for y in range(HEIGHT):
-            for xo in range(70):
-                p = SHEET[30 * (k + 1) + y][xo]
-                if p[3] and 70 * o + xo < WIDTH:
-                    img[y][70 * o + xo] = p[:3]
-    left = 70 * octave - 110
-    for y in range(HEIGHT):
-        for lx, p in enumerate(LABELS[y]):
-            if p[3] and 0 <= left + lx < WIDTH:
-                img[y][left + lx] = p[:3]
+        overlay(img, [row[:70] for row in SHEET[30 * (k + 1):30 * (k + 2)]], 70 * o)
+    overlay(img, LABELS[:HEIGHT], 70 * octave - 110)
     return img
 
 

@@ -3,6 +3,7 @@ and the note falls away once the key is up: the test ASIO driver in each sample 
 where there is no WASAPI endpoint, else the first test endpoint, at 48 kHz in 10 ms periods. The SDK's
 electric piano writes nothing while no voice sounds: the driver records exact silence until the key."""
 import os
+import re
 import sys
 import time
 
@@ -10,7 +11,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from drivers import register_test_asio, register_test_endpoint  # noqa: E402
 from pomaro_e2e import ASIO, BIN_DIR, LOAD, LOADED, PROBING, SPEAKERS, STARTED, UNLOADED  # noqa: E402
-from pomaro_e2e import Session, check, install_program, run_test, wait_for  # noqa: E402
+from pomaro_e2e import Session, check, check_in_order, install_program, run_test, wait_for  # noqa: E402
 
 MIDDLE_C = 261.63
 DEMO, SDK = os.path.join(BIN_DIR, "VST3", "Pomaro.vst3"), os.path.join(BIN_DIR, "sdkplugins", "epiano.vst3")
@@ -71,10 +72,8 @@ def play(s, exe, case, driver, shown=lambda: None):
     wait_for(lambda: driver.quiet(0.25, 0.009), 10, 0.1, "the note to fade after its release")
     s.close(w, p)
 
-    log, at = s.log_text(), 0
-    for line in lines:
-        at = log.find(line, at)
-        check(at >= 0, "missing or out of order: %r\n%s" % (line, log))
+    log = s.log_text()
+    check_in_order(log, map(re.escape, lines))
     check(family == "wasapi" or "Windowsドライバ" not in log, "a WASAPI endpoint was listed:\n" + log)
     logged = s.log_lines()
     check(LOADED in logged and UNLOADED in logged[logged.index(LOADED):], "no load, then unload:\n" + log)

@@ -347,6 +347,14 @@ def check_crash_report(box, lines, pattern):
           % lines[-3:])
 
 
+def check_in_order(text, patterns):
+    at = 0
+    for pattern in patterns:
+        m = re.compile(pattern).search(text, at)
+        check(m, "missing or out of order: %r\n%s" % (pattern, text))
+        at = m.end()
+
+
 def install_program(dest, plugin=None):
     os.makedirs(dest, exist_ok=True)
     exe = os.path.join(dest, "Pomaro.exe")
