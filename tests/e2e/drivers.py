@@ -29,8 +29,7 @@ def config_lines(config):
 
 
 class Wav:
-    """A driver's stereo WAV from frame start on, in its own units; the header's size is trusted
-    only as far as the file holds data, so a recording that still grows can be read."""
+    """A driver's stereo WAV from frame start on, in its own units; readable while it still grows."""
 
     def __init__(self, path, start=0):
         self.rate = self.frames = 0
@@ -54,8 +53,7 @@ class Wav:
         s = (self.left, self.right)[which][start:end]
         return math.sqrt(sum(v * v for v in s) / len(s)) if s else 0.0
 
-    def tone_level(self, freq, which=0, start=0, end=None):
-        """Amplitude of one frequency (Goertzel), in sample units."""
+    def tone_level(self, freq, which=0, start=0, end=None):  # Goertzel, in sample units
         s = (self.left, self.right)[which][start:end]
         k = 2 * math.cos(2 * math.pi * freq / self.rate)
         s1 = s2 = 0.0
@@ -63,8 +61,7 @@ class Wav:
             s1, s2 = v + k * s1 - s2, s1
         return 2 * math.sqrt(max(s1 * s1 + s2 * s2 - k * s1 * s2, 0.0)) / len(s) if s else 0.0
 
-    def tone_frequency(self, start, length, which=0):
-        """The strongest frequency between 100 and 1000 Hz of a span, to 0.1 Hz."""
+    def tone_frequency(self, start, length, which=0):  # the strongest of 100-1000 Hz, to 0.1 Hz
         def strongest(lo, hi, step):
             grid = [lo + i * step for i in range(int((hi - lo) / step) + 1)]
             return max(grid, key=lambda f: self.tone_level(f, which, start, start + length))
@@ -97,17 +94,14 @@ class Driver:
         return Wav(self.wav_path, 1 << 40).frames
 
     def heard_since(self, mark, level=0.01):
-        """A new note's evidence once the recording was quiet at mark."""
         return Wav(self.wav_path, mark).peak() >= level
 
     def quiet(self, seconds=0.2, level=0.01):
-        """The last seconds stay below level: a later sound is a new note, not this one's tail."""
         head = Wav(self.wav_path, 1 << 40)
         span = int(seconds * head.rate)
         return head.frames >= span > 0 and Wav(self.wav_path, head.frames - span).peak() < level
 
-    def stats(self):
-        """Counters the driver wrote when a stream stopped."""
+    def stats(self):  # written when a stream stopped
         try:
             with open(self.wav_path + ".stats.txt") as f:
                 return {k: int(v) for k, _, v in (line.strip().partition("=") for line in f) if k}
@@ -116,8 +110,8 @@ class Driver:
 
 
 def register_driver(session, kind, lines, dll=None):
-    """Installs a copy of the driver's DLL (a rebuild during the test cannot touch it) as its COM
-    class, with its configuration file; returns the file's Windows path."""
+    """Installs a copy of the DLL (a rebuild cannot touch it) as its COM class with its configuration
+    file; returns the file's Windows path."""
     name, clsid, threading = _DRIVERS[kind]
     local, config = os.path.join(session.dir, name), os.path.join(session.dir, kind + ".ini")
     shutil.copy2(dll or os.path.join(BIN_DIR, name), local)
@@ -129,7 +123,7 @@ def register_driver(session, kind, lines, dll=None):
 
 
 def register_test_endpoint(session, wav_path, endpoints=None, **single):
-    """endpoints=[{name, rates, period, min_period, fail, ...}, ...] or one endpoint's keys."""
+    """endpoints=[{name, rates, period, ...}, ...] or one endpoint's keys."""
     lines = ["wav = %s\n" % win_path(wav_path)]
     for e in endpoints or [single]:
         lines += ["[endpoint]\n"] + config_lines(e)
@@ -150,8 +144,7 @@ def register_test_asio(session, dll_path=None, wav_path=None, name="Pomaro Test 
 
 
 class TestMidiDriver:
-    """Hands the driver commands (listed at the top of testdrivers/midi/MidiTestDriver.cpp);
-    reads one report a command."""
+    """Commands as testdrivers/midi/MidiTestDriver.cpp lists them; one report a command."""
 
     def __init__(self, commands_path, report_path):
         self.commands_path, self.report_path = commands_path, report_path
@@ -173,8 +166,7 @@ class TestMidiDriver:
         os.replace(self.commands_path + ".new", self.commands_path)
         return before
 
-    def run(self, *commands, timeout=60):
-        """Runs the commands and returns their reports."""
+    def run(self, *commands, timeout=60):  # their reports
         before = self.start(*commands)
         wait_for(lambda: len(self.reports()) >= before + len(commands), timeout, 0.02,
                  "the MIDI driver's reports of %r" % (commands,))

@@ -1,8 +1,8 @@
-"""The keyboard strip as the screen shows it, with the demo instrument and two ports of the test
-MIDI driver: the labels of octave 5 at start; notes from both ports light their keys and sound at
-their pitch; computer keys and the mouse (pressed, dragged, released) light and put out keys;
-Page Up moves the labels; release-all puts out held keys; through a flood of one key's notes a
-key held on the other port stays lit; the program closes cleanly while a port floods."""
+"""The keyboard strip as the screen shows it, with the demo instrument and two test MIDI ports: octave 5's
+labels at start; notes from both ports light their keys and sound at their pitch; computer keys and the
+mouse (pressed, dragged, released) light and put out keys; Page Up moves the labels; release-all puts out
+held keys; a key held on one port stays lit through a flood on the other; the program closes cleanly
+while a port floods."""
 import os
 import re
 import subprocess
@@ -10,7 +10,8 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from drivers import register_test_asio, register_test_midi  # noqa: E402
-from pomaro_e2e import BIN_DIR, SOURCE_DIR, Session, TestFailure, check, install_program, run_test, wait_for  # noqa: E402
+from pomaro_e2e import (BIN_DIR, SOURCE_DIR, STARTED, WM_CLOSE, Session, TestFailure, check,  # noqa: E402
+                        install_program, run_test, wait_for)
 
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tools", "images"))
 import make_key_images as images  # noqa: E402
@@ -25,21 +26,20 @@ def send(port, status, note, velocity=100):
     return "send %d %06x" % (port, status | note << 8 | velocity << 16)
 
 
+def overlay(img, rows, left):
+    for y, row in enumerate(rows):
+        for x, p in enumerate(row):
+            if p[3] and 0 <= left + x < WIDTH:
+                img[y][left + x] = p[:3]
+
+
 def picture(octave, pressed=()):
     """The strip with the labels of octave and the pressed keys lit, drawn from the key images."""
     img = [[SHEET[y][x % 70][:3] for x in range(WIDTH)] for y in range(HEIGHT)]
     for note in pressed:
         o, k = divmod(note - 12, 12)
-        for y in range(HEIGHT):
-            for xo in range(70):
-                p = SHEET[30 * (k + 1) + y][xo]
-                if p[3] and 70 * o + xo < WIDTH:
-                    img[y][70 * o + xo] = p[:3]
-    left = 70 * octave - 110
-    for y in range(HEIGHT):
-        for lx, p in enumerate(LABELS[y]):
-            if p[3] and 0 <= left + lx < WIDTH:
-                img[y][left + lx] = p[:3]
+        overlay(img, [row[:70] for row in SHEET[30 * (k + 1):30 * (k + 2)]], 70 * o)
+    overlay(img, LABELS[:HEIGHT], 70 * octave - 110)
     return img
 
 
@@ -85,8 +85,6 @@ class Strip:
         except TestFailure:
             bad = self.differences(picture(octave, notes))
             self.s.screenshot(os.path.join(self.s.dir, "shot.png"))
-            with open(os.path.join(self.s.dir, "expected.png"), "wb") as f:
-                f.write(images.png_bytes([[p + (255,) for p in row] for row in picture(octave, notes)]))
             raise TestFailure("%s: %d pixels differ, first %r (shot.png)" % (what, len(bad), bad[:5]))
 
 
@@ -127,7 +125,7 @@ def main():
             s.wait_log("MIDI入力を開始しました：%s\r\n" % re.escape(name[:32]), 10, proc=p)
 
         # Sounding now, A3 and E4 are the first notes of the recording.
-        s.wait_log("オーディオ出力を開始しました。", 30, proc=p)
+        s.wait_log(STARTED, 30, proc=p)
         reports = midi.run(send(0, 0x90, 57), send(1, 0x90, 64))
         check(all(r["delivered"] == "1" for r in reports), "a port was not started: %r" % reports)
         strip.expect("notes from both MIDI ports", notes=[57, 64])
@@ -166,7 +164,7 @@ def main():
 
         midi.start("flood 0 62 200000 10000")
         wait_for(lambda: not os.path.exists(midi.commands_path), 10, 0.01, "the flood to begin")
-        s.post("HostWindow", 0x10)
+        s.post("HostWindow", WM_CLOSE)
         wait_for(lambda: p.poll() is not None, 60, 0.1, "the program to end while a port floods")
         check(p.returncode == 0, "the program ended with code %s" % p.returncode)
         for name in PORTS:

@@ -1,19 +1,13 @@
-// Answers the end-to-end tests' questions about windows that X tools cannot: dialog texts, client
-// rectangles, what Wine gives the keyboard. Reads one command a line (UTF-8, tab-separated) and answers
-// with its UTF-8 output and a line "\x1e<exit code>" (0: the window was found). Commands:
-//   boxes                                 title<TAB>text of each visible dialog box
-//   press <title> <id>                    presses button id of the dialog box so titled
-//   click <title> <id>                    clicks it (a radio button is checked, a disabled one ignores it)
-//   window <class>                        x y width height client-width client-height visible style
-//   children <class>                      class x y width height of each child, in the client area
-//   post <class> <msg> <wparam> <lparam>
-//   threads                               class<TAB>thread id of each visible top-level window
-//   focus <xid>, activate <xid>           whether keys typed now reach the window whose X window is xid
+// Answers the end-to-end tests' questions about windows that X tools cannot. Reads one command a line
+// (UTF-8, tab-separated), answers with its output and a line "\x1e<exit code>" (0: the window was found):
+//   boxes (title<TAB>text of each dialog box), press|click <title> <id>, window <class> (x y width height
+//   client-width client-height visible style), children <class> (class x y width height), post <class>
+//   <msg> <wparam> <lparam>, threads (class<TAB>thread id of each top-level window), focus|activate <xid>.
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 #include <string>
 #include <vector>
 

@@ -1,11 +1,8 @@
-"""The release zip tools/package.sh makes of this build's bin/. "contents": it is named after the
-build's version and holds exactly the program, its instrument, the players' README and the licence
-texts; both binaries import only system DLLs, the instrument keeps its entry point after stripping,
-the version block carries the same version, and packaging the same build twice gives the same bytes.
-"first_minute": a user's first minute with it, unpacked into a fresh Wine prefix (made by wineboot,
-no test settings) with only the test ASIO driver: the editor shows, C sounds middle C, Alt+F4 ends
-the run with code 0, and the log shows the load and unload and no failure."""
-import hashlib
+"""The release zip tools/package.sh makes of this build's bin/. "contents": named after the version, it
+holds exactly the program, its instrument, the players' README and the licence texts; both binaries import
+only system DLLs, the stripped instrument keeps its entry point, the version block carries the version, and
+packaging twice gives the same bytes. "first_minute": unpacked into a fresh Wine prefix (made by wineboot)
+with only the test ASIO driver, it plays as test_sound.py's cases do and shows the editor."""
 import os
 import re
 import shutil
@@ -48,10 +45,14 @@ def objdump(path):
     return r.stdout
 
 
+def read(path, mode="rb"):
+    with open(path, mode) as f:
+        return f.read()
+
+
 def fixed_version(path):
     """(file version, product version) from the VS_FIXEDFILEINFO block, as "a.b.c.d"."""
-    with open(path, "rb") as f:
-        data = f.read()
+    data = read(path)
     at = data.find(struct.pack("<I", 0xFEEF04BD))
     check(at >= 0, "%s has no version block" % path)
     v = struct.unpack_from("<4I", data, at + 8)
@@ -82,23 +83,20 @@ def contents(work):
     got = fixed_version(os.path.join(root, "Pomaro.exe"))
     check(got == (four, four), "version block %r, project version %s" % (got, VERSION))
 
-    with open(os.path.join(BUILD_DIR, "CMakeCache.txt"), encoding="utf-8") as f:
-        sdk = re.search(r"^VST3_SDK_DIR:\w+=(.+)$", f.read(), re.M)
+    sdk = re.search(r"^VST3_SDK_DIR:\w+=(.+)$", read(os.path.join(BUILD_DIR, "CMakeCache.txt"), "r"), re.M)
     check(sdk, "no VST3_SDK_DIR in the build's cache")
     for part in ("base", "pluginterfaces", "public.sdk"):
-        with open(os.path.join(sdk.group(1), part, "LICENSE.txt"), "rb") as a, \
-                open(os.path.join(root, "licenses", "VST3-SDK-%s-LICENSE.txt" % part), "rb") as b:
-            check(a.read() == b.read(), "the SDK's %s licence text was altered" % part)
+        check(read(os.path.join(sdk.group(1), part, "LICENSE.txt")) ==
+              read(os.path.join(root, "licenses", "VST3-SDK-%s-LICENSE.txt" % part)),
+              "the SDK's %s licence text was altered" % part)
 
-    with open(os.path.join(root, "README.txt"), "rb") as f:
-        readme = f.read()
+    readme = read(os.path.join(root, "README.txt"))
     check(readme.startswith(b"\xef\xbb\xbf"), "README.txt has no UTF-8 byte-order mark")
     check(b"\n" not in readme.replace(b"\r\n", b""), "README.txt has bare line feeds")
     for phrase in ("設定(&C) > オーディオドライバ(&A)...", "Documents\\Pomaro\\PomaroApp.log", "Page Up"):
         check(phrase in readme.decode("utf-8"), "README.txt does not mention %r" % phrase)
 
-    with open(os.path.join(root, "SOURCE-OFFER.txt"), encoding="utf-8") as f:
-        offer = f.read()
+    offer = read(os.path.join(root, "SOURCE-OFFER.txt"), "r")
     source_zip = "Pomaro-%s-source.zip" % VERSION
     check(source_zip in offer and "@VERSION@" not in offer, "the source offer names no source archive")
     with zipfile.ZipFile(os.path.join(os.path.dirname(path), source_zip)) as z:
@@ -107,10 +105,8 @@ def contents(work):
                  "third_party/downloads/vst3sdk_3.7.10.14+~4.13.3.orig-pluginterfaces.tar.gz"):
         check("Pomaro-%s-source/%s" % (VERSION, need) in src, "the source archive lacks %s" % need)
 
-    def digest(zip_path):
-        with open(zip_path, "rb") as f:
-            return hashlib.sha256(f.read()).digest()
-    check(digest(package(os.path.join(work, "again"))) == digest(path), "packaging the same build twice differs")
+    again = package(os.path.join(work, "again"))
+    check(read(again) == read(path), "packaging the same build twice differs")
 
 
 def first_minute(work):

@@ -1,7 +1,5 @@
-"""Runs Windows programs under Wine, each Session with its own prefix copy, wineserver and
-Xvfb display. Input is confirmed, not assumed: keys go only to a window that X and Wine both
-give the keyboard, and the *_until helpers repeat an input that showed no effect (a note
-recorded, a lit key, a log line) for a while."""
+"""Runs Windows programs under Wine, each Session with its own prefix copy, wineserver and Xvfb display.
+Keys go only to a window that X and Wine both give the keyboard; *_until repeats an input without effect."""
 import os
 import re
 import select
@@ -18,6 +16,14 @@ WINE_DIR = os.environ.get("POMARO_WINE_DIR", "")
 WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
 WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+# The program's log lines and names the tests wait for.
+STARTED, RESTART, NO_DEVICE = "オーディオ出力を開始しました。", "オーディオドライバを再起動します。", "オーディオドライバが使用できません。"
+PROBING, LOAD = "オーディオドライバを列挙します。", "オーディオドライバをロードします : "
+LOADED, UNLOADED = "VSTiプラグインを読み込みました : VST3\\Pomaro.vst3", "VSTiプラグインをアンロードしました。"
+CRASH_HEAD = "Sorry, this application encountered fatal error.\n\n"
+ACCESS_VIOLATION = r"Access Violation : code=C0000005, flag=0, adr=[0-9A-F]{16}, param= 00000000 00000010"
+ASIO, SPEAKERS, SETTINGS = "Pomaro Test ASIO", "Pomaro Test Speakers", "オーディオドライバ設定"
+WM_CLOSE, WM_COMMAND, MENU_EXIT, MENU_SETTINGS = 0x10, 0x111, 40001, 40002
 
 
 class TestFailure(AssertionError):
@@ -74,7 +80,6 @@ def end_wine_in(prefix):
 
 class Session:
     def __init__(self, name, lang=None, fresh_prefix=False, root=None):
-        """fresh_prefix: a prefix as wineboot makes it for a new user, not a copy of the test one."""
         self.dir = os.path.join(root or os.path.join(WINE_DIR or tempfile.gettempdir(), "e2e"), name)
         self.prefix = os.path.join(self.dir, "prefix")
         # A session of the same name that was killed (a test stopped by its time-out, say)
@@ -84,7 +89,7 @@ class Session:
                  what="the old session folder %s to go" % self.dir)
         os.makedirs(self.dir)
         self.procs, self._prober, self._probed = [], None, b""
-        if not fresh_prefix:
+        if not fresh_prefix:  # else a prefix as wineboot makes it for a new user
             clone_prefix(template_prefix(), self.prefix)
         self.env = {k: v for k, v in os.environ.items() if k not in ("WINEPREFIX", "WINEDEBUG", "ALSA_CONFIG_PATH")}
         self.env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", HOME=self.dir)
@@ -118,37 +123,20 @@ class Session:
         shutil.rmtree(self.prefix, ignore_errors=True)
         return False
 
-    def _owns_display(self, n):
-        try:
-            with open("/tmp/.X%d-lock" % n) as f:
-                return os.path.exists("/tmp/.X11-unix/X%d" % n) and int(f.read().strip() or 0) == self.xvfb.pid
-        except (OSError, ValueError):
-            return False
-
     def _start_xvfb(self):
-        n = 100 + (os.getpid() % 300)
-        while True:
-            if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
-                # No auto-repeat for a minute: under Wine a held key's repeats come now and then
-                # as a release and a new press, which ends the held note and plays it again.
-                self.xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                                              "-ardelay", "60000"], **QUIET)
-                # Another session may start a server on the same number at the same moment;
-                # the display is ours only when the lock file names our server.
-                try:
-                    wait_for(lambda: self._owns_display(n) or self.xvfb.poll() is not None, 10, what="Xvfb")
-                except TestFailure:
-                    pass
-                if self.xvfb.poll() is None and self._owns_display(n):
-                    break
-                self.xvfb.kill()
-                self.xvfb.wait()
-            n += 1
-        self.display = self.env["DISPLAY"] = ":%d" % n
+        # Xvfb takes the first free display itself. No auto-repeat for a minute: under Wine a held key's
+        # repeats come now and then as a release and a new press, which ends the held note and plays it again.
+        r, w = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                                      "-ardelay", "60000"], pass_fds=(w,), **QUIET)
+        os.close(w)
+        with os.fdopen(r) as f:
+            n = f.readline().strip()
+        check(n.isdigit(), "Xvfb did not start")
+        self.display = self.env["DISPLAY"] = ":" + n
 
     def wine(self, args, env=None, timeout=None):
-        """Runs a Windows program to completion. Output goes through files: a Wine system process
-        started on demand inherits the program's handles and would keep a pipe open."""
+        # Output goes through files: a Wine system process started on demand would keep a pipe open.
         with tempfile.TemporaryFile(dir=self.dir) as out, tempfile.TemporaryFile(dir=self.dir) as err:
             p = subprocess.Popen([WINE64] + list(args), env=dict(self.env, **(env or {})), stdin=subprocess.DEVNULL,
                                  stdout=out, stderr=err)
@@ -186,8 +174,7 @@ class Session:
         return r.stdout.split()
 
     def wait_window(self, title_regex, timeout=30, proc=None):
-        """Waits for a visible window and returns its X id once the same id is seen twice
-        0.3 s apart (Wine may replace a window's X window right after mapping it)."""
+        # The same X id twice 0.3 s apart: Wine may replace a window's X window right after mapping it.
         seen = [None]
 
         def probe():
@@ -203,8 +190,8 @@ class Session:
         return int(out[0]) if out and out[0].isdigit() else 0
 
     def focus(self, window, timeout=30, done=None):
-        """Gives window the keyboard and confirms it from X and from Wine (on a busy machine Wine
-        moves the focus late, or keeps another window in front); False once done() is true."""
+        # Confirmed from X and from Wine: on a busy machine Wine moves the focus late, or keeps another
+        # window in front. False once done() is true.
         front = [""]
 
         def attempt():
@@ -229,13 +216,12 @@ class Session:
         self.xdotool("key", *keys)
 
     def keyup(self, window, key):
-        # Sent as it is: the press confirmed the focus, and a box that took it meanwhile belongs
-        # to the program's own thread, which takes the release too. (Tests time held notes.)
+        # Sent as it is: a box that took the focus since the press belongs to the program's thread too.
         self.xdotool("keyup", key)
 
     def _until(self, ready, act, evidence, timeout, attempt, undo, what):
-        """ready() then act() until evidence() is true (returned); an act without effect within
-        attempt seconds is undone and made again until timeout."""
+        """ready() then act() until evidence() is true (returned); an act without effect within attempt
+        seconds is undone and made again."""
         end = time.monotonic() + timeout
         while True:
             # The effect may come while the window goes away (a box of the program's).
@@ -250,24 +236,26 @@ class Session:
                     raise TestFailure("%s had no effect within %.0f s" % (what, timeout))
 
     def keydown_until(self, window, key, evidence, timeout=30, attempt=12.0):
-        """Holds key in window until evidence(); the key stays down for the caller to release. A retry
-        releases the key, so it waits long: on a loaded machine a press may show its effect seconds late."""
+        """Holds key until evidence(); the caller releases it. A loaded machine may show a press seconds late."""
         return self._until(lambda t: self.focus(window, t, done=evidence), lambda: self.xdotool("keydown", key),
                            evidence, timeout, attempt, lambda: self.keyup(window, key),
                            "key %s in window %s" % (key, window))
 
     def key_until(self, window, keys, evidence, timeout=30, attempt=10.0):
-        """Types keys until evidence(): for keys harmless to repeat (alt+F4)."""
         return self._until(lambda t: self.focus(window, t, done=evidence), lambda: self.xdotool("key", keys),
                            evidence, timeout, attempt, lambda: None, "keys %s in window %s" % (keys, window))
+
+    def close(self, window, proc):
+        self.key_until(window, "alt+F4", lambda: proc.poll() is not None, 40)
+        check(proc.returncode == 0, "exit code %r after Alt+F4" % proc.returncode)
 
     def screenshot(self, path):
         subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True, **QUIET)
         return path
 
     def probe(self, *args, timeout=60):
-        """(exit code, output) of a winprobe command, through one winprobe that stays running
-        (each start costs Wine up to a second, and every key checks the focus)."""
+        """(exit code, output) of a winprobe command, through one winprobe that stays running (a start
+        costs Wine up to a second, and every key checks the focus)."""
         line = ("\t".join(str(a) for a in args) + "\n").encode("utf-8")
         for _ in range(2):
             if self._prober is None or self._prober.poll() is not None:
@@ -296,12 +284,11 @@ class Session:
         raise TestFailure("winprobe %s: %s" % (" ".join(map(str, args)), failure))
 
     def boxes(self):
-        """(title, text) of each dialog box on screen."""
         return [tuple(l.replace("\\r", "\r").replace("\\n", "\n").split("\t", 1)) for l in
                 self.probe("boxes")[1].splitlines()]
 
     def dismiss_boxes(self):
-        """Presses OK on each box on screen once, waits until it is gone; returns their (title, text)."""
+        """Presses OK on each box on screen; returns their (title, text)."""
         texts = self.boxes()
         for box in texts:
             self.press_box(box[0])
@@ -321,7 +308,6 @@ class Session:
             if rc == 0 else None
 
     def children(self, cls):
-        """(class, x, y, width, height) of each child window."""
         return [(v[0],) + tuple(map(int, v[1:])) for v in map(str.split, self.probe("children", cls)[1].splitlines())]
 
     def post(self, cls, msg, wparam=0, lparam=0):
@@ -340,8 +326,7 @@ class Session:
     def log_text(self):
         return self.log_bytes().decode("cp932", "replace")
 
-    def log_lines(self):
-        """The log's lines without their time stamps."""
+    def log_lines(self):  # without their time stamps
         return [l[13:] for l in self.log_text().split("\r\n") if l]
 
     def wait_log(self, pattern, timeout=30, proc=None):
@@ -352,6 +337,22 @@ class Session:
                   % (proc and proc.returncode, pattern, self.log_text()))
             return m
         return wait_for(probe, timeout, 0.1, "log line %r" % pattern)
+
+
+def check_crash_report(box, lines, pattern):
+    """The box's report matches pattern and is the log's last line, and only there."""
+    report = box[len(CRASH_HEAD):]
+    check(box.startswith(CRASH_HEAD) and re.fullmatch(pattern, report), "crash report %r" % box)
+    check(lines[-1] == report and lines.count(report) == 1, "the log's last line, and only there, is the report: %r"
+          % lines[-3:])
+
+
+def check_in_order(text, patterns):
+    at = 0
+    for pattern in patterns:
+        m = re.compile(pattern).search(text, at)
+        check(m, "missing or out of order: %r\n%s" % (pattern, text))
+        at = m.end()
 
 
 def install_program(dest, plugin=None):
