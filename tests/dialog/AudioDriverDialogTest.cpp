@@ -1,6 +1,6 @@
 // The audio driver settings dialog on its real resource, driven through the messages its
 // controls send when used, with fake device lists in the host. Switching drivers in the
-// running program runs end to end (tests/e2e/test_dialog_switch.py).
+// running program runs end to end (the dialog_switch row of tests/e2e/test_fault_matrix.py).
 #include "app/AppGlobals.h"
 #include "app/Host.h"
 #include "audio/AsioAudioDeviceList.h"
