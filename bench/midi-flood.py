@@ -33,9 +33,9 @@ PROBE_POINT = (355, 27)  # inside the white key C of octave index 5 (note 72), b
 
 
 def run_case(s, exe, midi, note, args):
-    from pomaro_e2e import TestFailure, wait_for
+    from pomaro_e2e import STARTED, TestFailure, wait_for
     p = s.start(exe)
-    s.wait_log(r"オーディオ出力を開始しました。", 90, proc=p)
+    s.wait_log(STARTED, 90, proc=p)
     w = s.wait_window("^Pomaro$", 60, proc=p)
     wait_for(lambda: any(c[0] == "KeyboardWindow" for c in s.children("HostWindow")), 30, 0.2, "the keyboard strip")
     time.sleep(1.0)  # the first paint and the editor settle

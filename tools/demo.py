@@ -10,7 +10,7 @@ import sys
 import time
 
 from drivers import register_test_asio
-from pomaro_e2e import BIN_DIR, Session, TestFailure, install_program, wait_for
+from pomaro_e2e import BIN_DIR, STARTED, Session, TestFailure, install_program, wait_for
 
 NOTES = ("c", "b", "m")
 
@@ -26,7 +26,7 @@ def main(out):
         p = s.start(exe)
         try:
             w = s.wait_window("^Pomaro$", 60, proc=p)
-            s.wait_log("オーディオ出力を開始しました。", 60, proc=p)
+            s.wait_log(STARTED, 60, proc=p)
         except TestFailure:
             # Whatever stopped it is on the screen or in the log: keep both.
             s.screenshot(os.path.join(out, "screenshot.png"))

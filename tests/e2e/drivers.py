@@ -7,7 +7,7 @@ import re
 import shutil
 import struct
 
-from pomaro_e2e import BIN_DIR, TestFailure, wait_for
+from pomaro_e2e import ASIO, BIN_DIR, TestFailure, wait_for
 
 _FORMATS = {(1, 16): ("int16", "h", 32768.0), (1, 32): ("int32", "i", 2147483648.0), (3, 32): ("float32", "f", 1.0)}
 _ASIO_TYPES = {"int16": 16, "int32": 18, "float32": 19}
@@ -131,7 +131,7 @@ def register_test_endpoint(session, wav_path, endpoints=None, **single):
     return Driver((endpoints or [single])[0].get("name"), wav_path)
 
 
-def register_test_asio(session, dll_path=None, wav_path=None, name="Pomaro Test ASIO", **config):
+def register_test_asio(session, dll_path=None, wav_path=None, name=ASIO, **config):
     """Keys as testdrivers/asio reads them; type by name ("int16", "int32", "float32")."""
     wav_path = wav_path or os.path.join(session.dir, "asio.wav")
     config["type"] = _ASIO_TYPES.get(config.get("type"), config.get("type"))
