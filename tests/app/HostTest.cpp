@@ -125,7 +125,7 @@ protected:
 };
 
 // Keys are posted to a window of the thread, exactly as the system delivers them; what
-// each key does is KeyboardInputTest's. Here the loop's part: bit 30 of lParam (the key
+// each key does is for the key tests in AppLogicTest.cpp. Here the loop's part: bit 30 of lParam (the key
 // was already down) and the listener; then MIDI all notes off clears the strip.
 TEST_F(Frame, AHeldKeyPlaysOnceAndAllNotesOffClearsTheStrip)
 {
@@ -170,7 +170,7 @@ TEST_F(Frame, ResizeViewSizesTheFrameOnlyForTheHostsViewAndOnlyWhenTheSizeChange
               std::make_pair(300, 100));
 }
 
-// How the drag is fitted is FrameLayoutTest's; here when the frame asks the view.
+// How the drag is fitted is for the layout test in AppLogicTest.cpp; here when the frame asks the view.
 TEST_F(Frame, SizingDragIsFittedOnlyToWhatAViewAccepts)
 {
     RECT window{}, client{};
