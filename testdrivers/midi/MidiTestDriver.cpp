@@ -10,8 +10,7 @@
 // Commands (numbers decimal, messages hexadecimal with the status in the low byte):
 //   send <port> <message>
 //   flood <port> <note> <count> <rate>    note-on / note-off of one key, alternating
-//   light <port> <note> <top class> <child class> <x> <y>
-// The flood's callback timings and the light command are what bench/midi-flood.py measures.
+//   light <port> <note> <top class> <child class> <x> <y>   bench/midi-flood.py times these two
 #include "testdrivers/common/ConfigFile.h"
 #include "testdrivers/common/TextParse.h"
 
@@ -109,29 +108,6 @@ double deliver(UINT port, DWORD message)
     return nowMs() - begin;
 }
 
-void loadConfig()
-{
-    std::string text;
-    const std::wstring path =
-        configPath(nullptr, HKEY_CURRENT_USER, L"Software\\PomaroTest\\Midi", L"Config");
-    if (!path.empty() && !readTextFile(path, text))
-        std::fprintf(stderr, "PomaroTestMidi: cannot read the configuration file\n");
-    std::istringstream lines(text);
-    Hold hold(g_lock);
-    for (std::string line; std::getline(lines, line);) {
-        line = trim(line);
-        const size_t eq = line.find('=');
-        const std::string key = trim(line.substr(0, eq));
-        const std::wstring value = eq == std::string::npos ? L"" : widen(trim(line.substr(eq + 1)));
-        if (line == "[port]")
-            ports.emplace_back();
-        else if (key == "name" && !ports.empty())
-            ports.back().name = value;
-        else if (key == "commands" || key == "report")
-            (key == "commands" ? g_commands : g_report) = value;
-    }
-}
-
 void report(const char* pattern, ...)
 {
     FILE* f = g_report.empty() ? nullptr : _wfopen(g_report.c_str(), L"ab");
@@ -157,31 +133,27 @@ void flood(UINT port, int note, int count, double rate)
         else if ((took = deliver(port, noteOf(note, sent % 2 == 0))) >= 0.0)
             ++sent, slow += took >= 5.0, longest = std::max(longest, took);
     }
-    report("flood port=%u note=%d count=%d rate=%g sent=%d stopped=%d paced_ms=%.1f took_ms=%.1f "
-           "longest_callback_ms=%.3f slow_callbacks=%d",
-           port, note, count, rate, sent, sent < count ? 1 : 0, count * 1000.0 / rate, nowMs() - begin,
-           longest, slow);
+    report("flood sent=%d paced_ms=%.1f took_ms=%.1f longest_callback_ms=%.3f slow_callbacks=%d", sent,
+           count * 1000.0 / rate, nowMs() - begin, longest, slow);
 }
 
 // Plays a note and times how long the pixel at (x, y) of a window takes to change.
-void light(UINT port, int note, const std::wstring& topClass, const std::wstring& childClass, int x, int y)
+void light(UINT port, int note, const std::string& topClass, const std::string& childClass, int x, int y)
 {
-    HWND top = FindWindowW(topClass.c_str(), nullptr);
-    HWND window = top ? FindWindowExW(top, nullptr, childClass.c_str(), nullptr) : nullptr;
+    HWND top = FindWindowW(widen(topClass).c_str(), nullptr);
+    HWND window = top ? FindWindowExW(top, nullptr, widen(childClass).c_str(), nullptr) : nullptr;
     HDC dc = window ? GetDC(window) : nullptr;
     if (!dc)
-        return report("light port=%u note=%d found=0", port, note);
+        return report("light found=0");
     const COLORREF before = GetPixel(dc, x, y);
     const double begin = nowMs();
     const bool delivered = deliver(port, noteOf(note, true)) >= 0.0;
     bool changed = false;
     while (delivered && !(changed = GetPixel(dc, x, y) != before) && nowMs() - begin < 30000.0)
         Sleep(1);
-    const double took = nowMs() - begin;
+    report("light found=1 delivered=%d changed=%d ms=%.1f", delivered, changed, nowMs() - begin);
     ReleaseDC(window, dc);
     deliver(port, noteOf(note, false));
-    report("light port=%u note=%d found=1 delivered=%d changed=%d ms=%.1f", port, note, delivered ? 1 : 0,
-           changed ? 1 : 0, took);
 }
 
 void run(const std::string& line)
@@ -190,20 +162,17 @@ void run(const std::string& line)
     std::string verb, a, b;
     UINT port = 0;
     int note = 0, count = 0, x = 0, y = 0;
+    unsigned long message = 0;
     double rate = 0.0;
-    if (!(in >> verb))
-        return;
-    if (verb == "send" && in >> port >> a) {
-        const unsigned long message = std::strtoul(a.c_str(), nullptr, 16);
-        report("send port=%u message=%06lx delivered=%d", port, message,
-               deliver(port, message) >= 0.0 ? 1 : 0);
-    } else if (verb == "flood" && in >> port >> note >> count >> rate && rate > 0.0) {
+    in >> verb >> port;
+    if (verb == "send" && in >> std::hex >> message)
+        report("send message=%06lx delivered=%d", message, deliver(port, DWORD(message)) >= 0.0);
+    else if (verb == "flood" && in >> note >> count >> rate && rate > 0.0)
         flood(port, note, count, rate);
-    } else if (verb == "light" && in >> port >> note >> a >> b >> x >> y) {
-        light(port, note, widen(a), widen(b), x, y);
-    } else {
+    else if (verb == "light" && in >> note >> a >> b >> x >> y)
+        light(port, note, a, b, x, y);
+    else if (!verb.empty())
         report("error text=cannot_run_%s", verb.c_str());
-    }
 }
 
 // The test writes the commands file whole (by a rename); taking it by a rename too
@@ -211,20 +180,35 @@ void run(const std::string& line)
 DWORD WINAPI senderMain(void*)
 {
     const std::wstring taken = g_commands + L".taken";
-    for (std::string text;; Sleep(10)) {
+    for (std::string text, line;; Sleep(10))
         if (MoveFileExW(g_commands.c_str(), taken.c_str(), MOVEFILE_REPLACE_EXISTING) &&
-            readTextFile(taken, text)) {
-            std::istringstream lines(text);
-            for (std::string line; std::getline(lines, line);)
-                run(trim(line));
-        }
-    }
+            readTextFile(taken, text))
+            for (std::istringstream lines(text); std::getline(lines, line);)
+                run(line);
 }
 
-// At the priority of real MIDI drivers' input threads.
-bool startSender()
+// Reads the configuration and starts the sender thread, at the priority of real MIDI drivers' input threads.
+bool start()
 {
-    loadConfig();
+    std::string text;
+    const std::wstring path =
+        configPath(nullptr, HKEY_CURRENT_USER, L"Software\\PomaroTest\\Midi", L"Config");
+    if (!path.empty() && !readTextFile(path, text))
+        std::fprintf(stderr, "PomaroTestMidi: cannot read the configuration file\n");
+    std::istringstream lines(text);
+    Hold hold(g_lock);
+    for (std::string line; std::getline(lines, line);) {
+        line = trim(line);
+        const size_t eq = line.find('=');
+        const std::string key = trim(line.substr(0, eq));
+        const std::wstring value = eq == std::string::npos ? L"" : widen(trim(line.substr(eq + 1)));
+        if (line == "[port]")
+            ports.emplace_back();
+        else if (key == "name" && !ports.empty())
+            ports.back().name = value;
+        else if (key == "commands" || key == "report")
+            (key == "commands" ? g_commands : g_report) = value;
+    }
     HANDLE thread =
         g_commands.empty() ? nullptr : CreateThread(nullptr, 0, &senderMain, nullptr, 0, &g_senderThread);
     if (thread)
@@ -267,26 +251,23 @@ __declspec(dllexport) DWORD WINAPI
 {
     switch (message) {
     case MIDM_GETNUMDEVS: { // winmm's first question
-        static const bool started = startSender();
-        (void)started;
+        static const bool started = start();
         Hold hold(g_lock);
-        return static_cast<DWORD>(ports.size());
+        return started ? DWORD(ports.size()) : 0;
     }
     case MIDM_GETDEVCAPS: {
         // A name of 32 characters or more fills the field without a terminator, as some drivers leave it.
         MIDIINCAPSW caps{};
         Hold hold(g_lock);
-        if (device >= ports.size() || !p1)
+        if (device >= ports.size())
             return MMSYSERR_BADDEVICEID;
         ports[device].name.copy(caps.szPname, MAXPNAMELEN);
         memcpy(reinterpret_cast<void*>(p1), &caps, std::min<size_t>(p2, sizeof caps));
         return MMSYSERR_NOERROR;
     }
     case MIDM_OPEN: {
-        const auto* desc = reinterpret_cast<const MIDIOPENDESC*>(p1);
-        if (!desc)
-            return MMSYSERR_INVALPARAM;
-        const Target target{desc->dwCallback, desc->dwInstance, reinterpret_cast<HDRVR>(desc->hMidi),
+        const auto& desc = *reinterpret_cast<const MIDIOPENDESC*>(p1);
+        const Target target{desc.dwCallback, desc.dwInstance, reinterpret_cast<HDRVR>(desc.hMidi),
                             HIWORD(p2)};
         return change(device, message, &target);
     }
@@ -294,13 +275,7 @@ __declspec(dllexport) DWORD WINAPI
     case MIDM_STOP:
     case MIDM_CLOSE:
         return change(device, message);
-    case DRVM_INIT:
-    case DRVM_EXIT:
-    case DRVM_ENABLE:
-    case DRVM_DISABLE:
-    case MIDM_RESET: // no buffers are ever given, none to return
-        return MMSYSERR_NOERROR;
-    default:
+    default: // winmm only traces what DRVM_INIT answers; the program gives no buffers and never resets
         return MMSYSERR_NOTSUPPORTED;
     }
 }
