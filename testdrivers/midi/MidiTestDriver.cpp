@@ -35,12 +35,11 @@ using namespace PomaroTestDrivers;
 
 struct Target
 {
-    DWORD_PTR callback = 0, instance = 0;
-    HDRVR handle = nullptr;
-    DWORD flags = 0; // the DCB_ type in the low word
-    void notify(UINT message, DWORD_PTR param1) const
+    MIDIOPENDESC desc{};
+    DWORD flags = 0;                                  // the DCB_ type in the low word
+    void notify(UINT message, DWORD_PTR param1) const // with no time stamp: none is read
     {
-        DriverCallback(callback, flags, handle, message, instance, param1, 0); // no time stamp: none is read
+        DriverCallback(desc.dwCallback, flags, HDRVR(desc.hMidi), message, desc.dwInstance, param1, 0);
     }
 };
 
@@ -110,10 +109,9 @@ double deliver(UINT port, DWORD message)
 
 void report(const char* pattern, ...)
 {
-    FILE* f = g_report.empty() ? nullptr : _wfopen(g_report.c_str(), L"ab");
     va_list args;
     va_start(args, pattern);
-    if (f)
+    if (FILE* f = g_report.empty() ? nullptr : _wfopen(g_report.c_str(), L"ab"))
         std::vfprintf(f, pattern, args), std::fputc('\n', f), std::fclose(f);
     va_end(args);
 }
@@ -230,12 +228,9 @@ __declspec(dllexport) HRESULT WINAPI
     return S_OK;
 }
 
-__declspec(dllexport) HRESULT WINAPI GetAudioEndpoint(void*, void*, void** out)
-{
-    return *out = 0, E_NOTIMPL;
-}
-
-__declspec(dllexport) HRESULT WINAPI GetAudioSessionManager(void*, void** out) { return *out = 0, E_NOTIMPL; }
+// Never asked for, as no endpoint is listed.
+__declspec(dllexport) HRESULT WINAPI GetAudioEndpoint(void*, void*, void**) { return E_NOTIMPL; }
+__declspec(dllexport) HRESULT WINAPI GetAudioSessionManager(void*, void**) { return E_NOTIMPL; }
 
 // The installable driver's entry; winmm keeps what DRV_OPEN answers as the instance id,
 // which must not be 0 (the default answers 1 to load, free, enable and disable).
@@ -266,9 +261,7 @@ __declspec(dllexport) DWORD WINAPI
         return MMSYSERR_NOERROR;
     }
     case MIDM_OPEN: {
-        const auto& desc = *reinterpret_cast<const MIDIOPENDESC*>(p1);
-        const Target target{desc.dwCallback, desc.dwInstance, reinterpret_cast<HDRVR>(desc.hMidi),
-                            HIWORD(p2)};
+        const Target target{*reinterpret_cast<const MIDIOPENDESC*>(p1), HIWORD(p2)};
         return change(device, message, &target);
     }
     case MIDM_START:
