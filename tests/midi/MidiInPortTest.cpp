@@ -1,7 +1,6 @@
-// MIDI input ports against a stand-in for winmm's MIDI service that, like winmm, delivers
-// MIM_OPEN before open returns and MIM_CLOSE before close returns, and data only to a started
-// device, here on the caller's thread. The real service's own thread, long port names and closing
-// while a port floods run end to end under Wine (tests/e2e/test_keyboard_strip.py).
+// MIDI input ports against a stand-in for winmm's MIDI service that, like winmm, delivers MIM_OPEN before
+// open returns and MIM_CLOSE before close returns, and data only to a started device, here on the caller's
+// thread. Its own thread, long names and closing amid a flood run in tests/e2e/test_keyboard_strip.py.
 #include "input/MidiInPort.h"
 #include "tests/diag/DiagTestSupport.h"
 
