@@ -3,9 +3,8 @@
 // keys, mouse and MIDI, the folders in a new profile and closing the frame are the
 // end-to-end tests'.
 
-#include "TestHost.h"
-
 #include "app/AppGlobals.h"
+#include "app/Host.h"
 #include "pluginterfaces/vst/ivstmidicontrollers.h"
 #include "public.sdk/source/common/pluginview.h"
 
@@ -13,25 +12,11 @@
 #include <objbase.h>
 
 #include <algorithm>
-#include <array>
 #include <vector>
 
 using namespace Steinberg;
 
 namespace {
-
-using MidiBytes = std::array<uint8_t, 4>;
-
-class RecordingHost : public PomaroApp::CHost
-{
-public:
-    void onMidiData(const uint8_t* message) override
-    {
-        received.push_back(MidiBytes{message[0], message[1], message[2], message[3]});
-        CHost::onMidiData(message);
-    }
-    std::vector<MidiBytes> received;
-};
 
 // The module handle for the host's window classes, as the entry point sets it; then an
 // empty queue (WM_QUIT included) for the thread.
@@ -44,12 +29,10 @@ void startOnThisThread()
 
 TEST(HostInterfaces, TheHostHandsOutItsInterfacesAndCountsThem)
 {
-    startOnThisThread();
-    auto* host = new RecordingHost();
+    auto* host = new PomaroApp::CHost();
     const uint8_t volume[4] = {0xB0, 7, 127, 0}; // no controller is assigned before a plug-in says so
     EXPECT_FALSE(PomaroApp::decodeMidiMessage(host->midiCtrlMap, volume).hasParam);
-    // Flush-to-zero and denormals-are-zero on the thread that made the host.
-    EXPECT_EQ(_mm_getcsr() & 0xFFC0u, 0x9FC0u);
+    EXPECT_EQ(_mm_getcsr() & 0xFFC0u, 0x9FC0u); // flush-to-zero and denormals-are-zero where it was made
     void* const application = static_cast<Vst::IHostApplication*>(host);
     const std::pair<const TUID&, void*> expected[] = {
         {IPlugFrame::iid, static_cast<IPlugFrame*>(host)},
@@ -99,7 +82,7 @@ protected:
         // The keyboard strip makes its imaging factory through COM, as in the program.
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         startOnThisThread();
-        host = new RecordingHost();
+        host = new PomaroApp::CHost();
         ASSERT_TRUE(host->createFrameWindow());
         ASSERT_EQ(host->keyboard.create(host->hwndFrame), S_OK);
     }
@@ -120,29 +103,30 @@ protected:
         ASSERT_NE(host->hwndVst, nullptr);
         host->viewAttached = true; // as after a successful attached()
     }
-    RecordingHost* host = nullptr;
+    PomaroApp::CHost* host = nullptr;
     FakeView view;
 };
 
 // Keys are posted to a window of the thread, exactly as the system delivers them; what
-// each key does is for the key tests in AppLogicTest.cpp. Here the loop's part: bit 30 of lParam (the key
-// was already down) and the listener; then MIDI all notes off clears the strip.
+// each key does is for the key tests in AppLogicTest.cpp. Here the loop's part: bit 30 of
+// lParam (the key was already down) and the listener, whose messages all reach the MIDI
+// queue; and MIDI all notes off clears the strip.
 TEST_F(Frame, AHeldKeyPlaysOnceAndAllNotesOffClearsTheStrip)
 {
-    attachView();
     host->pluginReady = true; // as after the loader attached the editor
+    PomaroApp::initMidiRing(host->midiRing);
+    host->keyboard.showNote(62, true);
+    const uint8_t allNotesOff[4] = {0xB0, 123, 0, 0};
+    host->onMidiData(allNotesOff);
     PostMessageW(host->hwndFrame, WM_KEYDOWN, 'C', 0x00000001);
     PostMessageW(host->hwndFrame, WM_KEYDOWN, 'C', 0x40000001);
     PostMessageW(host->hwndFrame, WM_KEYUP, 'C', static_cast<LPARAM>(0xC0000001u));
-    host->keyboard.showNote(62, true);
     PostQuitMessage(0);
     host->runMessageLoop();
-    EXPECT_EQ(host->received, (std::vector<MidiBytes>{{0x90, 60, 100, 0}, {0x80, 60, 0, 0}}));
-    ASSERT_EQ(host->keyboard.keyShown[62], 1);
-    const uint8_t allNotesOff[4] = {0xB0, 123, 0, 0};
-    host->onMidiData(allNotesOff);
-    PostQuitMessage(0);
-    host->runMessageLoop();
+    std::vector<uint32_t> queued;
+    for (uint32_t m; host->midiRing.pop(m);)
+        queued.push_back(m);
+    EXPECT_EQ(queued, (std::vector<uint32_t>{0x7BB0, 0x643C90, 0x3C80}));
     EXPECT_EQ(std::count(std::begin(host->keyboard.keyShown), std::end(host->keyboard.keyShown), 0), 128);
 }
 

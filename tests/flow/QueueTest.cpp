@@ -5,19 +5,79 @@
 #include "host/MidiMessageRing.h"
 #include "host/ParameterChangeTransfer2.h"
 
-#include "FlowFakes.h"
+#include "pluginterfaces/vst/ivstparameterchanges.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using namespace PomaroApp;
-using namespace FlowTest;
+using namespace Steinberg;
+using namespace Steinberg::Vst;
 
 namespace {
+
+// The plug-in's lists of changes, faked on the test's stack: no reference counting.
+template <class Interface> struct Fake : Interface
+{
+    tresult PLUGIN_API queryInterface(const TUID, void** obj) override
+    {
+        return *obj = nullptr, kNoInterface;
+    }
+    uint32 PLUGIN_API addRef() override { return 1; }
+    uint32 PLUGIN_API release() override { return 1; }
+};
+using Points = std::vector<std::pair<int32, ParamValue>>; // sampleOffset, value
+
+// One parameter's points in the order they were added (the SDK's queue sorts them); one
+// of them can be made unreadable.
+struct FakeQueue : Fake<IParamValueQueue>
+{
+    explicit FakeQueue(ParamID id, Points points = {}, int32 failing = -1)
+        : id(id), points(std::move(points)), failingPoint(failing)
+    {}
+    ParamID id;
+    Points points;
+    int32 failingPoint;
+
+    ParamID PLUGIN_API getParameterId() override { return id; }
+    int32 PLUGIN_API getPointCount() override { return int32(points.size()); }
+    tresult PLUGIN_API getPoint(int32 index, int32& offset, ParamValue& value) override
+    {
+        if (index == failingPoint || index < 0 || index >= int32(points.size()))
+            return kResultFalse;
+        std::tie(offset, value) = points[size_t(index)];
+        return kResultTrue;
+    }
+    tresult PLUGIN_API addPoint(int32 offset, ParamValue value, int32& index) override
+    {
+        index = int32(points.size());
+        points.emplace_back(offset, value);
+        return kResultTrue;
+    }
+};
+
+// A list of queues; a null entry stands for a queue the list cannot give, and a change
+// for a parameter it has no queue for is refused (null queue).
+struct FakeChanges : Fake<IParameterChanges>
+{
+    explicit FakeChanges(std::vector<FakeQueue*> queues = {}) : queues(std::move(queues)) {}
+    std::vector<FakeQueue*> queues;
+
+    int32 PLUGIN_API getParameterCount() override { return int32(queues.size()); }
+    IParamValueQueue* PLUGIN_API getParameterData(int32 index) override { return queues[size_t(index)]; }
+    IParamValueQueue* PLUGIN_API addParameterData(const ParamID& id, int32& index) override
+    {
+        for (size_t i = 0; i < queues.size(); ++i)
+            if (queues[i] && queues[i]->id == id)
+                return index = int32(i), queues[i];
+        return nullptr;
+    }
+};
 
 // Every entry carries its producer (0 or 1) and that producer's sequence number; read
 // gives producer 2 for an entry that is not one a producer wrote.
@@ -43,8 +103,7 @@ struct TransferSide
     static constexpr int32_t kHolds = 4095;
     ParameterChangeTransfer2 queue;
     FakeQueue q0{0}, q1{1};
-    FakeChanges block;
-    TransferSide() { block.queues = {&q0, &q1}; }
+    FakeChanges block{{&q0, &q1}};
     static int32 offsetOf(uint32_t producer, uint32_t seq) { return int32((seq * 7u) ^ producer); }
     static uint32_t producerOf(ParamID id, ParamValue value, int32 offset)
     {
@@ -164,21 +223,15 @@ TEST(ParameterChangeTransfer2, TransfersSurviveListsThatFail)
     t.transferChangesTo(nullptr); // nothing taken
     ASSERT_EQ(t.count(), 1);
     FakeChanges refusing; // a null queue drops the change, which is taken all the same
-    refusing.refuse = true;
     t.transferChangesTo(&refusing);
     EXPECT_EQ(t.count(), 0);
 
-    FakeQueue a(5, {{0, 0.1}, {32, 0.2}, {64, 0.3}}), b(9, {{16, 0.9}});
-    a.failingPoint = 1;
-    FakeChanges source;
-    source.queues = {&a, nullptr, &b};
+    FakeQueue a(5, {{0, 0.1}, {32, 0.2}, {64, 0.3}}, 1), b(9, {{16, 0.9}}), g5(5), g9(9);
+    FakeChanges source({&a, nullptr, &b}), got({&g5, &g9});
     t.transferChangesFrom(&source);
     t.transferChangesFrom(nullptr);
-    FakeChanges got;
-    FakeQueue g5(5), g9(9);
-    got.queues = {&g5, &g9};
     t.transferChangesTo(&got);
-    EXPECT_EQ(g5.points, (std::vector<std::pair<int32, ParamValue>>{{0, 0.1}, {64, 0.3}}));
+    EXPECT_EQ(g5.points, (Points{{0, 0.1}, {64, 0.3}}));
     EXPECT_EQ(g9.points, b.points);
 }
 

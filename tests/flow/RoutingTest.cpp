@@ -3,18 +3,33 @@
 
 #include "host/ParameterFlow.h"
 
-#include "FlowFakes.h"
-
 #include "public.sdk/source/vst/hosting/parameterchanges.h"
+#include "public.sdk/source/vst/vsteditcontroller.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace PomaroApp;
-using namespace FlowTest;
+using namespace Steinberg;
+using namespace Steinberg::Vst;
 using Display = MidiDecodeResult::Display;
 using Calls = std::vector<std::pair<ParamID, ParamValue>>;
 
 namespace {
+
+// Records setParamNormalized; onSet lets a test act from inside the call.
+struct FakeController : EditController
+{
+    Calls calls;
+    std::function<void(ParamID, ParamValue)> onSet = [](ParamID, ParamValue) {};
+
+    tresult PLUGIN_API setParamNormalized(ParamID id, ParamValue value) override
+    {
+        calls.emplace_back(id, value);
+        return onSet(id, value), kResultOk;
+    }
+};
 
 constexpr Display N = Display::None, Show = Display::ShowNote, Off = Display::ReleaseAll;
 constexpr ParamID kNone = kNoParamId;
