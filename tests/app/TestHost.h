@@ -10,10 +10,10 @@ namespace K = Kelvane;
 
 // An audio device for the host's processing state that counts starts and stops; start can
 // ask for the first buffer before it returns, as a WASAPI device does.
-class CountingDevice : public K::CAudioDevice
+struct CountingDevice : K::CAudioDevice
 {
-public:
     explicit CountingDevice(PomaroApp::CHost& h) : host(h) {}
+    PomaroApp::CHost& host;
     bool startResult = true;
     bool renderInsideStart = false;
     int starts = 0, stops = 0;
@@ -42,9 +42,6 @@ public:
     bool unprepare() override { return true; }
     bool hasControlPanel() override { return false; }
     bool showControlPanel() override { return false; }
-
-private:
-    PomaroApp::CHost& host;
 };
 
 } // namespace PomaroTest
