@@ -6,24 +6,24 @@
 
 namespace PomaroTest {
 
+namespace K = Kelvane;
+
 // An audio device for the host's processing state that counts starts and stops; start can
 // ask for the first buffer before it returns, as a WASAPI device does.
-class CountingDevice : public Kelvane::CAudioDevice
+struct CountingDevice : K::CAudioDevice
 {
-public:
     explicit CountingDevice(PomaroApp::CHost& h) : host(h) {}
+    PomaroApp::CHost& host;
     bool startResult = true;
     bool renderInsideStart = false;
     int starts = 0, stops = 0;
-    bool firstRender = false;
-    std::vector<short> buffer;
 
     bool start() override
     {
         ++starts;
         if (renderInsideStart) {
-            buffer.assign(static_cast<size_t>(host.blockSize) * 2, 0x55);
-            firstRender = host.onRender(buffer.data(), nullptr);
+            std::vector<short> buffer(static_cast<size_t>(host.blockSize) * 2);
+            host.onRender(buffer.data(), nullptr);
         }
         return startResult;
     }
@@ -31,23 +31,17 @@ public:
     int32_t getIndex() override { return 0; }
     const wchar_t* getName() override { return L"counting"; }
     bool isInterleaved() override { return true; }
-    Kelvane::DriverType getDriverType() override { return Kelvane::DriverWasapi; }
-    Kelvane::SampleFormat getSampleFormat() override { return Kelvane::SampleFormatInt16; }
-    Kelvane::SampleRate getSampleRate() override { return Kelvane::Rate48000; }
-    int32_t getSupportedSampleRates() override { return Kelvane::Rate48000; }
-    bool getBufferSizeRange(Kelvane::SampleRate, int32_t*, int32_t*, int32_t*, int32_t*) override
-    {
-        return false;
-    }
+    K::DriverType getDriverType() override { return K::DriverWasapi; }
+    K::SampleFormat getSampleFormat() override { return K::SampleFormatInt16; }
+    K::SampleRate getSampleRate() override { return K::Rate48000; }
+    int32_t getSupportedSampleRates() override { return K::Rate48000; }
+    bool getBufferSizeRange(K::SampleRate, int32_t*, int32_t*, int32_t*, int32_t*) override { return false; }
     bool open(HWND) override { return true; }
     bool close() override { return true; }
-    bool prepare(Kelvane::SampleRate, int32_t, IDataProvider*) override { return true; }
+    bool prepare(K::SampleRate, int32_t, IDataProvider*) override { return true; }
     bool unprepare() override { return true; }
     bool hasControlPanel() override { return false; }
     bool showControlPanel() override { return false; }
-
-private:
-    PomaroApp::CHost& host;
 };
 
 } // namespace PomaroTest

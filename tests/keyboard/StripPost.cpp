@@ -12,8 +12,7 @@ int wmain(int argc, wchar_t** argv)
     HWND strip = frame ? FindWindowExW(frame, nullptr, L"KeyboardWindow", nullptr) : nullptr;
     if (!strip)
         return 1;
-    const BOOL posted = PostMessageW(strip, static_cast<UINT>(wcstoul(argv[1], nullptr, 0)),
-                                     static_cast<WPARAM>(wcstoull(argv[2], nullptr, 0)),
-                                     static_cast<LPARAM>(wcstoll(argv[3], nullptr, 0)));
-    return posted ? 0 : 1;
+    return !PostMessageW(strip, static_cast<UINT>(wcstoul(argv[1], nullptr, 0)),
+                         static_cast<WPARAM>(wcstoull(argv[2], nullptr, 0)),
+                         static_cast<LPARAM>(wcstoll(argv[3], nullptr, 0)));
 }
