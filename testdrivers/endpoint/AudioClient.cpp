@@ -71,7 +71,7 @@ class AudioClient final : public PomaroTestDrivers::ComObject<IAudioClient, IAud
 {
 public:
     AudioClient(std::shared_ptr<EndpointModel> model, size_t index)
-        : model_(std::move(model)), setup_(model_->endpoints[index]), faults_(*setup_.faults)
+        : model_(std::move(model)), setup_(model_->endpoints[index]), faults_(setup_.faults)
     {}
     ~AudioClient() override
     {
@@ -123,7 +123,7 @@ public:
         return S_OK;
     }
 
-    // Calls no client of this endpoint makes.
+    // Calls the program never makes.
     HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
@@ -278,7 +278,7 @@ private:
     }
 
     std::shared_ptr<EndpointModel> model_;
-    const EndpointSetup& setup_;
+    EndpointSetup& setup_;
     FaultPlan& faults_;
 
     std::mutex control_; // serialises the control calls, never the render calls

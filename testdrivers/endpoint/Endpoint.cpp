@@ -8,6 +8,7 @@
 
 #include <propsys.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -15,15 +16,6 @@
 namespace PomaroTestEndpoint {
 
 using namespace PomaroTestDrivers;
-
-HRESULT FaultPlan::onCall(Call c)
-{
-    const uint32_t n = counts[int(c)].fetch_add(1, std::memory_order_relaxed) + 1;
-    for (const Rule& r : rules)
-        if (r.call == c && (r.nth == 0 || r.nth == n))
-            return r.hr;
-    return S_OK;
-}
 
 namespace {
 
@@ -33,12 +25,12 @@ const char* const kCallNames[int(Call::Count)] = {"EnumAudioEndpoints", "GetDevi
 // In the order of the DEVICE_STATE_ bits.
 const char* const kStates[] = {"active", "disabled", "notpresent", "unplugged"};
 
-bool number(const std::string& text, uint64_t lo, uint64_t hi, uint32_t& out)
+// Zero is no period or rate: it would divide by zero later.
+bool number(const std::string& text, uint32_t& out, uint64_t lo = 1)
 {
     uint64_t v = 0;
-    const bool ok = parseUnsigned(text, v) && v >= lo && v <= hi;
-    if (ok)
-        out = uint32_t(v);
+    const bool ok = parseUnsigned(text, v) && v >= lo && v <= 0xFFFFFFFFu;
+    out = ok ? uint32_t(v) : out;
     return ok;
 }
 
@@ -50,16 +42,11 @@ std::string parseFailRules(const std::string& text, bool enumeratorLevel, FaultP
     if (!parseCallRules(text, named, error))
         return error;
     for (const CallRule& n : named) {
-        int call = 0;
-        while (call < int(Call::Count) && n.name != kCallNames[call])
-            ++call;
+        const int call = int(std::find(kCallNames, kCallNames + int(Call::Count), n.name) - kCallNames);
         // A rule where its call is never made would pass a test silently.
         if (call == int(Call::Count) || (call == int(Call::EnumAudioEndpoints)) != enumeratorLevel)
             return "no call '" + n.name + "' to fail here";
-        uint32_t hr = 0x80004005u; // E_FAIL unless the test names another failure
-        if (!n.code.empty() && !number(n.code, 0x80000000u, 0xFFFFFFFFu, hr))
-            return "bad failure result '" + n.code + "'";
-        plan.rules.push_back({Call(call), n.nth, HRESULT(hr)});
+        plan.rules.push_back({Call(call), n.nth, HRESULT(n.code ? n.code : 0x80004005u)}); // E_FAIL
     }
     return error;
 }
@@ -71,29 +58,25 @@ std::string endpointKey(EndpointSetup& e, const std::string& key, const std::str
         e.name = widen(value);
         e.hasName = true;
     } else if (key == "state") {
-        ok = false;
-        for (uint32_t i = 0; i < 4 && !ok; ++i)
-            if ((ok = value == kStates[i]))
-                e.state = 1u << i;
+        const auto at = std::find(std::begin(kStates), std::end(kStates), value);
+        ok = at != std::end(kStates);
+        e.state = 1u << (at - kStates);
     } else if (key == "flow") {
-        ok = value == "render" || value == "capture";
         e.render = value == "render";
+        ok = e.render || value == "capture";
     } else if (key == "rates") {
         e.rates.clear();
         for (const std::string& item : splitList(value))
-            ok = number(item, 1000, 768000, e.rates.emplace_back()) && ok;
-    } else if (key == "period" || key == "min_period") {
-        // Above a second is no audio device's period; zero would divide by zero later.
-        ok = number(value, 1, 10000000, key == "period" ? e.defaultPeriod : e.minPeriod);
+            ok = number(item, e.rates.emplace_back()) && ok;
+    } else if (key == "period" || key == "min_period" || key == "extra_frames") {
+        ok = key == "extra_frames" ? number(value, e.extraFrames, 0)
+                                   : number(value, key == "period" ? e.defaultPeriod : e.minPeriod);
     } else if (key == "not_aligned") {
         const size_t colon = value.find(':');
-        ok = colon != std::string::npos &&
-             number(trim(value.substr(0, colon)), 1, 1 << 20, e.notAlignedRequest) &&
-             number(trim(value.substr(colon + 1)), 1, 1 << 20, e.notAlignedAnswer);
-    } else if (key == "extra_frames") {
-        ok = number(value, 0, 1 << 20, e.extraFrames);
+        ok = colon != std::string::npos && number(trim(value.substr(0, colon)), e.notAlignedRequest) &&
+             number(trim(value.substr(colon + 1)), e.notAlignedAnswer);
     } else if (key == "fail") {
-        return parseFailRules(value, false, *e.faults);
+        return parseFailRules(value, false, e.faults);
     } else {
         return "unknown key '" + key + "' in [endpoint]";
     }
@@ -157,7 +140,7 @@ public:
     HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD, PROPVARIANT*, void** ppv) override
     {
         *ppv = nullptr;
-        if (HRESULT hr = setup().faults->onCall(Call::Activate))
+        if (HRESULT hr = model->endpoints[index].faults.onCall(Call::Activate))
             return hr;
         if (iid != __uuidof(IAudioClient) && iid != IID_IUnknown)
             return E_NOINTERFACE;
@@ -239,7 +222,6 @@ public:
         *out = new DeviceCollection(model_, std::move(members));
         return S_OK;
     }
-    // No client of this endpoint asks for a default: it would have to be chosen by name.
     HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow, ERole, IMMDevice**) override
     {
         return E_NOTIMPL;
@@ -249,20 +231,20 @@ public:
         *out = nullptr;
         for (size_t i = 0; i < model_->endpoints.size(); ++i)
             if (model_->endpoints[i].id == id) {
-                const HRESULT hr = model_->endpoints[i].faults->onCall(Call::GetDevice);
+                const HRESULT hr = model_->endpoints[i].faults.onCall(Call::GetDevice);
                 *out = FAILED(hr) ? nullptr : new Device(model_, i);
                 return hr;
             }
         return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
     }
-    // The endpoints never change while a test runs, so there is nothing to notify.
+    // Calls the program never makes.
     HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient*) override
     {
-        return S_OK;
+        return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient*) override
     {
-        return S_OK;
+        return E_NOTIMPL;
     }
 
 private:

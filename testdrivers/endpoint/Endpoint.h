@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,7 +47,14 @@ struct FaultPlan
     };
     std::vector<Rule> rules;
     std::atomic<uint32_t> counts[int(Call::Count)] = {};
-    HRESULT onCall(Call c);
+    HRESULT onCall(Call c)
+    {
+        const uint32_t n = counts[int(c)].fetch_add(1, std::memory_order_relaxed) + 1;
+        for (const Rule& r : rules)
+            if (r.call == c && (r.nth == 0 || r.nth == n))
+                return r.hr;
+        return S_OK;
+    }
 };
 
 struct EndpointSetup
@@ -57,15 +65,15 @@ struct EndpointSetup
     std::vector<uint32_t> rates{44100, 48000}; // Hz
     uint32_t defaultPeriod = 100000, minPeriod = 30000;
     uint32_t notAlignedRequest = 0, notAlignedAnswer = 0, extraFrames = 0;
-    std::shared_ptr<FaultPlan> faults = std::make_shared<FaultPlan>();
+    FaultPlan faults;
 };
 
 // One enumerator's view of the endpoints, shared by everything made from it.
 struct EndpointModel
 {
     std::wstring wavPath;
-    FaultPlan faults; // enumerator level
-    std::vector<EndpointSetup> endpoints;
+    FaultPlan faults;                    // enumerator level
+    std::deque<EndpointSetup> endpoints; // never moved: clients hold on to theirs
 };
 
 IAudioClient* newAudioClient(std::shared_ptr<EndpointModel> model, size_t index);
