@@ -4,11 +4,9 @@
 #include "testdrivers/common/WavFile.h"
 #include "testdrivers/endpoint/Endpoint.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
-#include <string>
 #include <thread>
 
 namespace PomaroTestEndpoint {
@@ -63,16 +61,12 @@ struct Recorder
             std::fclose(f);
         }
     }
-};
-
-Recorder g_recorder;
+} g_recorder;
 
 class AudioClient final : public PomaroTestDrivers::ComObject<IAudioClient, IAudioRenderClient>
 {
 public:
-    AudioClient(std::shared_ptr<EndpointModel> model, size_t index)
-        : model_(std::move(model)), setup_(model_->endpoints[index]), faults_(setup_.faults)
-    {}
+    explicit AudioClient(Endpoint e) : e_(std::move(e)) {}
     ~AudioClient() override
     {
         // A client released while streaming: the stream ends here, as it would on the system.
@@ -87,68 +81,54 @@ public:
                                          LPCGUID) override
     {
         std::lock_guard<std::mutex> lock(control_);
-        if (HRESULT hr = faults_.onCall(Call::Initialize))
+        if (HRESULT hr = e_->faults.onCall("Initialize"))
             return hr;
         if (init_ != NotInitialized)
             return misuse(AUDCLNT_E_ALREADY_INITIALIZED);
         // Only what a low-latency client asks for: an exclusive, event-driven stream.
         if (mode != AUDCLNT_SHAREMODE_EXCLUSIVE || !(flags & AUDCLNT_STREAMFLAGS_EVENTCALLBACK) ||
-            !accepted(setup_, *format))
+            !accepted(*e_, *format))
             return AUDCLNT_E_UNSUPPORTED_FORMAT;
-        duration = duration ? duration : setup_.defaultPeriod;
+        duration = duration ? duration : e_->defaultPeriod;
         if (periodicity != duration)
             return misuse(AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL);
-        if (periodicity < setup_.minPeriod)
+        if (periodicity < e_->minPeriod)
             return AUDCLNT_E_INVALID_DEVICE_PERIOD;
         const uint32_t rate = format->nSamplesPerSec;
         const uint32_t asked = uint32_t((duration * rate + kHnsPerSecond / 2) / kHnsPerSecond);
-        if (asked == setup_.notAlignedRequest) {
-            init_ = NotAligned;
-            return AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED;
-        }
-        bufferFrames_ = asked + setup_.extraFrames;
+        if (asked == e_->notAlignedRequest)
+            return init_ = NotAligned, AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED;
+        bufferFrames_ = asked + e_->extraFrames;
         // The whole buffer goes to the hardware every period.
         tickHns_ = (int64_t(bufferFrames_) * kHnsPerSecond + rate / 2) / rate;
         buffer_.assign(size_t(bufferFrames_) * 2, 0);
-        g_recorder.begin(model_->wavPath, rate); // before the pre-roll
+        g_recorder.begin(e_->wavPath, rate); // before the pre-roll
         init_ = Ready;
         return S_OK;
     }
-
     HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32* frames) override
     {
         if (init_ == NotInitialized)
             return misuse(AUDCLNT_E_NOT_INITIALIZED);
-        *frames = init_ == NotAligned ? setup_.notAlignedAnswer : bufferFrames_;
+        *frames = init_ == NotAligned ? e_->notAlignedAnswer : bufferFrames_;
         return S_OK;
     }
-
-    // Calls the program never makes.
-    HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX**) override { return E_NOTIMPL; }
-
     HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE mode, const WAVEFORMATEX* format,
                                                 WAVEFORMATEX** closest) override
     {
         if (closest)
             *closest = nullptr;
         return mode != AUDCLNT_SHAREMODE_EXCLUSIVE ? E_NOTIMPL
-               : accepted(setup_, *format)         ? S_OK
+               : accepted(*e_, *format)            ? S_OK
                                                    : AUDCLNT_E_UNSUPPORTED_FORMAT;
     }
-
-    HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* defaultPeriod,
-                                              REFERENCE_TIME* minimumPeriod) override
+    HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* defaultPeriod, REFERENCE_TIME* minimum) override
     {
-        if (HRESULT hr = faults_.onCall(Call::GetDevicePeriod))
-            return hr;
-        *defaultPeriod = setup_.defaultPeriod;
-        *minimumPeriod = setup_.minPeriod;
-        return S_OK;
+        const HRESULT hr = e_->faults.onCall("GetDevicePeriod");
+        *defaultPeriod = e_->defaultPeriod;
+        *minimum = e_->minPeriod;
+        return hr;
     }
-
     HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE event) override
     {
         std::lock_guard<std::mutex> lock(control_);
@@ -157,16 +137,14 @@ public:
         clientEvent_ = event;
         return event && event != INVALID_HANDLE_VALUE ? S_OK : E_INVALIDARG;
     }
-
     HRESULT STDMETHODCALLTYPE GetService(REFIID riid, void** ppv) override
     {
         *ppv = nullptr;
-        if (init_ != Ready)
-            return misuse(AUDCLNT_E_NOT_INITIALIZED);
         // The render client is this object's second face: it lives as long as either is held.
-        return riid == __uuidof(IAudioRenderClient) ? QueryInterface(riid, ppv) : E_NOINTERFACE;
+        return init_ != Ready                         ? misuse(AUDCLNT_E_NOT_INITIALIZED)
+               : riid == __uuidof(IAudioRenderClient) ? QueryInterface(riid, ppv)
+                                                      : E_NOINTERFACE;
     }
-
     HRESULT STDMETHODCALLTYPE Start() override
     {
         std::lock_guard<std::mutex> lock(control_);
@@ -183,7 +161,6 @@ public:
         clock_ = std::thread([this, start] { clockLoop(start.QuadPart); });
         return S_OK;
     }
-
     HRESULT STDMETHODCALLTYPE Stop() override
     {
         std::lock_guard<std::mutex> lock(control_);
@@ -191,12 +168,17 @@ public:
             return misuse(AUDCLNT_E_NOT_INITIALIZED);
         return clock_.joinable() ? (endStream(), S_OK) : S_FALSE;
     }
+    // Calls the program never makes.
+    HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX**) override { return E_NOTIMPL; }
 
     // IAudioRenderClient's two calls, made on the client's render thread.
     HRESULT STDMETHODCALLTYPE GetBuffer(UINT32 frames, BYTE** data) override
     {
         *data = nullptr;
-        if (HRESULT hr = faults_.onCall(Call::GetBuffer))
+        if (HRESULT hr = e_->faults.onCall("GetBuffer"))
             return hr;
         if (init_ != Ready || outstanding_.load(std::memory_order_acquire) != kNoBuffer ||
             frames > bufferFrames_)
@@ -207,10 +189,9 @@ public:
         }
         return S_OK;
     }
-
     HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames, DWORD flags) override
     {
-        if (HRESULT hr = faults_.onCall(Call::ReleaseBuffer))
+        if (HRESULT hr = e_->faults.onCall("ReleaseBuffer"))
             return hr;
         const uint32_t got = outstanding_.exchange(kNoBuffer, std::memory_order_acq_rel);
         if (got == kNoBuffer && frames == 0)
@@ -224,25 +205,17 @@ public:
     }
 
 private:
-    enum InitState
-    {
-        NotInitialized,
-        NotAligned, // answers the aligned size, and nothing else
-        Ready
-    };
+    // NotAligned answers the aligned size, and nothing else.
+    static constexpr int NotInitialized = 0, NotAligned = 1, Ready = 2;
     static constexpr uint32_t kNoBuffer = 0xFFFFFFFFu;
 
     HRESULT stopped()
     {
-        if (init_ != Ready)
-            return misuse(AUDCLNT_E_NOT_INITIALIZED);
-        return clock_.joinable() ? misuse(AUDCLNT_E_NOT_STOPPED) : S_OK;
+        return init_ != Ready      ? misuse(AUDCLNT_E_NOT_INITIALIZED)
+               : clock_.joinable() ? misuse(AUDCLNT_E_NOT_STOPPED)
+                                   : S_OK;
     }
-    HRESULT misuse(HRESULT hr)
-    {
-        misuse_.fetch_add(1, std::memory_order_relaxed);
-        return hr;
-    }
+    HRESULT misuse(HRESULT hr) { return misuse_.fetch_add(1, std::memory_order_relaxed), hr; }
 
     // Stops the clock; everything the client released is on record.
     void endStream()
@@ -250,8 +223,7 @@ private:
         stopRequested_.store(true, std::memory_order_release);
         SetEvent(stopEvent_);
         clock_.join();
-        g_recorder.end("periods=" + std::to_string(periods_.load()) +
-                       "\nmisuse=" + std::to_string(misuse_.load()) + "\n");
+        g_recorder.end("periods=" + std::to_string(periods_) + "\nmisuse=" + std::to_string(misuse_) + "\n");
     }
 
     // Due times come from the start and the period index, so rounding never accumulates.
@@ -277,20 +249,15 @@ private:
         }
     }
 
-    std::shared_ptr<EndpointModel> model_;
-    EndpointSetup& setup_;
-    FaultPlan& faults_;
-
+    const Endpoint e_;
     std::mutex control_; // serialises the control calls, never the render calls
-    std::atomic<InitState> init_{NotInitialized};
+    std::atomic<int> init_{NotInitialized};
     uint32_t bufferFrames_ = 0;
     int64_t tickHns_ = 0;
     HANDLE clientEvent_ = nullptr; // not owned
     std::vector<int16_t> buffer_;
-
     std::atomic<uint32_t> outstanding_{kNoBuffer};
     std::atomic<uint64_t> misuse_{0}, periods_{0};
-
     std::atomic<bool> stopRequested_{false};
     HANDLE stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr); // owned; wakes the clock thread
     std::thread clock_;
@@ -298,9 +265,6 @@ private:
 
 } // namespace
 
-IAudioClient* newAudioClient(std::shared_ptr<EndpointModel> model, size_t index)
-{
-    return new AudioClient(std::move(model), index);
-}
+IAudioClient* newAudioClient(Endpoint endpoint) { return new AudioClient(std::move(endpoint)); }
 
 } // namespace PomaroTestEndpoint

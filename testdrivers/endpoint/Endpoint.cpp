@@ -4,13 +4,10 @@
 
 #include "testdrivers/common/ComServer.h"
 #include "testdrivers/common/ConfigFile.h"
-#include "testdrivers/common/TextParse.h"
 
 #include <propsys.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <sstream>
 
 namespace PomaroTestEndpoint {
@@ -19,9 +16,6 @@ using namespace PomaroTestDrivers;
 
 namespace {
 
-const char* const kCallNames[int(Call::Count)] = {"EnumAudioEndpoints", "GetDevice",  "Activate",
-                                                  "GetDevicePeriod",    "Initialize", "GetBuffer",
-                                                  "ReleaseBuffer"};
 // In the order of the DEVICE_STATE_ bits.
 const char* const kStates[] = {"active", "disabled", "notpresent", "unplugged"};
 
@@ -37,17 +31,13 @@ bool number(const std::string& text, uint32_t& out, uint64_t lo = 1)
 // What is wrong with the rules; empty when they are good.
 std::string parseFailRules(const std::string& text, bool enumeratorLevel, FaultPlan& plan)
 {
-    std::vector<CallRule> named;
     std::string error;
-    if (!parseCallRules(text, named, error))
+    if (!parseCallRules(text, plan.rules, error))
         return error;
-    for (const CallRule& n : named) {
-        const int call = int(std::find(kCallNames, kCallNames + int(Call::Count), n.name) - kCallNames);
-        // A rule where its call is never made would pass a test silently.
-        if (call == int(Call::Count) || (call == int(Call::EnumAudioEndpoints)) != enumeratorLevel)
-            return "no call '" + n.name + "' to fail here";
-        plan.rules.push_back({Call(call), n.nth, HRESULT(n.code ? n.code : 0x80004005u)}); // E_FAIL
-    }
+    // A rule where its call is never made would pass a test silently.
+    for (const CallRule& r : plan.rules)
+        if (callIndex(r.name) == std::size(kCalls) || (callIndex(r.name) == 0) != enumeratorLevel)
+            return "no call '" + r.name + "' to fail here";
     return error;
 }
 
@@ -87,31 +77,28 @@ std::string endpointKey(EndpointSetup& e, const std::string& key, const std::str
 bool parseConfig(const std::string& text, EndpointModel& c, std::string& error)
 {
     std::istringstream in(text);
-    size_t lineNo = 0;
-    for (std::string raw; std::getline(in, raw) && error.empty();) {
+    std::wstring wav;
+    size_t lineNo = 1;
+    for (std::string raw; error.empty() && std::getline(in, raw); ++lineNo) {
         const std::string line = trim(raw);
         const size_t eq = line.find('=');
-        const std::string key = trim(line.substr(0, eq)),
-                          value = trim(line.substr(eq == line.npos ? 0 : eq + 1));
+        const std::string key = trim(line.substr(0, eq)), value = trim(line.substr(eq + 1));
         std::string why;
-        ++lineNo;
         if (line.empty() || line[0] == '#') {
         } else if (line == "[endpoint]") {
             c.endpoints.emplace_back().id =
                 L"{0.0.0.00000000}.{pomaro-test-endpoint-" + std::to_wstring(c.endpoints.size()) + L"}";
-        } else if (line[0] == '[') {
-            why = "unknown section " + line;
-        } else if (eq == line.npos) {
-            why = "expected key = value";
+            c.endpoints.back().wavPath = wav;
+        } else if (line[0] == '[' || eq == line.npos) {
+            why = "expected [endpoint] or key = value";
         } else if (!c.endpoints.empty()) {
             why = endpointKey(c.endpoints.back(), key, value);
         } else if (key == "wav") {
-            c.wavPath = widen(value);
+            wav = widen(value);
         } else {
             why = key == "fail" ? parseFailRules(value, true, c.faults) : "unknown key '" + key + "'";
         }
-        if (!why.empty())
-            error = "line " + std::to_string(lineNo) + ": " + why;
+        error = why.empty() ? "" : "line " + std::to_string(lineNo) + ": " + why;
     }
     return error.empty();
 }
@@ -120,9 +107,7 @@ bool parseConfig(const std::string& text, EndpointModel& c, std::string& error)
 wchar_t* coTaskStrDup(const std::wstring& s)
 {
     auto* p = static_cast<wchar_t*>(CoTaskMemAlloc((s.size() + 1) * sizeof(wchar_t)));
-    if (p)
-        std::memcpy(p, s.c_str(), (s.size() + 1) * sizeof(wchar_t));
-    return p;
+    return p ? static_cast<wchar_t*>(std::memcpy(p, s.c_str(), (s.size() + 1) * sizeof(wchar_t))) : p;
 }
 
 // PKEY_Device_FriendlyName: the one property an endpoint has, its configured name.
@@ -133,74 +118,58 @@ const PROPERTYKEY kFriendlyName = {
 class Device final : public ComObject<IMMDevice, IPropertyStore>
 {
 public:
-    Device(std::shared_ptr<EndpointModel> model, size_t index) : model(std::move(model)), index(index) {}
-    const std::shared_ptr<EndpointModel> model;
-    const size_t index;
-    const EndpointSetup& setup() const { return model->endpoints[index]; }
+    explicit Device(Endpoint e) : e_(std::move(e)) {}
     HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD, PROPVARIANT*, void** ppv) override
     {
         *ppv = nullptr;
-        if (HRESULT hr = model->endpoints[index].faults.onCall(Call::Activate))
+        if (HRESULT hr = e_->faults.onCall("Activate"))
             return hr;
         if (iid != __uuidof(IAudioClient) && iid != IID_IUnknown)
             return E_NOINTERFACE;
-        *ppv = newAudioClient(model, index);
+        *ppv = newAudioClient(e_);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD access, IPropertyStore** out) override
     {
         *out = nullptr;
-        return (access & 3) == STGM_READ
-                   ? QueryInterface(__uuidof(IPropertyStore), reinterpret_cast<void**>(out))
-                   : E_ACCESSDENIED;
+        return access != STGM_READ ? E_ACCESSDENIED : QueryInterface(IID_PPV_ARGS(out));
     }
     HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override
     {
-        *id = coTaskStrDup(setup().id);
-        return *id ? S_OK : E_OUTOFMEMORY;
+        return (*id = coTaskStrDup(e_->id)) ? S_OK : E_OUTOFMEMORY;
     }
-    HRESULT STDMETHODCALLTYPE GetState(DWORD* state) override
-    {
-        *state = setup().state;
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE GetState(DWORD* state) override { return *state = e_->state, S_OK; }
     HRESULT STDMETHODCALLTYPE GetCount(DWORD*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override
     {
         PropVariantInit(value);
         // A property the endpoint lacks reads as VT_EMPTY with success, as on the system.
-        if (setup().hasName && key.pid == kFriendlyName.pid && key.fmtid == kFriendlyName.fmtid) {
-            if (!(value->pwszVal = coTaskStrDup(setup().name)))
-                return E_OUTOFMEMORY;
-            value->vt = VT_LPWSTR;
-        }
-        return S_OK;
+        if (!e_->hasName || key.pid != kFriendlyName.pid || key.fmtid != kFriendlyName.fmtid)
+            return S_OK;
+        value->vt = (value->pwszVal = coTaskStrDup(e_->name)) ? VT_LPWSTR : VT_EMPTY;
+        return value->pwszVal ? S_OK : E_OUTOFMEMORY;
     }
     HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override { return STG_E_ACCESSDENIED; }
     HRESULT STDMETHODCALLTYPE Commit() override { return STG_E_ACCESSDENIED; }
+
+private:
+    const Endpoint e_;
 };
 
 class DeviceCollection final : public ComObject<IMMDeviceCollection>
 {
 public:
-    DeviceCollection(std::shared_ptr<EndpointModel> model, std::vector<size_t> members)
-        : model_(std::move(model)), members_(std::move(members))
-    {}
-    HRESULT STDMETHODCALLTYPE GetCount(UINT* count) override
-    {
-        *count = UINT(members_.size());
-        return S_OK;
-    }
+    explicit DeviceCollection(std::vector<Endpoint> members) : members_(std::move(members)) {}
+    HRESULT STDMETHODCALLTYPE GetCount(UINT* count) override { return *count = UINT(members_.size()), S_OK; }
     HRESULT STDMETHODCALLTYPE Item(UINT i, IMMDevice** out) override
     {
-        *out = i < members_.size() ? new Device(model_, members_[i]) : nullptr;
+        *out = i < members_.size() ? new Device(members_[i]) : nullptr;
         return *out ? S_OK : E_INVALIDARG;
     }
 
 private:
-    std::shared_ptr<EndpointModel> model_;
-    std::vector<size_t> members_; // endpoint indices in collection order
+    const std::vector<Endpoint> members_; // in collection order
 };
 
 class Enumerator final : public ComObject<IMMDeviceEnumerator>
@@ -211,33 +180,31 @@ public:
                                                  IMMDeviceCollection** out) override
     {
         *out = nullptr;
-        if (HRESULT hr = model_->faults.onCall(Call::EnumAudioEndpoints))
+        if (HRESULT hr = model_->faults.onCall("EnumAudioEndpoints"))
             return hr;
-        std::vector<size_t> members;
-        for (size_t i = 0; i < model_->endpoints.size(); ++i) {
-            const EndpointSetup& e = model_->endpoints[i];
+        std::vector<Endpoint> members;
+        for (EndpointSetup& e : model_->endpoints)
             if ((flow == eAll || (flow == eRender) == e.render) && (e.state & stateMask))
-                members.push_back(i);
-        }
-        *out = new DeviceCollection(model_, std::move(members));
+                members.emplace_back(model_, &e);
+        *out = new DeviceCollection(std::move(members));
         return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow, ERole, IMMDevice**) override
-    {
-        return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice** out) override
     {
         *out = nullptr;
-        for (size_t i = 0; i < model_->endpoints.size(); ++i)
-            if (model_->endpoints[i].id == id) {
-                const HRESULT hr = model_->endpoints[i].faults.onCall(Call::GetDevice);
-                *out = FAILED(hr) ? nullptr : new Device(model_, i);
+        for (EndpointSetup& e : model_->endpoints)
+            if (e.id == id) {
+                const HRESULT hr = e.faults.onCall("GetDevice");
+                *out = FAILED(hr) ? nullptr : new Device(Endpoint(model_, &e));
                 return hr;
             }
         return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
     }
     // Calls the program never makes.
+    HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow, ERole, IMMDevice**) override
+    {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient*) override
     {
         return E_NOTIMPL;
@@ -248,7 +215,7 @@ public:
     }
 
 private:
-    std::shared_ptr<EndpointModel> model_;
+    const std::shared_ptr<EndpointModel> model_;
 };
 
 HRESULT createEnumerator(REFIID riid, void** ppv)

@@ -10,13 +10,17 @@
 //   not_aligned = 480:512         (480 frames answer NOT_ALIGNED, aligned 512)   extra_frames = 32
 //   fail = Initialize#2:0x88890004, GetBuffer   (#n: only the n-th call; default result E_FAIL)
 
+#include "testdrivers/common/TextParse.h"
+
 #include <windows.h>
 #include <audioclient.h>
 #include <mmdeviceapi.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cstdint>
+#include <cstring>
 #include <deque>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,42 +28,31 @@
 namespace PomaroTestEndpoint {
 
 // The calls a test can make fail; the first only before the first [endpoint], the rest only in one.
-enum class Call
+inline const char* const kCalls[] = {"EnumAudioEndpoints", "GetDevice", "Activate",     "GetDevicePeriod",
+                                     "Initialize",         "GetBuffer", "ReleaseBuffer"};
+inline size_t callIndex(const std::string& name)
 {
-    EnumAudioEndpoints,
-    GetDevice,
-    Activate,
-    GetDevicePeriod,
-    Initialize,
-    GetBuffer,
-    ReleaseBuffer,
-    Count
-};
+    return size_t(std::find(std::begin(kCalls), std::end(kCalls), name) - kCalls);
+}
 
 // Counts calls and answers the injected result (0: proceed), from any thread.
 struct FaultPlan
 {
-    struct Rule
+    std::vector<PomaroTestDrivers::CallRule> rules; // names checked against kCalls
+    std::atomic<uint32_t> counts[std::size(kCalls)] = {};
+    HRESULT onCall(const char* call)
     {
-        Call call;
-        uint32_t nth; // 0: every call
-        HRESULT hr;
-    };
-    std::vector<Rule> rules;
-    std::atomic<uint32_t> counts[int(Call::Count)] = {};
-    HRESULT onCall(Call c)
-    {
-        const uint32_t n = counts[int(c)].fetch_add(1, std::memory_order_relaxed) + 1;
-        for (const Rule& r : rules)
-            if (r.call == c && (r.nth == 0 || r.nth == n))
-                return r.hr;
+        const uint32_t n = counts[callIndex(call)].fetch_add(1, std::memory_order_relaxed) + 1;
+        for (const auto& r : rules)
+            if (r.name == call && (r.nth == 0 || r.nth == n))
+                return HRESULT(r.code ? r.code : 0x80004005u); // E_FAIL unless the test names another
         return S_OK;
     }
 };
 
 struct EndpointSetup
 {
-    std::wstring id, name;
+    std::wstring id, name, wavPath;
     bool hasName = false, render = true;
     uint32_t state = DEVICE_STATE_ACTIVE;
     std::vector<uint32_t> rates{44100, 48000}; // Hz
@@ -68,14 +61,14 @@ struct EndpointSetup
     FaultPlan faults;
 };
 
-// One enumerator's view of the endpoints, shared by everything made from it.
+// One enumerator's view of the endpoints; what is made from it holds it through its endpoint.
 struct EndpointModel
 {
-    std::wstring wavPath;
     FaultPlan faults;                    // enumerator level
-    std::deque<EndpointSetup> endpoints; // never moved: clients hold on to theirs
+    std::deque<EndpointSetup> endpoints; // never moved
 };
+using Endpoint = std::shared_ptr<EndpointSetup>;
 
-IAudioClient* newAudioClient(std::shared_ptr<EndpointModel> model, size_t index);
+IAudioClient* newAudioClient(Endpoint endpoint);
 
 } // namespace PomaroTestEndpoint
