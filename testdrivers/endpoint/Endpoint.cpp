@@ -8,7 +8,6 @@
 //   fail = EnumAudioEndpoints:0x80004005
 //   [endpoint]                    (one section per endpoint, in collection order)
 //   name = Speakers (Test)        (no key: the friendly name reads as VT_EMPTY)
-//   state = active | disabled | notpresent | unplugged      flow = render | capture
 //   rates = 44100, 48000          (exclusive 16-bit stereo PCM)   period / min_period = 100000 (100 ns)
 //   not_aligned = 480:512         (480 frames answer NOT_ALIGNED, aligned 512)   extra_frames = 32
 //   fail = Initialize#2:0x88890004, GetBuffer   (#n: only the n-th call; default result E_FAIL)
@@ -69,8 +68,7 @@ struct FaultPlan
 struct EndpointSetup
 {
     std::wstring id, name, wavPath;
-    bool hasName = false, render = true;
-    uint32_t state = DEVICE_STATE_ACTIVE;
+    bool hasName = false;
     std::vector<uint32_t> rates{44100, 48000}; // Hz
     uint32_t defaultPeriod = 100000, minPeriod = 30000;
     uint32_t notAlignedRequest = 0, notAlignedAnswer = 0, extraFrames = 0;
@@ -84,9 +82,6 @@ struct EndpointModel
     std::deque<EndpointSetup> endpoints; // never moved
 };
 using Endpoint = std::shared_ptr<EndpointSetup>;
-
-// In the order of the DEVICE_STATE_ bits.
-const char* const kStates[] = {"active", "disabled", "notpresent", "unplugged"};
 
 // Zero is no period or rate: it would divide by zero later.
 bool number(const std::string& text, uint32_t& out, uint64_t lo = 1)
@@ -116,13 +111,6 @@ std::string endpointKey(EndpointSetup& e, const std::string& key, const std::str
     if (key == "name") {
         e.name = widen(value);
         e.hasName = true;
-    } else if (key == "state") {
-        const auto at = std::find(std::begin(kStates), std::end(kStates), value);
-        ok = at != std::end(kStates);
-        e.state = 1u << (at - kStates);
-    } else if (key == "flow") {
-        e.render = value == "render";
-        ok = e.render || value == "capture";
     } else if (key == "rates") {
         e.rates.clear();
         for (const std::string& item : splitList(value))
@@ -457,7 +445,7 @@ public:
     {
         return (*id = coTaskStrDup(e_->id)) ? S_OK : E_OUTOFMEMORY;
     }
-    HRESULT STDMETHODCALLTYPE GetState(DWORD* state) override { return *state = e_->state, S_OK; }
+    HRESULT STDMETHODCALLTYPE GetState(DWORD*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetCount(DWORD*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override
@@ -495,16 +483,15 @@ class Enumerator final : public ComObject<IMMDeviceEnumerator>
 {
 public:
     explicit Enumerator(std::shared_ptr<EndpointModel> model) : model_(std::move(model)) {}
-    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD stateMask,
-                                                 IMMDeviceCollection** out) override
+    // Every endpoint is an active render endpoint.
+    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection** out) override
     {
         *out = nullptr;
         if (HRESULT hr = model_->faults.onCall("EnumAudioEndpoints"))
             return hr;
         std::vector<Endpoint> members;
         for (EndpointSetup& e : model_->endpoints)
-            if ((flow == eAll || (flow == eRender) == e.render) && (e.state & stateMask))
-                members.emplace_back(model_, &e);
+            members.emplace_back(model_, &e);
         *out = new DeviceCollection(std::move(members));
         return S_OK;
     }

@@ -30,10 +30,8 @@ TEST(DeviceChoice, PeriodsFramesAndDurations)
 
 TEST(DeviceChoice, HostBufferSize)
 {
-    const struct
-    {
-        int32_t requested, preferred, hz, minFrames, maxFrames, granularity, expected;
-    } cases[] = {
+    // requested, preferred, hz, minimum, maximum, granularity, chosen
+    const std::tuple<int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t> cases[] = {
         {0, 144, 48000, 144, 960, 16, 480},    // no dialog choice: the preferred 144 is under 10 ms
         {64, 144, 48000, 144, 960, 16, 480},   // so is the asked 64
         {5000, 144, 48000, 144, 960, 16, 960}, // the maximum caps
@@ -50,10 +48,9 @@ TEST(DeviceChoice, HostBufferSize)
         {0, 720, 48000, 144, 960, 16, 720}, // the preferred size only when none was asked for
         {-5, 720, 48000, 144, 960, 16, 720},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(hostBufferSize(c.requested, c.preferred, c.hz, c.minFrames, c.maxFrames, c.granularity),
-                  c.expected)
-            << c.requested << "/" << c.preferred << " at " << c.hz << ", granularity " << c.granularity;
+    for (const auto& [requested, preferred, hz, lo, hi, granularity, chosen] : cases)
+        EXPECT_EQ(hostBufferSize(requested, preferred, hz, lo, hi, granularity), chosen)
+            << requested << "/" << preferred << " at " << hz << ", granularity " << granularity;
 }
 
 TEST(DeviceChoice, ScoresAndRates)

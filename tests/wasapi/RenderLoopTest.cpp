@@ -84,14 +84,11 @@ TEST(RenderGate, ShutsOutEveryCallOnceClosedAndASecondOneWhileOpen)
     RenderGate gate;
     EXPECT_FALSE(gate.enter()); // closed until the stream opens it
     gate.open();
-    ASSERT_TRUE(gate.enter());
-    EXPECT_FALSE(gate.enter()); // calls into the provider never overlap
+    EXPECT_TRUE(gate.enter() && !gate.enter()); // calls into the provider never overlap
     gate.close();
     EXPECT_TRUE(gate.busy()); // the stop waits for the call inside
     gate.leave();
-    EXPECT_FALSE(gate.busy());
-    EXPECT_FALSE(gate.enter());
-    EXPECT_FALSE(gate.busy()); // a call turned away leaves nothing inside
+    EXPECT_FALSE(gate.busy() || gate.enter() || gate.busy()); // a call turned away leaves nothing inside
     gate.open();
     EXPECT_TRUE(gate.enter());
 }
