@@ -9,7 +9,7 @@
 //   [endpoint]                    (one section per endpoint, in collection order)
 //   name = Speakers (Test)        (no key: the friendly name reads as VT_EMPTY)
 //   rates = 44100, 48000          (exclusive 16-bit stereo PCM)   period / min_period = 100000 (100 ns)
-//   not_aligned = 480:512         (480 frames answer NOT_ALIGNED, aligned 512)   extra_frames = 32
+//   not_aligned = 480  aligned = 512  (480 frames answer NOT_ALIGNED, aligned 512)   extra_frames = 32
 //   fail = Initialize#2:0x88890004, GetBuffer   (#n: only the n-th call; default result E_FAIL)
 
 #include "testdrivers/common/ComServer.h"
@@ -83,11 +83,10 @@ struct EndpointModel
 };
 using Endpoint = std::shared_ptr<EndpointSetup>;
 
-// Zero is no period or rate: it would divide by zero later.
-bool number(const std::string& text, uint32_t& out, uint64_t lo = 1)
+bool number(const std::string& text, uint32_t& out)
 {
     uint64_t v = 0;
-    const bool ok = parseUnsigned(text, v) && v >= lo && v <= 0xFFFFFFFFu;
+    const bool ok = parseUnsigned(text, v) && v <= 0xFFFFFFFFu;
     out = ok ? uint32_t(v) : out;
     return ok;
 }
@@ -105,6 +104,13 @@ std::string parseFailRules(const std::string& text, bool enumeratorLevel, FaultP
     return error;
 }
 
+const std::pair<const char*, uint32_t EndpointSetup::*> kNumbers[] = {
+    {"period", &EndpointSetup::defaultPeriod},
+    {"min_period", &EndpointSetup::minPeriod},
+    {"not_aligned", &EndpointSetup::notAlignedRequest},
+    {"aligned", &EndpointSetup::notAlignedAnswer},
+    {"extra_frames", &EndpointSetup::extraFrames}};
+
 std::string endpointKey(EndpointSetup& e, const std::string& key, const std::string& value)
 {
     bool ok = true;
@@ -115,17 +121,14 @@ std::string endpointKey(EndpointSetup& e, const std::string& key, const std::str
         e.rates.clear();
         for (const std::string& item : splitList(value))
             ok = number(item, e.rates.emplace_back()) && ok;
-    } else if (key == "period" || key == "min_period" || key == "extra_frames") {
-        ok = key == "extra_frames" ? number(value, e.extraFrames, 0)
-                                   : number(value, key == "period" ? e.defaultPeriod : e.minPeriod);
-    } else if (key == "not_aligned") {
-        const size_t colon = value.find(':');
-        ok = colon != std::string::npos && number(trim(value.substr(0, colon)), e.notAlignedRequest) &&
-             number(trim(value.substr(colon + 1)), e.notAlignedAnswer);
     } else if (key == "fail") {
         return parseFailRules(value, false, e.faults);
     } else {
-        return "unknown key '" + key + "' in [endpoint]";
+        const auto n =
+            std::find_if(std::begin(kNumbers), std::end(kNumbers), [&](auto& n) { return key == n.first; });
+        if (n == std::end(kNumbers))
+            return "unknown key '" + key + "' in [endpoint]";
+        ok = number(value, e.*n->second);
     }
     return ok ? "" : "bad " + key + " '" + value + "'";
 }
@@ -464,36 +467,25 @@ private:
     const Endpoint e_;
 };
 
-class DeviceCollection final : public ComObject<IMMDeviceCollection>
-{
-public:
-    explicit DeviceCollection(std::vector<Endpoint> members) : members_(std::move(members)) {}
-    HRESULT STDMETHODCALLTYPE GetCount(UINT* count) override { return *count = UINT(members_.size()), S_OK; }
-    HRESULT STDMETHODCALLTYPE Item(UINT i, IMMDevice** out) override
-    {
-        *out = i < members_.size() ? new Device(members_[i]) : nullptr;
-        return *out ? S_OK : E_INVALIDARG;
-    }
-
-private:
-    const std::vector<Endpoint> members_; // in collection order
-};
-
-class Enumerator final : public ComObject<IMMDeviceEnumerator>
+// The enumerator and the one collection it lists: every endpoint, as an active render endpoint.
+class Enumerator final : public ComObject<IMMDeviceEnumerator, IMMDeviceCollection>
 {
 public:
     explicit Enumerator(std::shared_ptr<EndpointModel> model) : model_(std::move(model)) {}
-    // Every endpoint is an active render endpoint.
     HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection** out) override
     {
         *out = nullptr;
-        if (HRESULT hr = model_->faults.onCall("EnumAudioEndpoints"))
-            return hr;
-        std::vector<Endpoint> members;
-        for (EndpointSetup& e : model_->endpoints)
-            members.emplace_back(model_, &e);
-        *out = new DeviceCollection(std::move(members));
-        return S_OK;
+        const HRESULT hr = model_->faults.onCall("EnumAudioEndpoints");
+        return hr ? hr : QueryInterface(IID_PPV_ARGS(out));
+    }
+    HRESULT STDMETHODCALLTYPE GetCount(UINT* count) override
+    {
+        return *count = UINT(model_->endpoints.size()), S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Item(UINT i, IMMDevice** out) override
+    {
+        *out = i < model_->endpoints.size() ? new Device(Endpoint(model_, &model_->endpoints[i])) : nullptr;
+        return *out ? S_OK : E_INVALIDARG;
     }
     HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice** out) override
     {

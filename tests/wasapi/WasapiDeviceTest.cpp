@@ -239,7 +239,7 @@ TEST_F(WasapiTest, HostChoosesTheFirstBestEndpointAndLogsEveryStep)
          listed({}) + kUnusable},
         {ep("A", "48000", "fail = GetDevice\n"), DriverWasapi, L"A", 0, nullptr, listed({L"A"}) + kUnusable},
         // An unaligned request is retried at the size the endpoint names, which is announced.
-        {ep("A", "48000", "not_aligned = 480:512\n"), DriverWasapi, L"A", 480, L"A",
+        {ep("A", "48000", "not_aligned = 480\naligned = 512\n"), DriverWasapi, L"A", 480, L"A",
          opened(L"A", L"48.0kHz", L"512 (10.667msec)")},
         // No ASIO driver here: a WASAPI endpoint scores 0 + 20 for its 48 kHz, and 96 kHz alone is not enough.
         {ep("A", "96000") + ep("B", "48000"), DriverAsio, L"NoSuchDriver", 0, L"B", L""},
