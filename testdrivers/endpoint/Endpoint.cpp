@@ -239,7 +239,6 @@ public:
         if (mode != AUDCLNT_SHAREMODE_EXCLUSIVE || !(flags & AUDCLNT_STREAMFLAGS_EVENTCALLBACK) ||
             !accepted(*e_, *format))
             return AUDCLNT_E_UNSUPPORTED_FORMAT;
-        duration = duration ? duration : e_->defaultPeriod;
         if (periodicity != duration)
             return misuse(AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL);
         if (periodicity < e_->minPeriod)
@@ -264,10 +263,8 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE mode, const WAVEFORMATEX* format,
-                                                WAVEFORMATEX** closest) override
+                                                WAVEFORMATEX**) override
     {
-        if (closest)
-            *closest = nullptr;
         return mode != AUDCLNT_SHAREMODE_EXCLUSIVE ? E_NOTIMPL
                : accepted(*e_, *format)            ? S_OK
                                                    : AUDCLNT_E_UNSUPPORTED_FORMAT;
@@ -302,7 +299,6 @@ public:
             return hr;
         if (!clientEvent_)
             return misuse(AUDCLNT_E_EVENTHANDLE_NOT_SET);
-        stopRequested_.store(false, std::memory_order_relaxed);
         ResetEvent(stopEvent_);
         periods_ = 0;
         // The hardware starts now, however long its clock thread takes to get going.
@@ -370,7 +366,6 @@ private:
     // Stops the clock; everything the client released is on record.
     void endStream()
     {
-        stopRequested_.store(true, std::memory_order_release);
         SetEvent(stopEvent_);
         clock_.join();
         g_recorder.end("periods=" + std::to_string(periods_) + "\nmisuse=" + std::to_string(misuse_) + "\n");
@@ -385,7 +380,7 @@ private:
         QueryPerformanceFrequency(&freq);
         const double periodTicks = double(tickHns_) * double(freq.QuadPart) / 1e7;
         const int64_t ticksPerMs = std::max<int64_t>(freq.QuadPart / 1000, 1);
-        for (uint64_t index = 1; !stopRequested_.load(std::memory_order_acquire);) {
+        for (uint64_t index = 1; WaitForSingleObject(stopEvent_, 0) == WAIT_TIMEOUT;) {
             QueryPerformanceCounter(&now);
             const int64_t due = startTicks + int64_t(std::llround(double(index) * periodTicks));
             if (due > now.QuadPart) {
@@ -408,7 +403,6 @@ private:
     std::vector<int16_t> buffer_;
     std::atomic<uint32_t> outstanding_{kNoBuffer};
     std::atomic<uint64_t> misuse_{0}, periods_{0};
-    std::atomic<bool> stopRequested_{false};
     HANDLE stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr); // owned; wakes the clock thread
     std::thread clock_;
 };
