@@ -9,15 +9,18 @@ using namespace Kelvane;
 
 namespace {
 
-// Records every call as one letter (G get, R release, S silent release, T start, P stop,
-// W wait) and fails the calls it is told to.
-struct ScriptedEndpoint
+// Endpoint and provider at once. Records every endpoint call as one letter (G get, R release,
+// S silent release, T start, P stop, W wait) and fails the calls it is told to; renders true
+// from call readyFrom on, false again from call refuseFrom on, and asks for a stop during call stopAt.
+struct Script
 {
-    std::string calls;
     int periods, failGetAt; // waits that report the event; the n-th getBuffer (0-based) that fails
     bool failStart;
+    int readyFrom, refuseFrom, stopAt;
+    RenderShared& shared;
+    std::string calls{};
     int16_t buffer[16] = {};
-    int gets = 0;
+    int gets = 0, renders = 0;
     uint8_t* getBuffer()
     {
         calls += 'G';
@@ -28,20 +31,11 @@ struct ScriptedEndpoint
     void stopClient() { calls += 'P'; }
     bool waitPeriod() { return calls += 'W', periods-- > 0; }
     size_t bufferBytes() const { return sizeof buffer; }
-};
-
-// Answers true from call readyFrom on, false again from call refuseFrom on; asks for a
-// stop during call stopAt.
-struct ScriptedProvider
-{
-    int readyFrom, refuseFrom, stopAt;
-    RenderShared& shared;
-    int calls = 0;
     bool render(void*)
     {
-        if (calls == stopAt)
+        if (renders == stopAt)
             shared.stopRequested.store(true);
-        const int call = calls++;
+        const int call = renders++;
         return call >= readyFrom && call < refuseFrom;
     }
 };
@@ -69,12 +63,11 @@ TEST(RenderLoop, CallsInOrderForEveryWayItEnds)
         {"a later buffer fails", 10, 2, 0, 99, -1, false, E::BufferFailed, "GRTWGRWGP", 1},
     };
     for (const auto& c : cases) {
-        ScriptedEndpoint endpoint{"", c.periods, c.failGetAt, c.failStart};
         RenderShared shared;
-        ScriptedProvider provider{c.readyFrom, c.refuseFrom, c.stopAt, shared};
-        EXPECT_EQ(runRenderLoop(endpoint, provider, shared), c.end) << c.name;
-        EXPECT_EQ(endpoint.calls, c.calls) << c.name;
-        EXPECT_EQ(provider.calls, c.providerCalls) << c.name;
+        Script script{c.periods, c.failGetAt, c.failStart, c.readyFrom, c.refuseFrom, c.stopAt, shared};
+        EXPECT_EQ(runRenderLoop(script, script, shared), c.end) << c.name;
+        EXPECT_EQ(script.calls, c.calls) << c.name;
+        EXPECT_EQ(script.renders, c.providerCalls) << c.name;
         EXPECT_EQ(shared.refused.load(), c.end == RenderLoopEnd::Refused) << c.name;
     }
 }
