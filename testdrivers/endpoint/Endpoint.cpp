@@ -133,32 +133,29 @@ std::string endpointKey(EndpointSetup& e, const std::string& key, const std::str
     return ok ? "" : "bad " + key + " '" + value + "'";
 }
 
-// False with "line N: ..." in error on the first bad line.
+// False with the first bad line and what is wrong with it in error.
 bool parseConfig(const std::string& text, EndpointModel& c, std::string& error)
 {
     std::istringstream in(text);
     std::wstring wav;
-    size_t lineNo = 1;
-    for (std::string raw; error.empty() && std::getline(in, raw); ++lineNo) {
+    for (std::string raw; error.empty() && std::getline(in, raw);) {
         const std::string line = trim(raw);
         const size_t eq = line.find('=');
         const std::string key = trim(line.substr(0, eq)), value = trim(line.substr(eq + 1));
         std::string why;
-        if (line.empty() || line[0] == '#') {
-        } else if (line == "[endpoint]") {
+        if (line == "[endpoint]") {
             c.endpoints.emplace_back().id =
                 L"{0.0.0.00000000}.{pomaro-test-endpoint-" + std::to_wstring(c.endpoints.size()) + L"}";
             c.endpoints.back().wavPath = wav;
-        } else if (line[0] == '[' || eq == line.npos) {
+        } else if (!line.empty() && eq == line.npos) {
             why = "expected [endpoint] or key = value";
-        } else if (!c.endpoints.empty()) {
-            why = endpointKey(c.endpoints.back(), key, value);
-        } else if (key == "wav") {
-            wav = widen(value);
-        } else {
-            why = key == "fail" ? parseFailRules(value, true, c.faults) : "unknown key '" + key + "'";
+        } else if (!line.empty()) {
+            why = !c.endpoints.empty() ? endpointKey(c.endpoints.back(), key, value)
+                  : key == "fail"      ? parseFailRules(value, true, c.faults)
+                  : key == "wav"       ? (wav = widen(value), "")
+                                       : "unknown key '" + key + "'";
         }
-        error = why.empty() ? "" : "line " + std::to_string(lineNo) + ": " + why;
+        error = why.empty() ? "" : "'" + line + "': " + why;
     }
     return error.empty();
 }
