@@ -4,7 +4,7 @@
 //
 // Configured by the UTF-8 file named by POMARO_TEST_ENDPOINT_CONFIG, else by
 // the REG_SZ value Config of HKEY_CURRENT_USER\Software\PomaroTest\Endpoint:
-//   wav = C:\out\render.wav      (what clients render; render.wav.stats.txt: each stream's counters)
+//   wav = C:\out\render.wav      (what clients render; render.wav.stats.txt: misuse=N, the calls out of order)
 //   fail = EnumAudioEndpoints:0x80004005
 //   [endpoint]                    (one section per endpoint, in collection order)
 //   name = Speakers (Test)        (no key: the friendly name reads as VT_EMPTY)
@@ -297,7 +297,6 @@ public:
         if (!clientEvent_)
             return misuse(AUDCLNT_E_EVENTHANDLE_NOT_SET);
         ResetEvent(stopEvent_);
-        periods_ = 0;
         // The hardware starts now, however long its clock thread takes to get going.
         LARGE_INTEGER start;
         QueryPerformanceCounter(&start);
@@ -365,7 +364,7 @@ private:
     {
         SetEvent(stopEvent_);
         clock_.join();
-        g_recorder.end("periods=" + std::to_string(periods_) + "\nmisuse=" + std::to_string(misuse_) + "\n");
+        g_recorder.end("misuse=" + std::to_string(misuse_) + "\n");
     }
 
     // Due times come from the start and the period index, so rounding never accumulates.
@@ -385,7 +384,6 @@ private:
                 WaitForSingleObject(stopEvent_, DWORD((due - now.QuadPart + ticksPerMs - 1) / ticksPerMs));
                 continue;
             }
-            periods_++;
             SetEvent(clientEvent_);
             ++index;
         }
@@ -399,7 +397,7 @@ private:
     HANDLE clientEvent_ = nullptr; // not owned
     std::vector<int16_t> buffer_;
     std::atomic<uint32_t> outstanding_{kNoBuffer};
-    std::atomic<uint64_t> misuse_{0}, periods_{0};
+    std::atomic<uint64_t> misuse_{0};
     HANDLE stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr); // owned; wakes the clock thread
     std::thread clock_;
 };

@@ -58,8 +58,6 @@ protected:
     {
         if (host)
             host->release();
-        device.reset();
-        list.reset();
         if (cookie)
             CoRevokeClassObject(cookie);
         SetEnvironmentVariableW(L"POMARO_TEST_ENDPOINT_CONFIG", nullptr);
@@ -99,8 +97,6 @@ protected:
     LogCapture log;
     BoxRecorder boxRecorder;
     CHost* host = nullptr;
-    std::unique_ptr<CWasapiAudioDeviceList> list; // declared before the device: goes last
-    std::unique_ptr<CWasapiAudioDevice> device;
 };
 
 } // namespace
@@ -109,8 +105,8 @@ TEST_F(WasapiTest, OpenPrepareStartStopAndTheWaysRenderingEnds)
 {
     // The endpoint's buffer comes out larger than asked: it is announced and every period filled whole.
     configure(ep("Speakers (Test)", "44100, 48000", "extra_frames = 32\n"));
-    list = std::make_unique<CWasapiAudioDeviceList>();
-    device.reset(static_cast<CWasapiAudioDevice*>(list->createDevice(0)));
+    auto list = std::make_unique<CWasapiAudioDeviceList>(); // goes after its device
+    std::unique_ptr<CWasapiAudioDevice> device(static_cast<CWasapiAudioDevice*>(list->createDevice(0)));
     FakeProvider provider;
     const auto rendersStayAt = [&](int n) { return Sleep(60), provider.renders.load() == n; };
     const auto reopen = [&] {
@@ -169,12 +165,7 @@ TEST_F(WasapiTest, OpenPrepareStartStopAndTheWaysRenderingEnds)
     device.reset();
     EXPECT_TRUE(rendersStayAt(provider.renders.load()));
     list.reset();
-    // The last stream's counters, written as it ended: no call out of the endpoint's order.
-    long long periods = 0, misuse = -1;
-    EXPECT_EQ(
-        std::sscanf(ReadBytes(wav + L".stats.txt").c_str(), "periods=%lld misuse=%lld", &periods, &misuse),
-        2);
-    EXPECT_TRUE(periods >= 3 && misuse == 0) << periods << " periods, " << misuse << " calls out of order";
+    EXPECT_EQ(ReadBytes(wav + L".stats.txt"), "misuse=0\n") << "calls out of the endpoint's order";
 }
 
 TEST_F(WasapiTest, HostChoosesTheFirstBestEndpointAndLogsEveryStep)
