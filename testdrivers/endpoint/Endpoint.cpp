@@ -21,12 +21,13 @@
 #include <audioclient.h>
 #include <mmdeviceapi.h>
 #include <propsys.h>
+#include <propvarutil.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <iterator>
 #include <memory>
@@ -43,9 +44,9 @@ using namespace PomaroTestDrivers;
 namespace {
 
 // The calls a test can make fail; the first only before the first [endpoint], the rest only in one.
-inline const char* const kCalls[] = {"EnumAudioEndpoints", "GetDevice", "Activate",     "GetDevicePeriod",
-                                     "Initialize",         "GetBuffer", "ReleaseBuffer"};
-inline size_t callIndex(const std::string& name)
+const char* const kCalls[] = {"EnumAudioEndpoints", "GetDevice", "Activate",     "GetDevicePeriod",
+                              "Initialize",         "GetBuffer", "ReleaseBuffer"};
+size_t callIndex(const std::string& name)
 {
     return size_t(std::find(std::begin(kCalls), std::end(kCalls), name) - kCalls);
 }
@@ -402,13 +403,6 @@ private:
     std::thread clock_;
 };
 
-// A task-allocator copy of a wide string, as COM callers free it.
-wchar_t* coTaskStrDup(const std::wstring& s)
-{
-    auto* p = static_cast<wchar_t*>(CoTaskMemAlloc((s.size() + 1) * sizeof(wchar_t)));
-    return p ? static_cast<wchar_t*>(std::memcpy(p, s.c_str(), (s.size() + 1) * sizeof(wchar_t))) : p;
-}
-
 // PKEY_Device_FriendlyName: the one property an endpoint has, its configured name.
 const PROPERTYKEY kFriendlyName = {
     {0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14};
@@ -433,10 +427,7 @@ public:
         *out = nullptr;
         return access != STGM_READ ? E_ACCESSDENIED : QueryInterface(IID_PPV_ARGS(out));
     }
-    HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override
-    {
-        return (*id = coTaskStrDup(e_->id)) ? S_OK : E_OUTOFMEMORY;
-    }
+    HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override { return SHStrDupW(e_->id.c_str(), id); }
     HRESULT STDMETHODCALLTYPE GetState(DWORD*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetCount(DWORD*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY*) override { return E_NOTIMPL; }
@@ -444,10 +435,8 @@ public:
     {
         PropVariantInit(value);
         // A property the endpoint lacks reads as VT_EMPTY with success, as on the system.
-        if (!e_->hasName || key.pid != kFriendlyName.pid || key.fmtid != kFriendlyName.fmtid)
-            return S_OK;
-        value->vt = (value->pwszVal = coTaskStrDup(e_->name)) ? VT_LPWSTR : VT_EMPTY;
-        return value->pwszVal ? S_OK : E_OUTOFMEMORY;
+        const bool named = e_->hasName && key.pid == kFriendlyName.pid && key.fmtid == kFriendlyName.fmtid;
+        return named ? InitPropVariantFromString(e_->name.c_str(), value) : S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override { return STG_E_ACCESSDENIED; }
     HRESULT STDMETHODCALLTYPE Commit() override { return STG_E_ACCESSDENIED; }
