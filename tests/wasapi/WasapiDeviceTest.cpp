@@ -10,6 +10,7 @@
 #include "tests/diag/DiagTestSupport.h"
 
 #include <mmdeviceapi.h>
+#include <wrl/client.h>
 
 #include <gtest/gtest.h>
 
@@ -45,14 +46,11 @@ protected:
         const HMODULE dll = LoadLibraryW(BesideExe(L"PomaroTestEndpoint.dll").c_str());
         const auto get = reinterpret_cast<decltype(&DllGetClassObject)>(
             reinterpret_cast<void*>(dll ? GetProcAddress(dll, "DllGetClassObject") : nullptr));
-        IUnknown* factory = nullptr;
-        ASSERT_TRUE(get && SUCCEEDED(get(__uuidof(MMDeviceEnumerator), IID_IUnknown,
-                                         reinterpret_cast<void**>(&factory))))
+        Microsoft::WRL::ComPtr<IUnknown> factory;
+        ASSERT_TRUE(get && SUCCEEDED(get(__uuidof(MMDeviceEnumerator), IID_PPV_ARGS(&factory))))
             << "PomaroTestEndpoint.dll missing beside the test";
-        const HRESULT hr = CoRegisterClassObject(__uuidof(MMDeviceEnumerator), factory, CLSCTX_INPROC_SERVER,
-                                                 REGCLS_MULTIPLEUSE, &cookie);
-        factory->Release();
-        ASSERT_TRUE(SUCCEEDED(hr));
+        ASSERT_TRUE(SUCCEEDED(CoRegisterClassObject(__uuidof(MMDeviceEnumerator), factory.Get(),
+                                                    CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie)));
     }
     void TearDown() override
     {
