@@ -1,10 +1,8 @@
-// The test WASAPI endpoint: its configuration, the device enumerator and its endpoints, their
-// exclusive, event-driven streams with a clock thread that plays the part of the hardware and
-// a recording of what the client released, and the DLL's COM entry points.
-//
-// Configured by the UTF-8 file named by POMARO_TEST_ENDPOINT_CONFIG, else by
-// the REG_SZ value Config of HKEY_CURRENT_USER\Software\PomaroTest\Endpoint:
-//   wav = C:\out\render.wav      (what clients render; render.wav.stats.txt: misuse=N, the calls out of order)
+// The test WASAPI endpoint: exclusive, event-driven streams paced by a clock thread that plays the
+// part of the hardware, and a recording of what the client released. Configured by the UTF-8 file
+// named by POMARO_TEST_ENDPOINT_CONFIG, else by the REG_SZ value Config of
+// HKEY_CURRENT_USER\Software\PomaroTest\Endpoint:
+//   wav = C:\out\render.wav      (what clients render; render.wav.stats.txt: misuse=N, calls out of order)
 //   fail = EnumAudioEndpoints:0x80004005
 //   [endpoint]                    (one section per endpoint, in collection order)
 //   name = Speakers (Test)        (no key: the friendly name reads as VT_EMPTY)
@@ -163,14 +161,6 @@ bool parseConfig(const std::string& text, EndpointModel& c, std::string& error)
 
 constexpr int64_t kHnsPerSecond = 10000000;
 
-// The only format recorded: 16-bit stereo PCM at one of the endpoint's rates.
-bool accepted(const EndpointSetup& e, const WAVEFORMATEX& w)
-{
-    return w.wFormatTag == WAVE_FORMAT_PCM && w.nChannels == 2 && w.wBitsPerSample == 16 &&
-           w.nBlockAlign == 4 && w.nAvgBytesPerSec == w.nSamplesPerSec * 4u &&
-           std::find(e.rates.begin(), e.rates.end(), w.nSamplesPerSec) != e.rates.end();
-}
-
 // Everything the process's clients rendered: one WAV file that successive streams append
 // to (the first stream, or one of a new path, starts it afresh), and each stream's counters.
 struct Recorder
@@ -234,8 +224,7 @@ public:
         if (init_ != NotInitialized)
             return misuse(AUDCLNT_E_ALREADY_INITIALIZED);
         // Only what a low-latency client asks for: an exclusive, event-driven stream.
-        if (mode != AUDCLNT_SHAREMODE_EXCLUSIVE || !(flags & AUDCLNT_STREAMFLAGS_EVENTCALLBACK) ||
-            !accepted(*e_, *format))
+        if (!(flags & AUDCLNT_STREAMFLAGS_EVENTCALLBACK) || IsFormatSupported(mode, format, nullptr) != S_OK)
             return AUDCLNT_E_UNSUPPORTED_FORMAT;
         if (periodicity != duration)
             return misuse(AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL);
@@ -260,12 +249,15 @@ public:
         *frames = init_ == NotAligned ? e_->notAlignedAnswer : bufferFrames_;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE mode, const WAVEFORMATEX* format,
+    // The only format recorded: exclusive 16-bit stereo PCM at one of the endpoint's rates.
+    HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE mode, const WAVEFORMATEX* w,
                                                 WAVEFORMATEX**) override
     {
-        return mode != AUDCLNT_SHAREMODE_EXCLUSIVE ? E_NOTIMPL
-               : accepted(*e_, *format)            ? S_OK
-                                                   : AUDCLNT_E_UNSUPPORTED_FORMAT;
+        const auto& rates = e_->rates;
+        const bool ok = w->wFormatTag == WAVE_FORMAT_PCM && w->nChannels == 2 && w->wBitsPerSample == 16 &&
+                        w->nBlockAlign == 4 && w->nAvgBytesPerSec == w->nSamplesPerSec * 4u &&
+                        std::find(rates.begin(), rates.end(), w->nSamplesPerSec) != rates.end();
+        return mode != AUDCLNT_SHAREMODE_EXCLUSIVE ? E_NOTIMPL : ok ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
     }
     HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* defaultPeriod, REFERENCE_TIME* minimum) override
     {
