@@ -44,10 +44,7 @@ public:
             return E_POINTER;
         *ppv = riid == IID_IUnknown || riid == __uuidof(First) ? static_cast<First*>(this) : nullptr;
         ((*ppv = *ppv ? *ppv : riid == __uuidof(Rest) ? static_cast<Rest*>(this) : nullptr), ...);
-        if (!*ppv)
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
+        return *ppv ? (AddRef(), S_OK) : E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return addRefImpl(); }
     ULONG STDMETHODCALLTYPE Release() override { return releaseImpl(); }

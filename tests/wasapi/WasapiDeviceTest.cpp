@@ -56,8 +56,7 @@ protected:
     {
         if (host)
             host->release();
-        if (cookie)
-            CoRevokeClassObject(cookie);
+        CoRevokeClassObject(cookie); // none when 0
         SetEnvironmentVariableW(L"POMARO_TEST_ENDPOINT_CONFIG", nullptr);
         CoUninitialize();
     }

@@ -13,7 +13,7 @@
 
 using namespace Kelvane;
 
-TEST(DeviceChoice, PeriodsFramesAndDurations)
+TEST(DeviceChoice, BufferSizes)
 {
     // 10 ms at 44.1 kHz is 441: cut to 432, so the largest size is 864.
     EXPECT_EQ(wasapiBufferSizeRange(100000, 30000, 44100).maxFrames, 864);
@@ -28,10 +28,6 @@ TEST(DeviceChoice, PeriodsFramesAndDurations)
         {48000, 480, 100000}, {48000, 144, 30000}, {44100, 441, 100000}, {44100, 512, 116100}, {0, 512, 0}};
     for (const auto& [hz, frames, duration] : durations)
         EXPECT_EQ(bufferDuration(hz, frames), duration) << frames << " at " << hz;
-}
-
-TEST(DeviceChoice, HostBufferSize)
-{
     // requested, preferred, hz, minimum, maximum, granularity, chosen
     const std::tuple<int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t> cases[] = {
         {0, 144, 48000, 144, 960, 16, 480},    // no dialog choice: the preferred 144 is under 10 ms
@@ -152,15 +148,9 @@ struct Script
 TEST(RenderLoop, CallsInOrderForEveryWayItEnds)
 {
     using E = RenderLoopEnd;
-    const struct
-    {
-        const char* name;
-        int periods, failGetAt, readyFrom, refuseFrom, stopAt;
-        bool failStart;
-        RenderLoopEnd end;
-        const char* calls;
-        int providerCalls;
-    } cases[] = {
+    // waits that report the event, the getBuffer call that fails (0-based), renders ready from and refused
+    // from, the render that asks for a stop, start fails; how the loop ends, the endpoint's calls, renders
+    const std::tuple<const char*, int, int, int, int, int, bool, E, const char*, int> cases[] = {
         {"not ready: silence", 6, -1, 3, 99, -1, false, E::WaitFailed, "GRTWGSWGSWGSWGRWGRWGRWP", 6},
         {"a refusal hands its period over silent", 10, -1, 0, 2, -1, false, E::Refused, "GRTWGRWGRWGSP", 3},
         {"a stop ends at the next wake", 10, -1, 0, 99, 1, false, E::StopRequested, "GRTWGRWGRWP", 2},
@@ -168,13 +158,14 @@ TEST(RenderLoop, CallsInOrderForEveryWayItEnds)
         {"start fails", 10, -1, 0, 99, -1, true, E::StartFailed, "GRT", 0},
         {"a later buffer fails", 10, 2, 0, 99, -1, false, E::BufferFailed, "GRTWGRWGP", 1},
     };
-    for (const auto& c : cases) {
+    for (const auto& [name, periods, failGetAt, readyFrom, refuseFrom, stopAt, failStart, end, calls,
+                      renders] : cases) {
         RenderShared shared;
-        Script script{c.periods, c.failGetAt, c.failStart, c.readyFrom, c.refuseFrom, c.stopAt, shared};
-        EXPECT_EQ(runRenderLoop(script, script, shared), c.end) << c.name;
-        EXPECT_EQ(script.calls, c.calls) << c.name;
-        EXPECT_EQ(script.renders, c.providerCalls) << c.name;
-        EXPECT_EQ(shared.refused.load(), c.end == RenderLoopEnd::Refused) << c.name;
+        Script script{periods, failGetAt, failStart, readyFrom, refuseFrom, stopAt, shared};
+        EXPECT_EQ(runRenderLoop(script, script, shared), end) << name;
+        EXPECT_EQ(script.calls, calls) << name;
+        EXPECT_EQ(script.renders, renders) << name;
+        EXPECT_EQ(shared.refused.load(), end == E::Refused) << name;
     }
 }
 
