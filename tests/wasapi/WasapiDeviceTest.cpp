@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -57,7 +56,6 @@ protected:
         if (host)
             host->release();
         CoRevokeClassObject(cookie); // none when 0
-        SetEnvironmentVariableW(L"POMARO_TEST_ENDPOINT_CONFIG", nullptr);
         CoUninitialize();
     }
 

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 #include <tuple>
-#include <vector>
+#include <utility>
 
 using namespace Kelvane;
 
