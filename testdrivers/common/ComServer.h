@@ -44,10 +44,7 @@ public:
             return E_POINTER;
         *ppv = riid == IID_IUnknown || riid == __uuidof(First) ? static_cast<First*>(this) : nullptr;
         ((*ppv = *ppv ? *ppv : riid == __uuidof(Rest) ? static_cast<Rest*>(this) : nullptr), ...);
-        if (!*ppv)
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
+        return *ppv ? (AddRef(), S_OK) : E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return addRefImpl(); }
     ULONG STDMETHODCALLTYPE Release() override { return releaseImpl(); }
@@ -56,12 +53,6 @@ public:
 // Makes the server's object (each reads the test's configuration afresh) and asks it for riid.
 using CreateObjectFn = HRESULT (*)(REFIID riid, void** ppv);
 
-// DllGetClassObject of a server of the one class served, made by create.
-HRESULT getClassObject(REFCLSID asked, REFCLSID served, CreateObjectFn create, REFIID riid, void** ppv);
-// DllCanUnloadNow: once no object is left. The program never asks; the tests ask it
-// whether a driver object outlived its release.
-inline HRESULT canUnloadNow() { return g_liveObjects.load(std::memory_order_acquire) == 0 ? S_OK : S_FALSE; }
-
 // Hands the new object (one reference) to the caller as riid.
 template <class T> HRESULT handOver(T* object, REFIID riid, void** ppv)
 {
@@ -69,5 +60,32 @@ template <class T> HRESULT handOver(T* object, REFIID riid, void** ppv)
     object->Release();
     return hr;
 }
+
+class ClassFactory final : public ComObject<IClassFactory>
+{
+public:
+    explicit ClassFactory(CreateObjectFn create) : create_(create) {}
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override
+    {
+        *ppv = nullptr;
+        return outer ? CLASS_E_NOAGGREGATION : create_(riid, ppv);
+    }
+    // The module is never unloaded, so there is nothing to lock.
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+private:
+    CreateObjectFn create_;
+};
+
+// DllGetClassObject of a server of the one class served, made by create.
+inline HRESULT getClassObject(REFCLSID asked, REFCLSID served, CreateObjectFn create, REFIID riid, void** ppv)
+{
+    *ppv = nullptr;
+    return asked != served ? CLASS_E_CLASSNOTAVAILABLE : handOver(new ClassFactory(create), riid, ppv);
+}
+
+// DllCanUnloadNow: once no object is left. The program never asks; the tests ask it
+// whether a driver object outlived its release.
+inline HRESULT canUnloadNow() { return g_liveObjects.load(std::memory_order_acquire) == 0 ? S_OK : S_FALSE; }
 
 } // namespace PomaroTestDrivers

@@ -9,9 +9,8 @@ std::wstring configPath(const wchar_t* env, HKEY root, const wchar_t* key, const
     if (n > 0 && n < 1024)
         return std::wstring(path, n);
     DWORD bytes = sizeof path;
-    if (RegGetValueW(root, key, value, RRF_RT_REG_SZ, nullptr, path, &bytes) == ERROR_SUCCESS)
-        return path;
-    return std::wstring();
+    const bool found = RegGetValueW(root, key, value, RRF_RT_REG_SZ, nullptr, path, &bytes) == ERROR_SUCCESS;
+    return found ? std::wstring(path) : std::wstring();
 }
 
 bool readTextFile(const std::wstring& path, std::string& text)

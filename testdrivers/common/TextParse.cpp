@@ -36,28 +36,19 @@ bool parseSigned(const std::string& s, long& out)
     return !s.empty() && at == s.data() + s.size() && error == std::errc();
 }
 
-bool parseYesNo(const std::string& s, bool& out)
-{
-    out = s == "yes" || s == "true" || s == "1";
-    return out || s == "no" || s == "false" || s == "0";
-}
-
 bool parseCallRules(const std::string& text, std::vector<CallRule>& rules, std::string& error)
 {
     for (const std::string& item : splitList(text)) {
         const size_t colon = item.find(':'), hash = item.find('#');
-        CallRule r{trim(item.substr(0, std::min(colon, hash))), 0,
-                   colon == std::string::npos ? "" : trim(item.substr(colon + 1))};
-        if (hash < colon) {
-            const std::string nth = trim(item.substr(hash + 1, colon - hash - 1));
-            uint64_t v = 0;
-            if (!parseUnsigned(nth, v) || v == 0 || v > 0xFFFFFFFFu) {
-                error = "bad call number '" + nth + "'";
-                return false;
-            }
-            r.nth = uint32_t(v);
+        const std::string nth = hash < colon ? trim(item.substr(hash + 1, colon - hash - 1)) : "",
+                          code = colon == std::string::npos ? "" : trim(item.substr(colon + 1));
+        uint64_t n = 0, c = 0;
+        if ((hash < colon && (!parseUnsigned(nth, n) || n == 0)) || n > 0xFFFFFFFFu ||
+            (!code.empty() && !parseUnsigned(code, c)) || c > 0xFFFFFFFFu) {
+            error = "bad number in '" + item + "'";
+            return false;
         }
-        rules.push_back(r);
+        rules.push_back({trim(item.substr(0, std::min(colon, hash))), uint32_t(n), uint32_t(c)});
     }
     return true;
 }

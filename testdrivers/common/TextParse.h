@@ -1,6 +1,6 @@
 #pragma once
 // What the test drivers' configuration texts have in common: trimmed values, lists,
-// numbers, yes/no, and the "fail = call#n:code" lists. Platform-free.
+// numbers, and the "fail = call#n:code" lists. Platform-free.
 
 #include <cstdint>
 #include <string>
@@ -15,18 +15,15 @@ std::vector<std::string> splitList(const std::string& s);
 bool parseUnsigned(const std::string& s, uint64_t& out);
 // Decimal with an optional minus sign, the whole text, within the range of long.
 bool parseSigned(const std::string& s, long& out);
-// yes/true/1 or no/false/0.
-bool parseYesNo(const std::string& s, bool& out);
 
 // One item of a "fail" list: the call's name, "#n" to fail only its n-th call (0: every
-// call), ":code" for the result it answers (empty: the driver's own choice).
+// call), ":code" for the result it answers (0: the driver's own choice).
 struct CallRule
 {
     std::string name;
-    uint32_t nth = 0;
-    std::string code;
+    uint32_t nth = 0, code = 0;
 };
-// "Initialize#2:0x88890004, Start" into rules; false with a message on a bad call number.
+// "Initialize#2:0x88890004, Start" into rules; false with a message on a bad number.
 bool parseCallRules(const std::string& text, std::vector<CallRule>& rules, std::string& error);
 
 } // namespace PomaroTestDrivers

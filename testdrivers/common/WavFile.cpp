@@ -4,14 +4,6 @@
 
 namespace PomaroTestDrivers {
 
-namespace {
-void put(unsigned char* p, uint32_t v, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-} // namespace
-
 bool WavFile::attach(std::FILE* file, WavSamples samples, uint32_t rate)
 {
     close();
@@ -28,19 +20,17 @@ bool WavFile::attach(std::FILE* file, WavSamples samples, uint32_t rate)
 
 bool WavFile::writeHeader()
 {
-    unsigned char h[44];
+    // Little-endian, as the host's memory has it: the RIFF size, "WAVE", a 16-byte "fmt " chunk
+    // (format, two channels, the rate, bytes a second, bytes a frame, bits a sample), the data's size.
+    const uint32_t frameBytes = 2 * sampleBytes_, bits = 8 * sampleBytes_;
+    const uint32_t format = samples_ == WavSamples::Float32 ? 3 : 1; // IEEE float or PCM
+    const uint32_t formatAndChannels = format | 2u << 16, frameAndBits = frameBytes | bits << 16;
+    uint32_t h[11] = {
+        0, uint32_t(36 + dataBytes_), 0, 0, 16, formatAndChannels, rate_, rate_ * frameBytes, frameAndBits,
+        0, uint32_t(dataBytes_)};
     std::memcpy(h, "RIFF", 4);
-    put(h + 4, uint32_t(36 + dataBytes_), 4);
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    put(h + 16, 16, 4);
-    put(h + 20, samples_ == WavSamples::Float32 ? 3 : 1, 2); // IEEE float or PCM
-    put(h + 22, 2, 2);
-    put(h + 24, rate_, 4);
-    put(h + 28, rate_ * 2 * sampleBytes_, 4);
-    put(h + 32, 2 * sampleBytes_, 2);
-    put(h + 34, 8 * sampleBytes_, 2);
-    std::memcpy(h + 36, "data", 4);
-    put(h + 40, uint32_t(dataBytes_), 4);
+    std::memcpy(h + 2, "WAVEfmt ", 8);
+    std::memcpy(h + 9, "data", 4);
     failed_ = std::fseek(file_, 0, SEEK_SET) != 0 || std::fwrite(h, 1, sizeof h, file_) != sizeof h;
     return !failed_ && std::fseek(file_, 0, SEEK_END) == 0;
 }
@@ -48,8 +38,8 @@ bool WavFile::writeHeader()
 bool WavFile::append(const void* frames, uint32_t n)
 {
     const uint64_t bytes = uint64_t(n) * 2 * sampleBytes_;
-    // Samples are stored little-endian, as the host's memory already has them. A RIFF size
-    // field is 32 bits: the file stops growing well before it overflows.
+    // Samples are stored as the host's memory has them. A RIFF size field is 32 bits: the
+    // file stops growing well before it overflows.
     if (!file_ || failed_ || dataBytes_ + bytes > 0xFFFFFF00u)
         return false;
     failed_ = std::fwrite(frames, 1, size_t(bytes), file_) != bytes;

@@ -1,68 +1,114 @@
-// The endpoint's configuration, the device enumerator and its endpoints, and the DLL's
-// COM entry points.
-#include "testdrivers/endpoint/Endpoint.h"
+// The test WASAPI endpoint: exclusive, event-driven streams paced by a clock thread that plays the
+// part of the hardware, and a recording of what the client released. Configured by the UTF-8 file
+// named by POMARO_TEST_ENDPOINT_CONFIG, else by the REG_SZ value Config of
+// HKEY_CURRENT_USER\Software\PomaroTest\Endpoint:
+//   wav = C:\out\render.wav      (what clients render; render.wav.stats.txt: misuse=N, calls out of order)
+//   fail = EnumAudioEndpoints:0x80004005
+//   [endpoint]                    (one section per endpoint, in collection order)
+//   name = Speakers (Test)        (no key: the friendly name reads as VT_EMPTY)
+//   rates = 44100, 48000          (exclusive 16-bit stereo PCM)   period / min_period = 100000 (100 ns)
+//   not_aligned = 480  aligned = 512  (480 frames answer NOT_ALIGNED, aligned 512)   extra_frames = 32
+//   fail = Initialize#2:0x88890004, GetBuffer   (#n: only the n-th call; default result E_FAIL)
 
 #include "testdrivers/common/ComServer.h"
 #include "testdrivers/common/ConfigFile.h"
 #include "testdrivers/common/TextParse.h"
+#include "testdrivers/common/WavFile.h"
 
+#include <windows.h>
+#include <audioclient.h>
+#include <mmdeviceapi.h>
 #include <propsys.h>
+#include <propvarutil.h>
+#include <shlwapi.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <deque>
+#include <iterator>
+#include <memory>
+#include <mutex>
 #include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace PomaroTestEndpoint {
 
 using namespace PomaroTestDrivers;
 
-HRESULT FaultPlan::onCall(Call c)
-{
-    const uint32_t n = counts[int(c)].fetch_add(1, std::memory_order_relaxed) + 1;
-    for (const Rule& r : rules)
-        if (r.call == c && (r.nth == 0 || r.nth == n))
-            return r.hr;
-    return S_OK;
-}
-
 namespace {
 
-const char* const kCallNames[int(Call::Count)] = {"EnumAudioEndpoints", "GetDevice",  "Activate",
-                                                  "GetDevicePeriod",    "Initialize", "GetBuffer",
-                                                  "ReleaseBuffer"};
-// In the order of the DEVICE_STATE_ bits.
-const char* const kStates[] = {"active", "disabled", "notpresent", "unplugged"};
+// The calls a test can make fail; the first only before the first [endpoint], the rest only in one.
+const char* const kCalls[] = {"EnumAudioEndpoints", "GetDevice", "Activate",     "GetDevicePeriod",
+                              "Initialize",         "GetBuffer", "ReleaseBuffer"};
+size_t callIndex(const std::string& name)
+{
+    return size_t(std::find(std::begin(kCalls), std::end(kCalls), name) - kCalls);
+}
 
-bool number(const std::string& text, uint64_t lo, uint64_t hi, uint32_t& out)
+// Counts calls and answers the injected result (0: proceed), from any thread.
+struct FaultPlan
+{
+    std::vector<CallRule> rules; // names checked against kCalls
+    std::atomic<uint32_t> counts[std::size(kCalls)] = {};
+    HRESULT onCall(const char* call)
+    {
+        const uint32_t n = counts[callIndex(call)].fetch_add(1, std::memory_order_relaxed) + 1;
+        for (const auto& r : rules)
+            if (r.name == call && (r.nth == 0 || r.nth == n))
+                return HRESULT(r.code ? r.code : 0x80004005u); // E_FAIL unless the test names another
+        return S_OK;
+    }
+};
+
+struct EndpointSetup
+{
+    std::wstring id, name, wavPath;
+    bool hasName = false;
+    std::vector<uint32_t> rates{44100, 48000}; // Hz
+    uint32_t defaultPeriod = 100000, minPeriod = 30000;
+    uint32_t notAlignedRequest = 0, notAlignedAnswer = 0, extraFrames = 0;
+    FaultPlan faults;
+};
+
+// One enumerator's view of the endpoints; what is made from it holds it through its endpoint.
+struct EndpointModel
+{
+    FaultPlan faults;                    // enumerator level
+    std::deque<EndpointSetup> endpoints; // never moved
+};
+using Endpoint = std::shared_ptr<EndpointSetup>;
+
+bool number(const std::string& text, uint32_t& out)
 {
     uint64_t v = 0;
-    const bool ok = parseUnsigned(text, v) && v >= lo && v <= hi;
-    if (ok)
-        out = uint32_t(v);
+    const bool ok = parseUnsigned(text, v) && v <= 0xFFFFFFFFu;
+    out = ok ? uint32_t(v) : out;
     return ok;
 }
 
 // What is wrong with the rules; empty when they are good.
 std::string parseFailRules(const std::string& text, bool enumeratorLevel, FaultPlan& plan)
 {
-    std::vector<CallRule> named;
     std::string error;
-    if (!parseCallRules(text, named, error))
+    if (!parseCallRules(text, plan.rules, error))
         return error;
-    for (const CallRule& n : named) {
-        int call = 0;
-        while (call < int(Call::Count) && n.name != kCallNames[call])
-            ++call;
-        // A rule where its call is never made would pass a test silently.
-        if (call == int(Call::Count) || (call == int(Call::EnumAudioEndpoints)) != enumeratorLevel)
-            return "no call '" + n.name + "' to fail here";
-        uint32_t hr = 0x80004005u; // E_FAIL unless the test names another failure
-        if (!n.code.empty() && !number(n.code, 0x80000000u, 0xFFFFFFFFu, hr))
-            return "bad failure result '" + n.code + "'";
-        plan.rules.push_back({Call(call), n.nth, HRESULT(hr)});
-    }
+    // A rule where its call is never made would pass a test silently.
+    for (const CallRule& r : plan.rules)
+        if (callIndex(r.name) == std::size(kCalls) || (callIndex(r.name) == 0) != enumeratorLevel)
+            return "no call '" + r.name + "' to fail here";
     return error;
 }
+
+const std::pair<const char*, uint32_t EndpointSetup::*> kNumbers[] = {
+    {"period", &EndpointSetup::defaultPeriod},
+    {"min_period", &EndpointSetup::minPeriod},
+    {"not_aligned", &EndpointSetup::notAlignedRequest},
+    {"aligned", &EndpointSetup::notAlignedAnswer},
+    {"extra_frames", &EndpointSetup::extraFrames}};
 
 std::string endpointKey(EndpointSetup& e, const std::string& key, const std::string& value)
 {
@@ -70,77 +116,284 @@ std::string endpointKey(EndpointSetup& e, const std::string& key, const std::str
     if (key == "name") {
         e.name = widen(value);
         e.hasName = true;
-    } else if (key == "state") {
-        ok = false;
-        for (uint32_t i = 0; i < 4 && !ok; ++i)
-            if ((ok = value == kStates[i]))
-                e.state = 1u << i;
-    } else if (key == "flow") {
-        ok = value == "render" || value == "capture";
-        e.render = value == "render";
     } else if (key == "rates") {
         e.rates.clear();
         for (const std::string& item : splitList(value))
-            ok = number(item, 1000, 768000, e.rates.emplace_back()) && ok;
-    } else if (key == "period" || key == "min_period") {
-        // Above a second is no audio device's period; zero would divide by zero later.
-        ok = number(value, 1, 10000000, key == "period" ? e.defaultPeriod : e.minPeriod);
-    } else if (key == "not_aligned") {
-        const size_t colon = value.find(':');
-        ok = colon != std::string::npos &&
-             number(trim(value.substr(0, colon)), 1, 1 << 20, e.notAlignedRequest) &&
-             number(trim(value.substr(colon + 1)), 1, 1 << 20, e.notAlignedAnswer);
-    } else if (key == "extra_frames") {
-        ok = number(value, 0, 1 << 20, e.extraFrames);
+            ok = number(item, e.rates.emplace_back()) && ok;
     } else if (key == "fail") {
-        return parseFailRules(value, false, *e.faults);
+        return parseFailRules(value, false, e.faults);
     } else {
-        return "unknown key '" + key + "' in [endpoint]";
+        const auto n =
+            std::find_if(std::begin(kNumbers), std::end(kNumbers), [&](auto& n) { return key == n.first; });
+        if (n == std::end(kNumbers))
+            return "unknown key '" + key + "' in [endpoint]";
+        ok = number(value, e.*n->second);
     }
     return ok ? "" : "bad " + key + " '" + value + "'";
 }
 
-// False with "line N: ..." in error on the first bad line.
+// False with the first bad line and what is wrong with it in error.
 bool parseConfig(const std::string& text, EndpointModel& c, std::string& error)
 {
     std::istringstream in(text);
-    size_t lineNo = 0;
-    for (std::string raw; std::getline(in, raw) && error.empty();) {
+    std::wstring wav;
+    for (std::string raw; error.empty() && std::getline(in, raw);) {
         const std::string line = trim(raw);
         const size_t eq = line.find('=');
-        const std::string key = trim(line.substr(0, eq)),
-                          value = trim(line.substr(eq == line.npos ? 0 : eq + 1));
+        const std::string key = trim(line.substr(0, eq)), value = trim(line.substr(eq + 1));
         std::string why;
-        ++lineNo;
-        if (line.empty() || line[0] == '#') {
-        } else if (line == "[endpoint]") {
+        if (line == "[endpoint]") {
             c.endpoints.emplace_back().id =
                 L"{0.0.0.00000000}.{pomaro-test-endpoint-" + std::to_wstring(c.endpoints.size()) + L"}";
-        } else if (line[0] == '[') {
-            why = "unknown section " + line;
-        } else if (eq == line.npos) {
-            why = "expected key = value";
-        } else if (!c.endpoints.empty()) {
-            why = endpointKey(c.endpoints.back(), key, value);
-        } else if (key == "wav") {
-            c.wavPath = widen(value);
-        } else {
-            why = key == "fail" ? parseFailRules(value, true, c.faults) : "unknown key '" + key + "'";
+            c.endpoints.back().wavPath = wav;
+        } else if (!line.empty() && eq == line.npos) {
+            why = "expected [endpoint] or key = value";
+        } else if (!line.empty()) {
+            why = !c.endpoints.empty() ? endpointKey(c.endpoints.back(), key, value)
+                  : key == "fail"      ? parseFailRules(value, true, c.faults)
+                  : key == "wav"       ? (wav = widen(value), "")
+                                       : "unknown key '" + key + "'";
         }
-        if (!why.empty())
-            error = "line " + std::to_string(lineNo) + ": " + why;
+        error = why.empty() ? "" : "'" + line + "': " + why;
     }
     return error.empty();
 }
 
-// A task-allocator copy of a wide string, as COM callers free it.
-wchar_t* coTaskStrDup(const std::wstring& s)
+constexpr int64_t kHnsPerSecond = 10000000;
+
+// Everything the process's clients rendered: one WAV file that successive streams append
+// to (the first stream, or one of a new path, starts it afresh), and each stream's counters.
+struct Recorder
 {
-    auto* p = static_cast<wchar_t*>(CoTaskMemAlloc((s.size() + 1) * sizeof(wchar_t)));
-    if (p)
-        std::memcpy(p, s.c_str(), (s.size() + 1) * sizeof(wchar_t));
-    return p;
-}
+    std::mutex mutex;
+    WavFile wav;
+    std::wstring path;
+    ULONGLONG lastHeaderMs = 0;
+
+    void begin(const std::wstring& wavPath, uint32_t rate)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (wavPath != path || !wav.isOpen()) {
+            path = wavPath;
+            std::FILE* f = wavPath.empty() ? nullptr : _wfopen(wavPath.c_str(), L"wb");
+            if (f)
+                std::setvbuf(f, nullptr, _IOFBF, 1 << 16); // few writes on the client's render thread
+            wav.attach(f, WavSamples::Int16, rate);
+        }
+    }
+    void append(const int16_t* frames, uint32_t n)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        // The header follows about ten times a second, so a reader never waits for the end.
+        if (wav.append(frames, n) && GetTickCount64() - lastHeaderMs >= 100) {
+            wav.updateHeader();
+            lastHeaderMs = GetTickCount64();
+        }
+    }
+    void end(const std::string& counters)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        wav.updateHeader();
+        if (std::FILE* f = path.empty() ? nullptr : _wfopen((path + L".stats.txt").c_str(), L"wb")) {
+            std::fputs(counters.c_str(), f);
+            std::fclose(f);
+        }
+    }
+} g_recorder;
+
+class AudioClient final : public ComObject<IAudioClient, IAudioRenderClient>
+{
+public:
+    explicit AudioClient(Endpoint e) : e_(std::move(e)) {}
+    ~AudioClient() override
+    {
+        // A client released while streaming: the stream ends here, as it would on the system.
+        std::lock_guard<std::mutex> lock(control_);
+        if (clock_.joinable())
+            endStream();
+        CloseHandle(stopEvent_);
+    }
+
+    HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE mode, DWORD flags, REFERENCE_TIME duration,
+                                         REFERENCE_TIME periodicity, const WAVEFORMATEX* format,
+                                         LPCGUID) override
+    {
+        std::lock_guard<std::mutex> lock(control_);
+        if (HRESULT hr = e_->faults.onCall("Initialize"))
+            return hr;
+        if (init_ != NotInitialized)
+            return misuse(AUDCLNT_E_ALREADY_INITIALIZED);
+        // Only what a low-latency client asks for: an exclusive, event-driven stream.
+        if (!(flags & AUDCLNT_STREAMFLAGS_EVENTCALLBACK) || IsFormatSupported(mode, format, nullptr) != S_OK)
+            return AUDCLNT_E_UNSUPPORTED_FORMAT;
+        if (periodicity != duration)
+            return misuse(AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL);
+        if (periodicity < e_->minPeriod)
+            return AUDCLNT_E_INVALID_DEVICE_PERIOD;
+        const uint32_t rate = format->nSamplesPerSec;
+        const uint32_t asked = uint32_t((duration * rate + kHnsPerSecond / 2) / kHnsPerSecond);
+        if (asked == e_->notAlignedRequest)
+            return init_ = NotAligned, AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED;
+        bufferFrames_ = asked + e_->extraFrames;
+        // The whole buffer goes to the hardware every period.
+        tickHns_ = (int64_t(bufferFrames_) * kHnsPerSecond + rate / 2) / rate;
+        buffer_.assign(size_t(bufferFrames_) * 2, 0);
+        g_recorder.begin(e_->wavPath, rate); // before the pre-roll
+        init_ = Ready;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32* frames) override
+    {
+        if (init_ == NotInitialized)
+            return misuse(AUDCLNT_E_NOT_INITIALIZED);
+        *frames = init_ == NotAligned ? e_->notAlignedAnswer : bufferFrames_;
+        return S_OK;
+    }
+    // The only format recorded: exclusive 16-bit stereo PCM at one of the endpoint's rates.
+    HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE mode, const WAVEFORMATEX* w,
+                                                WAVEFORMATEX**) override
+    {
+        const auto& rates = e_->rates;
+        const bool ok = w->wFormatTag == WAVE_FORMAT_PCM && w->nChannels == 2 && w->wBitsPerSample == 16 &&
+                        w->nBlockAlign == 4 && w->nAvgBytesPerSec == w->nSamplesPerSec * 4u &&
+                        std::find(rates.begin(), rates.end(), w->nSamplesPerSec) != rates.end();
+        return mode != AUDCLNT_SHAREMODE_EXCLUSIVE ? E_NOTIMPL : ok ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
+    }
+    HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* defaultPeriod, REFERENCE_TIME* minimum) override
+    {
+        const HRESULT hr = e_->faults.onCall("GetDevicePeriod");
+        *defaultPeriod = e_->defaultPeriod;
+        *minimum = e_->minPeriod;
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE event) override
+    {
+        std::lock_guard<std::mutex> lock(control_);
+        if (HRESULT hr = stopped())
+            return hr;
+        clientEvent_ = event;
+        return event && event != INVALID_HANDLE_VALUE ? S_OK : E_INVALIDARG;
+    }
+    HRESULT STDMETHODCALLTYPE GetService(REFIID riid, void** ppv) override
+    {
+        *ppv = nullptr;
+        // The render client is this object's second face: it lives as long as either is held.
+        return init_ != Ready                         ? misuse(AUDCLNT_E_NOT_INITIALIZED)
+               : riid == __uuidof(IAudioRenderClient) ? QueryInterface(riid, ppv)
+                                                      : E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE Start() override
+    {
+        std::lock_guard<std::mutex> lock(control_);
+        if (HRESULT hr = stopped())
+            return hr;
+        if (!clientEvent_)
+            return misuse(AUDCLNT_E_EVENTHANDLE_NOT_SET);
+        ResetEvent(stopEvent_);
+        // The hardware starts now, however long its clock thread takes to get going.
+        LARGE_INTEGER start;
+        QueryPerformanceCounter(&start);
+        clock_ = std::thread([this, start] { clockLoop(start.QuadPart); });
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Stop() override
+    {
+        std::lock_guard<std::mutex> lock(control_);
+        if (init_ != Ready)
+            return misuse(AUDCLNT_E_NOT_INITIALIZED);
+        return clock_.joinable() ? (endStream(), S_OK) : S_FALSE;
+    }
+    // Calls the program never makes.
+    HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX**) override { return E_NOTIMPL; }
+
+    // IAudioRenderClient's two calls, made on the client's render thread.
+    HRESULT STDMETHODCALLTYPE GetBuffer(UINT32 frames, BYTE** data) override
+    {
+        *data = nullptr;
+        if (HRESULT hr = e_->faults.onCall("GetBuffer"))
+            return hr;
+        if (init_ != Ready || outstanding_.load(std::memory_order_acquire) != kNoBuffer ||
+            frames > bufferFrames_)
+            return misuse(AUDCLNT_E_OUT_OF_ORDER);
+        if (frames > 0) {
+            outstanding_.store(frames, std::memory_order_release);
+            *data = reinterpret_cast<BYTE*>(buffer_.data());
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames, DWORD flags) override
+    {
+        if (HRESULT hr = e_->faults.onCall("ReleaseBuffer"))
+            return hr;
+        const uint32_t got = outstanding_.exchange(kNoBuffer, std::memory_order_acq_rel);
+        if (got == kNoBuffer && frames == 0)
+            return S_OK;
+        if (got == kNoBuffer || frames > got || (flags & ~DWORD(AUDCLNT_BUFFERFLAGS_SILENT)))
+            return misuse(AUDCLNT_E_INVALID_SIZE);
+        if (flags & AUDCLNT_BUFFERFLAGS_SILENT)
+            std::fill_n(buffer_.begin(), size_t(frames) * 2, int16_t(0));
+        g_recorder.append(buffer_.data(), frames);
+        return S_OK;
+    }
+
+private:
+    // NotAligned answers the aligned size, and nothing else.
+    static constexpr int NotInitialized = 0, NotAligned = 1, Ready = 2;
+    static constexpr uint32_t kNoBuffer = 0xFFFFFFFFu;
+
+    HRESULT stopped()
+    {
+        return init_ != Ready      ? misuse(AUDCLNT_E_NOT_INITIALIZED)
+               : clock_.joinable() ? misuse(AUDCLNT_E_NOT_STOPPED)
+                                   : S_OK;
+    }
+    HRESULT misuse(HRESULT hr) { return misuse_.fetch_add(1, std::memory_order_relaxed), hr; }
+
+    // Stops the clock; everything the client released is on record.
+    void endStream()
+    {
+        SetEvent(stopEvent_);
+        clock_.join();
+        g_recorder.end("misuse=" + std::to_string(misuse_) + "\n");
+    }
+
+    // Due times come from the start and the period index, so rounding never accumulates.
+    void clockLoop(int64_t startTicks)
+    {
+        // The hardware's clock must not wait behind the threads it paces.
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+        LARGE_INTEGER freq, now;
+        QueryPerformanceFrequency(&freq);
+        const double periodTicks = double(tickHns_) * double(freq.QuadPart) / 1e7;
+        const int64_t ticksPerMs = std::max<int64_t>(freq.QuadPart / 1000, 1);
+        for (uint64_t index = 1; WaitForSingleObject(stopEvent_, 0) == WAIT_TIMEOUT;) {
+            QueryPerformanceCounter(&now);
+            const int64_t due = startTicks + int64_t(std::llround(double(index) * periodTicks));
+            if (due > now.QuadPart) {
+                // Wake on time or at once when the stream stops.
+                WaitForSingleObject(stopEvent_, DWORD((due - now.QuadPart + ticksPerMs - 1) / ticksPerMs));
+                continue;
+            }
+            SetEvent(clientEvent_);
+            ++index;
+        }
+    }
+
+    const Endpoint e_;
+    std::mutex control_; // serialises the control calls, never the render calls
+    std::atomic<int> init_{NotInitialized};
+    uint32_t bufferFrames_ = 0;
+    int64_t tickHns_ = 0;
+    HANDLE clientEvent_ = nullptr; // not owned
+    std::vector<int16_t> buffer_;
+    std::atomic<uint32_t> outstanding_{kNoBuffer};
+    std::atomic<uint64_t> misuse_{0};
+    HANDLE stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr); // owned; wakes the clock thread
+    std::thread clock_;
+};
 
 // PKEY_Device_FriendlyName: the one property an endpoint has, its configured name.
 const PROPERTYKEY kFriendlyName = {
@@ -150,123 +403,87 @@ const PROPERTYKEY kFriendlyName = {
 class Device final : public ComObject<IMMDevice, IPropertyStore>
 {
 public:
-    Device(std::shared_ptr<EndpointModel> model, size_t index) : model(std::move(model)), index(index) {}
-    const std::shared_ptr<EndpointModel> model;
-    const size_t index;
-    const EndpointSetup& setup() const { return model->endpoints[index]; }
+    explicit Device(Endpoint e) : e_(std::move(e)) {}
     HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD, PROPVARIANT*, void** ppv) override
     {
         *ppv = nullptr;
-        if (HRESULT hr = setup().faults->onCall(Call::Activate))
+        if (HRESULT hr = e_->faults.onCall("Activate"))
             return hr;
         if (iid != __uuidof(IAudioClient) && iid != IID_IUnknown)
             return E_NOINTERFACE;
-        *ppv = newAudioClient(model, index);
+        *ppv = static_cast<IAudioClient*>(new AudioClient(e_));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD access, IPropertyStore** out) override
     {
         *out = nullptr;
-        return (access & 3) == STGM_READ
-                   ? QueryInterface(__uuidof(IPropertyStore), reinterpret_cast<void**>(out))
-                   : E_ACCESSDENIED;
+        return access != STGM_READ ? E_ACCESSDENIED : QueryInterface(IID_PPV_ARGS(out));
     }
-    HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override
-    {
-        *id = coTaskStrDup(setup().id);
-        return *id ? S_OK : E_OUTOFMEMORY;
-    }
-    HRESULT STDMETHODCALLTYPE GetState(DWORD* state) override
-    {
-        *state = setup().state;
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override { return SHStrDupW(e_->id.c_str(), id); }
+    HRESULT STDMETHODCALLTYPE GetState(DWORD*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetCount(DWORD*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override
     {
         PropVariantInit(value);
         // A property the endpoint lacks reads as VT_EMPTY with success, as on the system.
-        if (setup().hasName && key.pid == kFriendlyName.pid && key.fmtid == kFriendlyName.fmtid) {
-            if (!(value->pwszVal = coTaskStrDup(setup().name)))
-                return E_OUTOFMEMORY;
-            value->vt = VT_LPWSTR;
-        }
-        return S_OK;
+        const bool named = e_->hasName && key.pid == kFriendlyName.pid && key.fmtid == kFriendlyName.fmtid;
+        return named ? InitPropVariantFromString(e_->name.c_str(), value) : S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override { return STG_E_ACCESSDENIED; }
     HRESULT STDMETHODCALLTYPE Commit() override { return STG_E_ACCESSDENIED; }
-};
-
-class DeviceCollection final : public ComObject<IMMDeviceCollection>
-{
-public:
-    DeviceCollection(std::shared_ptr<EndpointModel> model, std::vector<size_t> members)
-        : model_(std::move(model)), members_(std::move(members))
-    {}
-    HRESULT STDMETHODCALLTYPE GetCount(UINT* count) override
-    {
-        *count = UINT(members_.size());
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Item(UINT i, IMMDevice** out) override
-    {
-        *out = i < members_.size() ? new Device(model_, members_[i]) : nullptr;
-        return *out ? S_OK : E_INVALIDARG;
-    }
 
 private:
-    std::shared_ptr<EndpointModel> model_;
-    std::vector<size_t> members_; // endpoint indices in collection order
+    const Endpoint e_;
 };
 
-class Enumerator final : public ComObject<IMMDeviceEnumerator>
+// The enumerator and the one collection it lists: every endpoint, as an active render endpoint.
+class Enumerator final : public ComObject<IMMDeviceEnumerator, IMMDeviceCollection>
 {
 public:
     explicit Enumerator(std::shared_ptr<EndpointModel> model) : model_(std::move(model)) {}
-    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD stateMask,
-                                                 IMMDeviceCollection** out) override
+    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection** out) override
     {
         *out = nullptr;
-        if (HRESULT hr = model_->faults.onCall(Call::EnumAudioEndpoints))
-            return hr;
-        std::vector<size_t> members;
-        for (size_t i = 0; i < model_->endpoints.size(); ++i) {
-            const EndpointSetup& e = model_->endpoints[i];
-            if ((flow == eAll || (flow == eRender) == e.render) && (e.state & stateMask))
-                members.push_back(i);
-        }
-        *out = new DeviceCollection(model_, std::move(members));
-        return S_OK;
+        const HRESULT hr = model_->faults.onCall("EnumAudioEndpoints");
+        return hr ? hr : QueryInterface(IID_PPV_ARGS(out));
     }
-    // No client of this endpoint asks for a default: it would have to be chosen by name.
-    HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow, ERole, IMMDevice**) override
+    HRESULT STDMETHODCALLTYPE GetCount(UINT* count) override
     {
-        return E_NOTIMPL;
+        return *count = UINT(model_->endpoints.size()), S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Item(UINT i, IMMDevice** out) override
+    {
+        *out = i < model_->endpoints.size() ? new Device(Endpoint(model_, &model_->endpoints[i])) : nullptr;
+        return *out ? S_OK : E_INVALIDARG;
     }
     HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice** out) override
     {
         *out = nullptr;
-        for (size_t i = 0; i < model_->endpoints.size(); ++i)
-            if (model_->endpoints[i].id == id) {
-                const HRESULT hr = model_->endpoints[i].faults->onCall(Call::GetDevice);
-                *out = FAILED(hr) ? nullptr : new Device(model_, i);
+        for (EndpointSetup& e : model_->endpoints)
+            if (e.id == id) {
+                const HRESULT hr = e.faults.onCall("GetDevice");
+                *out = FAILED(hr) ? nullptr : new Device(Endpoint(model_, &e));
                 return hr;
             }
         return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
     }
-    // The endpoints never change while a test runs, so there is nothing to notify.
+    // Calls the program never makes.
+    HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow, ERole, IMMDevice**) override
+    {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient*) override
     {
-        return S_OK;
+        return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient*) override
     {
-        return S_OK;
+        return E_NOTIMPL;
     }
 
 private:
-    std::shared_ptr<EndpointModel> model_;
+    const std::shared_ptr<EndpointModel> model_;
 };
 
 HRESULT createEnumerator(REFIID riid, void** ppv)

@@ -27,16 +27,13 @@ public:
         lastLeft.store(left);
         lastRight.store(right);
         const int call = renders.fetch_add(1);
-        const int32_t frames = std::get<3>(last);
-        if (left && std::get<1>(last) == Kelvane::SampleFormatInt16) {
-            auto* l = static_cast<int16_t*>(left);
-            auto* r = right ? static_cast<int16_t*>(right) : l + 1;
-            const int step = right ? 1 : 2;
-            for (int32_t i = 0; i < frames; ++i) {
-                l[step * i] = static_cast<int16_t>((counter + i) % 30000 + 1);
+        // 16-bit samples: interleaved when there is no right channel, which stays silent.
+        if (auto* l = static_cast<int16_t*>(left); l && std::get<1>(last) == Kelvane::SampleFormatInt16) {
+            int16_t* r = right ? static_cast<int16_t*>(right) : l + 1;
+            for (int32_t i = 0, step = right ? 1 : 2; i < std::get<3>(last); ++i, ++counter) {
+                l[step * i] = static_cast<int16_t>(counter % 30000 + 1);
                 r[step * i] = 0;
             }
-            counter += frames;
         }
         if (renderDelayMs)
             Sleep(renderDelayMs);
@@ -55,14 +52,11 @@ public:
     int prepares = 0;
     int refuseFrom = -1; // renders from this call on answer false
     DWORD renderDelayMs = 0;
-    std::atomic<int> renders{0};
-    std::atomic<int> resets{0};
+    std::atomic<int> renders{0}, resets{0};
     std::atomic<void*> lastLeft{nullptr}, lastRight{nullptr};
-    std::atomic<bool> inside{false};
-    std::atomic<bool> ended{false}; // set by the test once the device is stopped or gone
-    std::atomic<bool> renderAfterEnd{false};
+    // ended: set by the test once the device is stopped or gone
+    std::atomic<bool> inside{false}, ended{false}, renderAfterEnd{false}, onMainThread{false};
     const DWORD mainThread = GetCurrentThreadId();
-    std::atomic<bool> onMainThread{false};
 
 private:
     Prepared last{0, Kelvane::SampleFormatUnknown, Kelvane::RateNone, 0, false};

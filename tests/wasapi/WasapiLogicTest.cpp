@@ -1,5 +1,7 @@
-// Sizing and scoring rules of the device choice, with the worked examples.
+// Sizing and scoring rules of the device choice, with the worked examples; the render loop
+// against a scripted endpoint, and the gate between a device and its thread.
 #include "audio/DeviceChoice.h"
+#include "audio/RenderLoop.h"
 #include "audio/RestartRequests.h"
 
 #include <gtest/gtest.h>
@@ -7,11 +9,11 @@
 #include <sstream>
 #include <string>
 #include <tuple>
-#include <vector>
+#include <utility>
 
 using namespace Kelvane;
 
-TEST(DeviceChoice, PeriodsFramesAndDurations)
+TEST(DeviceChoice, BufferSizes)
 {
     // 10 ms at 44.1 kHz is 441: cut to 432, so the largest size is 864.
     EXPECT_EQ(wasapiBufferSizeRange(100000, 30000, 44100).maxFrames, 864);
@@ -26,14 +28,8 @@ TEST(DeviceChoice, PeriodsFramesAndDurations)
         {48000, 480, 100000}, {48000, 144, 30000}, {44100, 441, 100000}, {44100, 512, 116100}, {0, 512, 0}};
     for (const auto& [hz, frames, duration] : durations)
         EXPECT_EQ(bufferDuration(hz, frames), duration) << frames << " at " << hz;
-}
-
-TEST(DeviceChoice, HostBufferSize)
-{
-    const struct
-    {
-        int32_t requested, preferred, hz, minFrames, maxFrames, granularity, expected;
-    } cases[] = {
+    // requested, preferred, hz, minimum, maximum, granularity, chosen
+    const std::tuple<int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t> cases[] = {
         {0, 144, 48000, 144, 960, 16, 480},    // no dialog choice: the preferred 144 is under 10 ms
         {64, 144, 48000, 144, 960, 16, 480},   // so is the asked 64
         {5000, 144, 48000, 144, 960, 16, 960}, // the maximum caps
@@ -50,10 +46,9 @@ TEST(DeviceChoice, HostBufferSize)
         {0, 720, 48000, 144, 960, 16, 720}, // the preferred size only when none was asked for
         {-5, 720, 48000, 144, 960, 16, 720},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(hostBufferSize(c.requested, c.preferred, c.hz, c.minFrames, c.maxFrames, c.granularity),
-                  c.expected)
-            << c.requested << "/" << c.preferred << " at " << c.hz << ", granularity " << c.granularity;
+    for (const auto& [requested, preferred, hz, lo, hi, granularity, chosen] : cases)
+        EXPECT_EQ(hostBufferSize(requested, preferred, hz, lo, hi, granularity), chosen)
+            << requested << "/" << preferred << " at " << hz << ", granularity " << granularity;
 }
 
 TEST(DeviceChoice, ScoresAndRates)
@@ -113,4 +108,77 @@ TEST(RestartRequests, CoalescedDeferredAndBounded)
             EXPECT_EQ(got, s) << name;
         }
     }
+}
+
+namespace {
+
+// Endpoint and provider at once. Records every endpoint call as one letter (G get, R release,
+// S silent release, T start, P stop, W wait) and fails the calls it is told to; renders true
+// from call readyFrom on, false again from call refuseFrom on, and asks for a stop during call stopAt.
+struct Script
+{
+    int periods, failGetAt; // waits that report the event; the n-th getBuffer (0-based) that fails
+    bool failStart;
+    int readyFrom, refuseFrom, stopAt;
+    RenderShared& shared;
+    std::string calls{};
+    int16_t buffer[16] = {};
+    int gets = 0, renders = 0;
+    uint8_t* getBuffer()
+    {
+        calls += 'G';
+        return gets++ == failGetAt ? nullptr : reinterpret_cast<uint8_t*>(buffer);
+    }
+    bool releaseBuffer(bool silent) { return calls += silent ? 'S' : 'R', true; }
+    bool startClient() { return calls += 'T', !failStart; }
+    void stopClient() { calls += 'P'; }
+    bool waitPeriod() { return calls += 'W', periods-- > 0; }
+    size_t bufferBytes() const { return sizeof buffer; }
+    bool render(void*)
+    {
+        if (renders == stopAt)
+            shared.stopRequested.store(true);
+        const int call = renders++;
+        return call >= readyFrom && call < refuseFrom;
+    }
+};
+
+} // namespace
+
+TEST(RenderLoop, CallsInOrderForEveryWayItEnds)
+{
+    using E = RenderLoopEnd;
+    // waits that report the event, the getBuffer call that fails (0-based), renders ready from and refused
+    // from, the render that asks for a stop, start fails; how the loop ends, the endpoint's calls, renders
+    const std::tuple<const char*, int, int, int, int, int, bool, E, const char*, int> cases[] = {
+        {"not ready: silence", 6, -1, 3, 99, -1, false, E::WaitFailed, "GRTWGSWGSWGSWGRWGRWGRWP", 6},
+        {"a refusal hands its period over silent", 10, -1, 0, 2, -1, false, E::Refused, "GRTWGRWGRWGSP", 3},
+        {"a stop ends at the next wake", 10, -1, 0, 99, 1, false, E::StopRequested, "GRTWGRWGRWP", 2},
+        {"pre-roll fails: never started or stopped", 10, 0, 0, 99, -1, false, E::PreRollFailed, "G", 0},
+        {"start fails", 10, -1, 0, 99, -1, true, E::StartFailed, "GRT", 0},
+        {"a later buffer fails", 10, 2, 0, 99, -1, false, E::BufferFailed, "GRTWGRWGP", 1},
+    };
+    for (const auto& [name, periods, failGetAt, readyFrom, refuseFrom, stopAt, failStart, end, calls,
+                      renders] : cases) {
+        RenderShared shared;
+        Script script{periods, failGetAt, failStart, readyFrom, refuseFrom, stopAt, shared};
+        EXPECT_EQ(runRenderLoop(script, script, shared), end) << name;
+        EXPECT_EQ(script.calls, calls) << name;
+        EXPECT_EQ(script.renders, renders) << name;
+        EXPECT_EQ(shared.refused.load(), end == E::Refused) << name;
+    }
+}
+
+TEST(RenderGate, ShutsOutEveryCallOnceClosedAndASecondOneWhileOpen)
+{
+    RenderGate gate;
+    EXPECT_FALSE(gate.enter()); // closed until the stream opens it
+    gate.open();
+    EXPECT_TRUE(gate.enter() && !gate.enter()); // calls into the provider never overlap
+    gate.close();
+    EXPECT_TRUE(gate.busy()); // the stop waits for the call inside
+    gate.leave();
+    EXPECT_FALSE(gate.busy() || gate.enter() || gate.busy()); // a call turned away leaves nothing inside
+    gate.open();
+    EXPECT_TRUE(gate.enter());
 }
