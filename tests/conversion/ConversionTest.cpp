@@ -151,18 +151,14 @@ struct Layout
     return ::testing::AssertionSuccess();
 }
 
-// Every count to 40, a device-sized block, and counts that must write nothing.
-std::vector<int> everyCount()
-{
-    std::vector<int> counts{480, -1, -16, std::numeric_limits<std::int32_t>::min()};
-    for (int n = 0; n <= 40; ++n)
-        counts.push_back(n);
-    return counts;
-}
-
 void sweep(std::uint32_t seed, const std::vector<float>& gains, const std::vector<Layout>& layouts,
-           const std::vector<int>& counts = everyCount())
+           std::vector<int> counts = {})
 {
+    if (counts.empty()) { // every count to 40, a device-sized block, and counts that must write nothing
+        counts = {480, -1, -16, std::numeric_limits<std::int32_t>::min()};
+        for (int n = 0; n <= 40; ++n)
+            counts.push_back(n);
+    }
     std::mt19937 rng(seed);
     for (const Routine& r : kRoutines)
         for (float gain : gains)
