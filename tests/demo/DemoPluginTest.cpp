@@ -402,12 +402,14 @@ TEST_F(DemoPlugin, EditorShowsTheParametersEditsThroughTheHostAndKeepsTheSizeLef
 
     // It follows the host's size, and reopens (its window class registered again after the
     // parent died first) at the size left.
+    RECT client = {}, before = {}, after = {};
+    GetWindowRect(children(editor, TRACKBAR_CLASSW)[0], &before);
     hostFrame->resizeChild(700, 400);
-    RECT client = {}, first = {};
     GetClientRect(editor, &client);
-    GetWindowRect(children(editor, TRACKBAR_CLASSW)[0], &first);
+    GetWindowRect(children(editor, TRACKBAR_CLASSW)[0], &after);
     EXPECT_TRUE(client.right == 700 && client.bottom == 400);
-    EXPECT_EQ(first.right - first.left, layoutEditor({700, 400}).rows[0].slider.width());
+    EXPECT_EQ((after.right - after.left) - (before.right - before.left),
+              700 - kEditorDefault.width); // stretched
     closeEditor();
     openEditor();
     EXPECT_TRUE(hostFrame->requested.getWidth() == 700 && hostFrame->requested.getHeight() == 400);

@@ -15,8 +15,6 @@ namespace {
 
 using namespace PomaroApp;
 
-std::uintptr_t address(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
-
 TEST(ProcessBuffers, ChannelsAreAlignedApartAndClearedAndRefusedRequestsLeaveNone)
 {
     CProcessBuffers b;
@@ -27,7 +25,7 @@ TEST(ProcessBuffers, ChannelsAreAlignedApartAndClearedAndRefusedRequestsLeaveNon
         for (int32_t k = 0; k < 2 * busCount; ++k) {
             float* channel = b.buses[k / 2].channelBuffers32[k % 2];
             EXPECT_TRUE(b.buses[k / 2].numChannels == 2 && b.channel(k / 2, k % 2) == channel &&
-                        address(channel) % 16 == 0);
+                        reinterpret_cast<std::uintptr_t>(channel) % 16 == 0);
             std::fill(channel, channel + frames, float(k + 1)); // ASan checks the end
             b.buses[k / 2].silenceFlags = 3;
         }

@@ -7,7 +7,7 @@ import tempfile
 
 strace, probe = sys.argv[1], sys.argv[2]
 with tempfile.NamedTemporaryFile(mode="r", suffix=".strace") as trace:
-    run = subprocess.run([strace, "-f", "-qq", "-o", trace.name, probe], capture_output=True, text=True)
+    run = subprocess.run([strace, "-f", "-qq", "-o", trace.name, probe, "--gtest_filter=HotPath.*"], capture_output=True, text=True)
     print(run.stdout, end="")
     if run.returncode != 0:
         sys.exit(f"probe failed ({run.returncode}): {run.stderr}")
