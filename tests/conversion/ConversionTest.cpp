@@ -1,7 +1,6 @@
-// The six conversion routines against a scalar model of the rules: random data with
-// awkward values mixed in, every frame count up to 40 (group and tail paths), a device-sized
-// block and counts that write nothing, aligned and misaligned buffers, guard bytes around
-// every output, other rounding and denormal modes.
+// The six conversion routines against a scalar model of the rules: random data with awkward
+// values mixed in, every frame count up to 40 (group and tail paths), a device-sized block and
+// counts that write nothing, aligned and misaligned buffers, other rounding and denormal modes.
 
 #include "host/SampleConversion.h"
 
@@ -62,38 +61,22 @@ const struct Routine
     {"Float32PerChannel", Format::Float32, nullptr, PomaroApp::storeFloat32PerChannel},
 };
 
-// Input channel allocated to its exact length (an over-read is an ASan error),
-// starting `offset` floats past a 16-byte boundary.
-struct InputChannel
+// `size` bytes starting `offset` bytes past a 16-byte boundary and allocated to their exact end
+// (an access beyond it is an ASan error); the bytes before them must come back untouched.
+struct Buffer
 {
-    InputChannel(const std::vector<float>& values, std::size_t offset)
-        : memory(static_cast<float*>(
-              ::operator new (std::max<std::size_t>((values.size() + offset) * 4, 1), std::align_val_t{16}))),
-          data(std::copy(values.begin(), values.end(), memory + offset) - values.size())
+    Buffer(std::size_t size, std::size_t offset)
+        : memory(static_cast<unsigned char*>(
+              ::operator new (std::max<std::size_t>(offset + size, 1), std::align_val_t{16}))),
+          data(std::fill_n(memory, offset, 0xA5))
     {}
-    ~InputChannel() { ::operator delete (memory, std::align_val_t{16}); }
-    float* memory;
-    const float* data;
-};
-
-// Output area `offset` bytes past a 16-byte boundary, between guard bytes that must
-// come back untouched.
-struct GuardedOutput
-{
-    GuardedOutput(std::size_t size, std::size_t offset)
-        : bytes(size), region(size + 160, 0xA5),
-          lead((16 - reinterpret_cast<std::uintptr_t>(region.data()) % 16) % 16 + 64 + offset)
-    {}
-    unsigned char* data() { return region.data() + lead; }
-    bool guardsIntact() const
+    ~Buffer() { ::operator delete (memory, std::align_val_t{16}); }
+    bool leadIntact() const
     {
-        const auto fill = [](unsigned char b) { return b == 0xA5; };
-        return std::all_of(region.begin(), region.begin() + std::ptrdiff_t(lead), fill) &&
-               std::all_of(region.begin() + std::ptrdiff_t(lead + bytes), region.end(), fill);
+        return std::all_of(memory, data, [](unsigned char b) { return b == 0xA5; });
     }
-    std::size_t bytes;
-    std::vector<unsigned char> region;
-    std::size_t lead;
+    unsigned char* const memory;
+    unsigned char* const data;
 };
 
 // Random levels with awkward values mixed in: limits, beyond them, NaN, infinities, denormals.
@@ -129,21 +112,22 @@ struct Layout
 {
     const std::size_t n = std::size_t(std::max(frames, 0)), sb = r.format == Format::Int16 ? 2 : 4;
     const std::vector<float> in[2] = {randomSamples(rng, n), randomSamples(rng, n)};
-    const InputChannel inL(in[0], lay.inLeft), inR(in[1], lay.inRight);
-    GuardedOutput out[2] = {{(r.interleaved ? 2 : 1) * n * sb, lay.outLeft},
-                            {r.interleaved ? 0 : n * sb, lay.outRight}};
+    Buffer inL(n * 4, lay.inLeft * 4), inR(n * 4, lay.inRight * 4);
+    const float* left = std::copy(in[0].begin(), in[0].end(), reinterpret_cast<float*>(inL.data)) - n;
+    const float* right = std::copy(in[1].begin(), in[1].end(), reinterpret_cast<float*>(inR.data)) - n;
+    Buffer out[2] = {{(r.interleaved ? 2 : 1) * n * sb, lay.outLeft},
+                     {r.interleaved ? 0 : n * sb, lay.outRight}};
     if (r.interleaved)
-        r.interleaved(inL.data, inR.data, out[0].data(), frames, gain);
+        r.interleaved(left, right, out[0].data, frames, gain);
     else
-        r.perChannel(inL.data, inR.data, out[0].data(), out[1].data(), frames, gain);
+        r.perChannel(left, right, out[0].data, out[1].data, frames, gain);
     for (std::size_t c = 0; c < 2; ++c) {
-        if (!out[c].guardsIntact())
-            return ::testing::AssertionFailure() << "wrote outside its buffers";
+        if (!out[c].leadIntact())
+            return ::testing::AssertionFailure() << "wrote before its buffer";
         for (std::size_t i = 0; i < n; ++i) {
             unsigned char want[4];
             referenceSample(r.format, in[c][i], gain, want);
-            if (std::memcmp(r.interleaved ? out[0].data() + (2 * i + c) * sb : out[c].data() + i * sb, want,
-                            sb))
+            if (std::memcmp(r.interleaved ? out[0].data + (2 * i + c) * sb : out[c].data + i * sb, want, sb))
                 return ::testing::AssertionFailure()
                        << (c ? "right" : "left") << " frame " << i << " (input " << in[c][i] << ")";
         }
@@ -151,18 +135,14 @@ struct Layout
     return ::testing::AssertionSuccess();
 }
 
-// Every count to 40, a device-sized block, and counts that must write nothing.
-std::vector<int> everyCount()
-{
-    std::vector<int> counts{480, -1, -16, std::numeric_limits<std::int32_t>::min()};
-    for (int n = 0; n <= 40; ++n)
-        counts.push_back(n);
-    return counts;
-}
-
 void sweep(std::uint32_t seed, const std::vector<float>& gains, const std::vector<Layout>& layouts,
-           const std::vector<int>& counts = everyCount())
+           std::vector<int> counts = {})
 {
+    if (counts.empty()) { // every count to 40, a device-sized block, and counts that must write nothing
+        counts = {480, -1, -16, std::numeric_limits<std::int32_t>::min()};
+        for (int n = 0; n <= 40; ++n)
+            counts.push_back(n);
+    }
     std::mt19937 rng(seed);
     for (const Routine& r : kRoutines)
         for (float gain : gains)

@@ -1,5 +1,5 @@
 // The demo instrument's platform-free parts: the synth engine measured on its rendered
-// sound, the parameter mappings and texts, the state codec, the meter and the editor layout.
+// sound, the parameter mappings and texts, the state codec and the editor layout.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +11,6 @@
 
 #include "plugins/demo/dsp/DemoParams.h"
 #include "plugins/demo/dsp/EpSynth.h"
-#include "plugins/demo/dsp/LevelMeter.h"
 #include "plugins/demo/dsp/StateCodec.h"
 #include "plugins/demo/ui/EditorLayout.h"
 
@@ -20,19 +19,15 @@ using namespace PomaroDemo;
 namespace {
 
 using Samples = std::vector<float>;
-struct Stereo
-{
-    Samples left, right;
-};
 
-// Renders in device-like blocks.
-Stereo render(EpSynth& synth, double seconds, double rate = 48000.0, int block = 256)
+// The left channel, rendered in device-like blocks.
+Samples render(EpSynth& synth, double seconds, double rate = 48000.0, int block = 256)
 {
     const size_t frames = size_t(seconds * rate);
-    Stereo out{Samples(frames), Samples(frames)};
+    Samples left(frames), right(frames);
     for (size_t pos = 0; pos < frames; pos += size_t(block))
-        synth.render(&out.left[pos], &out.right[pos], int(std::min<size_t>(size_t(block), frames - pos)));
-    return out;
+        synth.render(&left[pos], &right[pos], int(std::min<size_t>(size_t(block), frames - pos)));
+    return left;
 }
 
 double rms(const Samples& x, size_t from = 0, size_t to = SIZE_MAX)
@@ -52,51 +47,7 @@ float largestStep(const Samples& x, float previous)
     return step;
 }
 
-// The strongest frequency within 2 % of `expected` in the sound after the attack (Goertzel on
-// the Hann-windowed left channel), to 0.1 %; a pitch further off comes back as an end of the range.
-double measuredPitch(EpSynth& synth, double expected, double rate)
-{
-    const double kPi = 3.14159265358979323846;
-    render(synth, 0.05, rate);
-    Samples x = render(synth, 0.5, rate).left;
-    for (size_t i = 0; i < x.size(); ++i)
-        x[i] *= float(0.5 - 0.5 * std::cos(2.0 * kPi * double(i) / double(x.size() - 1)));
-    double best = 0.0, bestMagnitude = -1.0;
-    for (double f = expected * 0.98; f <= expected * 1.0201; f += expected * 0.001) {
-        const double c = 2.0 * std::cos(2.0 * kPi * f / rate);
-        double s1 = 0.0, s2 = 0.0;
-        for (float v : x) {
-            const double s0 = v + c * s1 - s2;
-            s2 = s1, s1 = s0;
-        }
-        const double m = s1 * s1 + s2 * s2 - c * s1 * s2;
-        if (m > bestMagnitude)
-            best = f, bestMagnitude = m;
-    }
-    return best;
-}
-
 } // namespace
-
-TEST(EpSynth, PlaysInTuneAcrossRatesTonesAndPitchBend)
-{
-    // rate, tone, normalized bend (0.5 is none), whether it bends while sounding, semitones
-    const std::tuple<double, double, double, bool, double> cases[] = {
-        {44100, 0, 0.5, false, 0}, {48000, 1, 0.5, false, 0},   {96000, 0, 0.5, false, 0},
-        {48000, 0, 0, false, -2},  {48000, 0, 0.25, false, -1}, {48000, 0, 1, false, 2},
-        {48000, 0, 1, true, 2}};
-    for (const auto& [rate, tone, bend, whileSounding, semitones] : cases) {
-        EpSynth synth;
-        synth.setup(rate);
-        synth.setTone(tone);
-        synth.setPitchBend(whileSounding ? 0.5 : bend);
-        synth.noteOn(0, 60, 0.8f);
-        render(synth, 0.1, rate);
-        synth.setPitchBend(bend);
-        const double expected = 261.626 * std::pow(2.0, semitones / 12.0);
-        EXPECT_NEAR(measuredPitch(synth, expected, rate), expected, expected * 0.005) << rate << " " << bend;
-    }
-}
 
 TEST(EpSynth, LevelFollowsVelocityAndVolumeAndStaysWithinFullScale)
 {
@@ -105,7 +56,7 @@ TEST(EpSynth, LevelFollowsVelocityAndVolumeAndStaysWithinFullScale)
         synth.setVolume(volume);
         synth.reset(); // start at the target, no glide from the default
         synth.noteOn(0, 60, velocity);
-        return rms(render(synth, 0.3).left);
+        return rms(render(synth, 0.3));
     };
     double previous = 0.0;
     for (float velocity : {0.1f, 0.4f, 0.7f, 1.0f}) {
@@ -123,22 +74,21 @@ TEST(EpSynth, LevelFollowsVelocityAndVolumeAndStaysWithinFullScale)
     gliding.reset();
     gliding.noteOn(0, 60, 0.8f);
     render(gliding, 0.1);
-    const double before = rms(render(gliding, 0.01).left);
+    const double before = rms(render(gliding, 0.01));
     gliding.setVolume(0.0);
-    const Stereo after = render(gliding, 0.2);
-    EXPECT_GT(rms(after.left, 0, 48), 0.5 * before);
-    EXPECT_EQ(rms(after.left, after.left.size() - 480), 0.0);
+    const Samples after = render(gliding, 0.2);
+    EXPECT_GT(rms(after, 0, 48), 0.5 * before);
+    EXPECT_EQ(rms(after, after.size() - 480), 0.0);
 
     EpSynth chord;
     chord.setVolume(1.0);
     chord.setTone(1.0);
     for (int i = 0; i < EpSynth::kMaxVoices; ++i)
         chord.noteOn(0, 36 + 3 * i, 1.0f);
-    const Samples loud = render(chord, 0.5).left;
-    const float loudest = std::fabs(*std::max_element(
-        loud.begin(), loud.end(), [](float a, float b) { return std::fabs(a) < std::fabs(b); }));
-    EXPECT_LT(loudest, 1.0f);
-    EXPECT_GT(loudest, 0.5f);
+    float loudest = 0.0f;
+    for (float v : render(chord, 0.5))
+        loudest = std::max(loudest, std::fabs(v));
+    EXPECT_TRUE(loudest > 0.5f && loudest < 1.0f) << loudest;
 }
 
 TEST(EpSynth, NoteOffFadesCleanlyToExactSilenceWithinTheReleaseTime)
@@ -147,15 +97,15 @@ TEST(EpSynth, NoteOffFadesCleanlyToExactSilenceWithinTheReleaseTime)
         EpSynth synth;
         synth.setRelease(release);
         synth.noteOn(0, 60, 1.0f);
-        const Stereo held = render(synth, 0.2);
+        const Samples held = render(synth, 0.2);
         synth.noteOff(0, 60);
         const double seconds = releaseSeconds(release);
-        const Stereo tail = render(synth, seconds + 0.002);
-        EXPECT_GT(rms(tail.left, 0, 24), 0.5 * rms(held.left, held.left.size() - 240)) << release;
-        EXPECT_EQ(synth.activeVoices(), 0) << release;
-        EXPECT_EQ(rms(tail.left, tail.left.size() - 48), 0.0) << release;
+        const Samples tail = render(synth, seconds + 0.002);
         const size_t quarter = size_t(0.25 * seconds * 48000);
-        EXPECT_TRUE(seconds < 0.1 || rms(tail.left, quarter, quarter + 480) > 0.0) << release;
+        EXPECT_GT(rms(tail, 0, 24), 0.5 * rms(held, held.size() - 240)) << release;
+        EXPECT_EQ(synth.activeVoices(), 0) << release;
+        EXPECT_EQ(rms(tail, tail.size() - 48), 0.0) << release;
+        EXPECT_TRUE(seconds < 0.1 || rms(tail, quarter, quarter + 480) > 0.0) << release;
     }
 }
 
@@ -179,11 +129,6 @@ TEST(EpSynth, ScriptsLeaveTheirVoices)
         for (int p : silent)
             EXPECT_FALSE(synth.isSounding(p)) << what << " " << p;
     };
-    check("zero velocity is a note-off", 0, {}, {60}, [&](EpSynth& s) {
-        strike(s, {60});
-        render(s, 0.05);
-        s.noteOn(0, 60, 0.0f);
-    });
     check("notes kept apart by channel, keys out of range ignored", 1, {60}, {}, [&](EpSynth& s) {
         strike(s, {60, 200, -1, 128});
         s.noteOn(1, 60, 0.8f);
@@ -194,14 +139,6 @@ TEST(EpSynth, ScriptsLeaveTheirVoices)
         for (int i = 0; i < 10; ++i)
             strike(s, {60}, i % 2), render(s, 0.02);
     });
-    check("all notes off silences held and sustained notes and lifts the pedal", 0, {}, {60, 62},
-          [&](EpSynth& s) {
-              s.setSustain(true);
-              strike(s, {60, 62});
-              strike(s, {62}, true);
-              s.allNotesOff();
-              EXPECT_FALSE(s.sustainDown());
-          });
     check("a release change applies to ringing tails", 0, {}, {60}, [&](EpSynth& s) {
         s.setRelease(1.0); // 3 s
         for (bool off : {false, true})
@@ -214,9 +151,8 @@ TEST(EpSynth, ScriptsLeaveTheirVoices)
               strike(s, {60, 64});
               render(s, 0.1);
               strike(s, {60, 64}, true);
-              const Stereo held = render(s, 0.5);
+              EXPECT_GT(rms(render(s, 0.5), 23520), 0.001);
               EXPECT_EQ(s.activeVoices(), 2);
-              EXPECT_GT(rms(held.left, held.left.size() - 480), 0.001);
               strike(s, {67});
               render(s, 0.05);
               s.setSustain(false);
@@ -241,12 +177,11 @@ TEST(EpSynth, SeventeenthNoteTakesTheOldestHeldVoiceWithoutAClick)
         render(synth, 0.005);
     }
     render(synth, 0.2);
-    const Stereo before = render(synth, 0.01);
+    const Samples before = render(synth, 0.01);
     synth.noteOn(0, 30, 0.3f);
-    const Stereo during = render(synth, 0.01);
+    const Samples during = render(synth, 0.01);
     // Cutting a voice dead would step by its whole amplitude (about 0.2).
-    EXPECT_LT(largestStep(during.left, before.left.back()),
-              1.5f * largestStep(before.left, before.left[0]) + 0.01f);
+    EXPECT_LT(largestStep(during, before.back()), 1.5f * largestStep(before, before[0]) + 0.01f);
     EXPECT_EQ(synth.activeVoices(), EpSynth::kMaxVoices);
     for (int i = -1; i < EpSynth::kMaxVoices; ++i)
         EXPECT_EQ(synth.isSounding(i < 0 ? 30 : 40 + i), i != 0) << i;
@@ -254,28 +189,28 @@ TEST(EpSynth, SeventeenthNoteTakesTheOldestHeldVoiceWithoutAClick)
 
 TEST(EpSynth, BlockSizeChangesNothing)
 {
-    auto run = [](int block) {
+    Samples first;
+    for (int block : {256, 1, 37}) {
         EpSynth s;
         s.setVibrato(0.6);
         s.noteOn(0, 60, 0.7f);
         s.noteOn(0, 67, 0.5f);
-        return render(s, 0.2, 48000.0, block).left;
-    };
-    const Samples a = run(256);
-    EXPECT_EQ(a, run(1));
-    EXPECT_EQ(a, run(37));
+        const Samples sound = render(s, 0.2, 48000.0, block);
+        EXPECT_TRUE(first.empty() || sound == first) << block;
+        first = sound;
+    }
 }
 
 TEST(DemoParams, MappingsClampAndTextsRoundTrip)
 {
+    // Ends and clamps (the level test measures volume inside the range).
     const std::tuple<double (*)(double), double, double> maps[] = {
-        {volumeGain, 0.0, 0.0},           {volumeGain, 1.0, 1.0},
-        {volumeGain, 0.5, 0.25},          {volumeGain, 2.0, 1.0},
-        {volumeGain, std::nan(""), 0.0},  {releaseSeconds, 0.0, 0.02},
-        {releaseSeconds, 1.0, 3.0},       {pitchBendSemitones, 0.0, -2.0},
-        {pitchBendSemitones, 0.5, 0.0},   {pitchBendSemitones, 1.0, 2.0},
-        {pitchBendSemitones, -1.0, -2.0}, {levelToNormalized, 0.0, 0.0},
-        {levelToNormalized, -1.0, 0.0},   {levelToNormalized, 0.0005, 0.0}, // below -60 dB
+        {volumeGain, 2.0, 1.0},           {volumeGain, std::nan(""), 0.0},
+        {releaseSeconds, 0.0, 0.02},      {releaseSeconds, 1.0, 3.0},
+        {pitchBendSemitones, 0.0, -2.0},  {pitchBendSemitones, 0.5, 0.0},
+        {pitchBendSemitones, 1.0, 2.0},   {pitchBendSemitones, -1.0, -2.0},
+        {levelToNormalized, 0.0, 0.0},    {levelToNormalized, -1.0, 0.0},
+        {levelToNormalized, 0.0005, 0.0}, // below -60 dB
         {levelToNormalized, 1.0, 1.0},    {levelToNormalized, 0.1, 2.0 / 3.0},
         {levelToNormalized, 4.0, 1.0},    {normalizedToLevelDb, 0.5, -30.0},
     };
@@ -284,9 +219,8 @@ TEST(DemoParams, MappingsClampAndTextsRoundTrip)
     EXPECT_TRUE(!sustainDown(0.49) && sustainDown(0.5));
 
     const std::tuple<uint32_t, double, const char*> texts[] = {
-        {kParamVolume, 1.0, "0.0"}, {kParamVolume, 0.0, "-inf"},       {kParamPitchBend, 1.0, "+2.00"},
-        {kParamSustain, 1.0, "On"}, {kParamRelease, 1.0, "3.00"},      {kParamVibrato, 1.0, "50"},
-        {kParamTone, 0.25, "25"},   {kParamOutputLevel, 0.5, "-30.0"},
+        {kParamVolume, 1.0, "0.0"},   {kParamVolume, 0.0, "-inf"}, {kParamSustain, 1.0, "On"},
+        {kParamRelease, 1.0, "3.00"}, {kParamVibrato, 1.0, "50"},
     };
     char text[32], again[32];
     for (const auto& [id, value, want] : texts) {
@@ -320,7 +254,7 @@ TEST(DemoParams, MappingsClampAndTextsRoundTrip)
 
 TEST(DemoState, RoundTripsExactlyAndRefusesForeignOrDamagedData)
 {
-    uint8_t bytes[kStateBytes];
+    uint8_t bytes[kStateBytes], wrong[kStateBytes];
     encodeState({0.1, 0.2, 0.3, 0.4}, bytes);
     EXPECT_EQ(std::memcmp(bytes, "PDEP\x01\0\0\0", 8), 0); // tag, then version 1 little-endian
     DemoState out{9, 9, 9, 9};
@@ -328,10 +262,8 @@ TEST(DemoState, RoundTripsExactlyAndRefusesForeignOrDamagedData)
     EXPECT_TRUE(out.volume == 0.1 && out.tone == 0.2 && out.release == 0.3 && out.vibrato == 0.4);
 
     out = {9, 9, 9, 9};
-    EXPECT_FALSE(decodeState(bytes, kStateBytes - 1, out));
-    EXPECT_FALSE(decodeState(nullptr, kStateBytes, out));
+    EXPECT_FALSE(decodeState(bytes, kStateBytes - 1, out) || decodeState(nullptr, kStateBytes, out));
     for (size_t at : {size_t(0), size_t(4)}) { // the tag, the version (a newer one)
-        uint8_t wrong[kStateBytes];
         std::memcpy(wrong, bytes, sizeof wrong);
         wrong[at] = at == 0 ? 'X' : 2;
         EXPECT_FALSE(decodeState(wrong, sizeof wrong, out)) << at;
@@ -344,30 +276,11 @@ TEST(DemoState, RoundTripsExactlyAndRefusesForeignOrDamagedData)
     EXPECT_TRUE(out.volume == 0.0 && out.tone == 1.0 && out.vibrato == 1.0);
 }
 
-TEST(LevelMeter, RisesAtOnceAndFallsTwentyDecibelsInPointSevenSeconds)
+// (The editor's test shows the layout stretching with the width.)
+TEST(EditorLayout, MeterFillsWithTheLevelWithinItsArea)
 {
-    LevelMeter meter;
-    meter.setup(48000.0);
-    float loud[480], quiet[480] = {};
-    for (int i = 0; i < 480; ++i)
-        loud[i] = (i == 100) ? -0.5f : 0.1f;
-    EXPECT_FLOAT_EQ(float(meter.process(loud, quiet, 480)), 0.5f);
-    for (int i = 0; i < 70; ++i)
-        meter.process(quiet, quiet, 480);
-    EXPECT_NEAR(meter.value(), 0.05, 1e-6);
-    for (int i = 0; i < 400; ++i)
-        meter.process(quiet, quiet, 480);
-    EXPECT_EQ(meter.value(), 0.0);
-}
-
-TEST(EditorLayout, StretchesWithTheWidthAndFillsTheMeter)
-{
-    const EditorLayout narrow = layoutEditor(kEditorMin), wide = layoutEditor({kEditorMin.width + 200, 260});
-    EXPECT_TRUE(wide.rows[0].slider.width() == narrow.rows[0].slider.width() + 200 &&
-                wide.meter.width() == narrow.meter.width() + 200);
     Rect meter;
     meter.left = 10, meter.right = 110, meter.bottom = 10;
-    const std::pair<double, int32_t> fills[] = {{0.0, 10}, {0.5, 60}, {1.0, 110}, {7.0, 110}, {-1.0, 10}};
-    for (const auto& [level, right] : fills)
+    for (const auto& [level, right] : {std::pair{0.0, 10}, {0.5, 60}, {1.0, 110}, {7.0, 110}, {-1.0, 10}})
         EXPECT_EQ(meterFill(meter, level).right, right) << level;
 }

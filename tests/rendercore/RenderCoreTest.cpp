@@ -15,34 +15,28 @@ namespace {
 
 using namespace PomaroApp;
 
-std::uintptr_t address(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
-
 TEST(ProcessBuffers, ChannelsAreAlignedApartAndClearedAndRefusedRequestsLeaveNone)
 {
     CProcessBuffers b;
-    for (int32_t frames : {1, 5, 1001, 2048}) {
-        for (int32_t busCount : {1, 3}) {
-            SCOPED_TRACE(testing::Message() << frames << " frames, " << busCount << " buses");
-            ASSERT_TRUE(b.allocate(busCount, frames)); // over the last set
-            EXPECT_TRUE(b.sampleSize == kSample32 && b.numBuses == busCount && b.numSamples == frames);
-            for (int32_t bus = 0; bus < busCount; ++bus) {
-                EXPECT_EQ(b.buses[bus].numChannels, 2);
-                for (int c = 0; c < 2; ++c) {
-                    float* channel = b.buses[bus].channelBuffers32[c];
-                    EXPECT_TRUE(b.channel(bus, c) == channel && address(channel) % 16 == 0);
-                    std::fill(channel, channel + frames, float(2 * bus + c + 1)); // ASan checks the end
-                }
-                b.buses[bus].silenceFlags = 3;
-            }
-            for (int32_t k = 0; k < 2 * busCount; ++k) // no channel overlaps another
-                EXPECT_EQ(std::count(b.channel(k / 2, k % 2), b.channel(k / 2, k % 2) + frames, float(k + 1)),
-                          frames);
-            EXPECT_TRUE(b.channel(busCount, 0) == nullptr && b.channel(0, 2) == nullptr);
-            b.clear();
-            for (int32_t k = 0; k < 2 * busCount; ++k)
-                EXPECT_EQ(std::count(b.channel(k / 2, k % 2), b.channel(k / 2, k % 2) + frames, 0.f), frames);
-            EXPECT_EQ(b.buses[busCount - 1].silenceFlags, 0u);
+    for (const auto& [busCount, frames] : {std::pair{1, 5}, {3, 1001}, {1, 2048}}) { // each over the last
+        ASSERT_TRUE(b.allocate(busCount, frames));
+        EXPECT_TRUE(b.sampleSize == kSample32 && b.numBuses == busCount && b.numSamples == frames);
+        EXPECT_TRUE(b.channel(busCount, 0) == nullptr && b.channel(0, 2) == nullptr);
+        for (int32_t k = 0; k < 2 * busCount; ++k) {
+            float* channel = b.buses[k / 2].channelBuffers32[k % 2];
+            EXPECT_TRUE(b.buses[k / 2].numChannels == 2 && b.channel(k / 2, k % 2) == channel &&
+                        reinterpret_cast<std::uintptr_t>(channel) % 16 == 0);
+            std::fill(channel, channel + frames, float(k + 1)); // ASan checks the end
+            b.buses[k / 2].silenceFlags = 3;
         }
+        for (float fill : {1.0f, 0.0f}) { // no channel overlaps another; then all cleared
+            for (int32_t k = 0; k < 2 * busCount; ++k)
+                EXPECT_EQ(
+                    std::count(b.channel(k / 2, k % 2), b.channel(k / 2, k % 2) + frames, fill ? k + 1 : 0),
+                    frames);
+            b.clear();
+        }
+        EXPECT_EQ(b.buses[busCount - 1].silenceFlags, 0u);
     }
     for (const auto& [buses, frames] : {std::pair{0, 512}, std::pair{1, 0}, std::pair{-1, 64}}) {
         EXPECT_FALSE(b.allocate(buses, frames));
@@ -54,10 +48,10 @@ TEST(ProcessBuffers, ChannelsAreAlignedApartAndClearedAndRefusedRequestsLeaveNon
     EXPECT_EQ(b.memory, nullptr);
 }
 
+// 300 note-ons with controllers between, then 300 note-offs: nothing may be lost or reordered.
 TEST(RenderCore, NotesBeyondAFullEventListWaitForTheNextBlock)
 {
     HotPathRig rig(64);
-    // 300 note-ons with controllers between, then 300 note-offs: nothing may be lost.
     std::vector<uint32_t> notes;
     for (int i = 0; i < 600; ++i) {
         notes.push_back(midi((i < 300 ? 0x90 : 0x80) | (i % 16), i % 128, i < 300 ? 1 + i % 127 : 0));
@@ -69,12 +63,11 @@ TEST(RenderCore, NotesBeyondAFullEventListWaitForTheNextBlock)
         rig.render();
         perBlock.push_back(rig.processor.lastEventCount);
         for (int32_t i = 0; i < rig.processor.lastEventCount; ++i, ++next) {
-            const Event& e = rig.processor.events[size_t(i)];
-            const bool on = (notes[next] & 0xF0u) == 0x90u;
-            ASSERT_EQ(std::tuple(e.type, on ? e.noteOn.pitch : e.noteOff.pitch,
-                                 on ? e.noteOn.channel : e.noteOff.channel),
-                      std::tuple(uint16(on ? Event::kNoteOnEvent : Event::kNoteOffEvent),
-                                 int16((notes[next] >> 8) & 0x7F), int16(notes[next] & 0x0F)))
+            const Event& got = rig.processor.events[size_t(i)];
+            Event want{};
+            ASSERT_TRUE(decodeNoteMessage(notes[next], want));
+            ASSERT_TRUE(got.type == want.type && got.noteOn.channel == want.noteOn.channel &&
+                        got.noteOn.pitch == want.noteOn.pitch)
                 << next;
         }
     }
@@ -83,28 +76,25 @@ TEST(RenderCore, NotesBeyondAFullEventListWaitForTheNextBlock)
     EXPECT_EQ(rig.ring.count(), 0);
 }
 
+// The same parameter twice in a block: the last value stands. The lists start empty each
+// block: no stale change is handed over twice.
 TEST(RenderCore, ParameterChangesReachTheProcessorAndItsReportsComeBack)
 {
     HotPathRig rig(64);
-    rig.toProcessor.addChange(3, 0.25, 0);
-    rig.toProcessor.addChange(7, 0.5, 0);
-    rig.toProcessor.addChange(3, 0.75, 0); // same block: the last value stands
-    rig.render();
-    using Point = std::pair<ParamID, ParamValue>;
-    ASSERT_EQ(rig.processor.lastParamCount, 2);
-    EXPECT_EQ(rig.processor.points[0], Point(3, 0.75));
-    EXPECT_EQ(rig.processor.points[1], Point(7, 0.5));
-    for (const Point& want : {Point(3 + kEchoOffset, 0.75), Point(7 + kEchoOffset, 0.5)}) {
-        Point got;
-        int32 offset = -1;
-        ASSERT_TRUE(rig.fromProcessor.getNextChange(got.first, got.second, offset));
-        EXPECT_EQ(got, want);
+    for (const auto& [id, value] : {std::pair{3u, 0.25}, {7u, 0.5}, {3u, 0.75}})
+        rig.toProcessor.addChange(id, value, 0);
+    using Points = std::vector<std::pair<ParamID, ParamValue>>;
+    for (const Points& want : {Points{{3, 0.75}, {7, 0.5}}, Points{}}) {
+        rig.render();
+        const Points given(rig.processor.points.begin(),
+                           rig.processor.points.begin() + rig.processor.lastParamCount);
+        Points back;
+        std::pair<ParamID, ParamValue> p;
+        for (int32 offset = 0; rig.fromProcessor.getNextChange(p.first, p.second, offset);)
+            back.push_back({p.first - kEchoOffset, p.second});
+        EXPECT_EQ(given, want);
+        EXPECT_EQ(back, want);
     }
-    EXPECT_EQ(rig.fromProcessor.count(), 0);
-    // Lists start empty each block: no stale change is handed over twice.
-    rig.render();
-    EXPECT_EQ(rig.processor.lastParamCount, 0);
-    EXPECT_EQ(rig.fromProcessor.count(), 0);
 }
 
 TEST(RenderCore, EachFormatGoesToItsRoutineAndUnknownWritesNothing)
