@@ -125,8 +125,12 @@ def register_test_endpoint(session, wav_path, *endpoints):
     return Driver(wav_path)
 
 
-def register_test_asio(session, dll_path=None, wav_path=None, name=ASIO, **config):
-    """Keys as testdrivers/asio reads them; type by name ("int16", "int32", "float32")."""
+def register_test_asio(session, dll_path=None, wav_path=None, name=ASIO, alone=False, **config):
+    """Keys as testdrivers/asio reads them; type by name ("int16", "int32", "float32"). alone: the
+    machine's own sound system stays out of the prefix, as on a machine with one ASIO card and no WASAPI
+    endpoint."""
+    if alone:
+        session.reg_add(r"HKCU\Software\Wine\Drivers", "Audio", "")
     wav_path = wav_path or os.path.join(session.dir, "asio.wav")
     config["type"] = _ASIO_TYPES.get(config.get("type"), config.get("type"))
     config.update(wav=win_path(wav_path), stats=win_path(wav_path + ".stats.txt"))

@@ -134,8 +134,7 @@ def crashed(s, p, w):
 
 def run_row(s, row):
     if row.family == "asio":
-        s.reg_add(r"HKCU\Software\Wine\Drivers", "Audio", "")  # no WASAPI endpoint at all
-        driver = register_test_asio(s, preferred=512, **row.driver)
+        driver = register_test_asio(s, alone=True, preferred=512, **row.driver)
     else:
         driver = register_test_endpoint(s, os.path.join(s.dir, "endpoint.wav"), dict(name=SPEAKERS, rates=[48000],
                                                                                      **row.driver))

@@ -32,9 +32,9 @@ def recorder_checks(run):
     check(not others, "calls off the user-interface thread: %r" % others)
     asked = sorted(int(c.args["controller"]) for c in run.calls if c.name == "controller.getMidiControllerAssignment")
     check(asked == list(range(0, 32)) + list(range(64, 130)), "controllers asked: %r" % asked)
-    check(run.has("hostapp.getName", name="Pomaro"), "host name")
-    check(run.has("factory.createInstance", iid="IEditController"), "controller created through the factory")
-    check(run.has("controller.connect") and run.has("component.connect"), "both sides connected")
+    check(run.has("hostapp.getName", name="Pomaro") and run.has("factory.createInstance", iid="IEditController")
+          and run.has("controller.connect") and run.has("component.connect"),
+          "host name, the controller created through the factory, both sides connected")
     check(run.frame["client_width"] == 400 and run.frame["client_height"] == 230,
           "frame client is the editor (400x200) plus 30: %r" % run.frame)
     check(run.frame["style"] & WS_THICKFRAME, "a resizable view gets a sizing border")

@@ -86,8 +86,7 @@ def main():
             for case in (c for c in CASES if c[2] == family):
                 wav = os.path.join(s.dir, case[0] + ".wav")
                 if family == "asio":
-                    s.reg_add(r"HKCU\Software\Wine\Drivers", "Audio", "")  # no WASAPI endpoint at all
-                    driver = register_test_asio(s, wav_path=wav, type=case[3], **ASIO_KEYS)
+                    driver = register_test_asio(s, wav_path=wav, alone=True, type=case[3], **ASIO_KEYS)
                 else:
                     driver = register_test_endpoint(s, wav, *ENDPOINTS)
                 play(s, install_program(os.path.join(s.dir, case[0]), case[1]), case, driver)
