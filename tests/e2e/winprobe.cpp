@@ -1,8 +1,11 @@
 // Answers the end-to-end tests' questions about windows that X tools cannot. Reads one command a line
 // (UTF-8, tab-separated), answers with its output and a line "\x1e<exit code>" (0: the window was found):
-//   boxes (title<TAB>text of each dialog box), press|click <title> <id>, window <class> (x y width height
-//   client-width client-height visible style), children <class> (class x y width height), post <class>
-//   <msg> <wparam> <lparam>, threads (class<TAB>thread id of each top-level window), focus|activate <xid>.
+//   boxes (title<TAB>text\x1f of each dialog box), press|click <title> <id>, window <class> (the client
+//   area's screen x y, its width height, visible, style), children <class> (class x y width height), post
+//   <class> <msg> <wparam> <lparam>, threads (class<TAB>thread id of each top-level window), focus|activate
+//   <xid>.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdint>
@@ -30,30 +33,14 @@ std::wstring wide(const std::string& s)
     return out;
 }
 
-std::wstring text(HWND h)
+std::wstring text(HWND h, bool ofClass = false)
 {
     wchar_t buf[4096] = {};
-    GetWindowTextW(h, buf, 4096);
+    ofClass ? GetClassNameW(h, buf, 256) : GetWindowTextW(h, buf, 4096);
     return buf;
 }
 
-std::wstring className(HWND h)
-{
-    wchar_t buf[256] = {};
-    GetClassNameW(h, buf, 256);
-    return buf;
-}
-
-// One box stays one line.
-std::string oneLine(const std::wstring& s)
-{
-    std::string out;
-    for (char c : utf8(s))
-        out += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
-    return out;
-}
-
-std::string describe(HWND h) { return h ? utf8(className(h) + L" \"" + text(h) + L"\"") : "-"; }
+std::wstring className(HWND h) { return text(h, true); }
 
 std::vector<HWND> topLevel()
 {
@@ -92,15 +79,11 @@ int command(const std::vector<std::wstring>& a)
     auto number = [&](size_t i) { return wcstoull(arg(i).c_str(), nullptr, 0); };
     const std::wstring& cmd = a[0];
     if (cmd == L"boxes" || cmd == L"threads") {
-        for (HWND h : topLevel()) {
-            if (!IsWindowVisible(h))
-                continue;
-            if (cmd == L"threads")
+        for (HWND h : topLevel())
+            if (IsWindowVisible(h) && cmd == L"threads")
                 std::printf("%s\t%lu\n", utf8(className(h)).c_str(), GetWindowThreadProcessId(h, nullptr));
-            else if (className(h) == L"#32770")
-                std::printf("%s\t%s\n", oneLine(text(h)).c_str(),
-                            oneLine(text(GetDlgItem(h, 0xFFFF))).c_str());
-        }
+            else if (IsWindowVisible(h) && className(h) == L"#32770")
+                std::printf("%s\t%s\x1f", utf8(text(h)).c_str(), utf8(text(GetDlgItem(h, 0xFFFF))).c_str());
         return 0;
     }
     const bool byX = cmd == L"focus" || cmd == L"activate";
@@ -114,31 +97,29 @@ int command(const std::vector<std::wstring>& a)
         HWND focus = front && GetGUIThreadInfo(GetWindowThreadProcessId(front, nullptr), &info)
                          ? info.hwndFocus
                          : nullptr;
-        std::printf("target %s\nforeground %s\nfocus %s\n", describe(h).c_str(), describe(front).c_str(),
-                    describe(focus).c_str());
         // Without a focus window a key arrives as WM_SYSKEYDOWN at the active window.
         return h && front == h && focus && (focus == h || IsChild(h, focus)) ? 0 : 1;
     }
     if (!h)
         return 1;
+    const int id = static_cast<int>(number(2));
     if (cmd == L"activate")
         return SetForegroundWindow(h) ? 0 : 1;
     if (cmd == L"click")
-        return PostMessageW(GetDlgItem(h, static_cast<int>(number(2))), BM_CLICK, 0, 0) ? 0 : 1;
-    if (cmd == L"press") {
-        const int id = static_cast<int>(number(2));
+        return PostMessageW(GetDlgItem(h, id), BM_CLICK, 0, 0) ? 0 : 1;
+    if (cmd == L"press")
         PostMessageW(h, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(h, id)));
-    } else if (cmd == L"post") {
-        PostMessageW(h, static_cast<UINT>(number(2)), static_cast<WPARAM>(number(3)),
+    else if (cmd == L"post")
+        PostMessageW(h, static_cast<UINT>(id), static_cast<WPARAM>(number(3)),
                      static_cast<LPARAM>(number(4)));
-    } else if (cmd == L"window") {
-        RECT w, c;
-        GetWindowRect(h, &w);
+    else if (cmd == L"window") {
+        RECT c;
         GetClientRect(h, &c);
-        std::printf("%ld %ld %ld %ld %ld %ld %d %lld\n", w.left, w.top, w.right - w.left, w.bottom - w.top,
-                    c.right, c.bottom, IsWindowVisible(h) ? 1 : 0,
-                    static_cast<long long>(GetWindowLongPtrW(h, GWL_STYLE)));
-    } else if (cmd == L"children") {
+        POINT origin = {0, 0};
+        ClientToScreen(h, &origin);
+        std::printf("%ld %ld %ld %ld %d %lld\n", origin.x, origin.y, c.right, c.bottom,
+                    IsWindowVisible(h) ? 1 : 0, static_cast<long long>(GetWindowLongPtrW(h, GWL_STYLE)));
+    } else if (cmd == L"children")
         EnumChildWindows(
             h,
             [](HWND c, LPARAM p) -> BOOL {
@@ -152,9 +133,8 @@ int command(const std::vector<std::wstring>& a)
                 return TRUE;
             },
             reinterpret_cast<LPARAM>(h));
-    } else {
+    else
         return 2;
-    }
     return 0;
 }
 
@@ -162,6 +142,7 @@ int command(const std::vector<std::wstring>& a)
 
 int main()
 {
+    _setmode(_fileno(stdout), _O_BINARY); // a box's text keeps its line breaks as they are
     char line[8192];
     while (std::fgets(line, sizeof line, stdin)) {
         std::string s(line);

@@ -1,6 +1,7 @@
 """Runs Windows programs under Wine, each Session with its own prefix copy, wineserver and Xvfb display.
 Keys go only to a window that X and Wine both give the keyboard; *_until repeats an input without effect."""
 import os
+import pathlib
 import re
 import select
 import shutil
@@ -64,18 +65,17 @@ def clone_prefix(src, dst):
 def end_wine_in(prefix):
     mark = b"WINEPREFIX=" + os.fsencode(prefix) + b"\0"
 
-    def none_left():
-        found = False
-        for pid in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                with open("/proc/%s/environ" % pid, "rb") as f:
-                    if mark in f.read() + b"\0":
-                        os.kill(int(pid), 9)
-                        found = True
-            except OSError:
-                pass
-        return not found
-    wait_for(none_left, 10, what="the old session's Wine processes to end")
+    def killed(pid):  # whether pid ran in the prefix
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if mark not in f.read() + b"\0":
+                    return False
+            os.kill(int(pid), 9)
+            return True
+        except OSError:
+            return False
+    wait_for(lambda: not [p for p in filter(str.isdigit, os.listdir("/proc")) if killed(p)], 10,
+             what="the old session's Wine processes to end")
 
 
 class Session:
@@ -135,20 +135,14 @@ class Session:
         check(n.isdigit(), "Xvfb did not start")
         self.display = self.env["DISPLAY"] = ":" + n
 
-    def wine(self, args, env=None, timeout=None):
-        # Output goes through files: a Wine system process started on demand would keep a pipe open.
-        with tempfile.TemporaryFile(dir=self.dir) as out, tempfile.TemporaryFile(dir=self.dir) as err:
-            p = subprocess.Popen([WINE64] + list(args), env=dict(self.env, **(env or {})), stdin=subprocess.DEVNULL,
-                                 stdout=out, stderr=err)
-            try:
-                rc = p.wait(timeout)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait()
-                raise
+    def wine(self, args, timeout=60):
+        """(exit code, output). Output goes through a file: a Wine system process started on demand would
+        keep a pipe open."""
+        with tempfile.TemporaryFile(dir=self.dir) as out:
+            rc = subprocess.run([WINE64] + list(args), env=self.env, stdin=subprocess.DEVNULL, stdout=out,
+                                stderr=out, timeout=timeout).returncode
             out.seek(0)
-            err.seek(0)
-            return subprocess.CompletedProcess(p.args, rc, out.read(), err.read())
+            return rc, out.read()
 
     def start(self, exe, env=None):
         p = subprocess.Popen([WINE64, exe], cwd=os.path.dirname(exe), env=dict(self.env, **(env or {})),
@@ -156,17 +150,16 @@ class Session:
         self.procs.append(p)
         return p
 
-    def reg_add(self, key, name=None, data=None, kind="REG_SZ"):
-        args = ["reg", "add", key] + (["/v", name] if name is not None else ["/ve"])
-        args += (["/t", kind, "/d", str(data)] if data is not None else []) + ["/f"]
+    def reg_add(self, key, name, data):  # name None: the key's default value
+        args = ["reg", "add", key] + (["/v", name] if name is not None else ["/ve"]) + ["/d", str(data), "/f"]
         # Right after the prefix starts, Wine's reg now and then fails without a word while
         # the services still write the registry; the write is idempotent, so it is tried again.
         for attempt in range(5):
-            r = self.wine(args)
-            if r.returncode == 0:
+            rc, out = self.wine(args)
+            if rc == 0:
                 return
             time.sleep(0.5)
-        raise TestFailure("reg add %s failed 5 times (exit code %s): %s" % (key, r.returncode, r.stderr))
+        raise TestFailure("reg add %s failed 5 times (exit code %s): %s" % (key, rc, out))
 
     def xdotool(self, *args, check_rc=True):
         r = subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, capture_output=True, text=True)
@@ -185,65 +178,43 @@ class Session:
             return w if found else None
         return wait_for(probe, timeout, 0.3, "window %r" % title_regex)
 
-    def x_focus(self):
-        out = self.xdotool("getwindowfocus", "-f", check_rc=False)
-        return int(out[0]) if out and out[0].isdigit() else 0
-
     def focus(self, window, timeout=30, done=None):
         # Confirmed from X and from Wine: on a busy machine Wine moves the focus late, or keeps another
         # window in front. False once done() is true.
-        front = [""]
-
         def attempt():
             if done is not None and done():
                 return "done"
-            if self.x_focus() != int(window):
+            if "".join(self.xdotool("getwindowfocus", "-f", check_rc=False)[:1]) != str(window):
                 self.xdotool("windowfocus", window, check_rc=False)
-                return False
-            rc, front[0] = self.probe("focus", window)
-            if rc == 0:
+            elif self.probe("focus", window)[0] == 0:
                 return "focused"
-            self.probe("activate", window)  # xdotool moves only X's focus; without a window manager nothing tells Wine
+            else:  # xdotool moves only X's focus; without a window manager nothing tells Wine
+                self.probe("activate", window)
             return False
-        try:
-            return wait_for(attempt, timeout, 0.1) == "focused"
-        except TestFailure:
-            raise TestFailure("window %s never had the keyboard focus within %.0f s (X focus %s; Wine: %s)"
-                              % (window, timeout, self.x_focus(), front[0].strip().replace("\n", "; ")))
+        return wait_for(attempt, timeout, 0.1, "window %s to have the keyboard focus" % window) == "focused"
 
-    def key(self, window, *keys):
-        self.focus(window)
-        self.xdotool("key", *keys)
-
-    def keyup(self, window, key):
-        # Sent as it is: a box that took the focus since the press belongs to the program's thread too.
+    def keyup(self, window, key):  # sent as it is: a box that took the focus since belongs to the program too
         self.xdotool("keyup", key)
 
-    def _until(self, ready, act, evidence, timeout, attempt, undo, what):
-        """ready() then act() until evidence() is true (returned); an act without effect within attempt
-        seconds is undone and made again."""
+    def key_until(self, window, keys, evidence, timeout=30, hold=False):
+        """Presses keys (holds them: the caller releases) until evidence() is true, and returns it; a press
+        without effect within 10 s (12 held: a loaded machine may show one seconds late) is made again."""
         end = time.monotonic() + timeout
         while True:
             # The effect may come while the window goes away (a box of the program's).
-            if not ready(max(0.1, end - time.monotonic())):
+            if not self.focus(window, max(0.1, end - time.monotonic()), done=evidence):
                 return evidence()
-            act()
+            self.xdotool("keydown" if hold else "key", keys)
             try:
-                return wait_for(evidence, max(0.1, min(attempt, end - time.monotonic())), 0.05, "evidence")
+                return wait_for(evidence, max(0.1, min(12.0 if hold else 10.0, end - time.monotonic())), 0.05)
             except TestFailure:
-                undo()
+                if hold:
+                    self.keyup(window, keys)
                 if time.monotonic() >= end:
-                    raise TestFailure("%s had no effect within %.0f s" % (what, timeout))
+                    raise TestFailure("keys %s in window %s had no effect within %.0f s" % (keys, window, timeout))
 
-    def keydown_until(self, window, key, evidence, timeout=30, attempt=12.0):
-        """Holds key until evidence(); the caller releases it. A loaded machine may show a press seconds late."""
-        return self._until(lambda t: self.focus(window, t, done=evidence), lambda: self.xdotool("keydown", key),
-                           evidence, timeout, attempt, lambda: self.keyup(window, key),
-                           "key %s in window %s" % (key, window))
-
-    def key_until(self, window, keys, evidence, timeout=30, attempt=10.0):
-        return self._until(lambda t: self.focus(window, t, done=evidence), lambda: self.xdotool("key", keys),
-                           evidence, timeout, attempt, lambda: None, "keys %s in window %s" % (keys, window))
+    def keydown_until(self, window, key, evidence, timeout=30):
+        return self.key_until(window, key, evidence, timeout, hold=True)
 
     def close(self, window, proc):
         self.key_until(window, "alt+F4", lambda: proc.poll() is not None, 40)
@@ -268,13 +239,12 @@ class Session:
                 self._prober.stdin.write(line)
                 self._prober.stdin.flush()
                 end = time.monotonic() + timeout
-                while not re.search(rb"\x1e(-?\d+)\r?\n", self._probed):
+                while not (m := re.search(rb"\x1e(-?\d+)\r?\n", self._probed)):
                     check(select.select([self._prober.stdout], [], [], max(0.0, end - time.monotonic()))[0],
                           "no answer in time")
                     chunk = os.read(self._prober.stdout.fileno(), 65536)
                     check(chunk, "it ended")
                     self._probed += chunk
-                m = re.search(rb"\x1e(-?\d+)\r?\n", self._probed)
                 out, self._probed = self._probed[:m.start()], self._probed[m.end():]
                 return int(m.group(1)), out.decode("utf-8", "replace")
             except (OSError, TestFailure) as e:
@@ -284,18 +254,16 @@ class Session:
         raise TestFailure("winprobe %s: %s" % (" ".join(map(str, args)), failure))
 
     def boxes(self):
-        return [tuple(l.replace("\\r", "\r").replace("\\n", "\n").split("\t", 1)) for l in
-                self.probe("boxes")[1].splitlines()]
+        return [tuple(b.split("\t", 1)) for b in self.probe("boxes")[1].split("\x1f")[:-1]]
 
     def dismiss_boxes(self):
-        """Presses OK on each box on screen; returns their (title, text)."""
+        """Presses OK on each box on screen, waiting up to 15 s for it to go; returns their (title, text)."""
         texts = self.boxes()
         for box in texts:
             self.press_box(box[0])
-            try:
-                wait_for(lambda: box not in self.boxes(), 15, 0.1)
-            except TestFailure:
-                pass
+            end = time.monotonic() + 15
+            while box in self.boxes() and time.monotonic() < end:
+                time.sleep(0.1)
         return texts
 
     def press_box(self, title, button_id=1):
@@ -303,8 +271,7 @@ class Session:
 
     def window_info(self, cls):
         rc, out = self.probe("window", cls)
-        v = [int(x) for x in out.split()]
-        return dict(zip(("x", "y", "width", "height", "client_width", "client_height", "visible", "style"), v)) \
+        return dict(zip(("x", "y", "client_width", "client_height", "visible", "style"), map(int, out.split()))) \
             if rc == 0 else None
 
     def children(self, cls):
@@ -317,11 +284,7 @@ class Session:
         return os.path.join(self.user_dir, "Documents", "Pomaro", "PomaroApp.log")
 
     def log_bytes(self):
-        try:
-            with open(self.log_path(), "rb") as f:
-                return f.read()
-        except FileNotFoundError:
-            return b""
+        return pathlib.Path(self.log_path()).read_bytes() if os.path.exists(self.log_path()) else b""
 
     def log_text(self):
         return self.log_bytes().decode("cp932", "replace")
@@ -350,8 +313,7 @@ def check_crash_report(box, lines, pattern):
 def check_in_order(text, patterns):
     at = 0
     for pattern in patterns:
-        m = re.compile(pattern).search(text, at)
-        check(m, "missing or out of order: %r\n%s" % (pattern, text))
+        check(m := re.compile(pattern).search(text, at), "missing or out of order: %r\n%s" % (pattern, text))
         at = m.end()
 
 
