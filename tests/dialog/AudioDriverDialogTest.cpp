@@ -6,6 +6,7 @@
 #include "audio/AsioAudioDeviceList.h"
 #include "audio/WasapiAudioDeviceList.h"
 #include "res/resource.h"
+#include "tests/app/TestHost.h"
 #include "tests/diag/DiagTestSupport.h"
 
 #include <commctrl.h>
@@ -28,7 +29,7 @@ struct Shape
 
 int g_calls = 0; // devices created and control panels shown
 
-class FakeDevice final : public CAudioDevice
+class FakeDevice final : public PomaroTest::StubDevice
 {
 public:
     FakeDevice(const Shape& shape, Kelvane::DriverType type, int32_t index)
@@ -36,23 +37,14 @@ public:
     {}
     int32_t getIndex() override { return index; }
     const wchar_t* getName() override { return shape.name.c_str(); }
-    bool isInterleaved() override { return true; }
     Kelvane::DriverType getDriverType() override { return type; }
     SampleFormat getSampleFormat() override { return SampleFormatFloat32; }
-    SampleRate getSampleRate() override { return Rate48000; }
-    int32_t getSupportedSampleRates() override { return Rate48000; }
     bool getBufferSizeRange(SampleRate, int32_t* lo, int32_t* hi, int32_t*, int32_t* step) override
     {
         if (shape.rangeKnown)
             *lo = shape.minFrames, *hi = shape.maxFrames, *step = shape.granularity;
         return shape.rangeKnown;
     }
-    bool open(HWND) override { return true; }
-    bool close() override { return true; }
-    bool prepare(SampleRate, int32_t, IDataProvider*) override { return true; }
-    bool unprepare() override { return true; }
-    bool start() override { return true; }
-    bool stop() override { return true; }
     bool hasControlPanel() override { return shape.panel; }
     bool showControlPanel() override { return ++g_calls; }
 
