@@ -180,9 +180,8 @@ tresult PLUGIN_API Component::process(ProcessData& data)
         } else if ((on || off) && (on ? e.noteOn.pitch : e.noteOff.pitch) == pitch)
             pitch = -1;
     }
-    // The silent variant writes nothing, not even the silence flags.
     if (data.symbolicSampleSize == kSample32 && data.numOutputs > 0 && data.outputs &&
-        data.outputs[0].numChannels > 0 && data.outputs[0].channelBuffers32 && !faultIs("silent_output")) {
+        data.outputs[0].numChannels > 0 && data.outputs[0].channelBuffers32) {
         AudioBusBuffers& out = data.outputs[0];
         for (int32 i = 0; i < data.numSamples; ++i) {
             const float s = pitch < 0 ? 0.f : amplitude * float(kDefaults[0] * std::sin(phase));
