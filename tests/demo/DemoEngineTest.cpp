@@ -227,7 +227,7 @@ TEST(DemoParams, MappingsClampAndTextsRoundTrip)
         formatParamValue(id, value, text, sizeof text);
         EXPECT_STREQ(text, want) << id;
     }
-    for (uint32_t id = 0; id < kNumParams; ++id) {
+    for (uint32_t id = 0; id < kNumParams; ++id)
         for (double n : {0.0, 0.25, 0.5, 0.8, 1.0}) {
             formatParamValue(id, n, text, sizeof text);
             double back = -1.0;
@@ -235,7 +235,6 @@ TEST(DemoParams, MappingsClampAndTextsRoundTrip)
             formatParamValue(id, back, again, sizeof again);
             EXPECT_STREQ(text, again) << id << " " << n;
         }
-    }
     char small[3] = {'x', 'x', 'x'}; // a tiny buffer is truncated, never overrun
     formatParamValue(kParamVolume, 0.5, small, 2);
     EXPECT_TRUE(small[1] == '\0' && small[2] == 'x');

@@ -69,17 +69,14 @@ public:
         resizeChild(r->getWidth(), r->getHeight());
         return kResultOk;
     }
-    tresult PLUGIN_API beginEdit(ParamID id) SMTG_OVERRIDE { return edit("b%u ", id); }
-    tresult PLUGIN_API performEdit(ParamID id, ParamValue v) SMTG_OVERRIDE
-    {
-        return edit("p%u=%.3f ", id, v);
-    }
-    tresult PLUGIN_API endEdit(ParamID id) SMTG_OVERRIDE { return edit("e%u ", id); }
-    tresult PLUGIN_API restartComponent(int32) SMTG_OVERRIDE { return kResultOk; }
+    tresult PLUGIN_API beginEdit(ParamID id) override { return edit("b%u ", id); }
+    tresult PLUGIN_API performEdit(ParamID id, ParamValue v) override { return edit("p%u=%.3f ", id, v); }
+    tresult PLUGIN_API endEdit(ParamID id) override { return edit("e%u ", id); }
+    tresult PLUGIN_API restartComponent(int32) override { return kResultOk; }
     tresult edit(const char* format, ParamID id, double value = 0.0)
     {
         char text[48];
-        edits += std::string(text, size_t(std::snprintf(text, sizeof text, format, unsigned(id), value)));
+        edits.append(text, size_t(std::snprintf(text, sizeof text, format, unsigned(id), value)));
         return kResultOk;
     }
 
@@ -183,12 +180,10 @@ protected:
     }
     void note(bool on, int16 pitch, int32 offset = 0)
     {
-        Event e = {0, offset, 0.0, Event::kIsLive, uint16(on ? Event::kNoteOnEvent : Event::kNoteOffEvent),
-                   {}};
+        Event e = {0, offset, 0.0, Event::kIsLive, Event::kNoteOffEvent, {}};
+        e.noteOff = {0, pitch, 0.0f, -1, 0.0f};
         if (on)
-            e.noteOn = {0, pitch, 0.0f, 0.8f, 0, -1};
-        else
-            e.noteOff = {0, pitch, 0.0f, -1, 0.0f};
+            e.type = Event::kNoteOnEvent, e.noteOn = {0, pitch, 0.0f, 0.8f, 0, -1};
         events->addEvent(e);
     }
     void param(ParamID id, double value)
@@ -363,7 +358,7 @@ TEST_F(DemoPlugin, StateTravelsToTheControllerAndParametersAndMidiControllersDes
                                                     {kPitchBend, kParamPitchBend},
                                                     {39, kNoParamId},
                                                     {10, kNoParamId}};
-    for (const auto& [cc, want] : cases) {
+    for (const auto& [cc, want] : cases)
         for (int16 channel : {0, 5}) {
             ParamID id = kNoParamId, other = kNoParamId;
             EXPECT_EQ(mapping->getMidiControllerAssignment(0, channel, cc, id) == kResultOk ? id : kNoParamId,
@@ -371,7 +366,6 @@ TEST_F(DemoPlugin, StateTravelsToTheControllerAndParametersAndMidiControllersDes
                 << channel << " " << cc;
             EXPECT_NE(mapping->getMidiControllerAssignment(1, channel, cc, other), kResultOk) << cc;
         }
-    }
 }
 
 TEST_F(DemoPlugin, EditorShowsTheParametersEditsThroughTheHostAndKeepsTheSizeLeft)
