@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -111,13 +112,13 @@ protected:
     void SetUp() override
     {
         wchar_t exe[MAX_PATH] = {};
-        GetModuleFileNameW(nullptr, exe, MAX_PATH);
-        const std::wstring path(exe);
-        module = LoadLibraryW((path.substr(0, path.find_last_of(L"\\/") + 1) + L"VST3\\Pomaro.vst3").c_str());
+        const std::wstring path(exe, GetModuleFileNameW(nullptr, exe, MAX_PATH));
+        module.reset(
+            LoadLibraryW((path.substr(0, path.find_last_of(L"\\/") + 1) + L"VST3\\Pomaro.vst3").c_str()));
         ASSERT_NE(module, nullptr) << "GetLastError " << GetLastError();
-        auto init = exported<bool (*)()>(module, "InitDll");
-        auto getFactory = exported<IPluginFactory*(PLUGIN_API*)()>(module, "GetPluginFactory");
-        ASSERT_TRUE(init && init() && getFactory && exported<bool (*)()>(module, "ExitDll"));
+        auto init = exported<bool (*)()>(module.get(), "InitDll");
+        auto getFactory = exported<IPluginFactory*(PLUGIN_API*)()>(module.get(), "GetPluginFactory");
+        ASSERT_TRUE(init && init() && getFactory && exported<bool (*)()>(module.get(), "ExitDll"));
         factory = owned(getFactory());
         PClassInfo info = {};
         TUID cid;
@@ -156,16 +157,6 @@ protected:
              {static_cast<IPluginBase*>(controller), static_cast<IPluginBase*>(component)})
             if (part)
                 part->terminate();
-        controllerPoint = componentPoint = nullptr;
-        processor = nullptr;
-        controller = nullptr;
-        component = nullptr;
-        factory = nullptr;
-        if (module) {
-            if (auto exit = exported<bool (*)()>(module, "ExitDll"))
-                exit();
-            FreeLibrary(module);
-        }
     }
 
     void startProcessing()
@@ -265,7 +256,14 @@ protected:
         }
     }
 
-    HMODULE module = nullptr;
+    static void unload(HMODULE module)
+    {
+        if (auto exit = exported<bool (*)()>(module, "ExitDll"))
+            exit();
+        FreeLibrary(module);
+    }
+    // Declared first, so unloaded after every object from it has been released.
+    std::unique_ptr<HINSTANCE__, void (*)(HMODULE)> module{nullptr, unload};
     IPtr<IPluginFactory> factory;
     IPtr<HostApplication> host = owned(new HostApplication);
     IPtr<IComponent> component;
