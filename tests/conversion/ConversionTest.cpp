@@ -102,8 +102,7 @@ std::vector<float> randomSamples(std::mt19937& rng, std::size_t n)
 
 struct Layout
 {
-    std::size_t outLeft, outRight; // bytes past a 16-byte boundary
-    std::size_t inLeft, inRight;   // floats
+    std::size_t outLeft, outRight, inLeft, inRight; // past a 16-byte boundary: bytes out, floats in
 };
 
 // One call on random input, every sample compared with the model.

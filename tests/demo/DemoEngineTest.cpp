@@ -124,15 +124,13 @@ TEST(EpSynth, ScriptsLeaveTheirVoices)
         script(synth);
         render(synth, releaseSeconds(0.0) + 0.01);
         EXPECT_EQ(synth.activeVoices(), voices) << what;
-        for (int p : sounding)
-            EXPECT_TRUE(synth.isSounding(p)) << what << " " << p;
-        for (int p : silent)
-            EXPECT_FALSE(synth.isSounding(p)) << what << " " << p;
+        for (const auto& [keys, sounds] : {std::pair{&sounding, true}, {&silent, false}})
+            for (int p : *keys)
+                EXPECT_EQ(synth.isSounding(p), sounds) << what << " " << p;
     };
     check("notes kept apart by channel, keys out of range ignored", 1, {60}, {}, [&](EpSynth& s) {
         strike(s, {60, 200, -1, 128});
-        s.noteOn(1, 60, 0.8f);
-        s.noteOff(1, 60);
+        s.noteOn(1, 60, 0.8f), s.noteOff(1, 60);
     });
     check("restriking a sustained key reuses its voice", 1, {60}, {}, [&](EpSynth& s) {
         s.setSustain(true);
@@ -148,23 +146,19 @@ TEST(EpSynth, ScriptsLeaveTheirVoices)
     check("the pedal holds released keys, lifting it ends them but not a key still down", 1, {67}, {60, 64},
           [&](EpSynth& s) {
               s.setSustain(true);
-              strike(s, {60, 64});
-              render(s, 0.1);
+              strike(s, {60, 64}), render(s, 0.1);
               strike(s, {60, 64}, true);
               EXPECT_GT(rms(render(s, 0.5), 23520), 0.001);
               EXPECT_EQ(s.activeVoices(), 2);
-              strike(s, {67});
-              render(s, 0.05);
+              strike(s, {67}), render(s, 0.05);
               s.setSustain(false);
           });
     check("a released tail is taken before a held key", EpSynth::kMaxVoices, {90, 40}, {50}, [&](EpSynth& s) {
         s.setRelease(1.0);
         for (int i = 0; i < EpSynth::kMaxVoices; ++i)
             strike(s, {40 + i});
-        render(s, 0.05);
-        strike(s, {50}, true);
-        render(s, 0.05);
-        strike(s, {90});
+        render(s, 0.05), strike(s, {50}, true);
+        render(s, 0.05), strike(s, {90});
     });
 }
 
@@ -227,7 +221,7 @@ TEST(DemoParams, MappingsClampAndTextsRoundTrip)
         formatParamValue(id, value, text, sizeof text);
         EXPECT_STREQ(text, want) << id;
     }
-    for (uint32_t id = 0; id < kNumParams; ++id) {
+    for (uint32_t id = 0; id < kNumParams; ++id)
         for (double n : {0.0, 0.25, 0.5, 0.8, 1.0}) {
             formatParamValue(id, n, text, sizeof text);
             double back = -1.0;
@@ -235,7 +229,6 @@ TEST(DemoParams, MappingsClampAndTextsRoundTrip)
             formatParamValue(id, back, again, sizeof again);
             EXPECT_STREQ(text, again) << id << " " << n;
         }
-    }
     char small[3] = {'x', 'x', 'x'}; // a tiny buffer is truncated, never overrun
     formatParamValue(kParamVolume, 0.5, small, 2);
     EXPECT_TRUE(small[1] == '\0' && small[2] == 'x');

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,17 +70,14 @@ public:
         resizeChild(r->getWidth(), r->getHeight());
         return kResultOk;
     }
-    tresult PLUGIN_API beginEdit(ParamID id) SMTG_OVERRIDE { return edit("b%u ", id); }
-    tresult PLUGIN_API performEdit(ParamID id, ParamValue v) SMTG_OVERRIDE
-    {
-        return edit("p%u=%.3f ", id, v);
-    }
-    tresult PLUGIN_API endEdit(ParamID id) SMTG_OVERRIDE { return edit("e%u ", id); }
-    tresult PLUGIN_API restartComponent(int32) SMTG_OVERRIDE { return kResultOk; }
+    tresult PLUGIN_API beginEdit(ParamID id) override { return edit("b%u ", id); }
+    tresult PLUGIN_API performEdit(ParamID id, ParamValue v) override { return edit("p%u=%.3f ", id, v); }
+    tresult PLUGIN_API endEdit(ParamID id) override { return edit("e%u ", id); }
+    tresult PLUGIN_API restartComponent(int32) override { return kResultOk; }
     tresult edit(const char* format, ParamID id, double value = 0.0)
     {
         char text[48];
-        edits += std::string(text, size_t(std::snprintf(text, sizeof text, format, unsigned(id), value)));
+        edits.append(text, size_t(std::snprintf(text, sizeof text, format, unsigned(id), value)));
         return kResultOk;
     }
 
@@ -114,13 +112,13 @@ protected:
     void SetUp() override
     {
         wchar_t exe[MAX_PATH] = {};
-        GetModuleFileNameW(nullptr, exe, MAX_PATH);
-        const std::wstring path(exe);
-        module = LoadLibraryW((path.substr(0, path.find_last_of(L"\\/") + 1) + L"VST3\\Pomaro.vst3").c_str());
+        const std::wstring path(exe, GetModuleFileNameW(nullptr, exe, MAX_PATH));
+        module.reset(
+            LoadLibraryW((path.substr(0, path.find_last_of(L"\\/") + 1) + L"VST3\\Pomaro.vst3").c_str()));
         ASSERT_NE(module, nullptr) << "GetLastError " << GetLastError();
-        auto init = exported<bool (*)()>(module, "InitDll");
-        auto getFactory = exported<IPluginFactory*(PLUGIN_API*)()>(module, "GetPluginFactory");
-        ASSERT_TRUE(init && init() && getFactory && exported<bool (*)()>(module, "ExitDll"));
+        auto init = exported<bool (*)()>(module.get(), "InitDll");
+        auto getFactory = exported<IPluginFactory*(PLUGIN_API*)()>(module.get(), "GetPluginFactory");
+        ASSERT_TRUE(init && init() && getFactory && exported<bool (*)()>(module.get(), "ExitDll"));
         factory = owned(getFactory());
         PClassInfo info = {};
         TUID cid;
@@ -159,16 +157,6 @@ protected:
              {static_cast<IPluginBase*>(controller), static_cast<IPluginBase*>(component)})
             if (part)
                 part->terminate();
-        controllerPoint = componentPoint = nullptr;
-        processor = nullptr;
-        controller = nullptr;
-        component = nullptr;
-        factory = nullptr;
-        if (module) {
-            if (auto exit = exported<bool (*)()>(module, "ExitDll"))
-                exit();
-            FreeLibrary(module);
-        }
     }
 
     void startProcessing()
@@ -183,12 +171,10 @@ protected:
     }
     void note(bool on, int16 pitch, int32 offset = 0)
     {
-        Event e = {0, offset, 0.0, Event::kIsLive, uint16(on ? Event::kNoteOnEvent : Event::kNoteOffEvent),
-                   {}};
+        Event e = {0, offset, 0.0, Event::kIsLive, Event::kNoteOffEvent, {}};
+        e.noteOff = {0, pitch, 0.0f, -1, 0.0f};
         if (on)
-            e.noteOn = {0, pitch, 0.0f, 0.8f, 0, -1};
-        else
-            e.noteOff = {0, pitch, 0.0f, -1, 0.0f};
+            e.type = Event::kNoteOnEvent, e.noteOn = {0, pitch, 0.0f, 0.8f, 0, -1};
         events->addEvent(e);
     }
     void param(ParamID id, double value)
@@ -270,7 +256,14 @@ protected:
         }
     }
 
-    HMODULE module = nullptr;
+    static void unload(HMODULE module)
+    {
+        if (auto exit = exported<bool (*)()>(module, "ExitDll"))
+            exit();
+        FreeLibrary(module);
+    }
+    // Declared first, so unloaded after every object from it has been released.
+    std::unique_ptr<HINSTANCE__, void (*)(HMODULE)> module{nullptr, unload};
     IPtr<IPluginFactory> factory;
     IPtr<HostApplication> host = owned(new HostApplication);
     IPtr<IComponent> component;
@@ -363,7 +356,7 @@ TEST_F(DemoPlugin, StateTravelsToTheControllerAndParametersAndMidiControllersDes
                                                     {kPitchBend, kParamPitchBend},
                                                     {39, kNoParamId},
                                                     {10, kNoParamId}};
-    for (const auto& [cc, want] : cases) {
+    for (const auto& [cc, want] : cases)
         for (int16 channel : {0, 5}) {
             ParamID id = kNoParamId, other = kNoParamId;
             EXPECT_EQ(mapping->getMidiControllerAssignment(0, channel, cc, id) == kResultOk ? id : kNoParamId,
@@ -371,7 +364,6 @@ TEST_F(DemoPlugin, StateTravelsToTheControllerAndParametersAndMidiControllersDes
                 << channel << " " << cc;
             EXPECT_NE(mapping->getMidiControllerAssignment(1, channel, cc, other), kResultOk) << cc;
         }
-    }
 }
 
 TEST_F(DemoPlugin, EditorShowsTheParametersEditsThroughTheHostAndKeepsTheSizeLeft)

@@ -112,7 +112,7 @@ TEST(RenderCore, EachFormatGoesToItsRoutineAndUnknownWritesNothing)
                                                               {3, nullptr, 16},
                                                               {8, nullptr, 16},
                                                               {-1, nullptr, 16}};
-    for (const auto& [format, samples, bytes] : cases) {
+    for (const auto& [format, samples, bytes] : cases)
         for (int perChannel = 0; perChannel < 2; ++perChannel) {
             std::vector<unsigned char> got(bytes, 0xEE), want = got;
             if (samples)
@@ -123,7 +123,6 @@ TEST(RenderCore, EachFormatGoesToItsRoutineAndUnknownWritesNothing)
                       samples != nullptr);
             EXPECT_EQ(got, want) << "format " << format << (perChannel ? " per channel" : " interleaved");
         }
-    }
 }
 
 TEST(RenderCore, WhatThePluginLeavesUnwrittenIsSilenceAndWithoutAPluginNothingIsWritten)
