@@ -232,38 +232,33 @@ TEST(EpSynth, ScriptsLeaveTheirVoices)
     });
 }
 
-TEST(EpSynth, SeventeenthNoteTakesTheOldestHeldVoiceWithoutAClick)
+// Any block size the host picks gives the same sound, down to the sample.
+TEST(EpSynth, SeventeenthNoteTakesTheOldestHeldVoiceWithoutAClickAtAnyBlockSize)
 {
-    EpSynth synth;
-    synth.setVolume(1.0);
-    for (int i = 0; i < EpSynth::kMaxVoices; ++i) {
-        synth.noteOn(0, 40 + i, 1.0f);
-        render(synth, 0.005);
+    Samples first;
+    for (int block : {256, 37, 1}) {
+        EpSynth synth;
+        synth.setVolume(1.0);
+        synth.setVibrato(0.6);
+        for (int i = 0; i < EpSynth::kMaxVoices; ++i) {
+            synth.noteOn(0, 40 + i, 1.0f);
+            render(synth, 0.005, 48000.0, block);
+        }
+        render(synth, 0.2, 48000.0, block);
+        const Stereo before = render(synth, 0.01, 48000.0, block);
+        synth.noteOn(0, 30, 0.3f);
+        const Stereo during = render(synth, 0.01, 48000.0, block);
+        // Cutting a voice dead would step by its whole amplitude (about 0.2).
+        EXPECT_LT(largestStep(during.left, before.left.back()),
+                  1.5f * largestStep(before.left, before.left[0]) + 0.01f)
+            << block;
+        EXPECT_EQ(synth.activeVoices(), EpSynth::kMaxVoices) << block;
+        for (int i = -1; i < EpSynth::kMaxVoices; ++i)
+            EXPECT_EQ(synth.isSounding(i < 0 ? 30 : 40 + i), i != 0) << block << " " << i;
+        if (first.empty())
+            first = during.left;
+        EXPECT_EQ(during.left, first) << block;
     }
-    render(synth, 0.2);
-    const Stereo before = render(synth, 0.01);
-    synth.noteOn(0, 30, 0.3f);
-    const Stereo during = render(synth, 0.01);
-    // Cutting a voice dead would step by its whole amplitude (about 0.2).
-    EXPECT_LT(largestStep(during.left, before.left.back()),
-              1.5f * largestStep(before.left, before.left[0]) + 0.01f);
-    EXPECT_EQ(synth.activeVoices(), EpSynth::kMaxVoices);
-    for (int i = -1; i < EpSynth::kMaxVoices; ++i)
-        EXPECT_EQ(synth.isSounding(i < 0 ? 30 : 40 + i), i != 0) << i;
-}
-
-TEST(EpSynth, BlockSizeChangesNothing)
-{
-    auto run = [](int block) {
-        EpSynth s;
-        s.setVibrato(0.6);
-        s.noteOn(0, 60, 0.7f);
-        s.noteOn(0, 67, 0.5f);
-        return render(s, 0.2, 48000.0, block).left;
-    };
-    const Samples a = run(256);
-    EXPECT_EQ(a, run(1));
-    EXPECT_EQ(a, run(37));
 }
 
 TEST(DemoParams, MappingsClampAndTextsRoundTrip)
