@@ -127,17 +127,7 @@ void EpVoice::control(const VoiceControl& control)
 void EpVoice::render(float* left, float* right, int frames)
 {
     const SineTable& sine = SineTable::instance();
-    for (int i = 0; i < frames; ++i) {
-        if (env_.idle()) {
-            if (!hasPending_)
-                return;
-            hasPending_ = false;
-            note_ = pending_;
-            age_ = pendingAge_;
-            beginNote();
-            if (!keyHeld && !sustained)
-                env_.release(control_.releaseCoef);
-        }
+    for (int i = 0; i < frames && !env_.idle(); ++i) {
         const float level = env_.next() * amplitude_;
         const float bodyMod = sine.lookup(bodyModPhase_);
         const float tineMod = sine.lookup(tineModPhase_);
@@ -150,6 +140,16 @@ void EpVoice::render(float* left, float* right, int frames)
         carrierPhase_ += carrierInc_;
         bodyModPhase_ += carrierInc_;
         tineModPhase_ += tineModInc_;
+        // The waiting note starts the moment the fade ends: left idle at the end of a block, the
+        // voice would be passed by from then on and the note lost.
+        if (env_.idle() && hasPending_) {
+            hasPending_ = false;
+            note_ = pending_;
+            age_ = pendingAge_;
+            beginNote();
+            if (!keyHeld && !sustained)
+                env_.release(control_.releaseCoef);
+        }
     }
 }
 
