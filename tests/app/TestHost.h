@@ -35,8 +35,7 @@ struct CountingDevice : StubDevice
 {
     explicit CountingDevice(PomaroApp::CHost& h) : host(h) {}
     PomaroApp::CHost& host;
-    bool startResult = true;
-    bool renderInsideStart = false;
+    bool startResult = true, renderInsideStart = false;
     int starts = 0, stops = 0;
 
     bool start() override

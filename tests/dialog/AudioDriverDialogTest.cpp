@@ -38,7 +38,6 @@ public:
     int32_t getIndex() override { return index; }
     const wchar_t* getName() override { return shape.name.c_str(); }
     Kelvane::DriverType getDriverType() override { return type; }
-    SampleFormat getSampleFormat() override { return SampleFormatFloat32; }
     bool getBufferSizeRange(SampleRate, int32_t* lo, int32_t* hi, int32_t*, int32_t* step) override
     {
         if (shape.rangeKnown)

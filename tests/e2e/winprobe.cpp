@@ -2,7 +2,7 @@
 // (UTF-8, tab-separated), answers with its output and a line "\x1e<exit code>" (0: the window was found):
 //   boxes (title<TAB>text\x1f of each dialog box), press|click <title> <id>, window <class> (the client
 //   area's screen x y, its width height, visible, style), children <class> (class x y width height), post
-//   <class> <msg> <wparam> <lparam>, threads (class<TAB>thread id of each top-level window), focus|activate
+//   <class> <msg> <wparam> <lparam> (to a top-level window, else to a child of one), threads (class<TAB>thread id of each top-level window), focus|activate
 //   <xid>.
 #include <fcntl.h>
 #include <io.h>
@@ -100,6 +100,10 @@ int command(const std::vector<std::wstring>& a)
         // Without a focus window a key arrives as WM_SYSKEYDOWN at the active window.
         return h && front == h && focus && (focus == h || IsChild(h, focus)) ? 0 : 1;
     }
+    if (!h && cmd == L"post") // the first child of that class of any top-level window
+        for (HWND top : topLevel())
+            if (!h)
+                h = FindWindowExW(top, nullptr, arg(1).c_str(), nullptr);
     if (!h)
         return 1;
     const int id = static_cast<int>(number(2));
