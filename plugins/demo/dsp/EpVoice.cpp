@@ -124,10 +124,25 @@ void EpVoice::control(const VoiceControl& control)
     updateIncrements();
 }
 
+bool EpVoice::startPending()
+{
+    if (!hasPending_)
+        return false;
+    hasPending_ = false;
+    note_ = pending_;
+    age_ = pendingAge_;
+    beginNote();
+    if (!keyHeld && !sustained)
+        env_.release(control_.releaseCoef);
+    return true;
+}
+
 void EpVoice::render(float* left, float* right, int frames)
 {
     const SineTable& sine = SineTable::instance();
-    for (int i = 0; i < frames && !env_.idle(); ++i) {
+    for (int i = 0; i < frames; ++i) {
+        if (env_.idle() && !startPending())
+            return;
         const float level = env_.next() * amplitude_;
         const float bodyMod = sine.lookup(bodyModPhase_);
         const float tineMod = sine.lookup(tineModPhase_);
@@ -140,17 +155,11 @@ void EpVoice::render(float* left, float* right, int frames)
         carrierPhase_ += carrierInc_;
         bodyModPhase_ += carrierInc_;
         tineModPhase_ += tineModInc_;
-        // The waiting note starts the moment the fade ends: left idle at the end of a block, the
-        // voice would be passed by from then on and the note lost.
-        if (env_.idle() && hasPending_) {
-            hasPending_ = false;
-            note_ = pending_;
-            age_ = pendingAge_;
-            beginNote();
-            if (!keyHeld && !sustained)
-                env_.release(control_.releaseCoef);
-        }
     }
+    // A fade that ends on the last sample: the waiting note starts now, since the synth passes an
+    // idle voice by and the note would be lost.
+    if (env_.idle())
+        startPending();
 }
 
 } // namespace PomaroDemo

@@ -61,6 +61,8 @@ public:
 
 private:
     void beginNote();
+    // Starts the note waiting for the fade to end; false when none waits.
+    bool startPending();
     void updateIncrements();
 
     double sampleRate_ = 48000.0;
