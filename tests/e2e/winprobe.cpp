@@ -1,9 +1,9 @@
 // Answers the end-to-end tests' questions about windows that X tools cannot. Reads one command a line
 // (UTF-8, tab-separated), answers with its output and a line "\x1e<exit code>" (0: the window was found):
 //   boxes (title<TAB>text\x1f of each dialog box), press|click <title> <id>, window <class> (the client
-//   area's screen x y, its width height, visible, style), children <class> (class x y width height), post
-//   <class> <msg> <wparam> <lparam> (to a top-level window, else to a child of one), threads (class<TAB>thread id of each top-level window), focus|activate
-//   <xid>.
+//   area's screen x y, its width height, visible, style), children <class> (class x y width height),
+//   post <class> <msg> <wparam> <lparam> (to a top-level window, else to a child of one), threads
+//   (class<TAB>thread id of each top-level window), focus|activate <xid>.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
